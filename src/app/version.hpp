@@ -1,0 +1,15 @@
+// Product name, notice and version for the banner.
+#pragma once
+
+#include <array>
+
+struct version_info_t {
+    std::array<char, 8192> product_name;
+    std::array<char, 8192> notice;
+    int major;
+    int minor;
+    int revision;
+};
+
+// Fills all five fields.
+void version_info(version_info_t* info);

@@ -1,0 +1,53 @@
+// A drawing surface that owns no pixels: it reaches them through two callbacks.
+#pragma once
+
+#include <array>
+
+#include "bmp/bmptypes.hpp"
+
+// Red, green, blue.
+using bmpimg_color_t = std::array<unsigned char, 3>;
+
+struct bmpimg_t {
+    int width;
+    int height;
+    bmpimg_pixel_writer_t writer;
+    void* writer_ctx;
+    bmpimg_pixel_reader_t reader;
+    void* reader_ctx;
+};
+
+// Stores the size and the callbacks; allocates and draws nothing.
+void bmpimg_open(bmpimg_t* canvas, int width, int height, bmpimg_pixel_writer_t writer,
+                 void* writer_ctx, bmpimg_pixel_reader_t reader, void* reader_ctx);
+// Does nothing: the pixels belong to the caller. Returns 0.
+int bmpimg_close(bmpimg_t* canvas);
+
+// One pixel; a point outside the canvas is dropped. Returns 0.
+int bmpimg_draw_pixel(bmpimg_t* canvas, int x, int y, const bmpimg_color_t& color);
+// Bresenham line including both end points; points outside the canvas are skipped. Returns 0.
+int bmpimg_draw_line(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
+                     const bmpimg_color_t& color);
+// Rectangle outline; -1 (nothing drawn) unless all four coordinates lie inside the canvas.
+int bmpimg_draw_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
+                    const bmpimg_color_t& color);
+// Filled rectangle; -1 (nothing drawn) unless all four coordinates lie inside the canvas.
+int bmpimg_fill_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
+                    const bmpimg_color_t& color);
+// Midpoint circle outline; points outside the canvas are dropped. Returns 0.
+int bmpimg_draw_circle(bmpimg_t* canvas, int x, int y, int r, const bmpimg_color_t& color);
+
+// Text in the built-in 5 x 7 font, each dot a size x size square. Returns 0.
+int bmpimg_draw_string(bmpimg_t* canvas, int x, int y, int size, const char* text,
+                       const bmpimg_color_t& color);
+// Box outline, with both diagonals when `checked` is nonzero.
+void bmpimg_draw_checkbox(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int checked,
+                          const bmpimg_color_t& color);
+// Box outline filled in proportion to value within min..max.
+void bmpimg_draw_progressbar(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int min, int max,
+                             int value, const bmpimg_color_t& color);
+
+// Saves the canvas as a 24-bit BMP through `func`, reading every pixel back. Returns 0.
+int bmpimg_bmp_write(bmpimg_t* canvas, bmpfile_write_func_t func, void* ctx);
+// Loads a BMP onto the canvas; pixels outside the canvas are dropped. Returns 0.
+int bmpimg_bmp_read(bmpimg_t* canvas, bmpfile_read_func_t func, void* ctx);

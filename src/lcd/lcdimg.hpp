@@ -1,0 +1,89 @@
+// The LCD image: settings, text grid, glyph table, pixel buffer and the canvas over it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "bmp/bmpimg.hpp"
+
+inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
+inline constexpr int LCDIMG_GLYPH_COUNT = 256;
+inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
+
+// Largest picture accepted, per side and in BMP file bytes; larger settings are refused
+// before anything is allocated.
+inline constexpr std::int64_t LCDIMG_MAX_SIDE = 65535;
+inline constexpr std::int64_t LCDIMG_MAX_FILE_BYTES = 0x7FFFFFFFLL; // BMP sizes stay within int
+
+using lcdimg_font_t = std::array<unsigned char, LCDIMG_GLYPH_COUNT * LCDIMG_GLYPH_BYTES>;
+
+struct lcdimg_rgb_t {
+    int r;
+    int g;
+    int b;
+};
+
+struct lcdimg_t {
+    std::array<char, LCDIMG_TEXT_CAPACITY> lcd_vendor;
+    std::array<char, LCDIMG_TEXT_CAPACITY> lcd_model;
+    // The twelve geometry settings, in this order.
+    int chcnt_x;
+    int chcnt_y;
+    int chofs_x;
+    int chofs_y;
+    int chgap_x;
+    int chgap_y;
+    int pixsiz_x;
+    int pixsiz_y;
+    int pixgap_x;
+    int pixgap_y;
+    int frame_x;
+    int frame_y;
+    // The nine colour components, in this order; full ints, reduced to bytes when drawn.
+    lcdimg_rgb_t frcol;
+    lcdimg_rgb_t fgcol;
+    lcdimg_rgb_t bgcol;
+    int contrast;     // percent weight of the background in an unlit dot
+    int shadow_depth; // number of shadow rings
+    int shadow_curve; // brightness step per ring, percent
+    std::array<char, LCDIMG_TEXT_CAPACITY> script_path;
+    unsigned char* text_grid; // chcnt_x * chcnt_y codes, row-major
+    int canvas_width;
+    int canvas_height;
+    unsigned char* pixels; // canvas_width * canvas_height * 3 bytes, RGB, top row first
+    bmpimg_t canvas;
+    lcdimg_font_t font;
+    bmpimg_color_t draw_color; // current script drawing colour
+    // Dot colours worked out once from the settings, so painting a dot pixel is a copy.
+    bmpimg_color_t lit_rgb;
+    bmpimg_color_t unlit_rgb;
+};
+
+// Built-in glyphs: printable ASCII at 0x21..0x7F, everything else blank.
+extern const lcdimg_font_t font5x8_master;
+
+// Initial script drawing colour, used until the script's first `color` statement.
+inline constexpr bmpimg_color_t LCDIMG_DEFAULT_DRAW_COLOR{255, 255, 255};
+
+// Creates an image from a profile and a font file; unreadable files only warn.
+// Returns nullptr when the settings are unsafe or memory cannot be had.
+lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path);
+// Stores a code in cell (x, y); -1 when the cell does not exist.
+int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
+// Releases the image; a null image is accepted. Returns 0.
+int lcdimg_close(lcdimg_t* img);
+// Picture size from the current settings, in 32-bit wrap-around arithmetic.
+void calc_canvas_size(const lcdimg_t* img, int* width, int* height);
+// Canvas callbacks over the pixel buffer; ctx is the lcdimg_t. Points outside are ignored.
+void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigned char b,
+                         void* ctx);
+void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsigned char* b,
+                         void* ctx);
+// Font reader callback: sets or clears one dot of one glyph; ctx is the lcdimg_t.
+void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
+
+// Paints the picture, runs the profile's script and writes the BMP file at `path`.
+// Returns 0, or -1 when the file could not be written completely (nothing is left behind
+// then, and an existing file at `path` is untouched).
+int lcdimg_write_file(lcdimg_t* img, const char* path);

@@ -1,0 +1,22 @@
+// Small text helpers of the command line and the configuration readers.
+#pragma once
+
+// Statuses of util_format.
+enum util_format_status : int {
+    UTIL_FORMAT_OK = 0,
+    UTIL_FORMAT_END_AFTER_BACKSLASH = 1,
+    UTIL_FORMAT_END_AFTER_X = 2,
+    UTIL_FORMAT_BAD_FIRST_DIGIT = 3,
+    UTIL_FORMAT_END_AFTER_FIRST_DIGIT = 5,
+    UTIL_FORMAT_BAD_SECOND_DIGIT = 6,
+    UTIL_FORMAT_BAD_ESCAPE = 8,
+};
+
+// Decodes the `\\` and `\xHH` escapes of one display row into codes. Always stores the
+// number of codes in *count and terminates dst; never writes more than `capacity` bytes.
+// A row longer than capacity - 1 codes is cut there (its escapes are still checked).
+int util_format(const char* src, unsigned char* dst, int capacity, int* count);
+// Value 0..15 of a hexadecimal digit, -1 for any other character.
+int get_hexval(char c);
+// Cuts a line at its first '#', in place. Returns 0.
+int util_remove_comment(char* line);

@@ -1,0 +1,26 @@
+// The interpreter's own string, character-class and number routines.
+// Characters compare as signed chars: bytes 0x80..0xFF sort below 0x00..0x7F.
+#pragma once
+
+#include <cstdint>
+
+int kestlibc_strlen(const char* s);
+char* kestlibc_strcpy(char* dst, const char* src);
+char* kestlibc_strcat(char* dst, const char* src);
+// -1, 0 or 1.
+int kestlibc_strcmp(const char* a, const char* b);
+// -1, 0 or 1, looking at no more than n characters.
+int kestlibc_strncmp(const char* a, const char* b, int n);
+int kestlibc_isdigit(int c);
+int kestlibc_isalpha(int c);
+// 1 for 0x00..0x06 and 0x0E..0x1F.
+int kestlibc_iscntrl(int c);
+int kestlibc_toupper(int c);
+int kestlibc_tolower(int c);
+// Two passes: spaces and signs are counted over the whole text, digits read from that index.
+// Wraps around at 32 bits.
+int kestlibc_atoi(const char* s);
+// First byte equal to c (as a signed char), never the NUL; nullptr when none.
+const char* kestlibc_strchr(const char* s, int c);
+// Digits of `value` in `base` (2..36, lower-case letters); buf needs 33 bytes for base 2.
+char* kestlibc_utoa(std::uint32_t value, char* buf, std::uint32_t base);

@@ -1,0 +1,13 @@
+// Runs the script that a profile names, drawing on the finished picture.
+#pragma once
+
+struct lcdimg_t;
+
+#include "script/progedit.hpp"
+
+// Loads, optionally lists, and runs the script at `path`; 2 when it cannot be read, else 0.
+int script_execute(const char* path, lcdimg_t* lcdimg, int listing);
+// Adds every line of the file to the store; the number of lines read, or -1.
+int load_program(progedit_t* store, const char* path);
+// Prints the stored lines; the number printed.
+int print_program(const progedit_t* store);
