@@ -1,16 +1,22 @@
 # Thin wrapper over CMake: `make demo` and `make test` do all set-up.
 BUILD       ?= build
 SAN_BUILD   ?= build-sanitize
+FUZZ_BUILD  ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all build demo test test-sanitize bench fuzz clean
+.PHONY: all deps build demo test test-sanitize bench fuzz clean
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
+# Installs missing Debian packages (a no-op when everything is there).
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVIMBRA_WERROR=$(WERROR)
 
 build: $(BUILD)/CMakeCache.txt
@@ -24,7 +30,7 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-$(SAN_BUILD)/CMakeCache.txt:
+$(SAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(SAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=$(CXX_SAN) \
 	    -DVIMBRA_SANITIZE=ON -DVIMBRA_WERROR=ON
 
@@ -33,5 +39,17 @@ test-sanitize: $(SAN_BUILD)/CMakeCache.txt
 	cd $(SAN_BUILD) && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
 	    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+$(FUZZ_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	    -DVIMBRA_FUZZ=ON -DVIMBRA_TESTS=OFF -DVIMBRA_WERROR=ON
+
+# Builds the fuzz targets and runs each for FUZZ_SECONDS; any finding fails.
+fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+bench: build
+	bash bench/run.sh
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

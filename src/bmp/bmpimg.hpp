@@ -8,6 +8,13 @@
 // Red, green, blue.
 using bmpimg_color_t = std::array<unsigned char, 3>;
 
+// The built-in text font: glyphs of FONT_X columns by FONT_Y rows for the codes
+// FONT_MIN_CODE to FONT_MAX_CODE; other codes draw a checkered placeholder.
+inline constexpr unsigned char FONT_X = 5;
+inline constexpr unsigned char FONT_Y = 7;
+inline constexpr unsigned char FONT_MIN_CODE = 0x20;
+inline constexpr unsigned char FONT_MAX_CODE = 0x7F;
+
 struct bmpimg_t {
     int width;
     int height;
@@ -26,14 +33,11 @@ int bmpimg_close(bmpimg_t* canvas);
 // One pixel; a point outside the canvas is dropped. Returns 0.
 int bmpimg_draw_pixel(bmpimg_t* canvas, int x, int y, const bmpimg_color_t& color);
 // Bresenham line including both end points; points outside the canvas are skipped. Returns 0.
-int bmpimg_draw_line(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
-                     const bmpimg_color_t& color);
+int bmpimg_draw_line(bmpimg_t* canvas, int x1, int y1, int x2, int y2, const bmpimg_color_t& color);
 // Rectangle outline; -1 (nothing drawn) unless all four coordinates lie inside the canvas.
-int bmpimg_draw_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
-                    const bmpimg_color_t& color);
+int bmpimg_draw_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2, const bmpimg_color_t& color);
 // Filled rectangle; -1 (nothing drawn) unless all four coordinates lie inside the canvas.
-int bmpimg_fill_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
-                    const bmpimg_color_t& color);
+int bmpimg_fill_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2, const bmpimg_color_t& color);
 // Midpoint circle outline; points outside the canvas are dropped. Returns 0.
 int bmpimg_draw_circle(bmpimg_t* canvas, int x, int y, int r, const bmpimg_color_t& color);
 
@@ -43,7 +47,10 @@ int bmpimg_draw_string(bmpimg_t* canvas, int x, int y, int size, const char* tex
 // Box outline, with both diagonals when `checked` is nonzero.
 void bmpimg_draw_checkbox(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int checked,
                           const bmpimg_color_t& color);
-// Box outline filled in proportion to value within min..max.
+// Box outline filled in proportion to value within min..max: the bar covers columns
+// x1 + 1 to x1 + w - 1 with w = (x2 - x1) * (value - min) / (max - min), computed in 64 bits.
+// Only the outline when value lies outside min..max. When min equals max (and value with
+// them) the inside (x1 + 1, y1 + 1)-(x2 - 1, y2 - 1) is filled completely.
 void bmpimg_draw_progressbar(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int min, int max,
                              int value, const bmpimg_color_t& color);
 

@@ -83,6 +83,38 @@ void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsig
 // Font reader callback: sets or clears one dot of one glyph; ctx is the lcdimg_t.
 void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 
+// Refuses unsafe geometry before anything is allocated: counts and dot sizes below 1, offsets,
+// gaps and frames below 0, or a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES.
+// Prints one line naming the problem and returns -1; 0 when the settings are sound.
+int check_settings(const lcdimg_t* img);
+// Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).
+void calc_dot_colors(lcdimg_t* img);
+// Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no file.
+void paint_picture(lcdimg_t* img);
+
+// Produces a file's bytes on an open descriptor; 0 when every byte was written.
+using output_producer_t = int (*)(int fd, void* ctx);
+// Creates the file at `path` with the bytes of `produce`. A new or regular target is written
+// to a temporary file beside it and renamed over it once complete; anything else (a symlink,
+// a device, a FIFO) is opened and written directly. Returns 0, or -1 on any failure, after
+// which no temporary file remains.
+int write_output_file(const char* path, output_producer_t produce, void* ctx);
+
+// 32-bit two's-complement arithmetic, exactly what a 32-bit machine gives, without signed
+// overflow: the sums and products of the settings are defined to wrap around.
+inline std::int32_t wrap32_add(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrap32_sub(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
 // Paints the picture, runs the profile's script and writes the BMP file at `path`.
 // Returns 0, or -1 when the file could not be written completely (nothing is left behind
 // then, and an existing file at `path` is untouched).

@@ -85,6 +85,20 @@ struct for_record_t {
     const char* body;
 };
 
+inline constexpr int CORE_MEMO_SIZE = 4096; // one entry per offset of a stored program
+
+// What a token read starting at one offset of the program yields. The text never
+// changes during a run, so each offset is worked out once and then replayed.
+struct token_memo_t {
+    std::array<char, 8> head; // the token text when it has at most 7 characters, NUL-padded
+    std::uint16_t next;       // offset where the following read starts
+    std::uint16_t text;       // offset of a longer token text in the program
+    std::uint8_t length;      // characters of the token text
+    std::uint8_t type;        // token_type_t
+    std::uint8_t code;        // token_code_t
+    std::uint8_t flags;       // filled, fold a longer text to lower case, unterminated string
+};
+
 struct kestbasic_t {
     const char* program;
     const char* cursor;
@@ -98,9 +112,12 @@ struct kestbasic_t {
     std::int32_t for_depth;
     std::int32_t gosub_depth;
     hal_t hal;
+    std::array<token_memo_t, CORE_MEMO_SIZE> memo; // reset by core_setup, filled lazily
+    bool memo_enabled;                             // on after core_setup
 };
 
-// Prepares a context on a NUL-terminated program text; 0, RC_LABEL_FULL or RC_LABEL_DUP.
+// Prepares a context on a NUL-terminated program text; 0, RC_LABEL_FULL, RC_LABEL_DUP
+// or RC_LABEL_LONG. The cursor is left behind the offending label on failure.
 int core_setup(kestbasic_t* kb, const char* program, lcdimg_t* lcd_image);
 // Reads the next token; 0, or RC_PAREN for an unterminated string.
 int core_get_token(kestbasic_t* kb);
@@ -110,5 +127,8 @@ void core_putback(kestbasic_t* kb);
 void core_find_eol(kestbasic_t* kb);
 // Position behind the label named `text`, or nullptr.
 const char* core_find_label(const kestbasic_t* kb, const char* text);
-// Message of `code` with "(Line:N)" for the cursor's line; 0, or -1 when it does not fit.
+// Message of `code` with "(Line:N)" for the cursor's line; 0, or -1 when it does not fit
+// (buffer then empty or holding the bare message) or the code is unknown (buffer empty).
 int core_error_message(const kestbasic_t* kb, int code, char* buffer, int size);
+// Turns the per-offset token memo on or off; tokens read either way are identical.
+void core_use_memo(kestbasic_t* kb, bool enabled);

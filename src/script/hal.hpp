@@ -22,7 +22,8 @@ char* hal_gets(hal_t* hal, char* buf, int capacity);
 // Port 0 is the console; other ports are simulated and print a line. Return 0.
 int hal_read(hal_t* hal, std::int32_t port, std::int32_t* value);
 int hal_write(hal_t* hal, std::int32_t port, std::int32_t value);
-// Drawing in the picture's current colour; values passed on unchanged.
+// Drawing in the picture's current colour; values passed on unchanged (colour channels
+// reduced to their low 8 bits). Without an image handle nothing is drawn.
 void hal_color(hal_t* hal, std::int32_t r, std::int32_t g, std::int32_t b);
 void hal_plot(hal_t* hal, std::int32_t x, std::int32_t y);
 void hal_line(hal_t* hal, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);

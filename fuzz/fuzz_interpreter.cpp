@@ -1,0 +1,70 @@
+// The interpreter on any script and any standard input, with a bounded number of steps,
+// drawing on a small image. Input layout: script bytes, then an optional 0xFF byte
+// followed by the bytes standard input delivers.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "fuzz_util.hpp"
+#include "lcd/lcdimg.hpp"
+#include "script/core.hpp"
+#include "script/kestbasic.hpp"
+#include "script/progedit.hpp"
+
+namespace {
+
+constexpr int kMaxSteps = 100000;
+
+lcdimg_t* small_image() {
+    static lcdimg_t* img = [] {
+        const std::string path = fuzz::scratch_path("interp-prof");
+        const char prof[] = "CHCNT_X 4\nCHCNT_Y 1\n";
+        fuzz::write_file(path, reinterpret_cast<const std::uint8_t*>(prof), sizeof prof - 1);
+        return lcdimg_open(path.c_str(), "");
+    }();
+    return img;
+}
+
+void feed_stdin(const std::uint8_t* data, std::size_t size) {
+    const std::string path = fuzz::scratch_path("stdin");
+    fuzz::write_file(path, data, size);
+    if (std::freopen(path.c_str(), "rb", stdin) == nullptr) __builtin_trap();
+}
+
+void load(progedit_t* store, const std::uint8_t* data, std::size_t size) {
+    std::array<char, 8192> line{};
+    std::size_t start = 0;
+    while (start < size) {
+        std::size_t end = start;
+        while (end < size && end - start < line.size() - 1 && data[end] != '\n') ++end;
+        if (end < size && data[end] == '\n' && end - start < line.size() - 1) ++end;
+        std::memcpy(line.data(), data + start, end - start);
+        line[end - start] = '\0';
+        progedit_insert(store, line.data());
+        start = end;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::silence_stdout();
+    lcdimg_t* img = small_image();
+    if (img == nullptr) __builtin_trap();
+    const auto* split = static_cast<const std::uint8_t*>(std::memchr(data, 0xFF, size));
+    std::size_t script_size = split != nullptr ? static_cast<std::size_t>(split - data) : size;
+    if (split != nullptr) feed_stdin(split + 1, size - script_size - 1);
+    else feed_stdin(nullptr, 0);
+
+    progedit_t store;
+    progedit_init(&store);
+    load(&store, data, script_size);
+
+    static kestbasic_t kb; // large; one per process is enough
+    int rc = kestbasic_setup(&kb, store.text.data(), img);
+    for (int step = 0; rc == 0 && step < kMaxSteps; ++step) rc = kestbasic_execute(&kb);
+    std::array<char, 8192> message{};
+    if (rc != 0 && kestbasic_get_error_message(&kb, rc, message.data(), 8192) != 0) __builtin_trap();
+    return 0;
+}

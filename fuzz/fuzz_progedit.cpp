@@ -1,0 +1,36 @@
+// The program store fed a whole script, line by line as the runner feeds it.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "script/progedit.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    progedit_t store;
+    progedit_init(&store);
+    std::array<char, 8192> line{};
+    std::size_t start = 0;
+    while (start < size) {
+        std::size_t end = start;
+        while (end < size && end - start < line.size() - 1 && data[end] != '\n') ++end;
+        if (end < size && data[end] == '\n' && end - start < line.size() - 1) ++end;
+        std::memcpy(line.data(), data + start, end - start);
+        line[end - start] = '\0';
+        progedit_insert(&store, line.data());
+        start = end;
+    }
+    // The store's guarantees the interpreter relies on.
+    const char* text = store.text.data();
+    std::size_t len = strnlen(text, store.text.size());
+    if (len >= store.text.size()) __builtin_trap();
+    if (len > 0 && text[len - 1] != '\n') __builtin_trap();
+    std::array<char, 8192> out{};
+    for (int i = 0; progedit_fetch(&store, i, out.data(), static_cast<int>(out.size())) == 0; ++i) {
+        std::size_t n = std::strlen(out.data());
+        if (n == 0 || n > PROGEDIT_LINE_MAX || std::strchr(out.data(), ' ') == nullptr ||
+            std::strchr(out.data(), '\r') != nullptr)
+            __builtin_trap();
+    }
+    return 0;
+}

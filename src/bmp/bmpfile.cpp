@@ -1,0 +1,83 @@
+#include "bmp/bmpfile.hpp"
+
+#include <array>
+#include <cstdint>
+
+#include "bmp/bmplowio.hpp"
+
+namespace {
+
+constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
+constexpr std::uint32_t INFO_HEADER_BYTES = 40;
+constexpr std::uint16_t FILE_BIT_COUNT = 24;
+constexpr int PALETTE_CAPACITY = 256; // 2^8, the largest palette
+
+// Sits between the reader and the caller's stream and remembers the first failure, so
+// that reading stops there instead of decoding from bytes that never came.
+struct read_guard_t {
+    bmpfile_read_func_t func;
+    void* ctx;
+    bool failed;
+};
+
+int guarded_read(void* data, std::uint32_t size, void* ctx) {
+    auto* guard = static_cast<read_guard_t*>(ctx);
+    if (guard->failed) {
+        return 0;
+    }
+    if (guard->func(data, size, guard->ctx) == 0) {
+        guard->failed = true;
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
+                  bmpimg_pixel_reader_t reader, void* reader_ctx) {
+    // -1 (too large) goes into the size fields as it is; callers keep pictures smaller.
+    const std::int64_t image_bytes = bmplowio_calc_framebytesize(FILE_BIT_COUNT, width, height);
+    bmp_file_header_t fh{};
+    bmp_info_header_t ih{};
+    bmplowio_header_init(&fh, &ih);
+    fh.bfType = BMP_MAGIC;
+    fh.bfSize = static_cast<std::uint32_t>(image_bytes + BMP_HEADER_BYTES);
+    fh.bfOffBits = BMP_HEADER_BYTES;
+    ih.biSize = INFO_HEADER_BYTES;
+    ih.biWidth = width;
+    ih.biHeight = height;
+    ih.biPlanes = 1;
+    ih.biBitCount = FILE_BIT_COUNT;
+    ih.biSizeImage = static_cast<std::uint32_t>(image_bytes);
+    bmplowio_header_write(func, ctx, &fh, &ih);
+    if (bmplowio_have_palette(ih.biBitCount) != 0) {
+        const std::array<bmp_rgbquad_t, PALETTE_CAPACITY> palette{};
+        bmplowio_palette_write(func, ctx, palette.data(), 1 << ih.biBitCount);
+    }
+    bmplowio_image_write(func, ctx, &fh, &ih, reader, reader_ctx);
+    return 0;
+}
+
+// The headers start zeroed and reading ends at the first failed read; nothing is
+// allocated from header values.
+int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writer,
+                 void* writer_ctx) {
+    read_guard_t guard{func, ctx, false};
+    bmp_file_header_t fh{};
+    bmp_info_header_t ih{};
+    bmplowio_header_init(&fh, &ih);
+    bmplowio_header_read(guarded_read, &guard, &fh, &ih);
+    if (guard.failed) {
+        return 0;
+    }
+    if (bmplowio_have_palette(ih.biBitCount) != 0) {
+        std::array<bmp_rgbquad_t, PALETTE_CAPACITY> palette{}; // read past, never used
+        bmplowio_palette_read(guarded_read, &guard, palette.data(), 1 << ih.biBitCount);
+        if (guard.failed) {
+            return 0;
+        }
+    }
+    bmplowio_image_read(guarded_read, &guard, &fh, &ih, writer, writer_ctx);
+    return 0;
+}

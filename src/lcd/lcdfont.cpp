@@ -1,0 +1,112 @@
+#include "lcd/lcdfont.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "lcd/util.hpp"
+
+namespace {
+
+constexpr std::size_t LINE_CAPACITY = 8192; // line, copy and word buffers, terminator included
+constexpr int DOT_COLUMNS = 5;
+constexpr int DOT_ROWS = 8;
+constexpr std::size_t MIN_ROW_LENGTH = 6; // five dots and at least one more character
+constexpr int NO_CODE = -1;
+
+using line_buffer_t = std::array<char, LINE_CAPACITY>;
+
+// State of one read: the glyph being defined and the row counter, which runs across the
+// whole file and is never reset by a header.
+struct reader_state_t {
+    int code = NO_CODE;
+    int row = 0;
+};
+
+void copy_without_equals(const char* line, line_buffer_t& copy) {
+    std::size_t i = 0;
+    for (; i + 1 < copy.size() && line[i] != '\0'; ++i) {
+        copy[i] = line[i] == '=' ? ' ' : line[i];
+    }
+    copy[i] = '\0';
+}
+
+void report_row(const reader_state_t& state, const char* line, lcdfont_dot_callback_t callback,
+                void* ctx) {
+    if (state.code == NO_CODE || callback == nullptr) {
+        return;
+    }
+    for (int column = 0; column < DOT_COLUMNS; ++column) {
+        callback(state.code, column, state.row, line[column] != '.' ? 1 : 0, ctx);
+    }
+}
+
+// Takes one comment-free line: a header, a dot row, or nothing.
+void take_line(reader_state_t& state, const char* line, lcdfont_dot_callback_t callback,
+               void* ctx) {
+    const int code = pickup_code(line);
+    if (code >= 0) {
+        state.code = code;
+        return;
+    }
+    if (std::strlen(line) < MIN_ROW_LENGTH) {
+        return;
+    }
+    report_row(state, line, callback, ctx);
+    if (++state.row == DOT_ROWS) {
+        state.row = 0;
+        state.code = NO_CODE;
+    }
+}
+
+// Returns -1 when the very first read failed with an error (a folder opens but cannot be
+// read), else 0.
+int read_glyphs(std::FILE* fp, lcdfont_dot_callback_t callback, void* ctx) {
+    line_buffer_t line{};
+    reader_state_t state;
+    bool any_line = false;
+    while (std::fgets(line.data(), static_cast<int>(line.size()), fp) != nullptr) {
+        any_line = true;
+        util_remove_comment(line.data());
+        take_line(state, line.data(), callback, ctx);
+    }
+    return !any_line && std::ferror(fp) ? -1 : 0;
+}
+
+} // namespace
+
+int lcdfont_read(const char* path, lcdfont_dot_callback_t callback, void* ctx) {
+    if (path == nullptr || path[0] == '\0') {
+        return -1;
+    }
+    std::FILE* fp = std::fopen(path, "r");
+    if (fp == nullptr) {
+        return -1;
+    }
+    const int result = read_glyphs(fp, callback, ctx);
+    std::fclose(fp);
+    return result;
+}
+
+int pickup_code(const char* line) {
+    if (line == nullptr) {
+        return -1;
+    }
+    line_buffer_t copy{};
+    copy_without_equals(line, copy);
+    line_buffer_t first{};
+    line_buffer_t second{};
+    if (std::sscanf(copy.data(), "%s %s", first.data(), second.data()) != 2) {
+        return -1;
+    }
+    if (std::strcmp(first.data(), "CODE") != 0) {
+        return -1;
+    }
+    unsigned int value = 0;
+    if (std::sscanf(second.data(), "0x%02x", &value) != 1) {
+        return -1;
+    }
+    // A sign inside the two characters can wrap the value; only 0..255 names a glyph.
+    return value <= 255 ? static_cast<int>(value) : -1;
+}

@@ -1,0 +1,409 @@
+#include "lcd/lcdimg.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "lcd/lcdfont.hpp"
+#include "lcd/lcdprof.hpp"
+
+namespace {
+
+constexpr int FIRST_PRINTABLE = 0x21;
+constexpr int PRINTABLE_COUNT = 0x7F - FIRST_PRINTABLE + 1;
+
+// Column bytes of codes 0x21..0x7F, five per code, bit 0 the top dot row.
+constexpr std::array<unsigned char, PRINTABLE_COUNT * LCDIMG_GLYPH_BYTES> PRINTABLE_GLYPHS{{
+    0x00, 0x00, 0x5F, 0x00, 0x00, // 0x21 !
+    0x00, 0x07, 0x00, 0x07, 0x00, // 0x22 "
+    0x14, 0x7F, 0x14, 0x7F, 0x14, // 0x23 #
+    0x24, 0x2A, 0x7F, 0x2A, 0x12, // 0x24 $
+    0x23, 0x13, 0x08, 0x64, 0x62, // 0x25 %
+    0x36, 0x49, 0x55, 0x22, 0x50, // 0x26 &
+    0x00, 0x05, 0x03, 0x00, 0x00, // 0x27 '
+    0x00, 0x1C, 0x22, 0x41, 0x00, // 0x28 (
+    0x00, 0x41, 0x22, 0x1C, 0x00, // 0x29 )
+    0x08, 0x2A, 0x1C, 0x2A, 0x08, // 0x2A *
+    0x08, 0x08, 0x3E, 0x08, 0x08, // 0x2B +
+    0x00, 0x50, 0x30, 0x00, 0x00, // 0x2C ,
+    0x08, 0x08, 0x08, 0x08, 0x08, // 0x2D -
+    0x00, 0x60, 0x60, 0x00, 0x00, // 0x2E .
+    0x20, 0x10, 0x08, 0x04, 0x02, // 0x2F /
+    0x3E, 0x51, 0x49, 0x45, 0x3E, // 0x30 0
+    0x00, 0x42, 0x7F, 0x40, 0x00, // 0x31 1
+    0x42, 0x61, 0x51, 0x49, 0x46, // 0x32 2
+    0x21, 0x41, 0x45, 0x4B, 0x31, // 0x33 3
+    0x18, 0x14, 0x12, 0x7F, 0x10, // 0x34 4
+    0x27, 0x45, 0x45, 0x45, 0x39, // 0x35 5
+    0x3C, 0x4A, 0x49, 0x49, 0x30, // 0x36 6
+    0x01, 0x71, 0x09, 0x05, 0x03, // 0x37 7
+    0x36, 0x49, 0x49, 0x49, 0x36, // 0x38 8
+    0x06, 0x49, 0x49, 0x29, 0x1E, // 0x39 9
+    0x00, 0x36, 0x36, 0x00, 0x00, // 0x3A :
+    0x00, 0x56, 0x36, 0x00, 0x00, // 0x3B ;
+    0x00, 0x08, 0x14, 0x22, 0x41, // 0x3C <
+    0x14, 0x14, 0x14, 0x14, 0x14, // 0x3D =
+    0x41, 0x22, 0x14, 0x08, 0x00, // 0x3E >
+    0x02, 0x01, 0x51, 0x09, 0x06, // 0x3F ?
+    0x32, 0x49, 0x79, 0x41, 0x3E, // 0x40 @
+    0x7E, 0x11, 0x11, 0x11, 0x7E, // 0x41 A
+    0x7F, 0x49, 0x49, 0x49, 0x36, // 0x42 B
+    0x3E, 0x41, 0x41, 0x41, 0x22, // 0x43 C
+    0x7F, 0x41, 0x41, 0x22, 0x1C, // 0x44 D
+    0x7F, 0x49, 0x49, 0x49, 0x41, // 0x45 E
+    0x7F, 0x09, 0x09, 0x09, 0x01, // 0x46 F
+    0x3E, 0x41, 0x41, 0x51, 0x32, // 0x47 G
+    0x7F, 0x08, 0x08, 0x08, 0x7F, // 0x48 H
+    0x00, 0x41, 0x7F, 0x41, 0x00, // 0x49 I
+    0x20, 0x40, 0x41, 0x3F, 0x01, // 0x4A J
+    0x7F, 0x08, 0x14, 0x22, 0x41, // 0x4B K
+    0x7F, 0x40, 0x40, 0x40, 0x40, // 0x4C L
+    0x7F, 0x02, 0x04, 0x02, 0x7F, // 0x4D M
+    0x7F, 0x04, 0x08, 0x10, 0x7F, // 0x4E N
+    0x3E, 0x41, 0x41, 0x41, 0x3E, // 0x4F O
+    0x7F, 0x09, 0x09, 0x09, 0x06, // 0x50 P
+    0x3E, 0x41, 0x51, 0x21, 0x5E, // 0x51 Q
+    0x7F, 0x09, 0x19, 0x29, 0x46, // 0x52 R
+    0x46, 0x49, 0x49, 0x49, 0x31, // 0x53 S
+    0x01, 0x01, 0x7F, 0x01, 0x01, // 0x54 T
+    0x3F, 0x40, 0x40, 0x40, 0x3F, // 0x55 U
+    0x1F, 0x20, 0x40, 0x20, 0x1F, // 0x56 V
+    0x7F, 0x20, 0x18, 0x20, 0x7F, // 0x57 W
+    0x63, 0x14, 0x08, 0x14, 0x63, // 0x58 X
+    0x03, 0x04, 0x78, 0x04, 0x03, // 0x59 Y
+    0x61, 0x51, 0x49, 0x45, 0x43, // 0x5A Z
+    0x00, 0x00, 0x7F, 0x41, 0x41, // 0x5B [
+    0x02, 0x04, 0x08, 0x10, 0x20, // 0x5C backslash
+    0x41, 0x41, 0x7F, 0x00, 0x00, // 0x5D ]
+    0x04, 0x02, 0x01, 0x02, 0x04, // 0x5E ^
+    0x40, 0x40, 0x40, 0x40, 0x40, // 0x5F _
+    0x00, 0x01, 0x02, 0x04, 0x00, // 0x60 `
+    0x20, 0x54, 0x54, 0x54, 0x78, // 0x61 a
+    0x7F, 0x48, 0x44, 0x44, 0x38, // 0x62 b
+    0x38, 0x44, 0x44, 0x44, 0x20, // 0x63 c
+    0x38, 0x44, 0x44, 0x48, 0x7F, // 0x64 d
+    0x38, 0x54, 0x54, 0x54, 0x18, // 0x65 e
+    0x08, 0x7E, 0x09, 0x01, 0x02, // 0x66 f
+    0x08, 0x14, 0x54, 0x54, 0x3C, // 0x67 g
+    0x7F, 0x08, 0x04, 0x04, 0x78, // 0x68 h
+    0x00, 0x44, 0x7D, 0x40, 0x00, // 0x69 i
+    0x20, 0x40, 0x44, 0x3D, 0x00, // 0x6A j
+    0x00, 0x7F, 0x10, 0x28, 0x44, // 0x6B k
+    0x00, 0x41, 0x7F, 0x40, 0x00, // 0x6C l
+    0x7C, 0x04, 0x18, 0x04, 0x78, // 0x6D m
+    0x7C, 0x08, 0x04, 0x04, 0x78, // 0x6E n
+    0x38, 0x44, 0x44, 0x44, 0x38, // 0x6F o
+    0x7C, 0x14, 0x14, 0x14, 0x08, // 0x70 p
+    0x08, 0x14, 0x14, 0x18, 0x7C, // 0x71 q
+    0x7C, 0x08, 0x04, 0x04, 0x08, // 0x72 r
+    0x48, 0x54, 0x54, 0x54, 0x20, // 0x73 s
+    0x04, 0x3F, 0x44, 0x40, 0x20, // 0x74 t
+    0x3C, 0x40, 0x40, 0x20, 0x7C, // 0x75 u
+    0x1C, 0x20, 0x40, 0x20, 0x1C, // 0x76 v
+    0x3C, 0x40, 0x30, 0x40, 0x3C, // 0x77 w
+    0x44, 0x28, 0x10, 0x28, 0x44, // 0x78 x
+    0x0C, 0x50, 0x50, 0x50, 0x3C, // 0x79 y
+    0x44, 0x64, 0x54, 0x4C, 0x44, // 0x7A z
+    0x00, 0x08, 0x36, 0x41, 0x00, // 0x7B {
+    0x00, 0x00, 0x7F, 0x00, 0x00, // 0x7C |
+    0x00, 0x41, 0x36, 0x08, 0x00, // 0x7D }
+    0x08, 0x08, 0x2A, 0x1C, 0x08, // 0x7E right arrow
+    0x08, 0x1C, 0x2A, 0x08, 0x08, // 0x7F left arrow
+}};
+static_assert(PRINTABLE_GLYPHS.size() == 95 * 5, "codes 0x21..0x7F, five columns each");
+
+constexpr lcdimg_font_t make_master_font()
+{
+    lcdimg_font_t font{};
+    for (std::size_t i = 0; i < PRINTABLE_GLYPHS.size(); ++i) {
+        font[FIRST_PRINTABLE * LCDIMG_GLYPH_BYTES + i] = PRINTABLE_GLYPHS[i];
+    }
+    return font;
+}
+
+// The lower bound of one geometry setting.
+struct setting_floor_t {
+    const char* key;
+    int lcdimg_t::*field;
+    int minimum;
+};
+
+// Same order as the twelve geometry fields of lcdimg_t.
+constexpr std::array<setting_floor_t, 12> GEOMETRY_FLOORS{{
+    {"CHCNT_X", &lcdimg_t::chcnt_x, 1},
+    {"CHCNT_Y", &lcdimg_t::chcnt_y, 1},
+    {"CHOFS_X", &lcdimg_t::chofs_x, 0},
+    {"CHOFS_Y", &lcdimg_t::chofs_y, 0},
+    {"CHGAP_X", &lcdimg_t::chgap_x, 0},
+    {"CHGAP_Y", &lcdimg_t::chgap_y, 0},
+    {"PIXSIZ_X", &lcdimg_t::pixsiz_x, 1},
+    {"PIXSIZ_Y", &lcdimg_t::pixsiz_y, 1},
+    {"PIXGAP_X", &lcdimg_t::pixgap_x, 0},
+    {"PIXGAP_Y", &lcdimg_t::pixgap_y, 0},
+    {"FRAME_X", &lcdimg_t::frame_x, 0},
+    {"FRAME_Y", &lcdimg_t::frame_y, 0},
+}};
+static_assert(GEOMETRY_FLOORS.size() == 12, "one entry per geometry setting");
+
+// Sizes beyond this are reported as "over" it; they are far past every limit anyway, and two
+// of them still add up without overflow.
+constexpr std::int64_t SIZE_CEILING = INT64_C(1) << 61;
+
+// Saturating arithmetic on non-negative sizes, so absurd settings cannot overflow.
+std::int64_t size_mul(std::int64_t a, std::int64_t b)
+{
+    if (a != 0 && b > SIZE_CEILING / a) {
+        return SIZE_CEILING;
+    }
+    return a * b;
+}
+
+std::int64_t size_add(std::int64_t a, std::int64_t b)
+{
+    return a + b < SIZE_CEILING ? a + b : SIZE_CEILING;
+}
+
+// One side of the picture, exact up to SIZE_CEILING; all settings are non-negative here.
+std::int64_t side_length(int frame, int offset, int count, int dots, int size, int pixgap, int chgap)
+{
+    const std::int64_t cell = size_add(size_mul(dots, size), size_mul(dots - 1, pixgap));
+    const std::int64_t cells = size_add(size_mul(count, cell), size_mul(count - 1, chgap));
+    return size_add(size_add(size_mul(2, frame), size_mul(2, offset)), cells);
+}
+
+void format_side(std::int64_t side, std::array<char, 32>* text)
+{
+    if (side >= SIZE_CEILING) {
+        std::snprintf(text->data(), text->size(), "over %" PRId64, SIZE_CEILING);
+    } else {
+        std::snprintf(text->data(), text->size(), "%" PRId64, side);
+    }
+}
+
+int check_floors(const lcdimg_t* img)
+{
+    for (const setting_floor_t& floor : GEOMETRY_FLOORS) {
+        const int value = img->*(floor.field);
+        if (value < floor.minimum) {
+            std::printf("Illegal setting: %s = %d (must be %d or more).\n", floor.key, value,
+                        floor.minimum);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int check_picture_size(const lcdimg_t* img)
+{
+    const std::int64_t width = side_length(img->frame_x, img->chofs_x, img->chcnt_x, 5,
+                                            img->pixsiz_x, img->pixgap_x, img->chgap_x);
+    const std::int64_t height = side_length(img->frame_y, img->chofs_y, img->chcnt_y, 8,
+                                             img->pixsiz_y, img->pixgap_y, img->chgap_y);
+    if (width <= LCDIMG_MAX_SIDE && height <= LCDIMG_MAX_SIDE) {
+        const std::int64_t stride = (3 * width + 3) / 4 * 4;
+        if (54 + stride * height <= LCDIMG_MAX_FILE_BYTES) {
+            return 0;
+        }
+    }
+    std::array<char, 32> width_text{};
+    std::array<char, 32> height_text{};
+    format_side(width, &width_text);
+    format_side(height, &height_text);
+    std::printf("Picture too large: %s x %s pixels (at most %" PRId64 " x %" PRId64
+                " and 2 GiB).\n",
+                width_text.data(), height_text.data(), LCDIMG_MAX_SIDE, LCDIMG_MAX_SIDE);
+    return -1;
+}
+
+void set_defaults(lcdimg_t* img)
+{
+    img->lcd_vendor.fill('\0');
+    img->lcd_model.fill('\0');
+    img->chcnt_x = 16;
+    img->chcnt_y = 2;
+    img->chofs_x = 16;
+    img->chofs_y = 16;
+    img->chgap_x = 2;
+    img->chgap_y = 2;
+    img->pixsiz_x = 4;
+    img->pixsiz_y = 4;
+    img->pixgap_x = 1;
+    img->pixgap_y = 1;
+    img->frame_x = 0;
+    img->frame_y = 0;
+    img->frcol = {0, 0, 0};
+    img->fgcol = {8, 8, 8};
+    img->bgcol = {255, 190, 66};
+    img->contrast = 96;
+    img->shadow_depth = 4;
+    img->shadow_curve = 4;
+    img->script_path.fill('\0');
+}
+
+// The readers keep their texts terminated; this keeps a faulty one from being read past.
+void terminate_texts(lcdimg_t* img)
+{
+    img->lcd_vendor.back() = '\0';
+    img->lcd_model.back() = '\0';
+    img->script_path.back() = '\0';
+}
+
+const char* printable_path(const char* path) { return path != nullptr ? path : ""; }
+
+// Text grid, picture size, pixel buffer and canvas; -1 (nothing kept) when memory is short.
+int allocate_buffers(lcdimg_t* img)
+{
+    const std::size_t cells =
+        static_cast<std::size_t>(img->chcnt_x) * static_cast<std::size_t>(img->chcnt_y);
+    img->text_grid = static_cast<unsigned char*>(std::malloc(cells));
+    if (img->text_grid == nullptr) {
+        return -1;
+    }
+    std::memset(img->text_grid, 0x20, cells);
+    calc_canvas_size(img, &img->canvas_width, &img->canvas_height);
+    const std::size_t bytes = static_cast<std::size_t>(img->canvas_width) *
+                              static_cast<std::size_t>(img->canvas_height) * 3;
+    img->pixels = static_cast<unsigned char*>(std::malloc(bytes));
+    if (img->pixels == nullptr) {
+        std::puts("Memory Allocation Error.");
+        std::free(img->text_grid);
+        img->text_grid = nullptr;
+        return -1;
+    }
+    bmpimg_open(&img->canvas, img->canvas_width, img->canvas_height, canvas_pixel_writer, img,
+                canvas_pixel_reader, img);
+    return 0;
+}
+
+// The byte offset of pixel (x, y), or -1 when it lies outside the picture.
+std::ptrdiff_t pixel_offset(const lcdimg_t* img, int x, int y)
+{
+    if (img->pixels == nullptr || x < 0 || y < 0 || x >= img->canvas_width ||
+        y >= img->canvas_height) {
+        return -1;
+    }
+    return (static_cast<std::ptrdiff_t>(y) * img->canvas_width + x) * 3;
+}
+
+} // namespace
+
+constexpr lcdimg_font_t font5x8_master = make_master_font();
+
+lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path)
+{
+    auto* img = new (std::nothrow) lcdimg_t{};
+    if (img == nullptr) {
+        return nullptr;
+    }
+    set_defaults(img);
+    if (lcdprof_read(profile_path, img, 0) != 0) {
+        std::printf("[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
+                    printable_path(profile_path));
+    }
+    terminate_texts(img);
+    if (check_settings(img) != 0 || allocate_buffers(img) != 0) {
+        delete img;
+        return nullptr;
+    }
+    img->font = font5x8_master;
+    if (lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
+        std::printf("[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
+                    printable_path(font_path));
+    }
+    img->draw_color = LCDIMG_DEFAULT_DRAW_COLOR;
+    calc_dot_colors(img);
+    return img;
+}
+
+int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code)
+{
+    if (img == nullptr || img->text_grid == nullptr || x < 0 || y < 0 || x >= img->chcnt_x ||
+        y >= img->chcnt_y) {
+        return -1;
+    }
+    img->text_grid[static_cast<std::size_t>(y) * static_cast<std::size_t>(img->chcnt_x) +
+                   static_cast<std::size_t>(x)] = code;
+    return 0;
+}
+
+int lcdimg_close(lcdimg_t* img)
+{
+    if (img == nullptr) {
+        return 0;
+    }
+    bmpimg_close(&img->canvas);
+    std::free(img->pixels);
+    std::free(img->text_grid);
+    delete img;
+    return 0;
+}
+
+int check_settings(const lcdimg_t* img)
+{
+    if (check_floors(img) != 0) {
+        return -1;
+    }
+    return check_picture_size(img);
+}
+
+void calc_canvas_size(const lcdimg_t* img, int* width, int* height)
+{
+    const std::int32_t cell_w = wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x));
+    const std::int32_t cell_h = wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y));
+    std::int32_t w = wrap32_add(wrap32_mul(2, img->frame_x), wrap32_mul(2, img->chofs_x));
+    w = wrap32_add(w, wrap32_mul(img->chcnt_x, cell_w));
+    w = wrap32_add(w, wrap32_mul(wrap32_sub(img->chcnt_x, 1), img->chgap_x));
+    std::int32_t h = wrap32_add(wrap32_mul(2, img->frame_y), wrap32_mul(2, img->chofs_y));
+    h = wrap32_add(h, wrap32_mul(img->chcnt_y, cell_h));
+    h = wrap32_add(h, wrap32_mul(wrap32_sub(img->chcnt_y, 1), img->chgap_y));
+    *width = w;
+    *height = h;
+}
+
+void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigned char b,
+                         void* ctx)
+{
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    const std::ptrdiff_t at = pixel_offset(img, x, y);
+    if (at < 0) {
+        return;
+    }
+    unsigned char* pixel = img->pixels + at;
+    pixel[0] = r;
+    pixel[1] = g;
+    pixel[2] = b;
+}
+
+void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsigned char* b,
+                         void* ctx)
+{
+    const auto* img = static_cast<const lcdimg_t*>(ctx);
+    const std::ptrdiff_t at = pixel_offset(img, x, y);
+    if (at < 0) {
+        *r = 0;
+        *g = 0;
+        *b = 0;
+        return;
+    }
+    const unsigned char* pixel = img->pixels + at;
+    const unsigned char red = pixel[0];
+    const unsigned char green = pixel[1];
+    const unsigned char blue = pixel[2];
+    *r = red;
+    *g = green;
+    *b = blue;
+}
+
+void lcdfont_read_callback(int code, int column, int row, int on, void* ctx)
+{
+    if (code < 0 || code >= LCDIMG_GLYPH_COUNT || column < 0 || column >= LCDIMG_GLYPH_BYTES ||
+        row < 0 || row > 7) {
+        return;
+    }
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    unsigned char& column_bits = img->font[static_cast<std::size_t>(code * LCDIMG_GLYPH_BYTES + column)];
+    const auto bit = static_cast<unsigned char>(1U << row);
+    column_bits = static_cast<unsigned char>(on != 0 ? (column_bits | bit) : (column_bits & ~bit));
+}

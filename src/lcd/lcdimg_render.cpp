@@ -1,0 +1,415 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "lcd/lcdimg.hpp"
+#include "script/script.hpp"
+
+namespace {
+
+// Paints one pixel of a dot; lit is nonzero for a lit dot.
+using dot_drawer_t = void (*)(int x, int y, int lit, void* ctx);
+
+constexpr int DOT_COLUMNS = 5;
+constexpr int DOT_ROWS = 8;
+
+unsigned char low_byte(int value) { return static_cast<unsigned char>(value & 0xFF); }
+
+bmpimg_color_t color_bytes(const lcdimg_rgb_t& c)
+{
+    return {low_byte(c.r), low_byte(c.g), low_byte(c.b)};
+}
+
+// The unlit share of one component. The integer product wraps like a 32-bit machine's; the
+// rest is double arithmetic in the written order (no contraction), then clamped and truncated.
+unsigned char blend_component(int contrast, int fg, int bg)
+{
+    const std::int32_t weighted = wrap32_mul(wrap32_sub(100, contrast), fg);
+    const double v = static_cast<double>(weighted) / 100.0 +
+                     (static_cast<double>(contrast) / 100.0) * static_cast<double>(bg);
+    if (v < 0) {
+        return 0;
+    }
+    if (v > 255.0) {
+        return 255;
+    }
+    return static_cast<unsigned char>(v);
+}
+
+void paint_background(lcdimg_t* img, int w, int h)
+{
+    bmpimg_fill_box(&img->canvas, 0, 0, w - 1, h - 1, color_bytes(img->bgcol));
+}
+
+// A zero-wide band has its second corner before its first, so the canvas refuses it.
+void paint_frame(lcdimg_t* img, int w, int h)
+{
+    const bmpimg_color_t color = color_bytes(img->frcol);
+    const int fx = img->frame_x;
+    const int fy = img->frame_y;
+    bmpimg_fill_box(&img->canvas, 0, 0, fx - 1, h - 1, color);
+    bmpimg_fill_box(&img->canvas, w - fx, 0, w - 1, h - 1, color);
+    bmpimg_fill_box(&img->canvas, 0, 0, w - 1, fy - 1, color);
+    bmpimg_fill_box(&img->canvas, 0, h - fy, w - 1, h - 1, color);
+}
+
+// Ring i at K * (i - N) + 100 percent of the background, 32-bit integer arithmetic, low byte.
+bmpimg_color_t ring_color(const lcdimg_t* img, int i)
+{
+    const std::int32_t step = wrap32_sub(i, img->shadow_depth);
+    const std::int32_t percent = wrap32_add(wrap32_mul(img->shadow_curve, step), 100);
+    auto shade = [percent](int bg) { return low_byte(wrap32_mul(bg, percent) / 100); };
+    return {shade(img->bgcol.r), shade(img->bgcol.g), shade(img->bgcol.b)};
+}
+
+// An axis-parallel line clipped to [0, limit): the line from a to b (either order) covers
+// exactly the span between them, so only the visible part is handed to the canvas.
+struct span_t {
+    int from;
+    int to;
+};
+
+bool clip_span(std::int64_t a, std::int64_t b, int limit, span_t* span)
+{
+    const std::int64_t from = std::max<std::int64_t>(std::min(a, b), 0);
+    const std::int64_t to = std::min<std::int64_t>(std::max(a, b), limit - 1);
+    if (from > to) {
+        return false;
+    }
+    *span = {static_cast<int>(from), static_cast<int>(to)};
+    return true;
+}
+
+void vertical_line(lcdimg_t* img, std::int64_t x, std::int64_t y1, std::int64_t y2,
+                   const bmpimg_color_t& color)
+{
+    span_t span{};
+    if (x < 0 || x >= img->canvas.width || !clip_span(y1, y2, img->canvas.height, &span)) {
+        return;
+    }
+    const int column = static_cast<int>(x);
+    bmpimg_draw_line(&img->canvas, column, span.from, column, span.to, color);
+}
+
+void horizontal_line(lcdimg_t* img, std::int64_t y, std::int64_t x1, std::int64_t x2,
+                     const bmpimg_color_t& color)
+{
+    span_t span{};
+    if (y < 0 || y >= img->canvas.height || !clip_span(x1, x2, img->canvas.width, &span)) {
+        return;
+    }
+    const int row = static_cast<int>(y);
+    bmpimg_draw_line(&img->canvas, span.from, row, span.to, row, color);
+}
+
+// Rings past the middle cross over and still draw (their ends merely swap), so a ring's
+// vertical lines leave the picture only when its left column frame_x + i reaches w; the
+// right column w - frame_x - i - 1 is then below 0 as well. Likewise the horizontal lines
+// at i >= h - frame_y. Stopping there keeps a huge depth bounded by the picture size.
+void paint_shadow(lcdimg_t* img, int w, int h)
+{
+    const std::int64_t fx = img->frame_x;
+    const std::int64_t fy = img->frame_y;
+    const std::int64_t depth = img->shadow_depth;
+    const std::int64_t vertical_end = std::min(depth, w - fx);
+    for (std::int64_t i = 0; i < vertical_end; ++i) {
+        const bmpimg_color_t color = ring_color(img, static_cast<int>(i));
+        vertical_line(img, fx + i, fy + i, h - fy - i - 1, color);
+        vertical_line(img, w - fx - i - 1, fy + i, h - fy - i - 1, color);
+    }
+    const std::int64_t horizontal_end = std::min(depth, h - fy);
+    for (std::int64_t i = 0; i < horizontal_end; ++i) {
+        const bmpimg_color_t color = ring_color(img, static_cast<int>(i));
+        horizontal_line(img, fy + i, fx + i, w - fx - i - 1, color);
+        horizontal_line(img, h - fy - i - 1, fx + i, w - fx - i - 1, color);
+    }
+}
+
+// Writes one dot pixel straight into the buffer; pixels outside the picture are skipped.
+void canvas_drawer(int x, int y, int lit, void* ctx)
+{
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    if (x < 0 || y < 0 || x >= img->canvas_width || y >= img->canvas_height) {
+        return;
+    }
+    const bmpimg_color_t& color = lit != 0 ? img->lit_rgb : img->unlit_rgb;
+    unsigned char* pixel =
+        img->pixels + (static_cast<std::ptrdiff_t>(y) * img->canvas_width + x) * 3;
+    pixel[0] = color[0];
+    pixel[1] = color[1];
+    pixel[2] = color[2];
+}
+
+// Dot (j, i) is a pixsiz block whose top left pixel lies one dot gap left of and above the
+// pitch grid that starts at the cell origin (x0, y0). Coordinates wrap like 32-bit ints.
+void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, unsigned char code)
+{
+    const unsigned char* glyph = &img->font[static_cast<std::size_t>(code) * LCDIMG_GLYPH_BYTES];
+    const int size_x = img->pixsiz_x;
+    const int size_y = img->pixsiz_y;
+    for (int i = 0; i < DOT_ROWS; ++i) {
+        const std::int32_t top =
+            wrap32_add(wrap32_add(y0, wrap32_mul(i, size_y)), wrap32_mul(i - 1, img->pixgap_y));
+        for (int j = 0; j < DOT_COLUMNS; ++j) {
+            const std::int32_t left = wrap32_add(wrap32_add(x0, wrap32_mul(j, size_x)),
+                                                 wrap32_mul(j - 1, img->pixgap_x));
+            const int lit = (glyph[j] >> i) & 1;
+            for (int k = 0; k < size_y; ++k) {
+                const std::int32_t y = wrap32_add(top, k);
+                for (int l = 0; l < size_x; ++l) {
+                    drawer(wrap32_add(left, l), y, lit, ctx);
+                }
+            }
+        }
+    }
+}
+
+void paint_cells(lcdimg_t* img)
+{
+    const std::int32_t pitch_x = wrap32_add(
+        wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x)), img->chgap_x);
+    const std::int32_t pitch_y = wrap32_add(
+        wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y)), img->chgap_y);
+    const std::int32_t left = wrap32_add(img->frame_x, img->chofs_x);
+    const std::int32_t top = wrap32_add(img->frame_y, img->chofs_y);
+    const unsigned char* code = img->text_grid;
+    for (int r = 0; r < img->chcnt_y; ++r) {
+        const std::int32_t y0 = wrap32_add(top, wrap32_mul(r, pitch_y));
+        for (int c = 0; c < img->chcnt_x; ++c) {
+            const std::int32_t x0 = wrap32_add(left, wrap32_mul(c, pitch_x));
+            draw_char(img, canvas_drawer, img, x0, y0, *code);
+            ++code;
+        }
+    }
+}
+
+// A buffered byte sink over a file descriptor. Bytes go in while fill < limit; a failure
+// sets limit to 0, so every later call takes the slow path and reports it.
+struct out_writer_t {
+    std::size_t fill;
+    std::size_t limit;
+    int fd;
+    bool failed;
+    std::array<unsigned char, 64 * 1024> buffer;
+};
+
+bool write_all(int fd, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void writer_fail(out_writer_t* w)
+{
+    w->failed = true;
+    w->fill = 0;
+    w->limit = 0;
+}
+
+bool writer_flush(out_writer_t* w)
+{
+    if (w->failed) {
+        return false;
+    }
+    if (!write_all(w->fd, w->buffer.data(), w->fill)) {
+        writer_fail(w);
+        return false;
+    }
+    w->fill = 0;
+    return true;
+}
+
+// Kept out of line so that func_fwrite's one-byte path needs no stack frame.
+[[gnu::noinline]] int writer_put_slow(out_writer_t* w, const unsigned char* bytes, std::size_t size)
+{
+    if (w->failed) {
+        return 0;
+    }
+    if (size <= w->buffer.size() - w->fill) {
+        std::memcpy(w->buffer.data() + w->fill, bytes, size);
+        w->fill += size;
+        return 1;
+    }
+    if (!writer_flush(w)) {
+        return 0;
+    }
+    if (size >= w->buffer.size()) {
+        if (!write_all(w->fd, bytes, size)) {
+            writer_fail(w);
+            return 0;
+        }
+        return 1;
+    }
+    std::memcpy(w->buffer.data(), bytes, size);
+    w->fill = size;
+    return 1;
+}
+
+// The BMP layer's byte sink: 1 when the bytes were taken, 0 when not. Nearly every call
+// carries one byte, so that case is a compare and a store.
+int func_fwrite(const void* data, std::uint32_t size, void* ctx)
+{
+    auto* w = static_cast<out_writer_t*>(ctx);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (size == 1 && w->fill < w->limit) {
+        w->buffer[w->fill++] = *bytes;
+        return 1;
+    }
+    return writer_put_slow(w, bytes, size);
+}
+
+int produce_bmp(int fd, void* ctx)
+{
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    static_assert(sizeof(out_writer_t) < 128 * 1024, "the writer lives on the stack");
+    out_writer_t writer;
+    writer.fill = 0;
+    writer.limit = writer.buffer.size();
+    writer.fd = fd;
+    writer.failed = false;
+    bmpimg_bmp_write(&img->canvas, func_fwrite, &writer);
+    return writer_flush(&writer) ? 0 : -1;
+}
+
+int finish_fd(int fd, int status)
+{
+    if (::close(fd) != 0) {
+        return -1;
+    }
+    return status;
+}
+
+// Symlinks, devices and FIFOs are written where they lead, never replaced.
+int write_direct(const char* path, output_producer_t produce, void* ctx)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    return finish_fd(fd, produce(fd, ctx));
+}
+
+// A temporary file's path: "<path>.XXXXXX", or, when that name would be too long for the
+// folder, a short name in the same folder. Returns false when the path does not fit.
+using temp_path_t = std::array<char, LCDIMG_TEXT_CAPACITY + 32>;
+
+bool make_temp_template(const char* path, bool short_name, temp_path_t* out)
+{
+    int length = 0;
+    if (!short_name) {
+        length = std::snprintf(out->data(), out->size(), "%s.XXXXXX", path);
+    } else {
+        const char* slash = std::strrchr(path, '/');
+        const int folder = slash != nullptr ? static_cast<int>(slash - path) + 1 : 0;
+        length = std::snprintf(out->data(), out->size(), "%.*s.vimbracli-XXXXXX", folder, path);
+    }
+    return length > 0 && static_cast<std::size_t>(length) < out->size();
+}
+
+int open_temp(const char* path, temp_path_t* temp)
+{
+    if (!make_temp_template(path, false, temp)) {
+        return -1;
+    }
+    int fd = ::mkstemp(temp->data());
+    if (fd < 0 && errno == ENAMETOOLONG && make_temp_template(path, true, temp)) {
+        fd = ::mkstemp(temp->data());
+    }
+    return fd;
+}
+
+// The mode a plain new file would get.
+mode_t new_file_mode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+// An existing picture is replaced only by a complete one: write beside it, then rename.
+int write_replacing(const char* path, output_producer_t produce, void* ctx)
+{
+    temp_path_t temp{};
+    const int fd = open_temp(path, &temp);
+    if (fd < 0) {
+        return -1;
+    }
+    (void)::fchmod(fd, new_file_mode());
+    int status = finish_fd(fd, produce(fd, ctx));
+    if (status == 0 && std::rename(temp.data(), path) != 0) {
+        status = -1;
+    }
+    if (status != 0) {
+        ::unlink(temp.data());
+    }
+    return status;
+}
+
+} // namespace
+
+void calc_dot_colors(lcdimg_t* img)
+{
+    img->lit_rgb = color_bytes(img->fgcol);
+    img->unlit_rgb = {blend_component(img->contrast, img->fgcol.r, img->bgcol.r),
+                      blend_component(img->contrast, img->fgcol.g, img->bgcol.g),
+                      blend_component(img->contrast, img->fgcol.b, img->bgcol.b)};
+}
+
+void paint_picture(lcdimg_t* img)
+{
+    if (img == nullptr || img->pixels == nullptr || img->text_grid == nullptr) {
+        return;
+    }
+    int w = 0;
+    int h = 0;
+    calc_canvas_size(img, &w, &h);
+    calc_dot_colors(img);
+    paint_background(img, w, h);
+    paint_frame(img, w, h);
+    paint_shadow(img, w, h);
+    paint_cells(img);
+}
+
+int write_output_file(const char* path, output_producer_t produce, void* ctx)
+{
+    if (path == nullptr || path[0] == '\0') {
+        return -1;
+    }
+    struct stat status {};
+    if (::lstat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+        return write_direct(path, produce, ctx);
+    }
+    return write_replacing(path, produce, ctx);
+}
+
+int lcdimg_write_file(lcdimg_t* img, const char* path)
+{
+    if (img == nullptr || img->pixels == nullptr) {
+        return -1;
+    }
+    paint_picture(img);
+    if (img->script_path[0] != '\0') {
+        img->script_path.back() = '\0';
+        script_execute(img->script_path.data(), img, 0);
+    }
+    // The picture may go to standard output itself; what was printed comes first.
+    std::fflush(stdout);
+    return write_output_file(path, produce_bmp, img);
+}

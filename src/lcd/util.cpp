@@ -1,0 +1,109 @@
+#include "lcd/util.hpp"
+
+#include <cstddef>
+
+namespace {
+
+constexpr char BACKSLASH = '\\';
+
+// Where decoded codes go: stores while there is room, counts what it stored.
+struct code_sink_t {
+    unsigned char* dst;
+    int room; // codes that still fit before the terminator
+    int count;
+};
+
+void put_code(code_sink_t* sink, unsigned char code)
+{
+    if (sink->count < sink->room) {
+        sink->dst[sink->count] = code;
+        ++sink->count;
+    }
+}
+
+// Decodes the escape whose backslash is at src[0]; advances *pos past it.
+int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink)
+{
+    const char kind = src[1];
+    if (kind == '\0') {
+        return UTIL_FORMAT_END_AFTER_BACKSLASH;
+    }
+    if (kind == BACKSLASH) {
+        put_code(sink, static_cast<unsigned char>(BACKSLASH));
+        *pos += 2;
+        return UTIL_FORMAT_OK;
+    }
+    if (kind != 'x') {
+        return UTIL_FORMAT_BAD_ESCAPE;
+    }
+    if (src[2] == '\0') {
+        return UTIL_FORMAT_END_AFTER_X;
+    }
+    const int high = get_hexval(src[2]);
+    if (high < 0) {
+        return UTIL_FORMAT_BAD_FIRST_DIGIT;
+    }
+    if (src[3] == '\0') {
+        return UTIL_FORMAT_END_AFTER_FIRST_DIGIT;
+    }
+    const int low = get_hexval(src[3]);
+    if (low < 0) {
+        return UTIL_FORMAT_BAD_SECOND_DIGIT;
+    }
+    put_code(sink, static_cast<unsigned char>(high * 16 + low));
+    *pos += 4;
+    return UTIL_FORMAT_OK;
+}
+
+} // namespace
+
+int util_format(const char* src, unsigned char* dst, int capacity, int* count)
+{
+    const bool usable = dst != nullptr && capacity > 0;
+    code_sink_t sink{dst, usable ? capacity - 1 : 0, 0};
+    int status = UTIL_FORMAT_OK;
+    std::size_t pos = 0;
+    while (src != nullptr && src[pos] != '\0' && status == UTIL_FORMAT_OK) {
+        if (src[pos] == BACKSLASH) {
+            status = decode_escape(src + pos, &pos, &sink);
+        } else {
+            put_code(&sink, static_cast<unsigned char>(src[pos]));
+            ++pos;
+        }
+    }
+    if (usable) {
+        dst[sink.count] = 0;
+    }
+    if (count != nullptr) {
+        *count = sink.count;
+    }
+    return status;
+}
+
+int get_hexval(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+int util_remove_comment(char* line)
+{
+    if (line == nullptr) {
+        return 0;
+    }
+    for (char* p = line; *p != '\0'; ++p) {
+        if (*p == '#') {
+            *p = '\0';
+            break;
+        }
+    }
+    return 0;
+}

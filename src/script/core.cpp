@@ -1,0 +1,357 @@
+#include "script/core.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "script/kestlibc.hpp"
+
+namespace {
+
+struct keyword_t {
+    const char* text; // at most 15 characters
+    token_code_t code;
+};
+
+// Searched in this order; the empty entry ends the table and its code is never returned.
+constexpr std::array<keyword_t, 22> table = {{
+    {"print", TC_PRINT}, {"input", TC_INPUT},   {"if", TC_IF},       {"then", TC_THEN},
+    {"goto", TC_GOTO},   {"for", TC_FOR},       {"next", TC_NEXT},   {"to", TC_TO},
+    {"gosub", TC_GOSUB}, {"return", TC_RETURN}, {"rem", TC_REM},     {"read", TC_READ},
+    {"write", TC_WRITE}, {"dim", TC_DIM},       {"end", TC_END},     {"color", TC_COLOR},
+    {"plot", TC_PLOT},   {"line", TC_LINE},     {"box", TC_BOX},     {"fillbox", TC_FILLBOX},
+    {"circle", TC_CIRCLE}, {"", TC_END},
+}};
+static_assert(table.size() == 22, "21 keywords and the end marker");
+
+constexpr bool keyword_texts_fit() {
+    for (const keyword_t& k : table) {
+        int n = 0;
+        while (k.text[n] != 0) ++n;
+        if (n > 15) return false;
+    }
+    return table.back().text[0] == 0;
+}
+static_assert(keyword_texts_fit(), "keyword texts fit their 16-character field; last is empty");
+
+// Indexed by result code: keeps the order of result_code_t in core.hpp.
+constexpr std::array<const char*, 19> errmsg = {
+    "no error",
+    "end of the program",
+    "syntax error",
+    "unbalanced parentheses",
+    "no expression present",
+    "equals sign expected",
+    "not a variable",
+    "variable assignment error",
+    "Label table full",
+    "duplicate label",
+    "undefined label",
+    "THEN expected",
+    "TO expected",
+    "too many nested FOR loops",
+    "NEXT without FOR",
+    "too many nested GOSUBs",
+    "RETURN without GOSUB",
+    "division by zero",
+    "label too long",
+};
+static_assert(errmsg.size() == RC_LABEL_LONG + 1, "one message per result code");
+
+constexpr int token_max = CORE_TOKEN_SIZE - 1;
+
+constexpr std::uint8_t memo_filled = 1;
+constexpr std::uint8_t memo_fold = 2;
+constexpr std::uint8_t memo_paren = 4;
+constexpr int head_size = 8; // token_memo_t::head
+
+// Everything a fresh read found, in a form that can be stored as a memo entry.
+struct scan_t {
+    const char* text = nullptr; // where the token text starts in the program
+    int length = 0;             // characters kept in `token`
+    std::uint8_t flags = memo_filled;
+};
+
+bool iswhite(char c) { return c == ' ' || c == '\t'; }
+
+bool isdelim(char c) {
+    return c == 0 || c == '\t' || c == '\n' || c == '\r' ||
+           kestlibc_strchr(" ;,+-<>/*%^=()", c) != nullptr;
+}
+
+token_code_t look_up(const char* word) {
+    for (const keyword_t& k : table) {
+        if (k.text[0] == 0) break;
+        if (kestlibc_strcmp(k.text, word) == 0) return k.code;
+    }
+    return TC_NONE;
+}
+
+void set_token(kestbasic_t* kb, token_type_t type, token_code_t code) {
+    kb->token_type = type;
+    kb->token_code = code;
+}
+
+// Copies up to the next word terminator, keeping at most 79 characters; the cursor
+// moves past the whole word.
+void copy_word(kestbasic_t* kb, scan_t* s) {
+    const char* p = kb->cursor;
+    s->text = p;
+    int n = 0;
+    for (; !isdelim(*p); ++p) {
+        if (n < token_max) kb->token[static_cast<std::size_t>(n++)] = *p;
+    }
+    kb->token[static_cast<std::size_t>(n)] = 0;
+    s->length = n;
+    kb->cursor = p;
+}
+
+void read_word(kestbasic_t* kb, scan_t* s) {
+    copy_word(kb, s);
+    for (int i = 0; i < s->length; ++i) {
+        char& c = kb->token[static_cast<std::size_t>(i)];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(kestlibc_tolower(c));
+            s->flags |= memo_fold;
+        }
+    }
+    const token_code_t code = look_up(kb->token.data());
+    set_token(kb, code != TC_NONE ? TT_KEYWORD : TT_VARIABLE, code);
+}
+
+// The text between quotes; ends at the closing quote, or fails at CR, LF or the
+// terminator with the cursor left on that character.
+int read_string(kestbasic_t* kb, scan_t* s) {
+    const char* p = kb->cursor + 1;
+    s->text = p;
+    int n = 0;
+    for (; *p != '"'; ++p) {
+        if (*p == '\r' || *p == '\n' || *p == 0) {
+            kb->token[static_cast<std::size_t>(n)] = 0;
+            s->length = n;
+            s->flags |= memo_paren;
+            kb->cursor = p;
+            return RC_PAREN;
+        }
+        if (n < token_max) kb->token[static_cast<std::size_t>(n++)] = *p;
+    }
+    kb->token[static_cast<std::size_t>(n)] = 0;
+    s->length = n;
+    kb->cursor = p + 1;
+    set_token(kb, TT_STRING, TC_NONE);
+    return RC_OK;
+}
+
+// A token of the characters [text, text + length) that the cursor has passed.
+void take_text(kestbasic_t* kb, scan_t* s, const char* text, int length) {
+    for (int i = 0; i < length; ++i) kb->token[static_cast<std::size_t>(i)] = text[i];
+    kb->token[static_cast<std::size_t>(length)] = 0;
+    s->text = text;
+    s->length = length;
+}
+
+void read_crlf(kestbasic_t* kb, scan_t* s) {
+    kb->token[0] = '\r';
+    kb->token[1] = '\n';
+    kb->token[2] = 0;
+    s->text = kb->cursor;
+    s->length = 2;
+    // A lone CR at the very end consumes only itself.
+    kb->cursor += kb->cursor[1] != 0 ? 2 : 1;
+    set_token(kb, TT_DELIMITER, TC_EOL);
+}
+
+void end_of_program(kestbasic_t* kb, scan_t* s) {
+    take_text(kb, s, kb->cursor, 0);
+    set_token(kb, TT_DELIMITER, TC_EOP);
+}
+
+// Reads a token from the text itself; fills `s` for the memo.
+int scan_token(kestbasic_t* kb, scan_t* s) {
+    set_token(kb, TT_NONE, TC_NONE);
+    if (*kb->cursor == 0) {
+        end_of_program(kb, s);
+        return RC_OK;
+    }
+    while (iswhite(*kb->cursor)) ++kb->cursor;
+    const char c = *kb->cursor;
+    if (c == '\n') {
+        take_text(kb, s, kb->cursor++, 1);
+        set_token(kb, TT_DELIMITER, TC_EOL);
+    } else if (c == '\r') {
+        read_crlf(kb, s);
+    } else if (kestlibc_iscntrl(c) != 0) {
+        end_of_program(kb, s);
+    } else if (kestlibc_strchr("+-*^/%=;(),><", c) != nullptr) {
+        take_text(kb, s, kb->cursor++, 1);
+        set_token(kb, TT_DELIMITER, TC_NONE);
+    } else if (c == '"') {
+        return read_string(kb, s);
+    } else if (kestlibc_isdigit(c) != 0) {
+        copy_word(kb, s);
+        set_token(kb, TT_NUMBER, TC_NONE);
+    } else if (kestlibc_isalpha(c) != 0) {
+        read_word(kb, s);
+    } else {
+        take_text(kb, s, kb->cursor, 0);
+    }
+    return RC_OK;
+}
+
+// Writes a memo entry when the read ended within reach of 16-bit offsets.
+void remember(kestbasic_t* kb, std::ptrdiff_t start, const scan_t& s) {
+    const std::ptrdiff_t next = kb->cursor - kb->program;
+    if (next > 0xFFFF) return;
+    token_memo_t& m = kb->memo[static_cast<std::size_t>(start)];
+    for (int i = 0; i < head_size; ++i) {
+        m.head[static_cast<std::size_t>(i)] = i < s.length ? kb->token[static_cast<std::size_t>(i)] : 0;
+    }
+    m.next = static_cast<std::uint16_t>(next);
+    m.text = static_cast<std::uint16_t>(s.text - kb->program);
+    m.length = static_cast<std::uint8_t>(s.length);
+    m.type = static_cast<std::uint8_t>(kb->token_type);
+    m.code = static_cast<std::uint8_t>(kb->token_code);
+    m.flags = s.flags;
+}
+
+// A token text too long for the memo's head is copied from the program again.
+[[gnu::noinline]] void replay_long(kestbasic_t* kb, const token_memo_t& m) {
+    char* out = kb->token.data();
+    const char* src = kb->program + m.text;
+    for (int i = 0; i < m.length; ++i) out[i] = src[i];
+    if ((m.flags & memo_fold) != 0) {
+        for (int i = 0; i < m.length; ++i) out[i] = static_cast<char>(kestlibc_tolower(out[i]));
+    }
+    out[m.length] = 0;
+}
+
+int replay(kestbasic_t* kb, const token_memo_t& m) {
+    if (m.length < head_size) {
+        std::copy_n(m.head.data(), head_size, kb->token.data());
+    } else {
+        replay_long(kb, m);
+    }
+    set_token(kb, static_cast<token_type_t>(m.type), static_cast<token_code_t>(m.code));
+    kb->cursor = kb->program + m.next;
+    return (m.flags & memo_paren) != 0 ? RC_PAREN : RC_OK;
+}
+
+// Kept out of line so that replaying a memo entry stays cheap.
+[[gnu::noinline]] int read_fresh(kestbasic_t* kb) {
+    scan_t s;
+    return scan_token(kb, &s);
+}
+
+[[gnu::noinline]] int read_and_remember(kestbasic_t* kb, std::ptrdiff_t start) {
+    scan_t s;
+    const int rc = scan_token(kb, &s);
+    remember(kb, start, s);
+    return rc;
+}
+
+// First free entry for `name`; RC_LABEL_DUP when an earlier entry has that name,
+// RC_LABEL_FULL when no entry is free.
+int get_label_position(const kestbasic_t* kb, const char* name, int* slot) {
+    for (int i = 0; i < CORE_LABEL_COUNT; ++i) {
+        const label_t& entry = kb->labels[static_cast<std::size_t>(i)];
+        if (entry.name[0] == 0) {
+            *slot = i;
+            return RC_OK;
+        }
+        if (kestlibc_strcmp(entry.name.data(), name) == 0) return RC_LABEL_DUP;
+    }
+    return RC_LABEL_FULL;
+}
+
+// Registers the number token just read as a label behind the cursor.
+int add_label(kestbasic_t* kb) {
+    if (kestlibc_strlen(kb->token.data()) >= CORE_LABEL_NAME) return RC_LABEL_LONG;
+    int slot = 0;
+    const int rc = get_label_position(kb, kb->token.data(), &slot);
+    if (rc != RC_OK) return rc;
+    label_t& entry = kb->labels[static_cast<std::size_t>(slot)];
+    kestlibc_strcpy(entry.name.data(), kb->token.data());
+    entry.position = kb->cursor;
+    return RC_OK;
+}
+
+// The label of a line is its first token when that is a number.
+int scan_labels(kestbasic_t* kb) {
+    for (label_t& entry : kb->labels) {
+        entry.name.fill(0);
+        entry.position = nullptr;
+    }
+    const char* saved = kb->cursor;
+    do {
+        core_get_token(kb); // an unterminated string just skips its line
+        if (kb->token_type == TT_NUMBER) {
+            const int rc = add_label(kb);
+            if (rc != RC_OK) return rc;
+        }
+        if (kb->token_code != TC_EOL) core_find_eol(kb);
+    } while (kb->token_code != TC_EOP);
+    kb->cursor = saved;
+    return RC_OK;
+}
+
+} // namespace
+
+int core_setup(kestbasic_t* kb, const char* program, lcdimg_t* lcd_image) {
+    variable_init(&kb->variables);
+    kb->program = program;
+    kb->cursor = program;
+    kb->for_depth = 0;
+    kb->gosub_depth = 0;
+    hal_init(&kb->hal, lcd_image);
+    for (token_memo_t& m : kb->memo) m.flags = 0;
+    kb->memo_enabled = true;
+    return scan_labels(kb);
+}
+
+int core_get_token(kestbasic_t* kb) {
+    const std::ptrdiff_t start = kb->cursor - kb->program;
+    if (!kb->memo_enabled || start < 0 || start >= CORE_MEMO_SIZE) return read_fresh(kb);
+    const token_memo_t& m = kb->memo[static_cast<std::size_t>(start)];
+    return m.flags != 0 ? replay(kb, m) : read_and_remember(kb, start);
+}
+
+void core_putback(kestbasic_t* kb) {
+    std::ptrdiff_t length = 0;
+    while (length < token_max && kb->token[static_cast<std::size_t>(length)] != 0) ++length;
+    kb->cursor = kb->cursor - kb->program < length ? kb->program : kb->cursor - length;
+}
+
+void core_find_eol(kestbasic_t* kb) {
+    while (*kb->cursor != '\n' && *kb->cursor != 0) ++kb->cursor;
+    if (*kb->cursor == '\n') ++kb->cursor;
+}
+
+const char* core_find_label(const kestbasic_t* kb, const char* text) {
+    for (const label_t& entry : kb->labels) {
+        if (entry.name[0] == 0) break;
+        if (kestlibc_strcmp(entry.name.data(), text) == 0) return entry.position;
+    }
+    return nullptr;
+}
+
+int core_error_message(const kestbasic_t* kb, int code, char* buffer, int size) {
+    if (size <= 0) return -1;
+    buffer[0] = 0;
+    if (code < 0 || code >= static_cast<int>(errmsg.size())) return -1;
+    const char* message = errmsg[static_cast<std::size_t>(code)];
+    const int length = kestlibc_strlen(message);
+    if (length >= size) return -1;
+    kestlibc_strcpy(buffer, message);
+    std::uint32_t line = 1;
+    for (const char* p = kb->program; p < kb->cursor && *p != 0; ++p) {
+        if (*p == '\n') ++line;
+    }
+    std::array<char, 24> suffix{};
+    kestlibc_strcpy(suffix.data(), "(Line:");
+    kestlibc_utoa(line, suffix.data() + 6, 10);
+    kestlibc_strcat(suffix.data(), ")");
+    if (length + kestlibc_strlen(suffix.data()) >= size) return -1;
+    kestlibc_strcat(buffer, suffix.data());
+    return 0;
+}
+
+void core_use_memo(kestbasic_t* kb, bool enabled) { kb->memo_enabled = enabled; }

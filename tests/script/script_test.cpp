@@ -1,0 +1,172 @@
+#include "script/script.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "lcd/lcdimg.hpp"
+#include "script/script_harness.hpp"
+
+namespace {
+
+using script_test::StdoutCapture;
+
+// A fresh temporary directory holding the files a test writes; removed afterwards.
+class ScriptTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "scriptXXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        ASSERT_NE(mkdtemp(buf.data()), nullptr);
+        dir = buf.data();
+    }
+    void TearDown() override {
+        for (const auto& f : files) {
+            std::remove(f.c_str());
+        }
+        rmdir(dir.c_str());
+    }
+
+    std::string write_file(const std::string& name, const std::string& text) {
+        const std::string path = dir + "/" + name;
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f != nullptr) {
+            std::fwrite(text.data(), 1, text.size(), f);
+            std::fclose(f);
+        }
+        files.push_back(path);
+        return path;
+    }
+
+    // Runs the script file and returns what it printed; *rc gets the runner's result.
+    std::string run(const std::string& text, int listing = 0, int* rc = nullptr,
+                    lcdimg_t* img = nullptr) {
+        const std::string path = write_file("s.bas", text);
+        StdoutCapture capture;
+        const int result = script_execute(path.c_str(), img, listing);
+        if (rc != nullptr) {
+            *rc = result;
+        }
+        return capture.finish();
+    }
+
+    std::string dir;
+    std::vector<std::string> files;
+};
+
+TEST_F(ScriptTest, MissingFileIsReported) {
+    StdoutCapture capture;
+    const int rc = script_execute((dir + "/missing.bas").c_str(), nullptr, 0);
+    EXPECT_EQ(capture.finish(), "Script read failed.\n");
+    EXPECT_EQ(rc, 2);
+    progedit_t store;
+    progedit_init(&store);
+    EXPECT_EQ(load_program(&store, (dir + "/missing.bas").c_str()), -1);
+}
+
+TEST_F(ScriptTest, EmptyFileEndsQuietly) {
+    int rc = -1;
+    EXPECT_EQ(run("", 0, &rc), "");
+    EXPECT_EQ(rc, 0);
+}
+
+TEST_F(ScriptTest, ErrorIsReportedWithItsLine) {
+    int rc = -1;
+    EXPECT_EQ(run("10 print 1\n20 return\n30 print 3\n", 0, &rc),
+              "1\r\nScript error: RETURN without GOSUB(Line:2)\n");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(run("10 dim x\n20 x = 7 / (x - x)\n"), "Script error: division by zero(Line:3)\n");
+}
+
+TEST_F(ScriptTest, LinesRunInNumberOrder) {
+    EXPECT_EQ(run("30 print 3\n10 print 1\n20 print 2\n"), "1\r\n2\r\n3\r\n");
+}
+
+TEST_F(ScriptTest, CrLfAndMissingFinalLineFeed) {
+    EXPECT_EQ(run("10 print 1\r\n20 print 2"), "1\r\n2\r\n");
+}
+
+TEST_F(ScriptTest, OverlongLineIsReportedAndSkipped) {
+    std::string third = "30 rem ";
+    third += std::string(85 - third.size(), 'x');
+    ASSERT_EQ(third.size(), 85U);
+    const std::string out = run("10 print 1\n20 print 2\n" + third + "\n40 print 4\n");
+    EXPECT_EQ(out, "Insert failed.\nline=3:" + third + "\n\n1\r\n2\r\n4\r\n");
+}
+
+TEST_F(ScriptTest, ListingCountsLinesReadAndStored) {
+    const std::string out = run("10 dim x\n20 x = 1\n30 print x\n40 print 2\n30\n", 1);
+    EXPECT_EQ(out, "[Program list]\n"
+                   "  1: [10 dim x]\n"
+                   "  2: [20 x = 1]\n"
+                   "  3: [40 print 2]\n"
+                   "\n"
+                   "[Program information]\n"
+                   "  5 lines readed.\n"
+                   "  3 lines stored.\n"
+                   "  29 bytes.\n"
+                   "\n"
+                   "2\r\n");
+}
+
+TEST_F(ScriptTest, LabelTableFullStopsBeforeRunning) {
+    std::string text;
+    for (int n = 1; n <= 201; ++n) {
+        text += std::to_string(n) + " print 1\n";
+    }
+    EXPECT_EQ(run(text), "Script error: Label table full(Line:201)\n");
+}
+
+TEST_F(ScriptTest, VeryLongLineArrivesInPieces) {
+    const std::string path =
+        write_file("long.bas", "10 print 1\n" + std::string(9000, 'x') + "\n20 print 2\n");
+    progedit_t store;
+    progedit_init(&store);
+    StdoutCapture capture;
+    const int lines = load_program(&store, path.c_str());
+    const std::string out = capture.finish();
+    EXPECT_EQ(lines, 4); // the 9001 characters come as 8191 and 810
+    EXPECT_EQ(out.find("Insert failed.\nline=2:"), 0U);
+    EXPECT_NE(out.find("Insert failed.\nline=3:"), std::string::npos);
+}
+
+TEST_F(ScriptTest, PrintProgramNumbersTheStoredLines) {
+    progedit_t store;
+    progedit_init(&store);
+    ASSERT_EQ(progedit_insert(&store, "20 print 2\n"), 0);
+    ASSERT_EQ(progedit_insert(&store, "10 print 1\n"), 0);
+    StdoutCapture capture;
+    EXPECT_EQ(print_program(&store), 2);
+    EXPECT_EQ(capture.finish(), "  1: [10 print 1]\n  2: [20 print 2]\n");
+    progedit_init(&store);
+    StdoutCapture empty;
+    EXPECT_EQ(print_program(&store), 0);
+    EXPECT_EQ(empty.finish(), "");
+}
+
+// What a script drew before it failed stays in the picture; nothing after the failure is drawn.
+TEST_F(ScriptTest, DrawingBeforeAFailureStays) {
+    lcdimg_t* img = nullptr;
+    {
+        StdoutCapture quiet;
+        img = lcdimg_open("", "");
+    }
+    ASSERT_NE(img, nullptr);
+    std::memset(img->pixels, 0, static_cast<std::size_t>(img->canvas_width) * 3U * 2U);
+    const std::string out =
+        run("10 color 255, 0, 0\n20 plot 5, 0\n30 print 1 / 0;\n40 plot 6, 0\n", 0, nullptr, img);
+    EXPECT_EQ(out, "Script error: division by zero(Line:3)\n");
+    const unsigned char* row = img->pixels;
+    EXPECT_EQ(row[5 * 3 + 0], 255);
+    EXPECT_EQ(row[5 * 3 + 1], 0);
+    EXPECT_EQ(row[6 * 3 + 0], 0);
+    lcdimg_close(img);
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+#include "script/variable.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+std::string var_name(int i) {
+    std::string name = "v";
+    name += std::to_string(i);
+    return name;
+}
+
+class VariableTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(variable_init(&store), 0); }
+
+    std::int32_t get(const char* name, int expected_rc = 0) {
+        std::int32_t v = 12345;
+        EXPECT_EQ(variable_get(&store, name, &v), expected_rc) << name;
+        return v;
+    }
+
+    std::string slot_name(int i) const { return store[static_cast<unsigned>(i)].name.data(); }
+
+    variable_store_t store{};
+};
+
+TEST_F(VariableTest, DeclaredVariableStartsAtZeroAndKeepsItsValue) {
+    ASSERT_EQ(variable_dimension(&store, "x"), 0);
+    EXPECT_EQ(get("x"), 0);
+    ASSERT_EQ(variable_set(&store, "x", -7), 0);
+    EXPECT_EQ(get("x"), -7);
+}
+
+TEST_F(VariableTest, UndeclaredNameFailsAndIsNotCreated) {
+    EXPECT_EQ(variable_set(&store, "x", 5), -1);
+    EXPECT_EQ(get("x", -1), 0);
+    EXPECT_EQ(variable_dimension(&store, "x"), 0); // set did not declare it
+}
+
+TEST_F(VariableTest, RedeclarationFailsAndKeepsValue) {
+    ASSERT_EQ(variable_dimension(&store, "n"), 0);
+    ASSERT_EQ(variable_set(&store, "n", 9), 0);
+    EXPECT_EQ(variable_dimension(&store, "n"), -1);
+    EXPECT_EQ(get("n"), 9);
+}
+
+TEST_F(VariableTest, HomeSlotIsByteSumModulo32) {
+    // 'a' = 97 -> 1; "ab" = 195 -> 3, "ba" collides and probes on to 4.
+    ASSERT_EQ(variable_dimension(&store, "a"), 0);
+    ASSERT_EQ(variable_dimension(&store, "ab"), 0);
+    ASSERT_EQ(variable_dimension(&store, "ba"), 0);
+    EXPECT_EQ(slot_name(1), "a");
+    EXPECT_EQ(slot_name(3), "ab");
+    EXPECT_EQ(slot_name(4), "ba");
+    ASSERT_EQ(variable_set(&store, "ab", 1), 0);
+    ASSERT_EQ(variable_set(&store, "ba", 2), 0);
+    EXPECT_EQ(get("ab"), 1);
+    EXPECT_EQ(get("ba"), 2);
+}
+
+TEST_F(VariableTest, ProbingWrapsFromLastSlotToFirst) {
+    // '?' = 63 and '_' = 95 both hash to 31.
+    ASSERT_EQ(variable_dimension(&store, "?"), 0);
+    ASSERT_EQ(variable_dimension(&store, "_"), 0);
+    EXPECT_EQ(slot_name(31), "?");
+    EXPECT_EQ(slot_name(0), "_");
+    ASSERT_EQ(variable_set(&store, "_", 44), 0);
+    EXPECT_EQ(get("_"), 44);
+}
+
+TEST_F(VariableTest, SearchDoesNotStopAtEmptySlots) {
+    // "zz" = 244 -> home 20; placed two slots further with 20 and 21 empty.
+    store[22].name = {'z', 'z', 0};
+    store[22].value = 77;
+    EXPECT_EQ(get("zz"), 77);
+    EXPECT_EQ(variable_dimension(&store, "zz"), -1);
+}
+
+TEST_F(VariableTest, ThirtyThirdVariableFails) {
+    for (int i = 0; i < VARIABLE_SLOTS; ++i) {
+        const std::string name = var_name(i);
+        ASSERT_EQ(variable_dimension(&store, name.c_str()), 0) << name;
+        ASSERT_EQ(variable_set(&store, name.c_str(), i * 10), 0);
+    }
+    EXPECT_EQ(variable_dimension(&store, "extra"), -1);
+    EXPECT_EQ(get("extra", -1), 0);
+    for (int i = 0; i < VARIABLE_SLOTS; ++i) {
+        EXPECT_EQ(get(var_name(i).c_str()), i * 10);
+    }
+}
+
+TEST_F(VariableTest, NamesOfEightCharactersFailEverywhere) {
+    EXPECT_EQ(variable_dimension(&store, "abcdefg"), 0);
+    EXPECT_EQ(variable_set(&store, "abcdefg", 3), 0);
+    EXPECT_EQ(get("abcdefg"), 3);
+
+    // Its first seven characters are declared, yet the long name is refused.
+    EXPECT_EQ(variable_dimension(&store, "abcdefgh"), -1);
+    EXPECT_EQ(variable_set(&store, "abcdefgh", 4), -1);
+    EXPECT_EQ(get("abcdefgh", -1), 0);
+    EXPECT_EQ(get("abcdefg"), 3);
+}
+
+TEST_F(VariableTest, InitEmptiesEverySlot) {
+    ASSERT_EQ(variable_dimension(&store, "q"), 0);
+    ASSERT_EQ(variable_set(&store, "q", 8), 0);
+    ASSERT_EQ(variable_init(&store), 0);
+    EXPECT_EQ(get("q", -1), 0);
+    for (const variable_t& slot : store) {
+        EXPECT_EQ(slot.name[0], 0);
+        EXPECT_EQ(slot.value, 0);
+    }
+}
+
+} // namespace
