@@ -17,8 +17,7 @@ enum exit_status : int {
     EXIT_OUTPUT_FAILED = 3,
 };
 
-void print_banner(const version_info_t& info)
-{
+void print_banner(const version_info_t& info) {
     const char* rule = "=================================================";
     std::puts(rule);
     std::printf(" %s (Version %d.%d.%d)\n", info.product_name.data(), info.major, info.minor,
@@ -31,8 +30,7 @@ void print_banner(const version_info_t& info)
 }
 
 // Decodes every row argument into the text grid; false at the first malformed one.
-bool place_rows(lcdimg_t* img, int argc, char** argv)
-{
+bool place_rows(lcdimg_t* img, int argc, char** argv) {
     std::array<unsigned char, ROW_CAPACITY> codes{};
     for (int k = 0; FIRST_ROW_ARG + k < argc; ++k) {
         int count = 0;
@@ -48,8 +46,7 @@ bool place_rows(lcdimg_t* img, int argc, char** argv)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     version_info_t info;
     version_info(&info);
     if (argc <= FIRST_ROW_ARG) {

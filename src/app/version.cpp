@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-void version_info(version_info_t* info)
-{
+void version_info(version_info_t* info) {
     info->product_name.fill('\0');
     info->notice.fill('\0');
     std::snprintf(info->product_name.data(), info->product_name.size(), "%s", "Vimbra");

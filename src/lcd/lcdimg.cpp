@@ -114,8 +114,7 @@ constexpr std::array<unsigned char, PRINTABLE_COUNT * LCDIMG_GLYPH_BYTES> PRINTA
 }};
 static_assert(PRINTABLE_GLYPHS.size() == 95 * 5, "codes 0x21..0x7F, five columns each");
 
-constexpr lcdimg_font_t make_master_font()
-{
+constexpr lcdimg_font_t make_master_font() {
     lcdimg_font_t font{};
     for (std::size_t i = 0; i < PRINTABLE_GLYPHS.size(); ++i) {
         font[FIRST_PRINTABLE * LCDIMG_GLYPH_BYTES + i] = PRINTABLE_GLYPHS[i];
@@ -152,29 +151,26 @@ static_assert(GEOMETRY_FLOORS.size() == 12, "one entry per geometry setting");
 constexpr std::int64_t SIZE_CEILING = INT64_C(1) << 61;
 
 // Saturating arithmetic on non-negative sizes, so absurd settings cannot overflow.
-std::int64_t size_mul(std::int64_t a, std::int64_t b)
-{
+std::int64_t size_mul(std::int64_t a, std::int64_t b) {
     if (a != 0 && b > SIZE_CEILING / a) {
         return SIZE_CEILING;
     }
     return a * b;
 }
 
-std::int64_t size_add(std::int64_t a, std::int64_t b)
-{
+std::int64_t size_add(std::int64_t a, std::int64_t b) {
     return a + b < SIZE_CEILING ? a + b : SIZE_CEILING;
 }
 
 // One side of the picture, exact up to SIZE_CEILING; all settings are non-negative here.
-std::int64_t side_length(int frame, int offset, int count, int dots, int size, int pixgap, int chgap)
-{
+std::int64_t side_length(int frame, int offset, int count, int dots, int size, int pixgap,
+                         int chgap) {
     const std::int64_t cell = size_add(size_mul(dots, size), size_mul(dots - 1, pixgap));
     const std::int64_t cells = size_add(size_mul(count, cell), size_mul(count - 1, chgap));
     return size_add(size_add(size_mul(2, frame), size_mul(2, offset)), cells);
 }
 
-void format_side(std::int64_t side, std::array<char, 32>* text)
-{
+void format_side(std::int64_t side, std::array<char, 32>* text) {
     if (side >= SIZE_CEILING) {
         std::snprintf(text->data(), text->size(), "over %" PRId64, SIZE_CEILING);
     } else {
@@ -182,8 +178,7 @@ void format_side(std::int64_t side, std::array<char, 32>* text)
     }
 }
 
-int check_floors(const lcdimg_t* img)
-{
+int check_floors(const lcdimg_t* img) {
     for (const setting_floor_t& floor : GEOMETRY_FLOORS) {
         const int value = img->*(floor.field);
         if (value < floor.minimum) {
@@ -195,12 +190,11 @@ int check_floors(const lcdimg_t* img)
     return 0;
 }
 
-int check_picture_size(const lcdimg_t* img)
-{
+int check_picture_size(const lcdimg_t* img) {
     const std::int64_t width = side_length(img->frame_x, img->chofs_x, img->chcnt_x, 5,
-                                            img->pixsiz_x, img->pixgap_x, img->chgap_x);
+                                           img->pixsiz_x, img->pixgap_x, img->chgap_x);
     const std::int64_t height = side_length(img->frame_y, img->chofs_y, img->chcnt_y, 8,
-                                             img->pixsiz_y, img->pixgap_y, img->chgap_y);
+                                            img->pixsiz_y, img->pixgap_y, img->chgap_y);
     if (width <= LCDIMG_MAX_SIDE && height <= LCDIMG_MAX_SIDE) {
         const std::int64_t stride = (3 * width + 3) / 4 * 4;
         if (54 + stride * height <= LCDIMG_MAX_FILE_BYTES) {
@@ -217,8 +211,7 @@ int check_picture_size(const lcdimg_t* img)
     return -1;
 }
 
-void set_defaults(lcdimg_t* img)
-{
+void set_defaults(lcdimg_t* img) {
     img->lcd_vendor.fill('\0');
     img->lcd_model.fill('\0');
     img->chcnt_x = 16;
@@ -243,18 +236,18 @@ void set_defaults(lcdimg_t* img)
 }
 
 // The readers keep their texts terminated; this keeps a faulty one from being read past.
-void terminate_texts(lcdimg_t* img)
-{
+void terminate_texts(lcdimg_t* img) {
     img->lcd_vendor.back() = '\0';
     img->lcd_model.back() = '\0';
     img->script_path.back() = '\0';
 }
 
-const char* printable_path(const char* path) { return path != nullptr ? path : ""; }
+const char* printable_path(const char* path) {
+    return path != nullptr ? path : "";
+}
 
 // Text grid, picture size, pixel buffer and canvas; -1 (nothing kept) when memory is short.
-int allocate_buffers(lcdimg_t* img)
-{
+int allocate_buffers(lcdimg_t* img) {
     const std::size_t cells =
         static_cast<std::size_t>(img->chcnt_x) * static_cast<std::size_t>(img->chcnt_y);
     img->text_grid = static_cast<unsigned char*>(std::malloc(cells));
@@ -278,8 +271,7 @@ int allocate_buffers(lcdimg_t* img)
 }
 
 // The byte offset of pixel (x, y), or -1 when it lies outside the picture.
-std::ptrdiff_t pixel_offset(const lcdimg_t* img, int x, int y)
-{
+std::ptrdiff_t pixel_offset(const lcdimg_t* img, int x, int y) {
     if (img->pixels == nullptr || x < 0 || y < 0 || x >= img->canvas_width ||
         y >= img->canvas_height) {
         return -1;
@@ -291,8 +283,7 @@ std::ptrdiff_t pixel_offset(const lcdimg_t* img, int x, int y)
 
 constexpr lcdimg_font_t font5x8_master = make_master_font();
 
-lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path)
-{
+lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     auto* img = new (std::nothrow) lcdimg_t{};
     if (img == nullptr) {
         return nullptr;
@@ -317,8 +308,7 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path)
     return img;
 }
 
-int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code)
-{
+int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code) {
     if (img == nullptr || img->text_grid == nullptr || x < 0 || y < 0 || x >= img->chcnt_x ||
         y >= img->chcnt_y) {
         return -1;
@@ -328,8 +318,7 @@ int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code)
     return 0;
 }
 
-int lcdimg_close(lcdimg_t* img)
-{
+int lcdimg_close(lcdimg_t* img) {
     if (img == nullptr) {
         return 0;
     }
@@ -340,18 +329,18 @@ int lcdimg_close(lcdimg_t* img)
     return 0;
 }
 
-int check_settings(const lcdimg_t* img)
-{
+int check_settings(const lcdimg_t* img) {
     if (check_floors(img) != 0) {
         return -1;
     }
     return check_picture_size(img);
 }
 
-void calc_canvas_size(const lcdimg_t* img, int* width, int* height)
-{
-    const std::int32_t cell_w = wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x));
-    const std::int32_t cell_h = wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y));
+void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {
+    const std::int32_t cell_w =
+        wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x));
+    const std::int32_t cell_h =
+        wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y));
     std::int32_t w = wrap32_add(wrap32_mul(2, img->frame_x), wrap32_mul(2, img->chofs_x));
     w = wrap32_add(w, wrap32_mul(img->chcnt_x, cell_w));
     w = wrap32_add(w, wrap32_mul(wrap32_sub(img->chcnt_x, 1), img->chgap_x));
@@ -363,8 +352,7 @@ void calc_canvas_size(const lcdimg_t* img, int* width, int* height)
 }
 
 void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigned char b,
-                         void* ctx)
-{
+                         void* ctx) {
     auto* img = static_cast<lcdimg_t*>(ctx);
     const std::ptrdiff_t at = pixel_offset(img, x, y);
     if (at < 0) {
@@ -377,8 +365,7 @@ void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigne
 }
 
 void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsigned char* b,
-                         void* ctx)
-{
+                         void* ctx) {
     const auto* img = static_cast<const lcdimg_t*>(ctx);
     const std::ptrdiff_t at = pixel_offset(img, x, y);
     if (at < 0) {
@@ -396,14 +383,14 @@ void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsig
     *b = blue;
 }
 
-void lcdfont_read_callback(int code, int column, int row, int on, void* ctx)
-{
+void lcdfont_read_callback(int code, int column, int row, int on, void* ctx) {
     if (code < 0 || code >= LCDIMG_GLYPH_COUNT || column < 0 || column >= LCDIMG_GLYPH_BYTES ||
         row < 0 || row > 7) {
         return;
     }
     auto* img = static_cast<lcdimg_t*>(ctx);
-    unsigned char& column_bits = img->font[static_cast<std::size_t>(code * LCDIMG_GLYPH_BYTES + column)];
+    unsigned char& column_bits =
+        img->font[static_cast<std::size_t>(code * LCDIMG_GLYPH_BYTES + column)];
     const auto bit = static_cast<unsigned char>(1U << row);
     column_bits = static_cast<unsigned char>(on != 0 ? (column_bits | bit) : (column_bits & ~bit));
 }

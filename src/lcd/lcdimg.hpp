@@ -102,16 +102,13 @@ int write_output_file(const char* path, output_producer_t produce, void* ctx);
 
 // 32-bit two's-complement arithmetic, exactly what a 32-bit machine gives, without signed
 // overflow: the sums and products of the settings are defined to wrap around.
-inline std::int32_t wrap32_add(std::int32_t a, std::int32_t b)
-{
+inline std::int32_t wrap32_add(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
-inline std::int32_t wrap32_sub(std::int32_t a, std::int32_t b)
-{
+inline std::int32_t wrap32_sub(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
-inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b)
-{
+inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
 

@@ -11,14 +11,17 @@ namespace {
 constexpr double CIRCLE_SLACK = 2.0;
 
 // The distance from v to the nearest point of [0, last], and to the farthest one.
-double near_gap(double v, double last) { return v < 0 ? -v : (v > last ? v - last : 0.0); }
-double far_gap(double v, double last) { return std::max(std::fabs(v), std::fabs(v - last)); }
+double near_gap(double v, double last) {
+    return v < 0 ? -v : (v > last ? v - last : 0.0);
+}
+double far_gap(double v, double last) {
+    return std::max(std::fabs(v), std::fabs(v - last));
+}
 
 // True when no point of the circle can land on the picture: the picture lies wholly outside
 // the ring or wholly inside its hole. Such circles are skipped, which draws the same pixels
 // (none) without walking a radius of billions.
-bool circle_misses_picture(const lcdimg_t* img, int x, int y, int radius)
-{
+bool circle_misses_picture(const lcdimg_t* img, int x, int y, int radius) {
     if (radius < 0) {
         return true;
     }
@@ -38,16 +41,14 @@ bool circle_misses_picture(const lcdimg_t* img, int x, int y, int radius)
 
 } // namespace
 
-int lcdimg_draw_color(lcdimg_t* img, unsigned char r, unsigned char g, unsigned char b)
-{
+int lcdimg_draw_color(lcdimg_t* img, unsigned char r, unsigned char g, unsigned char b) {
     if (img != nullptr) {
         img->draw_color = {r, g, b};
     }
     return 0;
 }
 
-int lcdimg_draw_plot(lcdimg_t* img, int x, int y)
-{
+int lcdimg_draw_plot(lcdimg_t* img, int x, int y) {
     if (img == nullptr) {
         return 0;
     }
@@ -56,8 +57,7 @@ int lcdimg_draw_plot(lcdimg_t* img, int x, int y)
     return 0;
 }
 
-int lcdimg_draw_line(lcdimg_t* img, int x1, int y1, int x2, int y2)
-{
+int lcdimg_draw_line(lcdimg_t* img, int x1, int y1, int x2, int y2) {
     if (img == nullptr) {
         return 0;
     }
@@ -66,8 +66,7 @@ int lcdimg_draw_line(lcdimg_t* img, int x1, int y1, int x2, int y2)
     return 0;
 }
 
-int lcdimg_draw_box(lcdimg_t* img, int x1, int y1, int x2, int y2)
-{
+int lcdimg_draw_box(lcdimg_t* img, int x1, int y1, int x2, int y2) {
     if (img == nullptr) {
         return 0;
     }
@@ -76,8 +75,7 @@ int lcdimg_draw_box(lcdimg_t* img, int x1, int y1, int x2, int y2)
     return 0;
 }
 
-int lcdimg_draw_fillbox(lcdimg_t* img, int x1, int y1, int x2, int y2)
-{
+int lcdimg_draw_fillbox(lcdimg_t* img, int x1, int y1, int x2, int y2) {
     if (img == nullptr) {
         return 0;
     }
@@ -86,8 +84,7 @@ int lcdimg_draw_fillbox(lcdimg_t* img, int x1, int y1, int x2, int y2)
     return 0;
 }
 
-int lcdimg_draw_circle(lcdimg_t* img, int x, int y, int radius)
-{
+int lcdimg_draw_circle(lcdimg_t* img, int x, int y, int radius) {
     if (img == nullptr || circle_misses_picture(img, x, y, radius)) {
         return 0;
     }

@@ -20,17 +20,17 @@ using dot_drawer_t = void (*)(int x, int y, int lit, void* ctx);
 constexpr int DOT_COLUMNS = 5;
 constexpr int DOT_ROWS = 8;
 
-unsigned char low_byte(int value) { return static_cast<unsigned char>(value & 0xFF); }
+unsigned char low_byte(int value) {
+    return static_cast<unsigned char>(value & 0xFF);
+}
 
-bmpimg_color_t color_bytes(const lcdimg_rgb_t& c)
-{
+bmpimg_color_t color_bytes(const lcdimg_rgb_t& c) {
     return {low_byte(c.r), low_byte(c.g), low_byte(c.b)};
 }
 
 // The unlit share of one component. The integer product wraps like a 32-bit machine's; the
 // rest is double arithmetic in the written order (no contraction), then clamped and truncated.
-unsigned char blend_component(int contrast, int fg, int bg)
-{
+unsigned char blend_component(int contrast, int fg, int bg) {
     const std::int32_t weighted = wrap32_mul(wrap32_sub(100, contrast), fg);
     const double v = static_cast<double>(weighted) / 100.0 +
                      (static_cast<double>(contrast) / 100.0) * static_cast<double>(bg);
@@ -43,14 +43,12 @@ unsigned char blend_component(int contrast, int fg, int bg)
     return static_cast<unsigned char>(v);
 }
 
-void paint_background(lcdimg_t* img, int w, int h)
-{
+void paint_background(lcdimg_t* img, int w, int h) {
     bmpimg_fill_box(&img->canvas, 0, 0, w - 1, h - 1, color_bytes(img->bgcol));
 }
 
 // A zero-wide band has its second corner before its first, so the canvas refuses it.
-void paint_frame(lcdimg_t* img, int w, int h)
-{
+void paint_frame(lcdimg_t* img, int w, int h) {
     const bmpimg_color_t color = color_bytes(img->frcol);
     const int fx = img->frame_x;
     const int fy = img->frame_y;
@@ -61,8 +59,7 @@ void paint_frame(lcdimg_t* img, int w, int h)
 }
 
 // Ring i at K * (i - N) + 100 percent of the background, 32-bit integer arithmetic, low byte.
-bmpimg_color_t ring_color(const lcdimg_t* img, int i)
-{
+bmpimg_color_t ring_color(const lcdimg_t* img, int i) {
     const std::int32_t step = wrap32_sub(i, img->shadow_depth);
     const std::int32_t percent = wrap32_add(wrap32_mul(img->shadow_curve, step), 100);
     auto shade = [percent](int bg) { return low_byte(wrap32_mul(bg, percent) / 100); };
@@ -76,8 +73,7 @@ struct span_t {
     int to;
 };
 
-bool clip_span(std::int64_t a, std::int64_t b, int limit, span_t* span)
-{
+bool clip_span(std::int64_t a, std::int64_t b, int limit, span_t* span) {
     const std::int64_t from = std::max<std::int64_t>(std::min(a, b), 0);
     const std::int64_t to = std::min<std::int64_t>(std::max(a, b), limit - 1);
     if (from > to) {
@@ -88,8 +84,7 @@ bool clip_span(std::int64_t a, std::int64_t b, int limit, span_t* span)
 }
 
 void vertical_line(lcdimg_t* img, std::int64_t x, std::int64_t y1, std::int64_t y2,
-                   const bmpimg_color_t& color)
-{
+                   const bmpimg_color_t& color) {
     span_t span{};
     if (x < 0 || x >= img->canvas.width || !clip_span(y1, y2, img->canvas.height, &span)) {
         return;
@@ -99,8 +94,7 @@ void vertical_line(lcdimg_t* img, std::int64_t x, std::int64_t y1, std::int64_t 
 }
 
 void horizontal_line(lcdimg_t* img, std::int64_t y, std::int64_t x1, std::int64_t x2,
-                     const bmpimg_color_t& color)
-{
+                     const bmpimg_color_t& color) {
     span_t span{};
     if (y < 0 || y >= img->canvas.height || !clip_span(x1, x2, img->canvas.width, &span)) {
         return;
@@ -113,8 +107,7 @@ void horizontal_line(lcdimg_t* img, std::int64_t y, std::int64_t x1, std::int64_
 // vertical lines leave the picture only when its left column frame_x + i reaches w; the
 // right column w - frame_x - i - 1 is then below 0 as well. Likewise the horizontal lines
 // at i >= h - frame_y. Stopping there keeps a huge depth bounded by the picture size.
-void paint_shadow(lcdimg_t* img, int w, int h)
-{
+void paint_shadow(lcdimg_t* img, int w, int h) {
     const std::int64_t fx = img->frame_x;
     const std::int64_t fy = img->frame_y;
     const std::int64_t depth = img->shadow_depth;
@@ -133,8 +126,7 @@ void paint_shadow(lcdimg_t* img, int w, int h)
 }
 
 // Writes one dot pixel straight into the buffer; pixels outside the picture are skipped.
-void canvas_drawer(int x, int y, int lit, void* ctx)
-{
+void canvas_drawer(int x, int y, int lit, void* ctx) {
     auto* img = static_cast<lcdimg_t*>(ctx);
     if (x < 0 || y < 0 || x >= img->canvas_width || y >= img->canvas_height) {
         return;
@@ -149,8 +141,7 @@ void canvas_drawer(int x, int y, int lit, void* ctx)
 
 // Dot (j, i) is a pixsiz block whose top left pixel lies one dot gap left of and above the
 // pitch grid that starts at the cell origin (x0, y0). Coordinates wrap like 32-bit ints.
-void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, unsigned char code)
-{
+void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, unsigned char code) {
     const unsigned char* glyph = &img->font[static_cast<std::size_t>(code) * LCDIMG_GLYPH_BYTES];
     const int size_x = img->pixsiz_x;
     const int size_y = img->pixsiz_y;
@@ -158,8 +149,8 @@ void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, un
         const std::int32_t top =
             wrap32_add(wrap32_add(y0, wrap32_mul(i, size_y)), wrap32_mul(i - 1, img->pixgap_y));
         for (int j = 0; j < DOT_COLUMNS; ++j) {
-            const std::int32_t left = wrap32_add(wrap32_add(x0, wrap32_mul(j, size_x)),
-                                                 wrap32_mul(j - 1, img->pixgap_x));
+            const std::int32_t left =
+                wrap32_add(wrap32_add(x0, wrap32_mul(j, size_x)), wrap32_mul(j - 1, img->pixgap_x));
             const int lit = (glyph[j] >> i) & 1;
             for (int k = 0; k < size_y; ++k) {
                 const std::int32_t y = wrap32_add(top, k);
@@ -171,8 +162,7 @@ void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, un
     }
 }
 
-void paint_cells(lcdimg_t* img)
-{
+void paint_cells(lcdimg_t* img) {
     const std::int32_t pitch_x = wrap32_add(
         wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x)), img->chgap_x);
     const std::int32_t pitch_y = wrap32_add(
@@ -200,8 +190,7 @@ struct out_writer_t {
     std::array<unsigned char, 64 * 1024> buffer;
 };
 
-bool write_all(int fd, const unsigned char* data, std::size_t size)
-{
+bool write_all(int fd, const unsigned char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0 && errno == EINTR) {
@@ -216,15 +205,13 @@ bool write_all(int fd, const unsigned char* data, std::size_t size)
     return true;
 }
 
-void writer_fail(out_writer_t* w)
-{
+void writer_fail(out_writer_t* w) {
     w->failed = true;
     w->fill = 0;
     w->limit = 0;
 }
 
-bool writer_flush(out_writer_t* w)
-{
+bool writer_flush(out_writer_t* w) {
     if (w->failed) {
         return false;
     }
@@ -237,8 +224,8 @@ bool writer_flush(out_writer_t* w)
 }
 
 // Kept out of line so that func_fwrite's one-byte path needs no stack frame.
-[[gnu::noinline]] int writer_put_slow(out_writer_t* w, const unsigned char* bytes, std::size_t size)
-{
+[[gnu::noinline]] int writer_put_slow(out_writer_t* w, const unsigned char* bytes,
+                                      std::size_t size) {
     if (w->failed) {
         return 0;
     }
@@ -264,8 +251,7 @@ bool writer_flush(out_writer_t* w)
 
 // The BMP layer's byte sink: 1 when the bytes were taken, 0 when not. Nearly every call
 // carries one byte, so that case is a compare and a store.
-int func_fwrite(const void* data, std::uint32_t size, void* ctx)
-{
+int func_fwrite(const void* data, std::uint32_t size, void* ctx) {
     auto* w = static_cast<out_writer_t*>(ctx);
     const auto* bytes = static_cast<const unsigned char*>(data);
     if (size == 1 && w->fill < w->limit) {
@@ -275,8 +261,7 @@ int func_fwrite(const void* data, std::uint32_t size, void* ctx)
     return writer_put_slow(w, bytes, size);
 }
 
-int produce_bmp(int fd, void* ctx)
-{
+int produce_bmp(int fd, void* ctx) {
     auto* img = static_cast<lcdimg_t*>(ctx);
     static_assert(sizeof(out_writer_t) < 128 * 1024, "the writer lives on the stack");
     out_writer_t writer;
@@ -288,8 +273,7 @@ int produce_bmp(int fd, void* ctx)
     return writer_flush(&writer) ? 0 : -1;
 }
 
-int finish_fd(int fd, int status)
-{
+int finish_fd(int fd, int status) {
     if (::close(fd) != 0) {
         return -1;
     }
@@ -297,8 +281,7 @@ int finish_fd(int fd, int status)
 }
 
 // Symlinks, devices and FIFOs are written where they lead, never replaced.
-int write_direct(const char* path, output_producer_t produce, void* ctx)
-{
+int write_direct(const char* path, output_producer_t produce, void* ctx) {
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         return -1;
@@ -310,8 +293,7 @@ int write_direct(const char* path, output_producer_t produce, void* ctx)
 // folder, a short name in the same folder. Returns false when the path does not fit.
 using temp_path_t = std::array<char, LCDIMG_TEXT_CAPACITY + 32>;
 
-bool make_temp_template(const char* path, bool short_name, temp_path_t* out)
-{
+bool make_temp_template(const char* path, bool short_name, temp_path_t* out) {
     int length = 0;
     if (!short_name) {
         length = std::snprintf(out->data(), out->size(), "%s.XXXXXX", path);
@@ -323,8 +305,7 @@ bool make_temp_template(const char* path, bool short_name, temp_path_t* out)
     return length > 0 && static_cast<std::size_t>(length) < out->size();
 }
 
-int open_temp(const char* path, temp_path_t* temp)
-{
+int open_temp(const char* path, temp_path_t* temp) {
     if (!make_temp_template(path, false, temp)) {
         return -1;
     }
@@ -336,16 +317,14 @@ int open_temp(const char* path, temp_path_t* temp)
 }
 
 // The mode a plain new file would get.
-mode_t new_file_mode()
-{
+mode_t new_file_mode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return static_cast<mode_t>(0666 & ~mask);
 }
 
 // An existing picture is replaced only by a complete one: write beside it, then rename.
-int write_replacing(const char* path, output_producer_t produce, void* ctx)
-{
+int write_replacing(const char* path, output_producer_t produce, void* ctx) {
     temp_path_t temp{};
     const int fd = open_temp(path, &temp);
     if (fd < 0) {
@@ -364,16 +343,14 @@ int write_replacing(const char* path, output_producer_t produce, void* ctx)
 
 } // namespace
 
-void calc_dot_colors(lcdimg_t* img)
-{
+void calc_dot_colors(lcdimg_t* img) {
     img->lit_rgb = color_bytes(img->fgcol);
     img->unlit_rgb = {blend_component(img->contrast, img->fgcol.r, img->bgcol.r),
                       blend_component(img->contrast, img->fgcol.g, img->bgcol.g),
                       blend_component(img->contrast, img->fgcol.b, img->bgcol.b)};
 }
 
-void paint_picture(lcdimg_t* img)
-{
+void paint_picture(lcdimg_t* img) {
     if (img == nullptr || img->pixels == nullptr || img->text_grid == nullptr) {
         return;
     }
@@ -387,8 +364,7 @@ void paint_picture(lcdimg_t* img)
     paint_cells(img);
 }
 
-int write_output_file(const char* path, output_producer_t produce, void* ctx)
-{
+int write_output_file(const char* path, output_producer_t produce, void* ctx) {
     if (path == nullptr || path[0] == '\0') {
         return -1;
     }
@@ -399,8 +375,7 @@ int write_output_file(const char* path, output_producer_t produce, void* ctx)
     return write_replacing(path, produce, ctx);
 }
 
-int lcdimg_write_file(lcdimg_t* img, const char* path)
-{
+int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
         return -1;
     }

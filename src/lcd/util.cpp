@@ -13,8 +13,7 @@ struct code_sink_t {
     int count;
 };
 
-void put_code(code_sink_t* sink, unsigned char code)
-{
+void put_code(code_sink_t* sink, unsigned char code) {
     if (sink->count < sink->room) {
         sink->dst[sink->count] = code;
         ++sink->count;
@@ -22,8 +21,7 @@ void put_code(code_sink_t* sink, unsigned char code)
 }
 
 // Decodes the escape whose backslash is at src[0]; advances *pos past it.
-int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink)
-{
+int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink) {
     const char kind = src[1];
     if (kind == '\0') {
         return UTIL_FORMAT_END_AFTER_BACKSLASH;
@@ -57,8 +55,7 @@ int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink)
 
 } // namespace
 
-int util_format(const char* src, unsigned char* dst, int capacity, int* count)
-{
+int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     const bool usable = dst != nullptr && capacity > 0;
     code_sink_t sink{dst, usable ? capacity - 1 : 0, 0};
     int status = UTIL_FORMAT_OK;
@@ -80,8 +77,7 @@ int util_format(const char* src, unsigned char* dst, int capacity, int* count)
     return status;
 }
 
-int get_hexval(char c)
-{
+int get_hexval(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -94,8 +90,7 @@ int get_hexval(char c)
     return -1;
 }
 
-int util_remove_comment(char* line)
-{
+int util_remove_comment(char* line) {
     if (line == nullptr) {
         return 0;
     }

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +22,8 @@ struct run_result_t {
 };
 
 // Runs the tool with the arguments, standard input empty; returns exit status and stdout.
-run_result_t run_tool(const std::vector<std::string>& args)
-{
+// A nonzero memory_limit caps the tool's address space (bytes).
+run_result_t run_tool(const std::vector<std::string>& args, rlim_t memory_limit = 0) {
     std::vector<char*> argv;
     std::string program = VIMBRACLI_PATH;
     argv.push_back(program.data());
@@ -42,6 +43,10 @@ run_result_t run_tool(const std::vector<std::string>& args)
         close(out_pipe[1]);
         const int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, STDIN_FILENO);
+        if (memory_limit != 0) {
+            const rlimit limit{memory_limit, memory_limit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -60,8 +65,7 @@ run_result_t run_tool(const std::vector<std::string>& args)
 
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "cli_test.XXXXXX").string();
         dir_ = mkdtemp(pattern.data());
         font_ = write("empty.fnt", "");
@@ -69,18 +73,15 @@ class CliTest : public ::testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string write(const std::string& name, const std::string& text) const
-    {
+    std::string write(const std::string& name, const std::string& text) const {
         std::ofstream(path(name), std::ios::binary) << text;
         return path(name);
     }
-    std::string read(const std::string& name) const
-    {
+    std::string read(const std::string& name) const {
         std::ifstream in(path(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    std::vector<std::string> entries() const
-    {
+    std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) {
             names.push_back(e.path().filename().string());
@@ -88,11 +89,11 @@ class CliTest : public ::testing::Test {
         std::sort(names.begin(), names.end());
         return names;
     }
-    std::string warnings() const
-    {
+    std::string warnings() const {
         return "[Warning]: LCD prof reading was failed. The default prof was used. (" +
-               path("none.prof") + ")\n[Warning]: LCD font reading was failed. The default "
-                                   "font was used. (" +
+               path("none.prof") +
+               ")\n[Warning]: LCD font reading was failed. The default "
+               "font was used. (" +
                path("none.fnt") + ")\n";
     }
 
@@ -109,8 +110,7 @@ const std::string BANNER = "=================================================\n"
                            "[Line 1] [Line 2] ...\n"
                            "\n";
 
-TEST_F(CliTest, TooFewArgumentsPrintTheBanner)
-{
+TEST_F(CliTest, TooFewArgumentsPrintTheBanner) {
     for (const auto& args : {std::vector<std::string>{}, {"a", "b", "c"}}) {
         const run_result_t r = run_tool(args);
         EXPECT_EQ(r.status, 0);
@@ -118,8 +118,7 @@ TEST_F(CliTest, TooFewArgumentsPrintTheBanner)
     }
 }
 
-TEST_F(CliTest, DefaultPictureWithWarnings)
-{
+TEST_F(CliTest, DefaultPictureWithWarnings) {
     const run_result_t r =
         run_tool({path("none.prof"), path("none.fnt"), path("out.bmp"), "Hello", "\\x00\\\\"});
     EXPECT_EQ(r.status, 0);
@@ -128,8 +127,7 @@ TEST_F(CliTest, DefaultPictureWithWarnings)
     EXPECT_EQ(entries(), (std::vector<std::string>{"empty.fnt", "out.bmp"}));
 }
 
-TEST_F(CliTest, MalformedRowsWriteNothing)
-{
+TEST_F(CliTest, MalformedRowsWriteNothing) {
     const std::vector<std::vector<std::string>> bad_rows{
         {"\\q"}, {"ok", "\\X41"}, {"a", "b", "beyond the rows\\"}, {"\\x4"}, {"\\xG0"}};
     for (const auto& rows : bad_rows) {
@@ -142,8 +140,7 @@ TEST_F(CliTest, MalformedRowsWriteNothing)
     }
 }
 
-TEST_F(CliTest, OutputFailuresEndWithStatus3)
-{
+TEST_F(CliTest, OutputFailuresEndWithStatus3) {
     for (const std::string& target : {path("missing/out.bmp"), std::string("/dev/full")}) {
         const run_result_t r = run_tool({path("none.prof"), path("none.fnt"), target, "x"});
         EXPECT_EQ(r.status, 3);
@@ -152,8 +149,7 @@ TEST_F(CliTest, OutputFailuresEndWithStatus3)
     EXPECT_FALSE(fs::exists(path("missing")));
 }
 
-TEST_F(CliTest, PictureToStandardOutput)
-{
+TEST_F(CliTest, PictureToStandardOutput) {
     const std::string prof = write("p.prof", "# defaults only\n");
     const run_result_t r = run_tool({prof, font_, "/dev/stdout", "Piped"});
     EXPECT_EQ(r.status, 0);
@@ -161,8 +157,7 @@ TEST_F(CliTest, PictureToStandardOutput)
     EXPECT_EQ(r.out.substr(0, 2), "BM");
 }
 
-TEST_F(CliTest, RefusedSettingsAndMissingScript)
-{
+TEST_F(CliTest, RefusedSettingsAndMissingScript) {
     const std::string bad = write("bad.prof", "PIXSIZ_X = 0\n");
     const run_result_t refused = run_tool({bad, font_, path("out.bmp"), "x"});
     EXPECT_EQ(refused.status, 1);
@@ -177,10 +172,29 @@ TEST_F(CliTest, RefusedSettingsAndMissingScript)
     EXPECT_EQ(read("out.bmp").size(), 150134U);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+constexpr bool SANITIZED = __has_feature(address_sanitizer);
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+TEST_F(CliTest, PixelBufferAllocationFailure) {
+    if (SANITIZED) {
+        GTEST_SKIP() << "the sanitizer runtime needs more address space than the cap";
+    }
+    // 65524 x 10895 pixels: a pixel buffer of just over 2 GB, beyond a 1 GiB address space.
+    const std::string prof = write("huge.prof", "CHCNT_X 2519\nCHCNT_Y 265\n");
+    const run_result_t r = run_tool({prof, font_, path("out.bmp"), "x"}, rlim_t{1} << 30);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Memory Allocation Error.\nIllegal configuration found.\n");
+    EXPECT_FALSE(fs::exists(path("out.bmp")));
+}
+
 // One 5 x 8 cell of 1-pixel dots fills the whole picture: the file is worked out by hand from
 // the dot picture of 'F', lit (10, 20, 30), unlit half way to (200, 100, 50).
-TEST_F(CliTest, TinyPictureBytes)
-{
+TEST_F(CliTest, TinyPictureBytes) {
     const std::string prof = write("tiny.prof", "CHCNT_X 1\nCHCNT_Y 1\nCHOFS_X 0\nCHOFS_Y 0\n"
                                                 "PIXSIZ_X 1\nPIXSIZ_Y 1\nPIXGAP_X 0\nPIXGAP_Y 0\n"
                                                 "SHADOW_DEPTH 0\nCONTRAST 50\nFGCOL.R 10\n"
@@ -194,12 +208,12 @@ TEST_F(CliTest, TinyPictureBytes)
     expected.append(16, '\0');
     for (int y = 7; y >= 0; --y) {
         for (int x = 0; x < 5; ++x) {
-            expected += rows[static_cast<std::size_t>(y)][x] == '#' ? "\x1E\x14\x0A" : "\x28\x3C\x69";
+            expected +=
+                rows[static_cast<std::size_t>(y)][x] == '#' ? "\x1E\x14\x0A" : "\x28\x3C\x69";
         }
         expected += '\0';
     }
-    const std::vector<std::vector<std::string>> row_sets{
-        {"F"}, {"\\x46"}, {"FX"}, {"F", "beyond"}};
+    const std::vector<std::vector<std::string>> row_sets{{"F"}, {"\\x46"}, {"FX"}, {"F", "beyond"}};
     for (const auto& row_set : row_sets) {
         std::vector<std::string> args{prof, font_, path("tiny.bmp")};
         args.insert(args.end(), row_set.begin(), row_set.end());

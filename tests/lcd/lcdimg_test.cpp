@@ -30,20 +30,17 @@ constexpr rgb_t LIT{8, 8, 8};
 // A fresh folder under /tmp, removed with everything in it.
 class temp_dir_t {
   public:
-    temp_dir_t()
-    {
+    temp_dir_t() {
         std::string pattern = (fs::temp_directory_path() / "lcdimg_test.XXXXXX").string();
         path_ = mkdtemp(pattern.data());
     }
     ~temp_dir_t() { fs::remove_all(path_); }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
-    std::string write(const std::string& name, const std::string& text) const
-    {
+    std::string write(const std::string& name, const std::string& text) const {
         std::ofstream(file(name), std::ios::binary) << text;
         return file(name);
     }
-    std::vector<std::string> entries() const
-    {
+    std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(path_)) {
             names.push_back(entry.path().filename().string());
@@ -56,8 +53,7 @@ class temp_dir_t {
     std::string path_;
 };
 
-std::string read_file(const std::string& path)
-{
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -68,21 +64,19 @@ struct image_deleter_t {
 using image_ptr_t = std::unique_ptr<lcdimg_t, image_deleter_t>;
 
 // An image from the given profile text and an empty font file.
-image_ptr_t open_profile(const temp_dir_t& dir, const std::string& profile)
-{
-    return image_ptr_t(lcdimg_open(dir.write("p.prof", profile).c_str(),
-                                   dir.write("f.fnt", "").c_str()));
+image_ptr_t open_profile(const temp_dir_t& dir, const std::string& profile) {
+    return image_ptr_t(
+        lcdimg_open(dir.write("p.prof", profile).c_str(), dir.write("f.fnt", "").c_str()));
 }
 
-rgb_t pixel(const lcdimg_t* img, int x, int y)
-{
-    const unsigned char* p = img->pixels + (static_cast<std::size_t>(y) * img->canvas_width + x) * 3;
+rgb_t pixel(const lcdimg_t* img, int x, int y) {
+    const unsigned char* p =
+        img->pixels + (static_cast<std::size_t>(y) * img->canvas_width + x) * 3;
     return {p[0], p[1], p[2]};
 }
 
 // Every pixel of the block [x1, x2] x [y1, y2] has the colour.
-void expect_block(const lcdimg_t* img, int x1, int y1, int x2, int y2, rgb_t color)
-{
+void expect_block(const lcdimg_t* img, int x1, int y1, int x2, int y2, rgb_t color) {
     for (int y = y1; y <= y2; ++y) {
         for (int x = x1; x <= x2; ++x) {
             ASSERT_EQ(pixel(img, x, y), color) << "at (" << x << ", " << y << ")";
@@ -91,8 +85,7 @@ void expect_block(const lcdimg_t* img, int x1, int y1, int x2, int y2, rgb_t col
 }
 
 // Dot rows of a glyph, top first, '#' for a lit dot.
-std::vector<std::string> glyph_picture(const lcdimg_font_t& font, int code)
-{
+std::vector<std::string> glyph_picture(const lcdimg_font_t& font, int code) {
     std::vector<std::string> rows(8, std::string(5, '.'));
     for (int j = 0; j < 5; ++j) {
         for (int i = 0; i < 8; ++i) {
@@ -104,8 +97,7 @@ std::vector<std::string> glyph_picture(const lcdimg_font_t& font, int code)
     return rows;
 }
 
-TEST(LcdimgTest, BuiltInGlyphsMatchTheirPictures)
-{
+TEST(LcdimgTest, BuiltInGlyphsMatchTheirPictures) {
     using rows_t = std::vector<std::string>;
     EXPECT_EQ(glyph_picture(font5x8_master, 'A'),
               (rows_t{".###.", "#...#", "#...#", "#...#", "#####", "#...#", "#...#", "....."}));
@@ -128,8 +120,7 @@ TEST(LcdimgTest, BuiltInGlyphsMatchTheirPictures)
     }
 }
 
-TEST(LcdimgTest, DefaultsWithoutProfile)
-{
+TEST(LcdimgTest, DefaultsWithoutProfile) {
     temp_dir_t dir;
     image_ptr_t img(lcdimg_open(dir.file("missing.prof").c_str(), dir.file("missing.fnt").c_str()));
     ASSERT_NE(img, nullptr);
@@ -142,8 +133,7 @@ TEST(LcdimgTest, DefaultsWithoutProfile)
     EXPECT_EQ(img->unlit_rgb, (bmpimg_color_t{245, 182, 63}));
 }
 
-TEST(LcdimgTest, PictureSizes)
-{
+TEST(LcdimgTest, PictureSizes) {
     struct size_case_t {
         const char* profile;
         int width;
@@ -167,8 +157,7 @@ TEST(LcdimgTest, PictureSizes)
     }
 }
 
-TEST(LcdimgTest, SetTextBoundsAndGlyphCallback)
-{
+TEST(LcdimgTest, SetTextBoundsAndGlyphCallback) {
     temp_dir_t dir;
     image_ptr_t img = open_profile(dir, "");
     ASSERT_NE(img, nullptr);
@@ -192,8 +181,7 @@ TEST(LcdimgTest, SetTextBoundsAndGlyphCallback)
     EXPECT_EQ(img->font[2], 0x01);
 }
 
-TEST(LcdimgTest, UnlitBlendAndLitBytes)
-{
+TEST(LcdimgTest, UnlitBlendAndLitBytes) {
     struct blend_case_t {
         int contrast;
         int fg;
@@ -227,14 +215,14 @@ TEST(LcdimgTest, UnlitBlendAndLitBytes)
     }
 }
 
-TEST(LcdimgRenderTest, DefaultPicture)
-{
+TEST(LcdimgRenderTest, DefaultPicture) {
     temp_dir_t dir;
     image_ptr_t img = open_profile(dir, "");
     ASSERT_NE(img, nullptr);
     lcdimg_set_text(img.get(), 0, 0, 'A');
     paint_picture(img.get());
-    const std::array<rgb_t, 4> rings{{{214, 159, 55}, {224, 167, 58}, {234, 174, 60}, {244, 182, 63}}};
+    const std::array<rgb_t, 4> rings{
+        {{214, 159, 55}, {224, 167, 58}, {234, 174, 60}, {244, 182, 63}}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(pixel(img.get(), i, 56), rings[i]);
         EXPECT_EQ(pixel(img.get(), 445 - i, 56), rings[i]);
@@ -244,10 +232,10 @@ TEST(LcdimgRenderTest, DefaultPicture)
         EXPECT_EQ(pixel(img.get(), 3, i), rings[i]) << "corner square: nearer edge wins";
     }
     expect_block(img.get(), 4, 4, 14, 14, BG);
-    expect_block(img.get(), 15, 15, 18, 18, UNLIT); // 'A', dot row 0 of column 0
-    expect_block(img.get(), 15, 20, 18, 23, LIT);   // dot row 1 of column 0
-    expect_block(img.get(), 20, 15, 23, 18, LIT);   // column 1 (0x11), row 0
-    expect_block(img.get(), 19, 15, 19, 60, BG);    // gap between dot columns
+    expect_block(img.get(), 15, 15, 18, 18, UNLIT);   // 'A', dot row 0 of column 0
+    expect_block(img.get(), 15, 20, 18, 23, LIT);     // dot row 1 of column 0
+    expect_block(img.get(), 20, 15, 23, 18, LIT);     // column 1 (0x11), row 0
+    expect_block(img.get(), 19, 15, 19, 60, BG);      // gap between dot columns
     expect_block(img.get(), 425, 91, 428, 94, UNLIT); // last dot of the last cell
     expect_block(img.get(), 429, 4, 441, 107, BG);
     std::array<int, 3> counts{};
@@ -270,8 +258,7 @@ TEST(LcdimgRenderTest, DefaultPicture)
     EXPECT_EQ(bmp.substr(54 + 96 * 1340 + 15 * 3, 3), "\x3F\xB6\xF5") << "(15, 15), file row 96";
 }
 
-TEST(LcdimgRenderTest, FrameAndShadowSettings)
-{
+TEST(LcdimgRenderTest, FrameAndShadowSettings) {
     temp_dir_t dir;
     image_ptr_t framed = open_profile(dir, "FRAME_X 3\nFRAME_Y 2\nFRCOL.B 255\n");
     ASSERT_NE(framed, nullptr);
@@ -305,10 +292,11 @@ TEST(LcdimgRenderTest, FrameAndShadowSettings)
 
 // Independent, deliberately naive renderer: every ring line walked point by point over its
 // whole length, every dot pixel tested against the picture.
-std::int32_t wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t wrap(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
 
-std::vector<rgb_t> reference_picture(const lcdimg_t& s, std::int64_t ring_limit)
-{
+std::vector<rgb_t> reference_picture(const lcdimg_t& s, std::int64_t ring_limit) {
     const int w = s.canvas_width;
     const int h = s.canvas_height;
     auto low = [](const lcdimg_rgb_t& c) { return rgb_t{c.r & 255, c.g & 255, c.b & 255}; };
@@ -373,8 +361,7 @@ std::vector<rgb_t> reference_picture(const lcdimg_t& s, std::int64_t ring_limit)
     return pic;
 }
 
-TEST(LcdimgRenderTest, MatchesNaiveReference)
-{
+TEST(LcdimgRenderTest, MatchesNaiveReference) {
     const std::string tiny = "CHCNT_X 1\nCHCNT_Y 1\nCHOFS_X 2\nCHOFS_Y 2\nPIXSIZ_X 1\nPIXSIZ_Y 1\n"
                              "PIXGAP_X 0\nPIXGAP_Y 0\nFRAME_X 1\nFRAME_Y 1\nSHADOW_CURVE 7\n";
     const std::array<std::string, 6> profiles{{
@@ -404,14 +391,14 @@ TEST(LcdimgRenderTest, MatchesNaiveReference)
             for (int x = 0; x < img->canvas_width; ++x) {
                 ASSERT_EQ(pixel(img.get(), x, y),
                           expected[static_cast<std::size_t>(y * img->canvas_width + x)])
-                    << "(" << x << ", " << y << ") with profile:\n" << profile;
+                    << "(" << x << ", " << y << ") with profile:\n"
+                    << profile;
             }
         }
     }
 }
 
-TEST(LcdimgTest, UnsafeSettingsAreRefused)
-{
+TEST(LcdimgTest, UnsafeSettingsAreRefused) {
     struct refusal_case_t {
         const char* profile;
         const char* message;
@@ -441,8 +428,7 @@ TEST(LcdimgTest, UnsafeSettingsAreRefused)
     }
 }
 
-TEST(LcdimgTest, LargestSoundSettingsPass)
-{
+TEST(LcdimgTest, LargestSoundSettingsPass) {
     temp_dir_t dir;
     image_ptr_t img = open_profile(dir, "");
     ASSERT_NE(img, nullptr);
@@ -474,8 +460,7 @@ TEST(LcdimgTest, LargestSoundSettingsPass)
     EXPECT_EQ(check_settings(s), 0);
 }
 
-TEST(LcdimgDrawTest, ScriptShapes)
-{
+TEST(LcdimgDrawTest, ScriptShapes) {
     temp_dir_t dir;
     image_ptr_t img = open_profile(dir, "");
     ASSERT_NE(img, nullptr);
@@ -512,8 +497,7 @@ TEST(LcdimgDrawTest, ScriptShapes)
 }
 
 // Skipping circles that miss the picture must never drop a point that lands on it.
-TEST(LcdimgDrawTest, CircleSkipKeepsVisiblePoints)
-{
+TEST(LcdimgDrawTest, CircleSkipKeepsVisiblePoints) {
     temp_dir_t dir;
     image_ptr_t img = open_profile(dir, "CHCNT_X 1\nCHCNT_Y 1\nCHOFS_X 3\nCHOFS_Y 0\n");
     ASSERT_NE(img, nullptr);
@@ -534,21 +518,18 @@ TEST(LcdimgDrawTest, CircleSkipKeepsVisiblePoints)
 }
 
 // Writes a few bytes and then fails, like a disk that fills up.
-int failing_producer(int fd, void*)
-{
+int failing_producer(int fd, void*) {
     const char part[] = "BMpartial";
     const ssize_t written = write(fd, part, sizeof part - 1);
     (void)written;
     return -1;
 }
 
-int hello_producer(int fd, void*)
-{
+int hello_producer(int fd, void*) {
     return write(fd, "hello", 5) == 5 ? 0 : -1;
 }
 
-TEST(LcdimgOutputTest, ReplacesOnlyWithCompleteFiles)
-{
+TEST(LcdimgOutputTest, ReplacesOnlyWithCompleteFiles) {
     temp_dir_t dir;
     const std::string target = dir.write("pic.bmp", "old picture");
     EXPECT_EQ(write_output_file(target.c_str(), failing_producer, nullptr), -1);
@@ -575,8 +556,7 @@ TEST(LcdimgOutputTest, ReplacesOnlyWithCompleteFiles)
     EXPECT_EQ(read_file(dir.file(name)), "hello");
 }
 
-TEST(LcdimgOutputTest, SymlinksAndDevicesAreWrittenThrough)
-{
+TEST(LcdimgOutputTest, SymlinksAndDevicesAreWrittenThrough) {
     temp_dir_t dir;
     const std::string real = dir.write("real.bmp", "old");
     const std::string link = dir.file("link.bmp");

@@ -17,8 +17,7 @@ struct format_case_t {
 
 class UtilFormatTable : public ::testing::TestWithParam<format_case_t> {};
 
-TEST_P(UtilFormatTable, StatusCountAndCodes)
-{
+TEST_P(UtilFormatTable, StatusCountAndCodes) {
     const format_case_t& c = GetParam();
     std::array<unsigned char, 64> dst{};
     dst.fill(0xEE);
@@ -42,8 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                       format_case_t{"a\\n", 8, "a"}, format_case_t{"\\X41", 8, ""},
                       format_case_t{"ab\\q\\x41", 8, "ab"}, format_case_t{"\\x41\\x", 2, "A"}));
 
-TEST(UtilFormatTest, CutsAtCapacityButChecksTheWholeRow)
-{
+TEST(UtilFormatTest, CutsAtCapacityButChecksTheWholeRow) {
     std::array<unsigned char, 8> dst{};
     dst.fill(0xEE);
     int count = -1;
@@ -67,8 +65,7 @@ TEST(UtilFormatTest, CutsAtCapacityButChecksTheWholeRow)
     EXPECT_EQ(dst[0], 0) << "capacity 0 writes nothing";
 }
 
-TEST(UtilGetHexvalTest, DigitsAndNonDigits)
-{
+TEST(UtilGetHexvalTest, DigitsAndNonDigits) {
     const std::array<std::pair<char, int>, 16> cases{{{'0', 0},
                                                       {'9', 9},
                                                       {'A', 10},
@@ -90,8 +87,7 @@ TEST(UtilGetHexvalTest, DigitsAndNonDigits)
     }
 }
 
-TEST(UtilRemoveCommentTest, CutsAtFirstHash)
-{
+TEST(UtilRemoveCommentTest, CutsAtFirstHash) {
     const std::array<std::pair<const char*, const char*>, 4> cases{
         {{"KEY 1 # note", "KEY 1 "}, {"#all", ""}, {"a#b#c", "a"}, {"plain", "plain"}}};
     for (const auto& [line, expected] : cases) {
