@@ -89,7 +89,8 @@ void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 int check_settings(const lcdimg_t* img);
 // Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).
 void calc_dot_colors(lcdimg_t* img);
-// Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no file.
+// Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no
+// file. The settings must be those lcdimg_open accepted.
 void paint_picture(lcdimg_t* img);
 
 // Produces a file's bytes on an open descriptor; 0 when every byte was written.

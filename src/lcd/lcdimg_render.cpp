@@ -66,62 +66,27 @@ bmpimg_color_t ring_color(const lcdimg_t* img, int i) {
     return {shade(img->bgcol.r), shade(img->bgcol.g), shade(img->bgcol.b)};
 }
 
-// An axis-parallel line clipped to [0, limit): the line from a to b (either order) covers
-// exactly the span between them, so only the visible part is handed to the canvas.
-struct span_t {
-    int from;
-    int to;
-};
-
-bool clip_span(std::int64_t a, std::int64_t b, int limit, span_t* span) {
-    const std::int64_t from = std::max<std::int64_t>(std::min(a, b), 0);
-    const std::int64_t to = std::min<std::int64_t>(std::max(a, b), limit - 1);
-    if (from > to) {
-        return false;
-    }
-    *span = {static_cast<int>(from), static_cast<int>(to)};
-    return true;
-}
-
-void vertical_line(lcdimg_t* img, std::int64_t x, std::int64_t y1, std::int64_t y2,
-                   const bmpimg_color_t& color) {
-    span_t span{};
-    if (x < 0 || x >= img->canvas.width || !clip_span(y1, y2, img->canvas.height, &span)) {
-        return;
-    }
-    const int column = static_cast<int>(x);
-    bmpimg_draw_line(&img->canvas, column, span.from, column, span.to, color);
-}
-
-void horizontal_line(lcdimg_t* img, std::int64_t y, std::int64_t x1, std::int64_t x2,
-                     const bmpimg_color_t& color) {
-    span_t span{};
-    if (y < 0 || y >= img->canvas.height || !clip_span(x1, x2, img->canvas.width, &span)) {
-        return;
-    }
-    const int row = static_cast<int>(y);
-    bmpimg_draw_line(&img->canvas, span.from, row, span.to, row, color);
-}
-
 // Rings past the middle cross over and still draw (their ends merely swap), so a ring's
 // vertical lines leave the picture only when its left column frame_x + i reaches w; the
 // right column w - frame_x - i - 1 is then below 0 as well. Likewise the horizontal lines
-// at i >= h - frame_y. Stopping there keeps a huge depth bounded by the picture size.
+// at i >= h - frame_y. Stopping there keeps a huge depth bounded by the picture size; the
+// canvas clips each line in bounded time, and frame <= w / 2 keeps every coordinate small.
 void paint_shadow(lcdimg_t* img, int w, int h) {
-    const std::int64_t fx = img->frame_x;
-    const std::int64_t fy = img->frame_y;
-    const std::int64_t depth = img->shadow_depth;
-    const std::int64_t vertical_end = std::min(depth, w - fx);
-    for (std::int64_t i = 0; i < vertical_end; ++i) {
-        const bmpimg_color_t color = ring_color(img, static_cast<int>(i));
-        vertical_line(img, fx + i, fy + i, h - fy - i - 1, color);
-        vertical_line(img, w - fx - i - 1, fy + i, h - fy - i - 1, color);
+    const int fx = img->frame_x;
+    const int fy = img->frame_y;
+    const int vertical_end = std::min(img->shadow_depth, w - fx);
+    for (int i = 0; i < vertical_end; ++i) {
+        const bmpimg_color_t color = ring_color(img, i);
+        bmpimg_draw_line(&img->canvas, fx + i, fy + i, fx + i, h - fy - i - 1, color);
+        bmpimg_draw_line(&img->canvas, w - fx - i - 1, fy + i, w - fx - i - 1, h - fy - i - 1,
+                         color);
     }
-    const std::int64_t horizontal_end = std::min(depth, h - fy);
-    for (std::int64_t i = 0; i < horizontal_end; ++i) {
-        const bmpimg_color_t color = ring_color(img, static_cast<int>(i));
-        horizontal_line(img, fy + i, fx + i, w - fx - i - 1, color);
-        horizontal_line(img, h - fy - i - 1, fx + i, w - fx - i - 1, color);
+    const int horizontal_end = std::min(img->shadow_depth, h - fy);
+    for (int i = 0; i < horizontal_end; ++i) {
+        const bmpimg_color_t color = ring_color(img, i);
+        bmpimg_draw_line(&img->canvas, fx + i, fy + i, w - fx - i - 1, fy + i, color);
+        bmpimg_draw_line(&img->canvas, fx + i, h - fy - i - 1, w - fx - i - 1, h - fy - i - 1,
+                         color);
     }
 }
 

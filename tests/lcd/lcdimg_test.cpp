@@ -496,27 +496,6 @@ TEST(LcdimgDrawTest, ScriptShapes) {
     EXPECT_EQ(p->pixels[inside], before[inside]) << "outline only";
 }
 
-// Skipping circles that miss the picture must never drop a point that lands on it.
-TEST(LcdimgDrawTest, CircleSkipKeepsVisiblePoints) {
-    temp_dir_t dir;
-    image_ptr_t img = open_profile(dir, "CHCNT_X 1\nCHCNT_Y 1\nCHOFS_X 3\nCHOFS_Y 0\n");
-    ASSERT_NE(img, nullptr);
-    const std::size_t bytes = static_cast<std::size_t>(img->canvas_width) * img->canvas_height * 3;
-    for (int cx = -40; cx <= 70; cx += 3) {
-        for (int cy = -40; cy <= 70; cy += 5) {
-            for (int r = 0; r <= 90; r += 1) {
-                std::fill(img->pixels, img->pixels + bytes, 0);
-                lcdimg_draw_circle(img.get(), cx, cy, r);
-                const std::vector<unsigned char> ours(img->pixels, img->pixels + bytes);
-                std::fill(img->pixels, img->pixels + bytes, 0);
-                bmpimg_draw_circle(&img->canvas, cx, cy, r, img->draw_color);
-                ASSERT_TRUE(std::equal(ours.begin(), ours.end(), img->pixels))
-                    << cx << ", " << cy << " r " << r;
-            }
-        }
-    }
-}
-
 // Writes a few bytes and then fails, like a disk that fills up.
 int failing_producer(int fd, void*) {
     const char part[] = "BMpartial";
