@@ -24,7 +24,7 @@ build: $(BUILD)/CMakeCache.txt
 
 demo: build
 	$(BUILD)/vimbracli examples/profiles/default.prof examples/fonts/symbols.fnt $(BUILD)/demo.bmp \
-	    'Vimbra \x00 LCD 16x2' 'Temp 21.5\x01C \x02'
+	    'Vimbra LCD \x00\x02' 'Temp 21.5\x01C \x05\x06'
 	@echo "Wrote $(BUILD)/demo.bmp"
 
 test: build
