@@ -14,11 +14,11 @@ struct keyword_t {
 
 // Searched in this order; the empty entry ends the table and its code is never returned.
 constexpr std::array<keyword_t, 22> table = {{
-    {"print", TC_PRINT}, {"input", TC_INPUT},   {"if", TC_IF},       {"then", TC_THEN},
-    {"goto", TC_GOTO},   {"for", TC_FOR},       {"next", TC_NEXT},   {"to", TC_TO},
-    {"gosub", TC_GOSUB}, {"return", TC_RETURN}, {"rem", TC_REM},     {"read", TC_READ},
-    {"write", TC_WRITE}, {"dim", TC_DIM},       {"end", TC_END},     {"color", TC_COLOR},
-    {"plot", TC_PLOT},   {"line", TC_LINE},     {"box", TC_BOX},     {"fillbox", TC_FILLBOX},
+    {"print", TC_PRINT},   {"input", TC_INPUT},   {"if", TC_IF},     {"then", TC_THEN},
+    {"goto", TC_GOTO},     {"for", TC_FOR},       {"next", TC_NEXT}, {"to", TC_TO},
+    {"gosub", TC_GOSUB},   {"return", TC_RETURN}, {"rem", TC_REM},   {"read", TC_READ},
+    {"write", TC_WRITE},   {"dim", TC_DIM},       {"end", TC_END},   {"color", TC_COLOR},
+    {"plot", TC_PLOT},     {"line", TC_LINE},     {"box", TC_BOX},   {"fillbox", TC_FILLBOX},
     {"circle", TC_CIRCLE}, {"", TC_END},
 }};
 static_assert(table.size() == 22, "21 keywords and the end marker");
@@ -26,7 +26,8 @@ static_assert(table.size() == 22, "21 keywords and the end marker");
 constexpr bool keyword_texts_fit() {
     for (const keyword_t& k : table) {
         int n = 0;
-        while (k.text[n] != 0) ++n;
+        while (k.text[n] != 0)
+            ++n;
         if (n > 15) return false;
     }
     return table.back().text[0] == 0;
@@ -71,7 +72,9 @@ struct scan_t {
     std::uint8_t flags = memo_filled;
 };
 
-bool iswhite(char c) { return c == ' ' || c == '\t'; }
+bool iswhite(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool isdelim(char c) {
     return c == 0 || c == '\t' || c == '\n' || c == '\r' ||
@@ -143,7 +146,8 @@ int read_string(kestbasic_t* kb, scan_t* s) {
 
 // A token of the characters [text, text + length) that the cursor has passed.
 void take_text(kestbasic_t* kb, scan_t* s, const char* text, int length) {
-    for (int i = 0; i < length; ++i) kb->token[static_cast<std::size_t>(i)] = text[i];
+    for (int i = 0; i < length; ++i)
+        kb->token[static_cast<std::size_t>(i)] = text[i];
     kb->token[static_cast<std::size_t>(length)] = 0;
     s->text = text;
     s->length = length;
@@ -172,7 +176,8 @@ int scan_token(kestbasic_t* kb, scan_t* s) {
         end_of_program(kb, s);
         return RC_OK;
     }
-    while (iswhite(*kb->cursor)) ++kb->cursor;
+    while (iswhite(*kb->cursor))
+        ++kb->cursor;
     const char c = *kb->cursor;
     if (c == '\n') {
         take_text(kb, s, kb->cursor++, 1);
@@ -203,7 +208,8 @@ void remember(kestbasic_t* kb, std::ptrdiff_t start, const scan_t& s) {
     if (next > 0xFFFF) return;
     token_memo_t& m = kb->memo[static_cast<std::size_t>(start)];
     for (int i = 0; i < head_size; ++i) {
-        m.head[static_cast<std::size_t>(i)] = i < s.length ? kb->token[static_cast<std::size_t>(i)] : 0;
+        m.head[static_cast<std::size_t>(i)] =
+            i < s.length ? kb->token[static_cast<std::size_t>(i)] : 0;
     }
     m.next = static_cast<std::uint16_t>(next);
     m.text = static_cast<std::uint16_t>(s.text - kb->program);
@@ -217,9 +223,11 @@ void remember(kestbasic_t* kb, std::ptrdiff_t start, const scan_t& s) {
 [[gnu::noinline]] void replay_long(kestbasic_t* kb, const token_memo_t& m) {
     char* out = kb->token.data();
     const char* src = kb->program + m.text;
-    for (int i = 0; i < m.length; ++i) out[i] = src[i];
+    for (int i = 0; i < m.length; ++i)
+        out[i] = src[i];
     if ((m.flags & memo_fold) != 0) {
-        for (int i = 0; i < m.length; ++i) out[i] = static_cast<char>(kestlibc_tolower(out[i]));
+        for (int i = 0; i < m.length; ++i)
+            out[i] = static_cast<char>(kestlibc_tolower(out[i]));
     }
     out[m.length] = 0;
 }
@@ -302,7 +310,8 @@ int core_setup(kestbasic_t* kb, const char* program, lcdimg_t* lcd_image) {
     kb->for_depth = 0;
     kb->gosub_depth = 0;
     hal_init(&kb->hal, lcd_image);
-    for (token_memo_t& m : kb->memo) m.flags = 0;
+    for (token_memo_t& m : kb->memo)
+        m.flags = 0;
     kb->memo_enabled = true;
     return scan_labels(kb);
 }
@@ -316,18 +325,22 @@ int core_get_token(kestbasic_t* kb) {
 
 void core_putback(kestbasic_t* kb) {
     std::ptrdiff_t length = 0;
-    while (length < token_max && kb->token[static_cast<std::size_t>(length)] != 0) ++length;
+    while (length < token_max && kb->token[static_cast<std::size_t>(length)] != 0)
+        ++length;
     kb->cursor = kb->cursor - kb->program < length ? kb->program : kb->cursor - length;
 }
 
 void core_find_eol(kestbasic_t* kb) {
-    while (*kb->cursor != '\n' && *kb->cursor != 0) ++kb->cursor;
+    while (*kb->cursor != '\n' && *kb->cursor != 0)
+        ++kb->cursor;
     if (*kb->cursor == '\n') ++kb->cursor;
 }
 
 const char* core_find_label(const kestbasic_t* kb, const char* text) {
     for (const label_t& entry : kb->labels) {
         if (entry.name[0] == 0) break;
+        // The first character settles most mismatches without a call.
+        if (entry.name[0] != text[0]) continue;
         if (kestlibc_strcmp(entry.name.data(), text) == 0) return entry.position;
     }
     return nullptr;
@@ -354,4 +367,6 @@ int core_error_message(const kestbasic_t* kb, int code, char* buffer, int size) 
     return 0;
 }
 
-void core_use_memo(kestbasic_t* kb, bool enabled) { kb->memo_enabled = enabled; }
+void core_use_memo(kestbasic_t* kb, bool enabled) {
+    kb->memo_enabled = enabled;
+}

@@ -7,10 +7,14 @@
 namespace {
 
 // The drawing surface takes colour channels as bytes: keep the low 8 bits.
-unsigned char low_byte(std::int32_t v) { return static_cast<unsigned char>(v & 0xFF); }
+unsigned char low_byte(std::int32_t v) {
+    return static_cast<unsigned char>(v & 0xFF);
+}
 
 // Hexadecimal of the value's two's complement.
-unsigned bits(std::int32_t v) { return static_cast<unsigned>(static_cast<std::uint32_t>(v)); }
+unsigned bits(std::int32_t v) {
+    return static_cast<unsigned>(static_cast<std::uint32_t>(v));
+}
 
 } // namespace
 
@@ -30,7 +34,8 @@ int hal_putc(hal_t* /*hal*/, int c) {
 }
 
 int hal_puts(hal_t* hal, const char* text) {
-    for (int i = 0; text[i] != 0; ++i) hal_putc(hal, static_cast<unsigned char>(text[i]));
+    for (int i = 0; text[i] != 0; ++i)
+        hal_putc(hal, static_cast<unsigned char>(text[i]));
     return 0;
 }
 

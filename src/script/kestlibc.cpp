@@ -3,7 +3,9 @@
 namespace {
 
 // Bytes are compared as signed chars, so 0x80..0xFF sort below the NUL.
-int signed_at(const char* s, int i) { return static_cast<signed char>(s[i]); }
+int signed_at(const char* s, int i) {
+    return static_cast<signed char>(s[i]);
+}
 
 // Compares at most `limit` positions; a negative limit means no limit.
 int compare(const char* a, const char* b, int limit) {
@@ -23,13 +25,15 @@ static_assert(sizeof(digit_table) == 37, "36 digits and the terminator");
 
 int kestlibc_strlen(const char* s) {
     int n = 0;
-    while (s[n] != 0) ++n;
+    while (s[n] != 0)
+        ++n;
     return n;
 }
 
 char* kestlibc_strcpy(char* dst, const char* src) {
     int i = 0;
-    for (; src[i] != 0; ++i) dst[i] = src[i];
+    for (; src[i] != 0; ++i)
+        dst[i] = src[i];
     dst[i] = 0;
     return dst;
 }
@@ -39,22 +43,34 @@ char* kestlibc_strcat(char* dst, const char* src) {
     return dst;
 }
 
-int kestlibc_strcmp(const char* a, const char* b) { return compare(a, b, -1); }
+int kestlibc_strcmp(const char* a, const char* b) {
+    return compare(a, b, -1);
+}
 
 int kestlibc_strncmp(const char* a, const char* b, int n) {
     if (n <= 0) return 0;
     return compare(a, b, n);
 }
 
-int kestlibc_isdigit(int c) { return c >= '0' && c <= '9' ? 1 : 0; }
+int kestlibc_isdigit(int c) {
+    return c >= '0' && c <= '9' ? 1 : 0;
+}
 
-int kestlibc_isalpha(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ? 1 : 0; }
+int kestlibc_isalpha(int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ? 1 : 0;
+}
 
-int kestlibc_iscntrl(int c) { return (c >= 0x00 && c <= 0x06) || (c >= 0x0E && c <= 0x1F) ? 1 : 0; }
+int kestlibc_iscntrl(int c) {
+    return (c >= 0x00 && c <= 0x06) || (c >= 0x0E && c <= 0x1F) ? 1 : 0;
+}
 
-int kestlibc_toupper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+int kestlibc_toupper(int c) {
+    return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
 
-int kestlibc_tolower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+int kestlibc_tolower(int c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
 
 int kestlibc_atoi(const char* s) {
     int skip = 0;

@@ -52,13 +52,18 @@ int place_for(progedit_t* store, int number) {
 
 } // namespace
 
-int progedit_init(progedit_t* store) { return textedit_init(store); }
+int progedit_init(progedit_t* store) {
+    return textedit_init(store);
+}
 
-int progedit_clear(progedit_t* store) { return textedit_clear(store); }
+int progedit_clear(progedit_t* store) {
+    return textedit_clear(store);
+}
 
 int progedit_insert(progedit_t* store, const char* line) {
     int length = 0;
-    while (line[length] != 0 && length <= PROGEDIT_LINE_MAX) ++length;
+    while (line[length] != 0 && length <= PROGEDIT_LINE_MAX)
+        ++length;
     if (length > PROGEDIT_LINE_MAX) return -1;
     line_buffer_t copy{};
     kestlibc_strcpy(copy.data(), line);

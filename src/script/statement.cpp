@@ -67,19 +67,23 @@ int print_integer(kestbasic_t* kb, std::int32_t value) {
     return count + kestlibc_strlen(digits.data());
 }
 
+// Only the column modulo 8 matters; unsigned wrap-around keeps it (2^32 is a multiple
+// of 8) where a huge text handed in directly could overflow a signed count.
+using column_t = std::uint32_t;
+
 // Writes spaces up to the next tab stop; the number written (1 to 8).
-int tab_to_stop(kestbasic_t* kb, int column) {
+int tab_to_stop(kestbasic_t* kb, column_t column) {
     static constexpr const char* spaces = "        ";
-    const int count = TAB_WIDTH - column % TAB_WIDTH;
+    const int count = TAB_WIDTH - static_cast<int>(column % TAB_WIDTH);
     hal_puts(&kb->hal, spaces + (TAB_WIDTH - count));
     return count;
 }
 
 // One `print` item whose first token is current; leaves the token behind it read.
-int print_item(kestbasic_t* kb, int* column) {
+int print_item(kestbasic_t* kb, column_t* column) {
     if (kb->token_type == TT_STRING) {
         hal_puts(&kb->hal, kb->token.data());
-        *column += kestlibc_strlen(kb->token.data());
+        *column += static_cast<column_t>(kestlibc_strlen(kb->token.data()));
         return core_get_token(kb);
     }
     core_putback(kb);
@@ -90,7 +94,7 @@ int print_item(kestbasic_t* kb, int* column) {
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
-    *column += print_integer(kb, value);
+    *column += static_cast<column_t>(print_integer(kb, value));
     return RC_OK;
 }
 
@@ -329,7 +333,7 @@ int statement_next(kestbasic_t* kb) {
 }
 
 int statement_print(kestbasic_t* kb) {
-    int column = 0;
+    column_t column = 0;
     char separator = '\0';
     for (;;) {
         if (int rc = core_get_token(kb); rc != RC_OK) {
@@ -343,7 +347,7 @@ int statement_print(kestbasic_t* kb) {
         }
         separator = kb->token[0];
         if (separator == ';') {
-            column += tab_to_stop(kb, column);
+            column += static_cast<column_t>(tab_to_stop(kb, column));
         } else if (separator != ',') {
             if (is_line_end(kb)) {
                 break;

@@ -8,17 +8,24 @@ namespace {
 
 constexpr int none = -1; // no further line start
 
-bool marked(const textedit_t* te) { return te->magic == TEXTEDIT_MAGIC; }
+bool marked(const textedit_t* te) {
+    return te->magic == TEXTEDIT_MAGIC;
+}
 
-char at(const textedit_t* te, int pos) { return te->text[static_cast<std::size_t>(pos)]; }
+char at(const textedit_t* te, int pos) {
+    return te->text[static_cast<std::size_t>(pos)];
+}
 
-int is_delim(char c) { return c == '\n' || c == 0 ? 1 : 0; }
+int is_delim(char c) {
+    return c == '\n' || c == 0 ? 1 : 0;
+}
 
 // Characters before the next delimiter. The last byte of the buffer counts as a
 // delimiter so that a record whose text lost its terminator is never overrun.
 int get_linelength(const textedit_t* te, int pos) {
     int n = 0;
-    while (pos + n < TEXTEDIT_CAPACITY - 1 && is_delim(at(te, pos + n)) == 0) ++n;
+    while (pos + n < TEXTEDIT_CAPACITY - 1 && is_delim(at(te, pos + n)) == 0)
+        ++n;
     return n;
 }
 
@@ -34,7 +41,8 @@ int get_linenext(const textedit_t* te, int pos) {
 int get_linetext(const textedit_t* te, int pos, char* out, int capacity) {
     const int length = get_linelength(te, pos);
     const int kept = length < capacity - 1 ? length : capacity - 1;
-    for (int i = 0; i < kept; ++i) out[i] = at(te, pos + i);
+    for (int i = 0; i < kept; ++i)
+        out[i] = at(te, pos + i);
     out[kept] = 0;
     return get_linenext(te, pos);
 }
@@ -42,7 +50,8 @@ int get_linetext(const textedit_t* te, int pos, char* out, int capacity) {
 // Length of the stored text; the capacity when the terminator is missing.
 int text_length(const textedit_t* te) {
     int n = 0;
-    while (n < TEXTEDIT_CAPACITY && at(te, n) != 0) ++n;
+    while (n < TEXTEDIT_CAPACITY && at(te, n) != 0)
+        ++n;
     return n;
 }
 
@@ -50,7 +59,8 @@ int text_length(const textedit_t* te) {
 int line_start(const textedit_t* te, int index) {
     if (index < 0) return none;
     int pos = 0;
-    for (int k = 0; k < index && pos != none; ++k) pos = get_linenext(te, pos);
+    for (int k = 0; k < index && pos != none; ++k)
+        pos = get_linenext(te, pos);
     return pos;
 }
 
@@ -79,7 +89,8 @@ int textedit_insert(textedit_t* te, int index, const char* chars) {
     if (!marked(te)) return -1;
     const int length = text_length(te);
     int width = 0;
-    while (chars[width] != 0 && length + width < TEXTEDIT_CAPACITY) ++width;
+    while (chars[width] != 0 && length + width < TEXTEDIT_CAPACITY)
+        ++width;
     if (length + width >= TEXTEDIT_CAPACITY) return -1;
     int pos = line_start(te, index);
     if (pos == none) {
@@ -88,7 +99,8 @@ int textedit_insert(textedit_t* te, int index, const char* chars) {
         pos = length;
     }
     open_gap(te, pos, length, width);
-    for (int i = 0; i < width; ++i) te->text[static_cast<std::size_t>(pos + i)] = chars[i];
+    for (int i = 0; i < width; ++i)
+        te->text[static_cast<std::size_t>(pos + i)] = chars[i];
     return 0;
 }
 

@@ -28,7 +28,7 @@ std::ostream& operator<<(std::ostream& os, const Tok& t) {
 }
 
 class CoreTest : public ::testing::Test {
-protected:
+  protected:
     int setup(const std::string& text) {
         program = text;
         return core_setup(kb.get(), program.c_str(), nullptr);
@@ -44,7 +44,8 @@ protected:
         std::vector<Tok> out;
         for (int guard = 0; guard < 1000; ++guard) {
             out.push_back(read());
-            if (out.back().code == TC_EOP || out.back().rc != 0 || out.back().type == TT_NONE) break;
+            if (out.back().code == TC_EOP || out.back().rc != 0 || out.back().type == TT_NONE)
+                break;
         }
         return out;
     }
@@ -83,7 +84,9 @@ TEST_F(CoreTest, TokenSequences) {
     long_string.back() = '"';
     const std::vector<TokenCase> cases = {
         {"empty", "", {{0, D, TC_EOP, "", 0}}},
-        {"assignment", "x=1", {{0, V, 0, "x", 1}, {0, D, 0, "=", 2}, {0, N, 0, "1", 3}, {0, D, TC_EOP, "", 3}}},
+        {"assignment",
+         "x=1",
+         {{0, V, 0, "x", 1}, {0, D, 0, "=", 2}, {0, N, 0, "1", 3}, {0, D, TC_EOP, "", 3}}},
         {"words run on",
          "print1 a.b x$ 12ab 1.5\n",
          {{0, V, 0, "print1", 6},
@@ -93,14 +96,27 @@ TEST_F(CoreTest, TokenSequences) {
           {0, N, 0, "1.5", 22},
           {0, D, TC_EOL, "\n", 23},
           {0, D, TC_EOP, "", 23}}},
-        {"keywords fold", "PRINT Print\tgoTo", {{0, K, TC_PRINT, "print", 5}, {0, K, TC_PRINT, "print", 11}, {0, K, TC_GOTO, "goto", 16}, {0, D, TC_EOP, "", 16}}},
+        {"keywords fold",
+         "PRINT Print\tgoTo",
+         {{0, K, TC_PRINT, "print", 5},
+          {0, K, TC_PRINT, "print", 11},
+          {0, K, TC_GOTO, "goto", 16},
+          {0, D, TC_EOP, "", 16}}},
         {"variables fold", "Abc", {{0, V, 0, "abc", 3}, {0, D, TC_EOP, "", 3}}},
-        {"string keeps case", "\"Hi, There\";", {{0, S, 0, "Hi, There", 11}, {0, D, 0, ";", 12}, {0, D, TC_EOP, "", 12}}},
+        {"string keeps case",
+         "\"Hi, There\";",
+         {{0, S, 0, "Hi, There", 11}, {0, D, 0, ";", 12}, {0, D, TC_EOP, "", 12}}},
         {"empty string", "\"\"", {{0, S, 0, "", 2}, {0, D, TC_EOP, "", 2}}},
-        {"number up to terminator", "12\"x\"+3", {{0, N, 0, "12\"x\"", 5}, {0, D, 0, "+", 6}, {0, N, 0, "3", 7}, {0, D, TC_EOP, "", 7}}},
-        {"CR LF", "a\r\nb", {{0, V, 0, "a", 1}, {0, D, TC_EOL, "\r\n", 3}, {0, V, 0, "b", 4}, {0, D, TC_EOP, "", 4}}},
+        {"number up to terminator",
+         "12\"x\"+3",
+         {{0, N, 0, "12\"x\"", 5}, {0, D, 0, "+", 6}, {0, N, 0, "3", 7}, {0, D, TC_EOP, "", 7}}},
+        {"CR LF",
+         "a\r\nb",
+         {{0, V, 0, "a", 1}, {0, D, TC_EOL, "\r\n", 3}, {0, V, 0, "b", 4}, {0, D, TC_EOP, "", 4}}},
         {"CR takes any next char", "\rx", {{0, D, TC_EOL, "\r\n", 2}, {0, D, TC_EOP, "", 2}}},
-        {"lone CR at end", "a\r", {{0, V, 0, "a", 1}, {0, D, TC_EOL, "\r\n", 2}, {0, D, TC_EOP, "", 2}}},
+        {"lone CR at end",
+         "a\r",
+         {{0, V, 0, "a", 1}, {0, D, TC_EOL, "\r\n", 2}, {0, D, TC_EOP, "", 2}}},
         {"control 1 ends program", "a \x01 b", {{0, V, 0, "a", 1}, {0, D, TC_EOP, "", 2}}},
         {"control 0x1F", "\x1f", {{0, D, TC_EOP, "", 0}}},
         {"bell is unknown", "a \x07", {{0, V, 0, "a", 1}, {0, TT_NONE, 0, "", 2}}},
@@ -108,14 +124,26 @@ TEST_F(CoreTest, TokenSequences) {
         {"VT is unknown", "\x0b", {{0, TT_NONE, 0, "", 0}}},
         {"FF is unknown", "\x0c", {{0, TT_NONE, 0, "", 0}}},
         {"high byte is unknown", "\xC1x", {{0, TT_NONE, 0, "", 0}}},
-        {"high byte inside a word", "a\xC1" "b c", {{0, V, 0, "a\xC1" "b", 3}, {0, V, 0, "c", 5}, {0, D, TC_EOP, "", 5}}},
+        {"high byte inside a word",
+         "a\xC1"
+         "b c",
+         {{0, V, 0,
+           "a\xC1"
+           "b",
+           3},
+          {0, V, 0, "c", 5},
+          {0, D, TC_EOP, "", 5}}},
         {"dot is unknown", ".5", {{0, TT_NONE, 0, "", 0}}},
         {"trailing blanks", "x  \t", {{0, V, 0, "x", 1}, {0, D, TC_EOP, "", 4}}},
         {"unterminated at LF", "\"abc\nx", {{3, TT_NONE, 0, "abc", 4}}},
         {"unterminated at CR", "\"ab\r\n", {{3, TT_NONE, 0, "ab", 3}}},
         {"unterminated at end", "\"abc", {{3, TT_NONE, 0, "abc", 4}}},
-        {"long word kept to 79", long_word + " y", {{0, V, 0, std::string(79, 'w'), 100}, {0, V, 0, "y", 102}, {0, D, TC_EOP, "", 102}}},
-        {"long string kept to 79", long_string, {{0, S, 0, std::string(79, 's'), 102}, {0, D, TC_EOP, "", 102}}},
+        {"long word kept to 79",
+         long_word + " y",
+         {{0, V, 0, std::string(79, 'w'), 100}, {0, V, 0, "y", 102}, {0, D, TC_EOP, "", 102}}},
+        {"long string kept to 79",
+         long_string,
+         {{0, S, 0, std::string(79, 's'), 102}, {0, D, TC_EOP, "", 102}}},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(setup(c.text), 0) << c.name;
@@ -133,10 +161,10 @@ TEST_F(CoreTest, OneCharacterDelimiters) {
 
 TEST_F(CoreTest, EveryKeywordHasItsCode) {
     const std::vector<std::pair<std::string, int>> keywords = {
-        {"print", 1}, {"input", 2}, {"if", 3},      {"then", 4},   {"goto", 8},     {"for", 5},
-        {"next", 6},  {"to", 7},    {"gosub", 11},  {"return", 12}, {"rem", 13},    {"read", 14},
-        {"write", 15}, {"dim", 16}, {"end", 17},    {"color", 18}, {"plot", 19},    {"line", 20},
-        {"box", 21},  {"fillbox", 22}, {"circle", 23},
+        {"print", 1},  {"input", 2},    {"if", 3},      {"then", 4},    {"goto", 8},  {"for", 5},
+        {"next", 6},   {"to", 7},       {"gosub", 11},  {"return", 12}, {"rem", 13},  {"read", 14},
+        {"write", 15}, {"dim", 16},     {"end", 17},    {"color", 18},  {"plot", 19}, {"line", 20},
+        {"box", 21},   {"fillbox", 22}, {"circle", 23},
     };
     for (const auto& [word, code] : keywords) {
         ASSERT_EQ(setup(word), 0);
@@ -164,8 +192,8 @@ TEST_F(CoreTest, PutbackMovesBackByTokenText) {
     };
     // Strings lose their quotes, and skipped blanks stay skipped.
     const Case cases[] = {
-        {"\"ab\" x", 2}, {"\"a\" x", 2}, {"\"\" x", 2}, {"   abc", 3}, {"12ab", 0},
-        {"\n", 0},       {"\r\n", 0},    {"", 0},
+        {"\"ab\" x", 2}, {"\"a\" x", 2}, {"\"\" x", 2}, {"   abc", 3},
+        {"12ab", 0},     {"\n", 0},      {"\r\n", 0},   {"", 0},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(setup(c.text), 0);
@@ -203,8 +231,8 @@ TEST_F(CoreTest, LabelsAreLeadingNumbers) {
         long position; // -1: not found
     };
     const Case cases[] = {
-        {"10", 2}, {"20", 14}, {"40", 36}, {"0100", 45}, {"100", -1}, {"30", -1},
-        {"", -1},  {"010", -1}, {"1", -1},
+        {"10", 2},  {"20", 14}, {"40", 36},  {"0100", 45}, {"100", -1},
+        {"30", -1}, {"", -1},   {"010", -1}, {"1", -1},
     };
     for (const auto& c : cases) {
         const char* p = core_find_label(kb.get(), c.name);
@@ -224,7 +252,8 @@ TEST_F(CoreTest, LabelScanStopsAtControlCharacterLine) {
 
 TEST_F(CoreTest, EmptyProgramHasEmptyLabelTable) {
     ASSERT_EQ(setup(""), 0);
-    for (const label_t& entry : kb->labels) EXPECT_EQ(entry.name[0], 0);
+    for (const label_t& entry : kb->labels)
+        EXPECT_EQ(entry.name[0], 0);
 }
 
 TEST_F(CoreTest, LabelErrorsLeaveCursorBehindOffendingLabel) {
@@ -236,7 +265,8 @@ TEST_F(CoreTest, LabelErrorsLeaveCursorBehindOffendingLabel) {
         const char* message;
     };
     std::string full;
-    for (int i = 0; i < CORE_LABEL_COUNT; ++i) full += std::to_string(i + 1) + " x\n";
+    for (int i = 0; i < CORE_LABEL_COUNT; ++i)
+        full += std::to_string(i + 1) + " x\n";
     const long full_length = static_cast<long>(full.size());
     const std::vector<Case> cases = {
         {"duplicate", "10 a\n20 b\n10 c\n", 9, 12, "duplicate label(Line:3)"},
@@ -313,7 +343,10 @@ TEST_F(CoreTest, MessageBufferTooSmall) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, -1, ""},  {12, -1, ""}, {13, -1, "syntax error"}, {21, -1, "syntax error"},
+        {1, -1, ""},
+        {12, -1, ""},
+        {13, -1, "syntax error"},
+        {21, -1, "syntax error"},
         {22, 0, "syntax error(Line:12)"},
     };
     for (const auto& c : cases) {

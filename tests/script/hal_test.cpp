@@ -45,7 +45,8 @@ ChildRun run_child(const std::string& input, const std::function<std::string(hal
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
-        for (int fd : {in[0], in[1], out[0], out[1], res[0]}) close(fd);
+        for (int fd : {in[0], in[1], out[0], out[1], res[0]})
+            close(fd);
         hal_t hal{};
         hal_init(&hal, nullptr);
         const std::string r = body(&hal);
@@ -102,7 +103,8 @@ TEST(HalTest, PortZeroIsTheConsole) {
             hal_read(hal, 0, &v);
             r += std::to_string(v) + ",";
         }
-        for (std::int32_t v : {65, 321, -191, 10}) hal_write(hal, 0, v);
+        for (std::int32_t v : {65, 321, -191, 10})
+            hal_write(hal, 0, v);
         return r;
     });
     EXPECT_EQ(run.results, "90,233,-1,-1,");
@@ -118,7 +120,8 @@ TEST(HalTest, PutcAndPutsWriteBytes) {
         return r;
     });
     EXPECT_EQ(run.results, "120,255,65,0");
-    EXPECT_EQ(run.out, "x\xFF" "Aa\xE9 \r\n");
+    EXPECT_EQ(run.out, "x\xFF"
+                       "Aa\xE9 \r\n");
 }
 
 TEST(HalTest, GetsReadsLinesInPieces) {
@@ -170,8 +173,9 @@ TEST(HalTest, DrawingReachesPicture) {
         const std::string set = rgb(img->draw_color.data());
         hal_plot(hal, 2, 1);
         auto px = [img](int x, int y) {
-            const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(img->canvas_width) +
-                                   static_cast<std::size_t>(x);
+            const std::size_t at =
+                static_cast<std::size_t>(y) * static_cast<std::size_t>(img->canvas_width) +
+                static_cast<std::size_t>(x);
             return rgb(img->pixels + at * 3);
         };
         std::string r = set;
@@ -182,7 +186,8 @@ TEST(HalTest, DrawingReachesPicture) {
         hal_box(hal, 30, 3, 33, 6);
         hal_fillbox(hal, 20, 3, 22, 4);
         hal_circle(hal, 50, 10, 3);
-        for (const auto& [x, y] : {std::pair{10, 2}, {30, 3}, {20, 3}, {53, 10}}) r += px(x, y);
+        for (const auto& [x, y] : {std::pair{10, 2}, {30, 3}, {20, 3}, {53, 10}})
+            r += px(x, y);
         lcdimg_close(img);
         return r;
     });

@@ -120,6 +120,23 @@ const ProgramCase kPrograms[] = {
     {"NextWithoutFor", "10 next\n", "", RC_NEXT, "NEXT without FOR(Line:1)"},
     {"NextWithVariable", "10 dim i\n20 for i = 1 to 2\n30 next i\n", "", RC_EQUALS,
      "equals sign expected(Line:4)"},
+    // which check comes first when two could fail
+    {"AssignNameLengthBeforeEquals", "10 abcdefgh 5\n", "", RC_VAR_ASSIGN,
+     "variable assignment error(Line:1)"},
+    {"ForEqualsBeforeNameLength", "10 for abcdefgh 1 to 2\n", "", RC_EQUALS,
+     "equals sign expected(Line:1)"},
+    {"ForInitialValueBeforeNameLength", "10 for abcdefgh = (1 to 2\n", "", RC_PAREN,
+     "unbalanced parentheses(Line:1)"},
+    // 16 calls are open when line 120 runs: the missing label is found first
+    {"UndefinedLabelBeforeFullGosubStack",
+     "10 dim d\n20 gosub 100\n30 end\n100 d = d + 1\n110 if d < 16 then gosub 100\n"
+     "120 gosub 999\n",
+     "", RC_LABEL_UNDEF, "undefined label(Line:6)"},
+    // 16 loops left open by goto; a loop that does not run needs no room on the stack
+    {"SkippedLoopNeedsNoStackRoom",
+     "10 dim i, n\n20 n = n + 1\n30 for i = 1 to 2\n40 if n < 16 then goto 20\n"
+     "50 for n = 2 to 1\n60 print 5\n70 next\n80 print n\n",
+     "2\r\n", RC_END, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, KestbasicTest, ::testing::ValuesIn(kPrograms),
@@ -202,6 +219,24 @@ TEST(KestbasicRobustnessTest, UnusualTextsEndCleanly) {
     for (const char* text : texts) {
         const auto r = run_program(text, nullptr, nullptr, 1000);
         EXPECT_NE(r.rc, RC_OK) << "text: " << text;
+    }
+}
+
+// A text handed in directly may be far longer than a stored program, with lines of any
+// length: jumps between its start and offsets beyond 65535 work with or without the memo.
+TEST(KestbasicRobustnessTest, LongTextRunsAlike) {
+    std::string text = "1 dim x, i\n2 goto 20\n3 x = x * 2\n4 return\n";
+    for (int n = 0; n < 800; ++n) {
+        text += "rem " + std::string(90, 'r') + "\n";
+    }
+    text += "20 for i = 1 to 3\n30 x = x +" + std::string(200, ' ') + "i\n35 gosub 3\n40 next\n";
+    text += "50 print x;" + std::string(100, ' ') + "x\n";
+    ASSERT_GT(text.size(), 70000U);
+    // x: 1, 2; 4, 8; 11, 22
+    for (const bool memo : {true, false}) {
+        const auto r = run_program(text, nullptr, nullptr, 100000, memo);
+        EXPECT_EQ(r.rc, RC_END) << "memo " << memo;
+        EXPECT_EQ(r.out, "22      22\r\n") << "memo " << memo;
     }
 }
 

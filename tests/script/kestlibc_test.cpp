@@ -16,8 +16,8 @@ struct CompareCase {
 
 TEST(KestlibcTest, StrcmpOrdersAsSignedChars) {
     const CompareCase cases[] = {
-        {"abc", "abd", -1}, {"abd", "abc", 1},   {"ab", "abc", -1},      {"abc", "ab", 1},
-        {"", "", 0},        {"same", "same", 0}, {"\xC1", "", -1},       {"", "\xC1", 1},
+        {"abc", "abd", -1}, {"abd", "abc", 1},    {"ab", "abc", -1},   {"abc", "ab", 1},
+        {"", "", 0},        {"same", "same", 0},  {"\xC1", "", -1},    {"", "\xC1", 1},
         {"a\x80", "a", -1}, {"\xFF", "\x01", -1}, {"\x7F", "\x80", 1},
     };
     for (const auto& c : cases) {
@@ -33,11 +33,12 @@ TEST(KestlibcTest, StrncmpStopsAfterNPositions) {
         int expected;
     };
     const Case cases[] = {
-        {"abc", "abd", 2, 0}, {"abc", "abd", 3, -1}, {"x", "y", 0, 0},    {"x", "y", -5, 0},
+        {"abc", "abd", 2, 0}, {"abc", "abd", 3, -1}, {"x", "y", 0, 0},      {"x", "y", -5, 0},
         {"ab", "abc", 2, 0},  {"ab", "abc", 3, -1},  {"abc", "abc", 99, 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(kestlibc_strncmp(c.a, c.b, c.n), c.expected) << c.a << " vs " << c.b << " n=" << c.n;
+        EXPECT_EQ(kestlibc_strncmp(c.a, c.b, c.n), c.expected)
+            << c.a << " vs " << c.b << " n=" << c.n;
     }
 }
 
@@ -95,18 +96,20 @@ TEST(KestlibcTest, AtoiTwoPassQuirks) {
         {"", 0},
         {"abc", 0},
         {"12abc", 12},
-        {"5 ", 0},      // start index 1 lands on the blank
-        {"12 34", 2},   // one blank counted: digits read from index 1
-        {"4-2", 0},     // start index 1 lands on the sign
-        {"-5-5", 0},    // second sign
-        {"\t5", 0},     // a tab is not counted
+        {"5 ", 0},    // start index 1 lands on the blank
+        {"12 34", 2}, // one blank counted: digits read from index 1
+        {"4-2", 0},   // start index 1 lands on the sign
+        {"-5-5", 0},  // second sign
+        {"\t5", 0},   // a tab is not counted
         {"1.5", 1},
         {"4294967295", -1},
         {"4294967296", 0},
         {"2147483648", -2147483647 - 1},
         {"-2147483648", -2147483647 - 1},
         {"99999999999", 1215752191}, // 99999999999 mod 2^32
-        {"\xB1" "7", 0},
+        {"\xB1"
+         "7",
+         0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(kestlibc_atoi(c.text), c.expected) << '"' << c.text << '"';

@@ -17,7 +17,7 @@ struct StoreCase {
 };
 
 class ProgeditTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(progedit_init(store.get()), 0); }
     std::string text() const { return store->text.data(); }
 
@@ -27,8 +27,14 @@ protected:
 TEST_F(ProgeditTest, InsertKeepsLinesInNumberOrder) {
     const std::vector<StoreCase> cases = {
         {"ordering", {"20 b\n", "10 a\n", "30 c\n"}, {0, 0, 0}, "10 a\n20 b\n30 c\n"},
-        {"replace in place", {"10 a\n", "20 b\n", "30 c\n", "20 bb\n"}, {0, 0, 0, 0}, "10 a\n20 bb\n30 c\n"},
-        {"number alone deletes", {"10 a\n", "20 b\n", "30 c\n", "20\n"}, {0, 0, 0, 0}, "10 a\n30 c\n"},
+        {"replace in place",
+         {"10 a\n", "20 b\n", "30 c\n", "20 bb\n"},
+         {0, 0, 0, 0},
+         "10 a\n20 bb\n30 c\n"},
+        {"number alone deletes",
+         {"10 a\n", "20 b\n", "30 c\n", "20\n"},
+         {0, 0, 0, 0},
+         "10 a\n30 c\n"},
         {"number alone for no line", {"10 a\n", "15\n"}, {0, 0}, "10 a\n"},
         {"no blank is dropped", {"10 a\n", "20print\n"}, {0, 0}, "10 a\n"},
         {"unnumbered replace each other", {"print 1\n", "print 2\n"}, {0, 0}, "print 2\n"},
@@ -61,11 +67,11 @@ TEST_F(ProgeditTest, LineLengthLimit) {
     };
     const std::string body77 = "1 " + std::string(75, 'x'); // 77 characters
     const Case cases[] = {
-        {body77 + "y\n", 0, 79},         // 78 characters and a line feed
-        {body77 + "yz\n", -1, 0},        // 79 and a line feed: 80 in all
-        {body77 + "yz", 0, 80},          // 79 without a line feed
-        {body77 + "yza", -1, 0},         // 80
-        {body77 + "y\r\n", -1, 0},       // the carriage return counts too
+        {body77 + "y\n", 0, 79},   // 78 characters and a line feed
+        {body77 + "yz\n", -1, 0},  // 79 and a line feed: 80 in all
+        {body77 + "yz", 0, 80},    // 79 without a line feed
+        {body77 + "yza", -1, 0},   // 80
+        {body77 + "y\r\n", -1, 0}, // the carriage return counts too
         {std::string(200, '7'), -1, 0},
     };
     for (const auto& c : cases) {
@@ -110,9 +116,9 @@ TEST_F(ProgeditTest, FullStoreReplacementLosesOldLine) {
     ASSERT_EQ(progedit_insert(store.get(), "1 a\n"), 0); // 4004 bytes
     std::string filler = "60 ";
     filler.append(76, 'f');
-    ASSERT_EQ(progedit_insert(store.get(), filler.c_str()), 0);     // 4084
-    ASSERT_EQ(progedit_insert(store.get(), "61 abcdefg\n"), 0);    // 4095
-    EXPECT_EQ(progedit_insert(store.get(), "1 ab\n"), -1);         // 4091 + 5
+    ASSERT_EQ(progedit_insert(store.get(), filler.c_str()), 0); // 4084
+    ASSERT_EQ(progedit_insert(store.get(), "61 abcdefg\n"), 0); // 4095
+    EXPECT_EQ(progedit_insert(store.get(), "1 ab\n"), -1);      // 4091 + 5
     EXPECT_EQ(text().size(), 4091u);
     EXPECT_EQ(text().substr(0, 3), "2 x"); // the old line 1 is gone
 }

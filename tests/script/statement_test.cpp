@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lcd/lcdimg.hpp"
 #include "script/core.hpp"
+#include "script/hal.hpp"
+#include "script/kestbasic.hpp"
 #include "script/script_harness.hpp"
 
 namespace {
@@ -94,6 +97,43 @@ const ConsoleCase kConsole[] = {
 
 INSTANTIATE_TEST_SUITE_P(Programs, StatementConsoleTest, ::testing::ValuesIn(kConsole),
                          [](const ::testing::TestParamInfo<ConsoleCase>& param_info) {
+                             return std::string(param_info.param.name);
+                         });
+
+struct ConsumeCase {
+    const char* name;
+    const char* program;
+    const char* input;
+    const char* out;
+    int next_byte; // what standard input delivers after the failed statement
+};
+
+class StatementConsumeTest : public ::testing::TestWithParam<ConsumeCase> {};
+
+// `input` reads its line and `read` its port before the target variable is found missing.
+TEST_P(StatementConsumeTest, ConsumesInputBeforeTheVariableFails) {
+    const ConsumeCase& c = GetParam();
+    script_test::StdinFeed feed(c.input);
+    auto kb = std::make_unique<kestbasic_t>();
+    const std::string program = c.program;
+    StdoutCapture capture;
+    int rc = kestbasic_setup(kb.get(), program.c_str(), nullptr);
+    while (rc == RC_OK) {
+        rc = kestbasic_execute(kb.get());
+    }
+    EXPECT_EQ(capture.finish(), c.out) << c.program;
+    EXPECT_EQ(rc, RC_VAR_ASSIGN) << c.program;
+    EXPECT_EQ(hal_getc(&kb->hal), c.next_byte) << c.program;
+}
+
+const ConsumeCase kConsume[] = {
+    {"InputName", "10 input q\n", "5\n6\n", "q? ", '6'},
+    {"InputPrompt", "10 input \"P\", q\n", "5\n6\n", "P", '6'},
+    {"ReadConsole", "10 read 0, q\n", "AB", "", 'B'},
+};
+
+INSTANTIATE_TEST_SUITE_P(Programs, StatementConsumeTest, ::testing::ValuesIn(kConsume),
+                         [](const ::testing::TestParamInfo<ConsumeCase>& param_info) {
                              return std::string(param_info.param.name);
                          });
 

@@ -9,7 +9,7 @@
 namespace {
 
 class TexteditTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(textedit_init(te.get()), 0); }
 
     void load(const std::string& text) {
@@ -26,7 +26,8 @@ TEST_F(TexteditTest, InitSetsMarkAndClearsEveryByte) {
     te->magic = 0;
     ASSERT_EQ(textedit_init(te.get()), 0);
     EXPECT_EQ(te->magic, 0x6329);
-    for (char c : te->text) EXPECT_EQ(c, 0);
+    for (char c : te->text)
+        EXPECT_EQ(c, 0);
 }
 
 TEST_F(TexteditTest, InsertAtLineStarts) {

@@ -14,7 +14,7 @@ std::string var_name(int i) {
 }
 
 class VariableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(variable_init(&store), 0); }
 
     std::int32_t get(const char* name, int expected_rc = 0) {
