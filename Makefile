@@ -8,7 +8,7 @@ GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all deps build demo test test-sanitize bench fuzz clean
+.PHONY: all deps build demo test test-sanitize bench fuzz valgrind clean
 
 all: build
 
@@ -50,6 +50,9 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 
 bench: build
 	bash bench/run.sh
+
+valgrind: build
+	bash scripts/valgrind-examples.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

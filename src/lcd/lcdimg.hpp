@@ -13,8 +13,14 @@ inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 =
 
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
 // before anything is allocated.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 inline constexpr std::int64_t LCDIMG_MAX_SIDE = 65535;
 inline constexpr std::int64_t LCDIMG_MAX_FILE_BYTES = 0x7FFFFFFFLL; // BMP sizes stay within int
+#else
+// Fuzzing explores the same checks with small limits, so that every input stays fast.
+inline constexpr std::int64_t LCDIMG_MAX_SIDE = 1024;
+inline constexpr std::int64_t LCDIMG_MAX_FILE_BYTES = 256 * 1024;
+#endif
 
 using lcdimg_font_t = std::array<unsigned char, LCDIMG_GLYPH_COUNT * LCDIMG_GLYPH_BYTES>;
 
