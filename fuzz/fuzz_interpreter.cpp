@@ -32,20 +32,6 @@ void feed_stdin(const std::uint8_t* data, std::size_t size) {
     if (std::freopen(path.c_str(), "rb", stdin) == nullptr) __builtin_trap();
 }
 
-void load(progedit_t* store, const std::uint8_t* data, std::size_t size) {
-    std::array<char, 8192> line{};
-    std::size_t start = 0;
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && end - start < line.size() - 1 && data[end] != '\n') ++end;
-        if (end < size && data[end] == '\n' && end - start < line.size() - 1) ++end;
-        std::memcpy(line.data(), data + start, end - start);
-        line[end - start] = '\0';
-        progedit_insert(store, line.data());
-        start = end;
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -59,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     progedit_t store;
     progedit_init(&store);
-    load(&store, data, script_size);
+    fuzz::for_each_line(data, script_size,
+                        [&store](const char* line) { progedit_insert(&store, line); });
 
     static kestbasic_t kb; // large; one per process is enough
     int rc = kestbasic_setup(&kb, store.text.data(), img);

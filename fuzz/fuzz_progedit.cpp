@@ -4,22 +4,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fuzz_util.hpp"
 #include "script/progedit.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     progedit_t store;
     progedit_init(&store);
-    std::array<char, 8192> line{};
-    std::size_t start = 0;
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && end - start < line.size() - 1 && data[end] != '\n') ++end;
-        if (end < size && data[end] == '\n' && end - start < line.size() - 1) ++end;
-        std::memcpy(line.data(), data + start, end - start);
-        line[end - start] = '\0';
-        progedit_insert(&store, line.data());
-        start = end;
-    }
+    fuzz::for_each_line(data, size, [&store](const char* line) { progedit_insert(&store, line); });
     // The store's guarantees the interpreter relies on.
     const char* text = store.text.data();
     std::size_t len = strnlen(text, store.text.size());
