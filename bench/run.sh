@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 what="${1:-all}"
 
 bash scripts/install-deps.sh hyperfine time yabasic brandy >/dev/null
-make build >/dev/null
-tool="$PWD/build/vimbracli"
+make build BUILD="${VIMBRA_BUILD:-build}" >/dev/null
+tool="$PWD/${VIMBRA_BUILD:-build}/vimbracli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SDL_VIDEODRIVER=dummy
