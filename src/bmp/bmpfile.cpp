@@ -34,29 +34,25 @@ int guarded_read(void* data, std::uint32_t size, void* ctx) {
 
 } // namespace
 
-int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
-                  bmpimg_pixel_reader_t reader, void* reader_ctx) {
+void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih) {
     // -1 (too large) goes into the size fields as it is; callers keep pictures smaller.
     const std::int64_t image_bytes = bmplowio_calc_framebytesize(FILE_BIT_COUNT, width, height);
-    bmp_file_header_t fh{};
-    bmp_info_header_t ih{};
-    bmplowio_header_init(&fh, &ih);
-    fh.bfType = BMP_MAGIC;
-    fh.bfSize = static_cast<std::uint32_t>(image_bytes + BMP_HEADER_BYTES);
-    fh.bfOffBits = BMP_HEADER_BYTES;
-    ih.biSize = INFO_HEADER_BYTES;
-    ih.biWidth = width;
-    ih.biHeight = height;
-    ih.biPlanes = 1;
-    ih.biBitCount = FILE_BIT_COUNT;
-    ih.biSizeImage = static_cast<std::uint32_t>(image_bytes);
-    bmplowio_header_write(func, ctx, &fh, &ih);
-    if (bmplowio_have_palette(ih.biBitCount) != 0) {
-        const std::array<bmp_rgbquad_t, PALETTE_CAPACITY> palette{};
-        bmplowio_palette_write(func, ctx, palette.data(), 1 << ih.biBitCount);
-    }
-    bmplowio_image_write(func, ctx, &fh, &ih, reader, reader_ctx);
-    return 0;
+    bmplowio_header_init(fh, ih);
+    fh->bfType = BMP_MAGIC;
+    fh->bfSize = static_cast<std::uint32_t>(image_bytes + BMP_HEADER_BYTES);
+    fh->bfOffBits = BMP_HEADER_BYTES;
+    ih->biSize = INFO_HEADER_BYTES;
+    ih->biWidth = width;
+    ih->biHeight = height;
+    ih->biPlanes = 1;
+    ih->biBitCount = FILE_BIT_COUNT;
+    ih->biSizeImage = static_cast<std::uint32_t>(image_bytes);
+}
+
+int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
+                  bmpimg_pixel_reader_t reader, void* reader_ctx) {
+    return bmpfile_write_with(width, height, bmplowio_byte_sink_t{func, ctx},
+                              bmplowio_pixel_source_t{reader, reader_ctx});
 }
 
 // The headers start zeroed and reading ends at the first failed read; nothing is

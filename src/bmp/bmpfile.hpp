@@ -1,6 +1,7 @@
 // Whole BMP files: one writer, one reader.
 #pragma once
 
+#include "bmp/bmplowio.hpp"
 #include "bmp/bmptypes.hpp"
 
 // Writes a complete uncompressed 24-bit file of the given size. Returns 0.
@@ -9,3 +10,19 @@ int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
 // Reads a file and hands every decoded 24-bit pixel to the writer. Returns 0.
 int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writer,
                  void* writer_ctx);
+
+// Fills in both headers of an uncompressed 24-bit file of the given size.
+void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih);
+
+// bmpfile_write with the byte sink and the pixel reader given as callables (see
+// bmplowio.hpp); bmpfile_write runs it over its function pointers. A 24-bit file carries no
+// palette, so nothing goes between the headers and the rows.
+template <class Write, class Read>
+int bmpfile_write_with(int width, int height, Write write, Read read) {
+    bmp_file_header_t fh{};
+    bmp_info_header_t ih{};
+    bmpfile_make_headers(width, height, &fh, &ih);
+    bmplowio_header_write_with(&fh, &ih, write);
+    bmplowio_image_write_with(&ih, write, read);
+    return 0;
+}

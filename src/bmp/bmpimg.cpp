@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -64,13 +63,9 @@ i64 abs64(i64 v) {
     return v < 0 ? -v : v;
 }
 
-bool inside(const bmpimg_t* canvas, i64 x, i64 y) {
-    return x >= 0 && x < canvas->width && y >= 0 && y < canvas->height;
-}
-
 // A point that may lie anywhere; only points on the canvas reach the writer.
 void plot(const bmpimg_t* canvas, i64 x, i64 y, const bmpimg_color_t& color) {
-    if (inside(canvas, x, y)) {
+    if (bmpimg_inside(canvas, x, y)) {
         canvas->writer(static_cast<int>(x), static_cast<int>(y), color[0], color[1], color[2],
                        canvas->writer_ctx);
     }
@@ -79,23 +74,12 @@ void plot(const bmpimg_t* canvas, i64 x, i64 y, const bmpimg_color_t& color) {
 // The box test and fill on 64-bit corners, so that callers may offset int corners freely.
 int fill_box_wide(const bmpimg_t* canvas, i64 x1, i64 y1, i64 x2, i64 y2,
                   const bmpimg_color_t& color) {
-    if (!inside(canvas, x1, y1) || !inside(canvas, x2, y2)) {
-        return -1;
-    }
     const bmpimg_pixel_writer_t writer = canvas->writer;
     void* const ctx = canvas->writer_ctx;
-    const unsigned char r = color[0];
-    const unsigned char g = color[1];
-    const unsigned char b = color[2];
-    const int left = static_cast<int>(x1);
-    const int right = static_cast<int>(x2);
-    const int bottom = static_cast<int>(y2);
-    for (int y = static_cast<int>(y1); y <= bottom; ++y) {
-        for (int x = left; x <= right; ++x) {
-            writer(x, y, r, g, b, ctx);
-        }
-    }
-    return 0;
+    auto write = [writer, ctx](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
+        writer(x, y, r, g, b, ctx);
+    };
+    return bmpimg_fill_box_with(canvas, x1, y1, x2, y2, color, write);
 }
 
 // Where the line's walk stands at one point: the other coordinate and the error term.
@@ -134,15 +118,24 @@ struct midpoint_t {
     i64 d;
 };
 
+// The square root rounded down, bit by bit in integers: exact for every n, and the tool
+// needs no floating-point library for it.
 u64 isqrt(u64 n) {
-    auto s = static_cast<u64>(std::sqrt(static_cast<double>(n)));
-    while (s * s > n) {
-        --s;
+    u64 root = 0;
+    u64 bit = u64{1} << 62; // the highest power of 4 a u64 holds
+    while (bit > n) {
+        bit >>= 2;
     }
-    while ((s + 1) * (s + 1) <= n) {
-        ++s;
+    while (bit != 0) {
+        if (n >= root + bit) {
+            n -= root + bit;
+            root = (root >> 1) + bit;
+        } else {
+            root >>= 1;
+        }
+        bit >>= 2;
     }
-    return s;
+    return root;
 }
 
 // The loop's state at 0 <= y <= r; x < y when the loop has ended by then.
@@ -228,7 +221,7 @@ i64 progress_width(int x1, int x2, int min, int max, int value) {
 // Files may be larger than the canvas: their outside pixels stop here.
 void bridge_writer(int x, int y, unsigned char r, unsigned char g, unsigned char b, void* ctx) {
     const auto* canvas = static_cast<const bmpimg_t*>(ctx);
-    if (inside(canvas, x, y)) {
+    if (bmpimg_inside(canvas, x, y)) {
         canvas->writer(x, y, r, g, b, canvas->writer_ctx);
     }
 }
@@ -299,7 +292,7 @@ int bmpimg_draw_line(bmpimg_t* canvas, int x1, int y1, int x2, int y2,
 }
 
 int bmpimg_draw_box(bmpimg_t* canvas, int x1, int y1, int x2, int y2, const bmpimg_color_t& color) {
-    if (!inside(canvas, x1, y1) || !inside(canvas, x2, y2)) {
+    if (!bmpimg_inside(canvas, x1, y1) || !bmpimg_inside(canvas, x2, y2)) {
         return -1;
     }
     const bmpimg_pixel_writer_t writer = canvas->writer;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "bmp/bmptypes.hpp"
 
@@ -53,6 +54,35 @@ void bmpimg_draw_checkbox(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int 
 // them) the inside (x1 + 1, y1 + 1)-(x2 - 1, y2 - 1) is filled completely.
 void bmpimg_draw_progressbar(bmpimg_t* canvas, int x1, int y1, int x2, int y2, int min, int max,
                              int value, const bmpimg_color_t& color);
+
+// True when (x, y) lies on the canvas; 64-bit so that callers may offset int corners freely.
+inline bool bmpimg_inside(const bmpimg_t* canvas, std::int64_t x, std::int64_t y) {
+    return x >= 0 && x < canvas->width && y >= 0 && y < canvas->height;
+}
+
+// The one filled-box routine, bmpimg_fill_box's: -1 unless both corners lie on the canvas,
+// else write(x, y, r, g, b) for every pixel, top row first, each row left to right. A
+// template over the pixel writer so that a caller whose writer the compiler can see gets it
+// inlined: a background is millions of pixels, and an indirect call costs more than a pixel.
+template <class Write>
+int bmpimg_fill_box_with(const bmpimg_t* canvas, std::int64_t x1, std::int64_t y1, std::int64_t x2,
+                         std::int64_t y2, const bmpimg_color_t& color, Write& write) {
+    if (!bmpimg_inside(canvas, x1, y1) || !bmpimg_inside(canvas, x2, y2)) {
+        return -1;
+    }
+    const unsigned char r = color[0];
+    const unsigned char g = color[1];
+    const unsigned char b = color[2];
+    const int left = static_cast<int>(x1);
+    const int right = static_cast<int>(x2);
+    const int bottom = static_cast<int>(y2);
+    for (int y = static_cast<int>(y1); y <= bottom; ++y) {
+        for (int x = left; x <= right; ++x) {
+            write(x, y, r, g, b);
+        }
+    }
+    return 0;
+}
 
 // Saves the canvas as a 24-bit BMP through `func`, reading every pixel back. Returns 0.
 int bmpimg_bmp_write(bmpimg_t* canvas, bmpfile_write_func_t func, void* ctx);

@@ -6,19 +6,8 @@
 
 namespace {
 
-// The only place where multi-byte fields are split or joined: lowest byte first, whatever
-// the host's byte order.
-void put_u16(std::array<std::uint8_t, 2>& out, std::uint16_t value) {
-    out[0] = static_cast<std::uint8_t>(value & 0xFFu);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put_u32(std::array<std::uint8_t, 4>& out, std::uint32_t value) {
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-    }
-}
-
+// The only place where multi-byte fields are joined: the first byte lowest, whatever the
+// host's byte order.
 std::uint16_t get_u16(const std::array<std::uint8_t, 2>& in) {
     return static_cast<std::uint16_t>(in[0] | (in[1] << 8));
 }
@@ -29,19 +18,6 @@ std::uint32_t get_u32(const std::array<std::uint8_t, 4>& in) {
         value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
     }
     return value;
-}
-
-// One stream call each. 0, or -1 when the stream refused the bytes.
-int fwrite_uint16_t(std::uint16_t value, bmpfile_write_func_t func, void* ctx) {
-    std::array<std::uint8_t, 2> bytes{};
-    put_u16(bytes, value);
-    return func(bytes.data(), bytes.size(), ctx) != 0 ? 0 : -1;
-}
-
-int fwrite_uint32_t(std::uint32_t value, bmpfile_write_func_t func, void* ctx) {
-    std::array<std::uint8_t, 4> bytes{};
-    put_u32(bytes, value);
-    return func(bytes.data(), bytes.size(), ctx) != 0 ? 0 : -1;
 }
 
 // One stream call each; the destination is untouched when the stream fails.
@@ -71,25 +47,11 @@ int fread_int32(std::int32_t* dest, bmpfile_read_func_t func, void* ctx) {
     return result;
 }
 
-// Zero bytes that end a row at the next multiple of 4 bytes (0 to 3 for width >= 0).
-std::int64_t row_padding(int bit_count, std::int64_t width) {
-    const std::int64_t bits = bit_count * width;
-    return (bits + 31) / 32 * 4 - (bits + 7) / 8;
-}
-
 // Bytes one row takes in the file as this layer reads and writes it: the pixels only
 // for 24 bits, the padding always.
 std::int64_t row_bytes(int bit_count, std::int64_t width) {
-    return (bit_count == 24 ? 3 * width : 0) + row_padding(bit_count, width);
+    return (bit_count == 24 ? 3 * width : 0) + bmplowio_row_padding(bit_count, width);
 }
-
-// Rows worth walking: none for negative sizes or for rows that take no bytes, so that a
-// header alone can never keep a loop busy.
-bool rows_move_bytes(const bmp_info_header_t* ih) {
-    return ih->biWidth >= 0 && ih->biHeight > 0 && row_bytes(ih->biBitCount, ih->biWidth) > 0;
-}
-
-constexpr std::uint8_t ZERO_BYTE = 0;
 
 } // namespace
 
@@ -101,22 +63,8 @@ int bmplowio_header_init(bmp_file_header_t* fh, bmp_info_header_t* ih) {
 
 int bmplowio_header_write(bmpfile_write_func_t func, void* ctx, const bmp_file_header_t* fh,
                           const bmp_info_header_t* ih) {
-    fwrite_uint16_t(fh->bfType, func, ctx);                               // 0
-    fwrite_uint32_t(fh->bfSize, func, ctx);                               // 2
-    fwrite_uint16_t(fh->bfReserved1, func, ctx);                          // 6
-    fwrite_uint16_t(fh->bfReserved2, func, ctx);                          // 8
-    fwrite_uint32_t(fh->bfOffBits, func, ctx);                            // 10
-    fwrite_uint32_t(ih->biSize, func, ctx);                               // 14
-    fwrite_uint32_t(static_cast<std::uint32_t>(ih->biWidth), func, ctx);  // 18
-    fwrite_uint32_t(static_cast<std::uint32_t>(ih->biHeight), func, ctx); // 22
-    fwrite_uint16_t(ih->biPlanes, func, ctx);                             // 26
-    fwrite_uint16_t(ih->biBitCount, func, ctx);                           // 28
-    fwrite_uint32_t(ih->biCompression, func, ctx);                        // 30
-    fwrite_uint32_t(ih->biSizeImage, func, ctx);                          // 34
-    fwrite_uint32_t(ih->biXPelsPerMeter, func, ctx);                      // 38
-    fwrite_uint32_t(ih->biYPelsPerMeter, func, ctx);                      // 42
-    fwrite_uint32_t(ih->biClrUsed, func, ctx);                            // 46
-    fwrite_uint32_t(ih->biClrImportant, func, ctx);                       // 50
+    bmplowio_byte_sink_t write{func, ctx};
+    bmplowio_header_write_with(fh, ih, write);
     return 0;
 }
 
@@ -170,28 +118,9 @@ int bmplowio_image_write(bmpfile_write_func_t func, void* ctx, const bmp_file_he
                          const bmp_info_header_t* ih, bmpimg_pixel_reader_t reader,
                          void* reader_ctx) {
     (void)fh;
-    if (!rows_move_bytes(ih)) {
-        return 0;
-    }
-    const int width = ih->biWidth;
-    const int height = ih->biHeight;
-    const std::int64_t padding = row_padding(ih->biBitCount, width);
-    const int pixel_width = ih->biBitCount == 24 ? width : 0;
-    for (int i = 0; i < height; ++i) {
-        const int y = height - 1 - i; // bottom row first
-        for (int x = 0; x < pixel_width; ++x) {
-            unsigned char r = 0;
-            unsigned char g = 0;
-            unsigned char b = 0;
-            reader(x, y, &r, &g, &b, reader_ctx);
-            func(&b, 1, ctx);
-            func(&g, 1, ctx);
-            func(&r, 1, ctx);
-        }
-        for (std::int64_t p = 0; p < padding; ++p) {
-            func(&ZERO_BYTE, 1, ctx);
-        }
-    }
+    bmplowio_byte_sink_t write{func, ctx};
+    bmplowio_pixel_source_t read{reader, reader_ctx};
+    bmplowio_image_write_with(ih, write, read);
     return 0;
 }
 
@@ -201,12 +130,12 @@ int bmplowio_image_read(bmpfile_read_func_t func, void* ctx, const bmp_file_head
                         const bmp_info_header_t* ih, bmpimg_pixel_writer_t writer,
                         void* writer_ctx) {
     (void)fh;
-    if (!rows_move_bytes(ih)) {
+    if (!bmplowio_rows_move_bytes(ih)) {
         return 0;
     }
     const int width = ih->biWidth;
     const int height = ih->biHeight;
-    const std::int64_t padding = row_padding(ih->biBitCount, width);
+    const std::int64_t padding = bmplowio_row_padding(ih->biBitCount, width);
     const int pixel_width = ih->biBitCount == 24 ? width : 0;
     for (int i = 0; i < height; ++i) {
         const int y = height - 1 - i;
@@ -248,4 +177,13 @@ int bmplowio_calc_framebytesize(int bit_count, int width, int height) {
     }
     const std::int64_t size = stride * height;
     return size >= INT_MIN && size <= INT_MAX ? static_cast<int>(size) : -1;
+}
+
+std::int64_t bmplowio_row_padding(int bit_count, std::int64_t width) {
+    const std::int64_t bits = bit_count * width;
+    return (bits + 31) / 32 * 4 - (bits + 7) / 8;
+}
+
+bool bmplowio_rows_move_bytes(const bmp_info_header_t* ih) {
+    return ih->biWidth >= 0 && ih->biHeight > 0 && row_bytes(ih->biBitCount, ih->biWidth) > 0;
 }

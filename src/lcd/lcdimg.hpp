@@ -58,6 +58,8 @@ struct lcdimg_t {
     int canvas_width;
     int canvas_height;
     unsigned char* pixels; // canvas_width * canvas_height * 3 bytes, RGB, top row first
+    // Opened over canvas_pixel_writer and canvas_pixel_reader with this image as their
+    // context, and never reopened: the rendering calls those two directly.
     bmpimg_t canvas;
     lcdimg_font_t font;
     bmpimg_color_t draw_color; // current script drawing colour

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bmp/bmpfile.hpp"
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
@@ -19,6 +20,32 @@ using dot_drawer_t = void (*)(int x, int y, int lit, void* ctx);
 
 constexpr int DOT_COLUMNS = 5;
 constexpr int DOT_ROWS = 8;
+
+// The painters store pixel bytes as this type rather than as unsigned char: a character
+// store may change any object, so after each one the compiler would read the image's size,
+// buffer and colours again, and could not keep them in registers across a loop of pixels.
+// The buffer's bytes are then objects of this type, which unsigned char may still read
+// and write.
+enum class pixel_byte_t : unsigned char {};
+
+// Stores one pixel's three bytes at `pixel`.
+void store_pixel(unsigned char* pixel, unsigned char r, unsigned char g, unsigned char b) {
+    auto* bytes = reinterpret_cast<pixel_byte_t*>(pixel);
+    bytes[0] = pixel_byte_t{r};
+    bytes[1] = pixel_byte_t{g};
+    bytes[2] = pixel_byte_t{b};
+}
+
+// The byte offset of pixel (x, y), or -1 when it lies outside the picture. The fields are
+// read before the test so that a loop of calls can read them once.
+std::ptrdiff_t pixel_offset(const lcdimg_t* img, int x, int y) {
+    const int width = img->canvas_width;
+    const int height = img->canvas_height;
+    if (img->pixels == nullptr || y < 0 || y >= height || x < 0 || x >= width) {
+        return -1;
+    }
+    return (static_cast<std::ptrdiff_t>(y) * width + x) * 3;
+}
 
 unsigned char low_byte(int value) {
     return static_cast<unsigned char>(value & 0xFF);
@@ -43,8 +70,17 @@ unsigned char blend_component(int contrast, int fg, int bg) {
     return static_cast<unsigned char>(v);
 }
 
+// bmpimg_fill_box(&img->canvas, ...), with the canvas's writer (canvas_pixel_writer over
+// img, see lcdimg_t::canvas) called directly so that the compiler inlines it into the fill.
+void fill_box(lcdimg_t* img, int x1, int y1, int x2, int y2, const bmpimg_color_t& color) {
+    auto write = [img](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
+        canvas_pixel_writer(x, y, r, g, b, img);
+    };
+    bmpimg_fill_box_with(&img->canvas, x1, y1, x2, y2, color, write);
+}
+
 void paint_background(lcdimg_t* img, int w, int h) {
-    bmpimg_fill_box(&img->canvas, 0, 0, w - 1, h - 1, color_bytes(img->bgcol));
+    fill_box(img, 0, 0, w - 1, h - 1, color_bytes(img->bgcol));
 }
 
 // A zero-wide band has its second corner before its first, so the canvas refuses it.
@@ -52,10 +88,10 @@ void paint_frame(lcdimg_t* img, int w, int h) {
     const bmpimg_color_t color = color_bytes(img->frcol);
     const int fx = img->frame_x;
     const int fy = img->frame_y;
-    bmpimg_fill_box(&img->canvas, 0, 0, fx - 1, h - 1, color);
-    bmpimg_fill_box(&img->canvas, w - fx, 0, w - 1, h - 1, color);
-    bmpimg_fill_box(&img->canvas, 0, 0, w - 1, fy - 1, color);
-    bmpimg_fill_box(&img->canvas, 0, h - fy, w - 1, h - 1, color);
+    fill_box(img, 0, 0, fx - 1, h - 1, color);
+    fill_box(img, w - fx, 0, w - 1, h - 1, color);
+    fill_box(img, 0, 0, w - 1, fy - 1, color);
+    fill_box(img, 0, h - fy, w - 1, h - 1, color);
 }
 
 // Ring i at K * (i - N) + 100 percent of the background, 32-bit integer arithmetic, low byte.
@@ -91,22 +127,27 @@ void paint_shadow(lcdimg_t* img, int w, int h) {
 }
 
 // Writes one dot pixel straight into the buffer; pixels outside the picture are skipped.
+// The colour and the size are read before the test so that draw_char's loop, into which
+// this is inlined, can read them once per dot.
 void canvas_drawer(int x, int y, int lit, void* ctx) {
     auto* img = static_cast<lcdimg_t*>(ctx);
-    if (x < 0 || y < 0 || x >= img->canvas_width || y >= img->canvas_height) {
+    const bmpimg_color_t color = lit != 0 ? img->lit_rgb : img->unlit_rgb;
+    unsigned char* const pixels = img->pixels;
+    const int width = img->canvas_width;
+    const int height = img->canvas_height;
+    if (y < 0 || y >= height || x < 0 || x >= width) {
         return;
     }
-    const bmpimg_color_t& color = lit != 0 ? img->lit_rgb : img->unlit_rgb;
-    unsigned char* pixel =
-        img->pixels + (static_cast<std::ptrdiff_t>(y) * img->canvas_width + x) * 3;
-    pixel[0] = color[0];
-    pixel[1] = color[1];
-    pixel[2] = color[2];
+    store_pixel(pixels + (static_cast<std::ptrdiff_t>(y) * width + x) * 3, color[0], color[1],
+                color[2]);
 }
 
 // Dot (j, i) is a pixsiz block whose top left pixel lies one dot gap left of and above the
 // pitch grid that starts at the cell origin (x0, y0). Coordinates wrap like 32-bit ints.
-void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0, unsigned char code) {
+// Kept out of paint_cells so that its four loops have the registers to themselves; the
+// compiler still specialises it for the one drawer it is called with and inlines that.
+[[gnu::noinline]] void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0,
+                                 unsigned char code) {
     const unsigned char* glyph = &img->font[static_cast<std::size_t>(code) * LCDIMG_GLYPH_BYTES];
     const int size_x = img->pixsiz_x;
     const int size_y = img->pixsiz_y;
@@ -145,42 +186,52 @@ void paint_cells(lcdimg_t* img) {
     }
 }
 
+// A byte of the output buffer. Not a character type, so that the compiler knows a store
+// into the buffer cannot change the writer's counters or the picture's fields.
+enum class out_byte_t : unsigned char {};
+
+constexpr std::size_t OUT_BUFFER_BYTES = 64 * 1024;
+using out_buffer_t = std::array<out_byte_t, OUT_BUFFER_BYTES>;
+
 // A buffered byte sink over a file descriptor. Bytes go in while fill < limit; a failure
-// sets limit to 0, so every later call takes the slow path and reports it.
+// sets limit to 0 for good, so every later call takes the slow path and reports it. The
+// buffer lies apart, and write_canvas has everything but write_all inlined, so that no call
+// ever sees the writer's address and the compiler keeps fill and limit in registers across
+// the millions of one-byte writes.
 struct out_writer_t {
+    out_byte_t* buffer; // OUT_BUFFER_BYTES
     std::size_t fill;
-    std::size_t limit;
+    std::size_t limit; // OUT_BUFFER_BYTES, or 0 once a write has failed
     int fd;
-    bool failed;
-    std::array<unsigned char, 64 * 1024> buffer;
 };
 
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
+// Out of line, or write_canvas would get a copy in the slow path of every byte.
+[[gnu::noinline]] bool write_all(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+        const ssize_t written = ::write(fd, bytes, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
             return false;
         }
-        data += written;
+        bytes += written;
         size -= static_cast<std::size_t>(written);
     }
     return true;
 }
 
 void writer_fail(out_writer_t* w) {
-    w->failed = true;
     w->fill = 0;
     w->limit = 0;
 }
 
 bool writer_flush(out_writer_t* w) {
-    if (w->failed) {
+    if (w->limit == 0) {
         return false;
     }
-    if (!write_all(w->fd, w->buffer.data(), w->fill)) {
+    if (!write_all(w->fd, w->buffer, w->fill)) {
         writer_fail(w);
         return false;
     }
@@ -188,53 +239,61 @@ bool writer_flush(out_writer_t* w) {
     return true;
 }
 
-// Kept out of line so that func_fwrite's one-byte path needs no stack frame.
-[[gnu::noinline]] int writer_put_slow(out_writer_t* w, const unsigned char* bytes,
-                                      std::size_t size) {
-    if (w->failed) {
+int writer_put(out_writer_t* w, const unsigned char* bytes, std::size_t size) {
+    if (w->limit == 0) {
         return 0;
     }
-    if (size <= w->buffer.size() - w->fill) {
-        std::memcpy(w->buffer.data() + w->fill, bytes, size);
+    if (size <= OUT_BUFFER_BYTES - w->fill) {
+        std::memcpy(w->buffer + w->fill, bytes, size);
         w->fill += size;
         return 1;
     }
     if (!writer_flush(w)) {
         return 0;
     }
-    if (size >= w->buffer.size()) {
+    if (size >= OUT_BUFFER_BYTES) {
         if (!write_all(w->fd, bytes, size)) {
             writer_fail(w);
             return 0;
         }
         return 1;
     }
-    std::memcpy(w->buffer.data(), bytes, size);
+    std::memcpy(w->buffer, bytes, size);
     w->fill = size;
     return 1;
 }
 
 // The BMP layer's byte sink: 1 when the bytes were taken, 0 when not. Nearly every call
-// carries one byte, so that case is a compare and a store.
+// carries one byte, so that case comes first and is a compare and a store.
 int func_fwrite(const void* data, std::uint32_t size, void* ctx) {
     auto* w = static_cast<out_writer_t*>(ctx);
     const auto* bytes = static_cast<const unsigned char*>(data);
     if (size == 1 && w->fill < w->limit) {
-        w->buffer[w->fill++] = *bytes;
+        w->buffer[w->fill++] = static_cast<out_byte_t>(*bytes);
         return 1;
     }
-    return writer_put_slow(w, bytes, size);
+    return writer_put(w, bytes, size);
+}
+
+// bmpimg_bmp_write(&img->canvas, func_fwrite, writer), with the canvas's reader
+// (canvas_pixel_reader over img, see lcdimg_t::canvas) and func_fwrite called directly and
+// everything inlined into the row loop: the same calls in the same order, without an
+// indirect call per byte.
+[[gnu::flatten]] void write_canvas(lcdimg_t* img, out_writer_t* writer) {
+    bmpfile_write_with(
+        img->canvas.width, img->canvas.height,
+        [writer](const void* data, std::uint32_t size) { return func_fwrite(data, size, writer); },
+        [img](int x, int y, unsigned char* r, unsigned char* g, unsigned char* b) {
+            canvas_pixel_reader(x, y, r, g, b, img);
+        });
 }
 
 int produce_bmp(int fd, void* ctx) {
     auto* img = static_cast<lcdimg_t*>(ctx);
-    static_assert(sizeof(out_writer_t) < 128 * 1024, "the writer lives on the stack");
-    out_writer_t writer;
-    writer.fill = 0;
-    writer.limit = writer.buffer.size();
-    writer.fd = fd;
-    writer.failed = false;
-    bmpimg_bmp_write(&img->canvas, func_fwrite, &writer);
+    static_assert(sizeof(out_buffer_t) < 128 * 1024, "the buffer lives on the stack");
+    out_buffer_t buffer;
+    out_writer_t writer{buffer.data(), 0, buffer.size(), fd};
+    write_canvas(img, &writer);
     return writer_flush(&writer) ? 0 : -1;
 }
 
@@ -307,6 +366,36 @@ int write_replacing(const char* path, output_producer_t produce, void* ctx) {
 }
 
 } // namespace
+
+// Here rather than beside the canvas's opening, so that the renderer's loops can inline them.
+void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigned char b,
+                         void* ctx) {
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    const std::ptrdiff_t at = pixel_offset(img, x, y);
+    if (at < 0) {
+        return;
+    }
+    store_pixel(img->pixels + at, r, g, b);
+}
+
+void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsigned char* b,
+                         void* ctx) {
+    const auto* img = static_cast<const lcdimg_t*>(ctx);
+    const std::ptrdiff_t at = pixel_offset(img, x, y);
+    if (at < 0) {
+        *r = 0;
+        *g = 0;
+        *b = 0;
+        return;
+    }
+    const unsigned char* pixel = img->pixels + at;
+    const unsigned char red = pixel[0];
+    const unsigned char green = pixel[1];
+    const unsigned char blue = pixel[2];
+    *r = red;
+    *g = green;
+    *b = blue;
+}
 
 void calc_dot_colors(lcdimg_t* img) {
     img->lit_rgb = color_bytes(img->fgcol);

@@ -70,8 +70,11 @@ int load_program(progedit_t* store, const char* path) {
             std::printf("Insert failed.\nline=%d:%s\n", count, line.data());
         }
     }
+    // A folder opens but cannot be read: like a missing file, it is no script. A read
+    // error after some lines keeps what was read.
+    const bool unreadable = count == 0 && std::ferror(file) != 0;
     std::fclose(file);
-    return count;
+    return unreadable ? -1 : count;
 }
 
 int print_program(const progedit_t* store) {

@@ -119,6 +119,30 @@ TEST(BmpfileTest, OnePixelFileByteForByte) {
     EXPECT_EQ(sink.sizes, sizes);
 }
 
+// The template that the function-pointer writer runs on, driven by capturing lambdas.
+TEST(BmpfileTest, CallablesGetTheSameCallsInOrder) {
+    picture_t pic{2, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {}};
+    sink_t sink;
+    std::vector<std::pair<int, int>> asked;
+    auto write = [&sink](const void* data, std::uint32_t size) {
+        return sink_write(data, size, &sink);
+    };
+    auto read = [&pic, &asked](int x, int y, unsigned char* r, unsigned char* g, unsigned char* b) {
+        asked.emplace_back(x, y);
+        picture_read(x, y, r, g, b, &pic);
+    };
+    EXPECT_EQ(bmpfile_write_with(2, 2, write, read), 0);
+    bytes_t expected{0x42, 0x4D, 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0, 0x28, 0, 0,    0,
+                     2,    0,    0,    0, 2, 0, 0, 0, 1, 0, 0x18, 0, 0, 0, 0,    0, 0x10, 0,
+                     0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0,    0};
+    append(expected, {9, 8, 7, 12, 11, 10, 0, 0, 3, 2, 1, 6, 5, 4, 0, 0});
+    EXPECT_EQ(sink.bytes, expected);
+    std::vector<std::uint32_t> sizes{2, 4, 2, 2, 4, 4, 4, 4, 2, 2, 4, 4, 4, 4, 4, 4};
+    sizes.resize(sizes.size() + 16, 1);
+    EXPECT_EQ(sink.sizes, sizes);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {0, 0}, {1, 0}}));
+}
+
 TEST(BmpfileTest, EmptyPictureIsHeaderOnly) {
     for (const auto& [w, h] : {std::pair{0, 0}, {5, 0}, {0, 5}}) {
         sink_t sink;

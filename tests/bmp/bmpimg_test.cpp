@@ -324,6 +324,22 @@ TEST(BmpimgTest, FillBoxGoesRowByRowInPassedOrder) {
     EXPECT_TRUE(rec.calls.empty());
 }
 
+TEST(BmpimgTest, FillBoxWithCallableTakesOnlyTheSizeFromTheCanvas) {
+    bmpimg_t canvas{};
+    bmpimg_open(&canvas, 4, 3, nullptr, nullptr, nullptr, nullptr); // no writer to fall back on
+    points_t calls;
+    auto write = [&calls](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
+        EXPECT_EQ((bmpimg_color_t{r, g, b}), INK);
+        calls.push_back({x, y});
+    };
+    EXPECT_EQ(bmpimg_fill_box_with(&canvas, 2, 1, 3, 2, INK, write), 0);
+    EXPECT_EQ(calls, (points_t{{2, 1}, {3, 1}, {2, 2}, {3, 2}}));
+    calls.clear();
+    EXPECT_EQ(bmpimg_fill_box_with(&canvas, 0, 0, std::int64_t{INT_MAX} + 1, 0, INK, write), -1);
+    EXPECT_EQ(bmpimg_fill_box_with(&canvas, 0, 0, 3, 3, INK, write), -1);
+    EXPECT_TRUE(calls.empty());
+}
+
 TEST(BmpimgTest, BoxOutlineWritesEdgesInOrder) {
     recorder_t rec{};
     open_recorder(rec, 4, 3);

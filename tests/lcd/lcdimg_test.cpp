@@ -131,6 +131,13 @@ TEST(LcdimgTest, DefaultsWithoutProfile) {
     EXPECT_EQ(img->font, font5x8_master);
     EXPECT_EQ(img->draw_color, LCDIMG_DEFAULT_DRAW_COLOR);
     EXPECT_EQ(img->unlit_rgb, (bmpimg_color_t{245, 182, 63}));
+    // The rendering calls these two itself, on the promise that the canvas uses them.
+    EXPECT_EQ(img->canvas.writer, canvas_pixel_writer);
+    EXPECT_EQ(img->canvas.reader, canvas_pixel_reader);
+    EXPECT_EQ(img->canvas.writer_ctx, img.get());
+    EXPECT_EQ(img->canvas.reader_ctx, img.get());
+    EXPECT_EQ(img->canvas.width, 446);
+    EXPECT_EQ(img->canvas.height, 112);
 }
 
 TEST(LcdimgTest, PictureSizes) {
@@ -395,6 +402,72 @@ TEST(LcdimgRenderTest, MatchesNaiveReference) {
                     << profile;
             }
         }
+    }
+}
+
+// A BMP file of the picture, encoded here field by field from the file layout.
+std::string encode_bmp(const std::vector<rgb_t>& pic, int w, int h) {
+    const int stride = (3 * w + 3) / 4 * 4;
+    std::string out;
+    auto put = [&out](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        }
+    };
+    out += "BM";
+    put(54 + stride * h, 4);
+    put(0, 4);
+    put(54, 4);
+    put(40, 4);
+    put(w, 4);
+    put(h, 4);
+    put(1, 2);
+    put(24, 2);
+    put(0, 4);
+    put(stride * h, 4);
+    out.append(16, '\0'); // resolutions and colour counts
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = 0; x < w; ++x) {
+            const rgb_t& c = pic[static_cast<std::size_t>(y * w + x)];
+            out.push_back(static_cast<char>(c[2]));
+            out.push_back(static_cast<char>(c[1]));
+            out.push_back(static_cast<char>(c[0]));
+        }
+        out.append(static_cast<std::size_t>(stride - 3 * w), '\0');
+    }
+    return out;
+}
+
+// The whole file, byte for byte: pictures that fit the output buffer or take it several
+// times over, rows with and without padding, and a pixel buffer large enough for big pages.
+TEST(LcdimgOutputTest, WholeFileMatchesIndependentEncoding) {
+    const std::array<std::string, 4> profiles{{
+        "",                                                  // 446 x 112, 150134 bytes
+        "CHCNT_X 40\nCHCNT_Y 4\nPIXSIZ_X 12\nPIXSIZ_Y 12\n", // 2670 x 450, 3.6 MB
+        "CHCNT_X 1\nCHCNT_Y 1\nCHOFS_X 0\nCHOFS_Y 0\nPIXSIZ_X 1\nPIXSIZ_Y 1\nPIXGAP_X 0\n"
+        "PIXGAP_Y 0\nSHADOW_DEPTH 1\n", // 5 x 8: three padding bytes a row
+        "CHCNT_X 3\nCHOFS_X 1\nCHOFS_Y 0\nPIXGAP_X 3\nPIXGAP_Y 2\nCHGAP_X 0\nFRAME_X 2\n"
+        "FRAME_Y 1\nFRCOL.G 77\n", // dots partly outside the picture
+    }};
+    for (const std::string& profile : profiles) {
+        temp_dir_t dir;
+        image_ptr_t img = open_profile(dir, profile);
+        ASSERT_NE(img, nullptr) << profile;
+        const int cells = img->chcnt_x * img->chcnt_y;
+        for (int i = 0; i < cells; ++i) {
+            img->text_grid[i] = static_cast<unsigned char>("Fg7\\#~ "[i % 7]);
+        }
+        const std::string path = dir.file("out.bmp");
+        ASSERT_EQ(lcdimg_write_file(img.get(), path.c_str()), 0) << profile;
+        const int w = img->canvas_width;
+        const int h = img->canvas_height;
+        const std::string expected = encode_bmp(reference_picture(*img, 8 * (w + h)), w, h);
+        const std::string file = read_file(path);
+        ASSERT_EQ(file.size(), expected.size()) << profile;
+        const auto diff = std::mismatch(file.begin(), file.end(), expected.begin());
+        EXPECT_TRUE(diff.first == file.end())
+            << "first difference at byte " << (diff.first - file.begin()) << " with profile:\n"
+            << profile;
     }
 }
 
