@@ -40,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (img == nullptr) __builtin_trap();
     const auto* split = static_cast<const std::uint8_t*>(std::memchr(data, 0xFF, size));
     std::size_t script_size = split != nullptr ? static_cast<std::size_t>(split - data) : size;
-    if (split != nullptr) feed_stdin(split + 1, size - script_size - 1);
-    else feed_stdin(nullptr, 0);
+    if (split != nullptr)
+        feed_stdin(split + 1, size - script_size - 1);
+    else
+        feed_stdin(nullptr, 0);
 
     progedit_t store;
     progedit_init(&store);
@@ -50,8 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static kestbasic_t kb; // large; one per process is enough
     int rc = kestbasic_setup(&kb, store.text.data(), img);
-    for (int step = 0; rc == 0 && step < kMaxSteps; ++step) rc = kestbasic_execute(&kb);
+    for (int step = 0; rc == 0 && step < kMaxSteps; ++step)
+        rc = kestbasic_execute(&kb);
     std::array<char, 8192> message{};
-    if (rc != 0 && kestbasic_get_error_message(&kb, rc, message.data(), 8192) != 0) __builtin_trap();
+    if (rc != 0 && kestbasic_get_error_message(&kb, rc, message.data(), 8192) != 0)
+        __builtin_trap();
     return 0;
 }

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     lcdimg_t* img = lcdimg_open(path.c_str(), "");
     if (img == nullptr) return 0;
-    for (int x = 0; x < 4; ++x) lcdimg_set_text(img, x, 0, static_cast<unsigned char>('A' + x));
+    for (int x = 0; x < 4; ++x)
+        lcdimg_set_text(img, x, 0, static_cast<unsigned char>('A' + x));
     // Scripts named by a fuzzed profile are not run here: the interpreter has its own target,
     // and a script may loop for ever.
     img->script_path[0] = '\0';

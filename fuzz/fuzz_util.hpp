@@ -25,14 +25,14 @@ inline bool write_file(const std::string& path, const std::uint8_t* data, std::s
 
 // Splits bytes into lines the way fgets with an 8192-byte buffer does and hands each
 // piece to `sink` (a NUL-terminated copy).
-template <class Sink>
-void for_each_line(const std::uint8_t* data, std::size_t size, Sink&& sink) {
+template <class Sink> void for_each_line(const std::uint8_t* data, std::size_t size, Sink&& sink) {
     constexpr std::size_t capacity = 8192;
     static char line[capacity];
     std::size_t start = 0;
     while (start < size) {
         std::size_t end = start;
-        while (end < size && end - start < capacity - 1 && data[end] != '\n') ++end;
+        while (end < size && end - start < capacity - 1 && data[end] != '\n')
+            ++end;
         if (end < size && data[end] == '\n' && end - start < capacity - 1) ++end;
         std::memcpy(line, data + start, end - start);
         line[end - start] = '\0';

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::array<unsigned char, 8192> dst{};
         int count = -1;
         int status = util_format(src.c_str(), dst.data(), cap, &count);
-        if (count < 0 || count > cap - 1 || dst[static_cast<std::size_t>(count)] != 0) __builtin_trap();
+        if (count < 0 || count > cap - 1 || dst[static_cast<std::size_t>(count)] != 0)
+            __builtin_trap();
         if (status < 0 || status > 9) __builtin_trap();
     }
     return 0;

@@ -83,7 +83,8 @@ class ConformanceTest : public ::testing::Test {
 // Default picture: 446 x 112, rows of 1340 bytes stored bottom-up after 54 header bytes.
 // Returns blue, green, red of pixel (x, y).
 std::array<int, 3> default_pixel(const std::string& bmp, int x, int y) {
-    const std::size_t at = 54 + static_cast<std::size_t>(111 - y) * 1340 + static_cast<std::size_t>(x) * 3;
+    const std::size_t at =
+        54 + static_cast<std::size_t>(111 - y) * 1340 + static_cast<std::size_t>(x) * 3;
     if (bmp.size() != 150134 || at + 3 > bmp.size()) {
         return {-1, -1, -1};
     }
@@ -102,12 +103,10 @@ TEST_F(ConformanceTest, HeaderValueIsReadAsScanfReadsIt) {
     };
     const std::array<int, 3> lit{8, 8, 8};
     const std::array<int, 3> unlit{63, 182, 245};
-    const std::vector<header_case_t> cases{{"CODE 0x01\n", "\\x01", lit},
-                                           {"CODE 0x+1\n", "\\x01", lit},
-                                           {"CODE 0x-0\n", "\\x00", lit},
-                                           {"CODE=0x+f\n", "\\x0f", lit},
-                                           {"CODE 0X01\n", "\\x01", unlit},
-                                           {"CODE 0x-1\n", "\\xff", unlit}};
+    const std::vector<header_case_t> cases{
+        {"CODE 0x01\n", "\\x01", lit},   {"CODE 0x+1\n", "\\x01", lit},
+        {"CODE 0x-0\n", "\\x00", lit},   {"CODE=0x+f\n", "\\x0f", lit},
+        {"CODE 0X01\n", "\\x01", unlit}, {"CODE 0x-1\n", "\\xff", unlit}};
     for (const header_case_t& c : cases) {
         const std::string font = write("signed.fnt", std::string(c.header) + "ooooo\n");
         const std::string profile = write("empty.prof", "");
@@ -148,4 +147,4 @@ TEST_F(ConformanceTest, FolderAsProfileFontOrScriptIsUnreadable) {
     }
 }
 
-}  // namespace
+} // namespace
