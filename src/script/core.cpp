@@ -60,16 +60,15 @@ static_assert(errmsg.size() == RC_LABEL_LONG + 1, "one message per result code")
 
 constexpr int token_max = CORE_TOKEN_SIZE - 1;
 
-constexpr std::uint8_t memo_filled = 1;
-constexpr std::uint8_t memo_fold = 2;
-constexpr std::uint8_t memo_paren = 4;
 constexpr int head_size = 8; // token_memo_t::head
+static_assert(head_size == VARIABLE_NAME_MAX + 1, "a short token is a whole variable name");
 
 // Everything a fresh read found, in a form that can be stored as a memo entry.
 struct scan_t {
     const char* text = nullptr; // where the token text starts in the program
     int length = 0;             // characters kept in `token`
-    std::uint8_t flags = memo_filled;
+    bool folded = false;        // upper-case letters were folded
+    bool paren = false;         // unterminated string
 };
 
 bool iswhite(char c) {
@@ -114,7 +113,7 @@ void read_word(kestbasic_t* kb, scan_t* s) {
         char& c = kb->token[static_cast<std::size_t>(i)];
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(kestlibc_tolower(c));
-            s->flags |= memo_fold;
+            s->folded = true;
         }
     }
     const token_code_t code = look_up(kb->token.data());
@@ -131,7 +130,7 @@ int read_string(kestbasic_t* kb, scan_t* s) {
         if (*p == '\r' || *p == '\n' || *p == 0) {
             kb->token[static_cast<std::size_t>(n)] = 0;
             s->length = n;
-            s->flags |= memo_paren;
+            s->paren = true;
             kb->cursor = p;
             return RC_PAREN;
         }
@@ -202,58 +201,91 @@ int scan_token(kestbasic_t* kb, scan_t* s) {
     return RC_OK;
 }
 
-// Writes a memo entry when the read ended within reach of 16-bit offsets.
-void remember(kestbasic_t* kb, std::ptrdiff_t start, const scan_t& s) {
+std::uint8_t memo_flags(const scan_t& s) {
+    std::uint8_t flags = CORE_MEMO_FILLED;
+    if (s.length >= head_size) {
+        flags |= CORE_MEMO_LONG;
+        if (s.folded) flags |= CORE_MEMO_FOLD;
+    }
+    if (s.paren) flags |= CORE_MEMO_PAREN;
+    return flags;
+}
+
+// Writes a memo entry when the read ended within reach of 16-bit offsets; true if written.
+bool remember(kestbasic_t* kb, token_memo_t* m, const scan_t& s) {
     const std::ptrdiff_t next = kb->cursor - kb->program;
-    if (next > 0xFFFF) return;
-    token_memo_t& m = kb->memo[static_cast<std::size_t>(start)];
+    if (next > 0xFFFF) return false;
     for (int i = 0; i < head_size; ++i) {
-        m.head[static_cast<std::size_t>(i)] =
+        m->head[static_cast<std::size_t>(i)] =
             i < s.length ? kb->token[static_cast<std::size_t>(i)] : 0;
     }
-    m.next = static_cast<std::uint16_t>(next);
-    m.text = static_cast<std::uint16_t>(s.text - kb->program);
-    m.length = static_cast<std::uint8_t>(s.length);
-    m.type = static_cast<std::uint8_t>(kb->token_type);
-    m.code = static_cast<std::uint8_t>(kb->token_code);
-    m.flags = s.flags;
+    m->next = static_cast<std::uint16_t>(next);
+    m->text = static_cast<std::uint16_t>(s.text - kb->program);
+    m->length = static_cast<std::uint8_t>(s.length);
+    m->type = static_cast<std::uint8_t>(kb->token_type);
+    m->code = static_cast<std::uint8_t>(kb->token_code);
+    m->number = kb->token_type == TT_NUMBER ? kestlibc_atoi(kb->token.data()) : 0;
+    m->label = 0;
+    m->slot = -1;
+    m->flags = memo_flags(s);
+    return true;
 }
 
 // A token text too long for the memo's head is copied from the program again.
-[[gnu::noinline]] void replay_long(kestbasic_t* kb, const token_memo_t& m) {
+void replay_long(kestbasic_t* kb, const token_memo_t& m) {
     char* out = kb->token.data();
     const char* src = kb->program + m.text;
     for (int i = 0; i < m.length; ++i)
         out[i] = src[i];
-    if ((m.flags & memo_fold) != 0) {
+    if ((m.flags & CORE_MEMO_FOLD) != 0) {
         for (int i = 0; i < m.length; ++i)
             out[i] = static_cast<char>(kestlibc_tolower(out[i]));
     }
     out[m.length] = 0;
 }
 
-int replay(kestbasic_t* kb, const token_memo_t& m) {
-    if (m.length < head_size) {
-        std::copy_n(m.head.data(), head_size, kb->token.data());
+// The entries that core_get_token does not replay inline: long texts and failed strings.
+int replay(kestbasic_t* kb, token_memo_t* m) {
+    if ((m->flags & CORE_MEMO_LONG) != 0) {
+        replay_long(kb, *m);
     } else {
-        replay_long(kb, m);
+        std::copy_n(m->head.data(), head_size, kb->token.data());
     }
-    set_token(kb, static_cast<token_type_t>(m.type), static_cast<token_code_t>(m.code));
-    kb->cursor = kb->program + m.next;
-    return (m.flags & memo_paren) != 0 ? RC_PAREN : RC_OK;
+    set_token(kb, static_cast<token_type_t>(m->type), static_cast<token_code_t>(m->code));
+    kb->token_length = m->length;
+    kb->token_entry = static_cast<std::int32_t>(m - kb->memo.data());
+    kb->cursor = kb->program + m->next;
+    return (m->flags & CORE_MEMO_PAREN) != 0 ? RC_PAREN : RC_OK;
 }
 
-// Kept out of line so that replaying a memo entry stays cheap.
-[[gnu::noinline]] int read_fresh(kestbasic_t* kb) {
-    scan_t s;
-    return scan_token(kb, &s);
-}
-
-[[gnu::noinline]] int read_and_remember(kestbasic_t* kb, std::ptrdiff_t start) {
+int read_fresh(kestbasic_t* kb) {
     scan_t s;
     const int rc = scan_token(kb, &s);
-    remember(kb, start, s);
+    kb->token_length = s.length;
+    kb->token_entry = -1;
     return rc;
+}
+
+int read_and_remember(kestbasic_t* kb, token_memo_t* m) {
+    scan_t s;
+    const int rc = scan_token(kb, &s);
+    kb->token_length = s.length;
+    kb->token_entry = remember(kb, m, s) ? static_cast<std::int32_t>(m - kb->memo.data()) : -1;
+    return rc;
+}
+
+// Empties every memo entry and every remembered line end.
+void forget_memo(kestbasic_t* kb) {
+    for (token_memo_t& m : kb->memo)
+        m.flags = 0;
+    kb->line_ends.fill(0);
+}
+
+// Where core_find_eol leads from `p`.
+const char* scan_line_end(const char* p) {
+    while (*p != '\n' && *p != 0)
+        ++p;
+    return *p == '\n' ? p + 1 : p;
 }
 
 // First free entry for `name`; RC_LABEL_DUP when an earlier entry has that name,
@@ -310,30 +342,36 @@ int core_setup(kestbasic_t* kb, const char* program, lcdimg_t* lcd_image) {
     kb->for_depth = 0;
     kb->gosub_depth = 0;
     hal_init(&kb->hal, lcd_image);
-    for (token_memo_t& m : kb->memo)
-        m.flags = 0;
+    forget_memo(kb);
     kb->memo_enabled = true;
+    kb->token_length = 0;
+    kb->token_entry = -1;
     return scan_labels(kb);
 }
 
-int core_get_token(kestbasic_t* kb) {
-    const std::ptrdiff_t start = kb->cursor - kb->program;
-    if (!kb->memo_enabled || start < 0 || start >= CORE_MEMO_SIZE) return read_fresh(kb);
-    const token_memo_t& m = kb->memo[static_cast<std::size_t>(start)];
-    return m.flags != 0 ? replay(kb, m) : read_and_remember(kb, start);
-}
-
-void core_putback(kestbasic_t* kb) {
-    std::ptrdiff_t length = 0;
-    while (length < token_max && kb->token[static_cast<std::size_t>(length)] != 0)
-        ++length;
-    kb->cursor = kb->cursor - kb->program < length ? kb->program : kb->cursor - length;
+int core_read_token(kestbasic_t* kb) {
+    const auto start = static_cast<std::size_t>(kb->cursor - kb->program);
+    if (!kb->memo_enabled || start >= kb->memo.size()) return read_fresh(kb);
+    token_memo_t* m = &kb->memo[start];
+    return m->flags != 0 ? replay(kb, m) : read_and_remember(kb, m);
 }
 
 void core_find_eol(kestbasic_t* kb) {
-    while (*kb->cursor != '\n' && *kb->cursor != 0)
-        ++kb->cursor;
-    if (*kb->cursor == '\n') ++kb->cursor;
+    const auto start = static_cast<std::size_t>(kb->cursor - kb->program);
+    if (!kb->memo_enabled || start >= kb->line_ends.size()) {
+        kb->cursor = scan_line_end(kb->cursor);
+        return;
+    }
+    std::uint16_t& known = kb->line_ends[start];
+    if (known == 0) {
+        const std::ptrdiff_t end = scan_line_end(kb->cursor) - kb->program;
+        if (end >= 0xFFFF) {
+            kb->cursor = kb->program + end;
+            return;
+        }
+        known = static_cast<std::uint16_t>(end + 1);
+    }
+    kb->cursor = kb->program + (known - 1);
 }
 
 const char* core_find_label(const kestbasic_t* kb, const char* text) {
@@ -369,4 +407,26 @@ int core_error_message(const kestbasic_t* kb, int code, char* buffer, int size) 
 
 void core_use_memo(kestbasic_t* kb, bool enabled) {
     kb->memo_enabled = enabled;
+    // core_get_token replays filled entries without asking whether the memo is on.
+    if (!enabled) forget_memo(kb);
+}
+
+const char* core_token_label(kestbasic_t* kb) {
+    token_memo_t* m =
+        kb->token_entry >= 0 ? &kb->memo[static_cast<std::size_t>(kb->token_entry)] : nullptr;
+    if (m != nullptr && m->label != 0) return kb->program + (m->label - 1);
+    const char* position = core_find_label(kb, kb->token.data());
+    // Labels are fixed after setup, so a label found once stays found.
+    if (m != nullptr && position != nullptr && position - kb->program < 0xFFFF)
+        m->label = static_cast<std::uint16_t>(position - kb->program + 1);
+    return position;
+}
+
+int core_find_token_slot(kestbasic_t* kb) {
+    if (kb->token_length > VARIABLE_NAME_MAX) return -1;
+    if (kb->token_entry < 0) return variable_index(&kb->variables, kb->token.data());
+    token_memo_t& m = kb->memo[static_cast<std::size_t>(kb->token_entry)];
+    const int slot = variable_index(&kb->variables, m.head.data());
+    m.slot = static_cast<std::int8_t>(slot);
+    return slot;
 }

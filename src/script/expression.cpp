@@ -102,21 +102,25 @@ int find_var(kestbasic_t* kb, value_t* value) {
     if (kestlibc_isalpha(kb->token[0]) == 0) {
         return RC_NOT_VAR;
     }
-    if (variable_get(&kb->variables, kb->token.data(), value) != 0) {
+    const int slot = core_token_slot(kb);
+    if (slot < 0) {
+        *value = 0;
         return RC_VAR_ASSIGN;
     }
+    *value = kb->variables[static_cast<std::size_t>(slot)].value;
     return RC_OK;
 }
 
-// A number or a variable; anything else is a syntax error.
-int primitive(kestbasic_t* kb, value_t* value) {
+// A number or a variable; anything else is a syntax error. Levels 3 and 4 and this are
+// inlined into level 2, so that a plain operand costs no call of its own.
+[[gnu::always_inline]] inline int primitive(kestbasic_t* kb, value_t* value) {
     int rc = RC_OK;
     switch (kb->token_type) {
     case TT_VARIABLE:
         rc = find_var(kb, value);
         break;
     case TT_NUMBER:
-        *value = kestlibc_atoi(kb->token.data());
+        *value = core_token_number(kb);
         break;
     default:
         return RC_SYNTAX;
@@ -170,14 +174,11 @@ int expression_level5(kestbasic_t* kb, value_t* value, int depth) {
     return RC_OK;
 }
 
-// Power, right-associative.
-int expression_level4(kestbasic_t* kb, value_t* value, int depth) {
-    if (int rc = expression_level5(kb, value, depth); rc != RC_OK) {
-        return rc;
-    }
-    if (kb->token[0] != '^') {
-        return RC_OK;
-    }
+inline int expression_level4(kestbasic_t* kb, value_t* value, int depth);
+
+// The right operand of `^` and the power: the recursion that makes `^` right-associative,
+// kept apart so that the common operand without `^` stays short.
+int power(kestbasic_t* kb, value_t* value, int depth) {
     if (depth >= MAX_DEPTH) {
         return RC_SYNTAX;
     }
@@ -189,12 +190,22 @@ int expression_level4(kestbasic_t* kb, value_t* value, int depth) {
     return rc != RC_OK ? rc : arith('^', value, right);
 }
 
+// Power, right-associative. A number or a variable, which carries no sign and opens no
+// group, goes straight to the primitive.
+[[gnu::always_inline]] inline int expression_level4(kestbasic_t* kb, value_t* value, int depth) {
+    const bool plain = kb->token_type == TT_NUMBER || kb->token_type == TT_VARIABLE;
+    if (int rc = plain ? primitive(kb, value) : expression_level5(kb, value, depth); rc != RC_OK) {
+        return rc;
+    }
+    return kb->token[0] == '^' ? power(kb, value, depth) : RC_OK;
+}
+
 bool is_product_op(char c) {
     return c == '*' || c == '/' || c == '%';
 }
 
 // Multiply, divide, remainder; left-associative.
-int expression_level3(kestbasic_t* kb, value_t* value, int depth) {
+[[gnu::always_inline]] inline int expression_level3(kestbasic_t* kb, value_t* value, int depth) {
     int rc = expression_level4(kb, value, depth);
     while (rc == RC_OK && is_product_op(kb->token[0])) {
         const char op = kb->token[0];

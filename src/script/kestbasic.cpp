@@ -61,8 +61,16 @@ int kestbasic_execute(kestbasic_t* kb) {
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
+    // Line numbers and line ends start nothing and end nothing: most steps are these.
+    if (kb->token_type == TT_NUMBER || kb->token_code == TC_EOL) {
+        return RC_OK;
+    }
     int rc = RC_OK;
-    if (kb->token_type == TT_VARIABLE) {
+    if (kb->token_type == TT_VARIABLE && kb->token_length < CORE_TOKEN_SIZE - 1) {
+        // Putting the name back and reading it again would give the same token.
+        rc = assignment_from_token(kb);
+    } else if (kb->token_type == TT_VARIABLE) {
+        // A name cut to 79 characters is put back by those only, into the middle of the word.
         core_putback(kb);
         rc = assignment(kb);
     } else if (kb->token_type == TT_NONE) {

@@ -52,26 +52,6 @@ int kestlibc_strncmp(const char* a, const char* b, int n) {
     return compare(a, b, n);
 }
 
-int kestlibc_isdigit(int c) {
-    return c >= '0' && c <= '9' ? 1 : 0;
-}
-
-int kestlibc_isalpha(int c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ? 1 : 0;
-}
-
-int kestlibc_iscntrl(int c) {
-    return (c >= 0x00 && c <= 0x06) || (c >= 0x0E && c <= 0x1F) ? 1 : 0;
-}
-
-int kestlibc_toupper(int c) {
-    return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
-int kestlibc_tolower(int c) {
-    return c >= 'A' && c <= 'Z' ? c + 32 : c;
-}
-
 int kestlibc_atoi(const char* s) {
     int skip = 0;
     bool negative = false;

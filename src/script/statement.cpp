@@ -2,6 +2,7 @@
 // is returned at once, as is any failure of an expression.
 #include "script/statement.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -22,13 +23,14 @@ bool is_line_end(const kestbasic_t* kb) {
     return kb->token_code == TC_EOL || kb->token_code == TC_EOP;
 }
 
-// Copies the current token into `name`; false when it is longer than a name may be.
+// Copies the current token into `name`, NUL-padded; false when it is longer than a name
+// may be.
 bool take_name(const kestbasic_t* kb, name_t* name) {
-    if (kestlibc_strlen(kb->token.data()) > VARIABLE_NAME_MAX) {
-        (*name)[0] = '\0';
+    name->fill('\0');
+    if (kb->token_length > VARIABLE_NAME_MAX) {
         return false;
     }
-    kestlibc_strcpy(name->data(), kb->token.data());
+    std::copy_n(kb->token.data(), kb->token_length, name->data());
     return true;
 }
 
@@ -46,7 +48,7 @@ int simple_value(kestbasic_t* kb, std::int32_t* value) {
         return rc;
     }
     if (kb->token_type == TT_NUMBER) {
-        *value = kestlibc_atoi(kb->token.data());
+        *value = core_token_number(kb);
         return RC_OK;
     }
     return variable_get(&kb->variables, kb->token.data(), value) == 0 ? RC_OK : RC_VAR_ASSIGN;
@@ -83,7 +85,7 @@ int tab_to_stop(kestbasic_t* kb, column_t column) {
 int print_item(kestbasic_t* kb, column_t* column) {
     if (kb->token_type == TT_STRING) {
         hal_puts(&kb->hal, kb->token.data());
-        *column += static_cast<column_t>(kestlibc_strlen(kb->token.data()));
+        *column += static_cast<column_t>(kb->token_length);
         return core_get_token(kb);
     }
     core_putback(kb);
@@ -105,7 +107,7 @@ int graphics_args(kestbasic_t* kb, std::int32_t* args, int count) {
             return rc;
         }
         if (kb->token_type == TT_NUMBER) {
-            args[i] = kestlibc_atoi(kb->token.data());
+            args[i] = core_token_number(kb);
         } else {
             core_putback(kb);
             if (int rc = expression_entry(kb, &args[i]); rc != RC_OK) {
@@ -145,7 +147,8 @@ int for_header(kestbasic_t* kb, for_record_t* record, std::int32_t* initial) {
     if (kestlibc_isalpha(kb->token[0]) == 0) {
         return RC_NOT_VAR;
     }
-    const bool name_fits = take_name(kb, &record->name);
+    // Looked up before the initial value is evaluated, which changes no variable.
+    const int slot = take_name(kb, &record->name) ? core_token_slot(kb) : -1;
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
@@ -155,9 +158,11 @@ int for_header(kestbasic_t* kb, for_record_t* record, std::int32_t* initial) {
     if (int rc = expression_entry(kb, initial); rc != RC_OK) {
         return rc;
     }
-    if (!name_fits || variable_set(&kb->variables, record->name.data(), *initial) != 0) {
+    if (slot < 0) {
         return RC_VAR_ASSIGN;
     }
+    kb->variables[static_cast<std::size_t>(slot)].value = *initial;
+    record->slot = static_cast<std::int8_t>(slot);
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
@@ -185,13 +190,18 @@ int assignment(kestbasic_t* kb) {
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
+    return assignment_from_token(kb);
+}
+
+int assignment_from_token(kestbasic_t* kb) {
     if (kestlibc_isalpha(kb->token[0]) == 0) {
         return RC_NOT_VAR;
     }
-    name_t name{};
-    if (!take_name(kb, &name)) {
+    if (kb->token_length > VARIABLE_NAME_MAX) {
         return RC_VAR_ASSIGN;
     }
+    // Looked up before the value is evaluated, which changes no variable.
+    const int slot = core_token_slot(kb);
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
@@ -202,14 +212,18 @@ int assignment(kestbasic_t* kb) {
     if (int rc = expression_entry(kb, &value); rc != RC_OK) {
         return rc;
     }
-    return variable_set(&kb->variables, name.data(), value) == 0 ? RC_OK : RC_VAR_ASSIGN;
+    if (slot < 0) {
+        return RC_VAR_ASSIGN;
+    }
+    kb->variables[static_cast<std::size_t>(slot)].value = value;
+    return RC_OK;
 }
 
 int statement_goto(kestbasic_t* kb) {
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
-    const char* target = core_find_label(kb, kb->token.data());
+    const char* target = core_token_label(kb);
     if (target == nullptr) {
         return RC_LABEL_UNDEF;
     }
@@ -221,7 +235,7 @@ int statement_gosub(kestbasic_t* kb) {
     if (int rc = core_get_token(kb); rc != RC_OK) {
         return rc;
     }
-    const char* target = core_find_label(kb, kb->token.data());
+    const char* target = core_token_label(kb);
     if (target == nullptr) {
         return RC_LABEL_UNDEF;
     }
@@ -308,22 +322,22 @@ int statement_for(kestbasic_t* kb) {
     return for_stack_push(kb, &record);
 }
 
-// Works on the top record in place: the same as popping it and pushing it back.
+// Works on the top record in place: the same as popping it and pushing it back. Reading
+// and storing the loop variable share one look-up, since both find the same slot.
 int statement_next(kestbasic_t* kb) {
     if (kb->for_depth <= 0 || kb->for_depth > CORE_STACK_DEPTH) {
         return RC_NEXT;
     }
-    const for_record_t& top = kb->for_stack[static_cast<std::size_t>(kb->for_depth - 1)];
-    std::int32_t value = 0;
-    if (variable_get(&kb->variables, top.name.data(), &value) != 0) {
+    for_record_t& top = kb->for_stack[static_cast<std::size_t>(kb->for_depth - 1)];
+    const int slot = variable_index_hinted(&kb->variables, top.name, top.slot);
+    if (slot < 0) {
         --kb->for_depth;
         return RC_VAR_ASSIGN;
     }
-    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1U);
-    if (variable_set(&kb->variables, top.name.data(), value) != 0) {
-        --kb->for_depth;
-        return RC_VAR_ASSIGN;
-    }
+    top.slot = static_cast<std::int8_t>(slot);
+    std::int32_t& variable = kb->variables[static_cast<std::size_t>(slot)].value;
+    const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(variable) + 1U);
+    variable = value;
     if (value <= top.target) {
         kb->cursor = top.body;
     } else {

@@ -8,6 +8,9 @@ struct kestbasic_t;
 struct for_record_t;
 
 int assignment(kestbasic_t* kb);
+// The assignment with its variable token already read (not put back); the same as putting
+// back a token of fewer than 79 characters and calling assignment.
+int assignment_from_token(kestbasic_t* kb);
 int statement_goto(kestbasic_t* kb);
 int statement_if(kestbasic_t* kb);
 int statement_for(kestbasic_t* kb);

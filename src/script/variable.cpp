@@ -65,16 +65,19 @@ int variable_dimension(variable_store_t* store, const char* name) {
 }
 
 int variable_set(variable_store_t* store, const char* name, std::int32_t value) {
-    const int home = hashed_index(name);
-    const int i = home < 0 ? -1 : find_slot(*store, name, home);
+    const int i = variable_index(store, name);
     if (i < 0) return -1;
     (*store)[static_cast<unsigned>(i)].value = value;
     return 0;
 }
 
 int variable_get(const variable_store_t* store, const char* name, std::int32_t* value) {
-    const int home = hashed_index(name);
-    const int i = home < 0 ? -1 : find_slot(*store, name, home);
+    const int i = variable_index(store, name);
     *value = i < 0 ? 0 : (*store)[static_cast<unsigned>(i)].value;
     return i < 0 ? -1 : 0;
+}
+
+int variable_index(const variable_store_t* store, const char* name) {
+    const int home = hashed_index(name);
+    return home < 0 ? -1 : find_slot(*store, name, home);
 }

@@ -366,6 +366,26 @@ TEST_F(CoreTest, UnknownCodesGiveEmptyBuffer) {
     EXPECT_EQ(none[0], '#');
 }
 
+// What a read at one offset leaves behind, beyond the token: where putting it back and
+// skipping to the line end lead, and the value of a number.
+struct After {
+    Tok tok;
+    long length;   // token_length
+    long putback;  // cursor offset after core_putback
+    long line_end; // cursor offset after core_find_eol from the read's start
+    int number;    // core_token_number, for a number token
+
+    bool operator==(const After& o) const {
+        return tok == o.tok && length == o.length && putback == o.putback &&
+               line_end == o.line_end && number == o.number;
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const After& a) {
+    return os << a.tok << " length " << a.length << " putback " << a.putback << " line end "
+              << a.line_end << " number " << a.number;
+}
+
 // Reads at every offset of each program with the memo off, then on (filling),
 // then on again (replaying); all three must agree.
 TEST_F(CoreTest, MemoAgreesWithFreshReadsAtEveryOffset) {
@@ -374,20 +394,88 @@ TEST_F(CoreTest, MemoAgreesWithFreshReadsAtEveryOffset) {
         "10 if a = 1 then PRINT \"ab\" , 3\n20 \"open\n30 goto 10\n\x07\x01\n",
         "a\r\nb\r" + std::string(90, 'q') + " \"" + std::string(85, 'S') + "\"\n\xC1\xFF x$ 12ab",
         "\"never closed",
+        "1 99999999999 007 1.5 " + std::string(100, '7') + " x 12\"3\"\n" + std::string(81, 'W') +
+            "\n",
+    };
+    const auto after = [this](long at) {
+        seek(at);
+        After a{read(), kb->token_length, 0, 0, 0};
+        a.number = a.tok.type == N ? core_token_number(kb.get()) : 0;
+        core_putback(kb.get());
+        a.putback = offset();
+        seek(at);
+        core_find_eol(kb.get());
+        a.line_end = offset();
+        return a;
     };
     for (const auto& text : programs) {
         ASSERT_EQ(setup(text), 0);
         for (long at = 0; at <= static_cast<long>(text.size()); ++at) {
             core_use_memo(kb.get(), false);
-            seek(at);
-            const Tok fresh = read();
+            const After fresh = after(at);
             core_use_memo(kb.get(), true);
-            seek(at);
-            const Tok filled = read();
-            seek(at);
-            const Tok replayed = read();
+            const After filled = after(at);
+            const After replayed = after(at);
+            EXPECT_EQ(fresh.length, static_cast<long>(fresh.tok.text.size())) << "offset " << at;
             EXPECT_EQ(filled, fresh) << "offset " << at << " of " << text;
             EXPECT_EQ(replayed, fresh) << "offset " << at << " of " << text;
+        }
+    }
+}
+
+// The length kept with each token and the value of number tokens, whichever way they were
+// read. Numbers are their leading digits, wrapping at 32 bits.
+TEST_F(CoreTest, TokenLengthAndNumber) {
+    struct Case {
+        std::string text;
+        long length;
+        int number; // checked for number tokens
+    };
+    const std::vector<Case> cases = {
+        {"12ab", 4, 12},
+        {"1.5", 3, 1},
+        {"007", 3, 7},
+        {"2147483648", 10, -2147483647 - 1},
+        {"99999999999", 11, 1215752191},      // 99999999999 - 23 * 2^32
+        {std::string(100, '0') + "5", 79, 0}, // only the first 79 characters are kept
+        {"\"abc\" x", 3, 0},
+        {"\"\"", 0, 0},
+        {"\r\n", 2, 0},
+        {"\n", 1, 0},
+        {"", 0, 0},
+        {"\x07", 0, 0},
+        {"  Abc1", 4, 0},
+        {std::string(100, 'w'), 79, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(setup("x " + c.text), 0); // a leading number would be a label
+        for (const bool memo : {false, true, true}) {
+            core_use_memo(kb.get(), memo);
+            seek(1);
+            read();
+            EXPECT_EQ(kb->token_length, c.length) << c.text << " memo " << memo;
+            if (kb->token_type == N) {
+                EXPECT_EQ(core_token_number(kb.get()), c.number) << c.text << " memo " << memo;
+            }
+        }
+    }
+}
+
+// A label named by a token is looked up once and then remembered with the token.
+TEST_F(CoreTest, TokenLabelIsFoundAndRemembered) {
+    ASSERT_EQ(setup("10 x 20 99 010 10\n20 y\n"), 0);
+    const struct {
+        const char* text;
+        long position; // -1: no such label
+    } expected[] = {{"10", 2}, {"x", -1}, {"20", 20}, {"99", -1}, {"010", -1}, {"10", 2}};
+    for (const bool memo : {true, true, false}) {
+        core_use_memo(kb.get(), memo);
+        seek(0);
+        for (const auto& e : expected) {
+            ASSERT_EQ(read().text, e.text);
+            const char* p = core_token_label(kb.get());
+            EXPECT_EQ(p == nullptr ? -1 : p - kb->program, e.position)
+                << e.text << " memo " << memo;
         }
     }
 }

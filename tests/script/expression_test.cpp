@@ -36,6 +36,15 @@ class ExpressionTest : public ::testing::TestWithParam<ExprCase> {
         variable_set(&kb->variables, "y", -1);
         return expression_entry(kb.get(), value);
     }
+
+    // Evaluates the same text again from its start: with the memo on, every token, number
+    // and variable slot now comes from what the first evaluation remembered.
+    int evaluate_again(bool memo, std::int32_t* value) {
+        core_use_memo(kb.get(), memo);
+        kb->cursor = kb->program;
+        EXPECT_EQ(core_get_token(kb.get()), 0);
+        return expression_entry(kb.get(), value);
+    }
 };
 
 TEST_P(ExpressionTest, Evaluates) {
@@ -44,6 +53,15 @@ TEST_P(ExpressionTest, Evaluates) {
     ASSERT_EQ(evaluate(c.text, &value), c.rc) << "expression: " << c.text;
     if (c.rc == 0) {
         EXPECT_EQ(value, c.value) << "expression: " << c.text;
+    }
+    const long end = kb->cursor - kb->program;
+    for (const bool memo : {true, false}) {
+        value = 12345;
+        ASSERT_EQ(evaluate_again(memo, &value), c.rc) << "memo " << memo << ": " << c.text;
+        if (c.rc == 0) {
+            EXPECT_EQ(value, c.value) << "memo " << memo << ": " << c.text;
+        }
+        EXPECT_EQ(kb->cursor - kb->program, end) << "memo " << memo << ": " << c.text;
     }
 }
 

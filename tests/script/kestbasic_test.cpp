@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "script/core.hpp"
 #include "script/script_harness.hpp"
+#include "script/statement.hpp"
 
 namespace {
 
@@ -132,6 +135,20 @@ const ProgramCase kPrograms[] = {
      "10 dim d\n20 gosub 100\n30 end\n100 d = d + 1\n110 if d < 16 then gosub 100\n"
      "120 gosub 999\n",
      "", RC_LABEL_UNDEF, "undefined label(Line:6)"},
+    // what the interpreter remembers per position: variable slots, labels, numbers, line ends
+    {"CollidingNamesKeepTheirSlots",
+     "10 dim ab, ba\n20 for ab = 1 to 3\n30 ba = ba + ab\n40 next\n50 print ab; ba\n",
+     "4       6\r\n", RC_END, ""},
+    {"SameGotoAndGosubAgain",
+     "10 dim i, n\n20 for i = 1 to 3\n30 goto 50\n40 print 0\n50 gosub 100\n60 next\n70 print n\n"
+     "80 end\n100 n = n + i * 10\n110 return\n",
+     "60\r\n", RC_END, ""},
+    {"SkippedLinesInALoop",
+     "10 dim i, s\n20 for i = 1 to 4\n30 if i = 2 then s = s + 10\n40 rem s = s + 100\n"
+     "50 s = s + 1\n60 next\n70 print s\n",
+     "14\r\n", RC_END, ""},
+    {"UndeclaredInALaterRound", "10 dim i\n20 for i = 1 to 2\n30 if i = 2 then print q\n40 next\n",
+     "", RC_VAR_ASSIGN, "variable assignment error(Line:3)"},
     // 16 loops left open by goto; a loop that does not run needs no room on the stack
     {"SkippedLoopNeedsNoStackRoom",
      "10 dim i, n\n20 n = n + 1\n30 for i = 1 to 2\n40 if n < 16 then goto 20\n"
@@ -220,6 +237,50 @@ TEST(KestbasicRobustnessTest, UnusualTextsEndCleanly) {
         const auto r = run_program(text, nullptr, nullptr, 1000);
         EXPECT_NE(r.rc, RC_OK) << "text: " << text;
     }
+}
+
+// A name longer than a token holds (79 characters) is put back by the 79 it kept, into the
+// middle of the word, and read again from there; shorter names are read again whole.
+TEST(KestbasicRobustnessTest, OverlongNamesAreReadAgainFromWhereTheyArePutBack) {
+    struct Case {
+        std::string name;
+        int rc;
+        const char* message;
+    };
+    const Case cases[] = {
+        {std::string(78, 'a'), RC_VAR_ASSIGN, "variable assignment error(Line:1)"},
+        {std::string(79, 'a'), RC_VAR_ASSIGN, "variable assignment error(Line:1)"},
+        {std::string(100, 'a'), RC_VAR_ASSIGN, "variable assignment error(Line:1)"},
+        // read again from its 22nd character: a number, which is no variable
+        {std::string(21, 'a') + std::string(79, '1'), RC_NOT_VAR, "not a variable(Line:1)"},
+    };
+    for (const Case& c : cases) {
+        for (const bool memo : {true, false}) {
+            const auto r = run_program("10 " + c.name + " = 5\n", nullptr, nullptr, 100, memo);
+            EXPECT_EQ(r.rc, c.rc) << c.name.size() << " memo " << memo;
+            EXPECT_EQ(r.message, c.message) << c.name.size() << " memo " << memo;
+        }
+    }
+}
+
+// `next` finds its loop variable by name, whatever slot the record remembers.
+TEST(KestbasicNestingTest, NextIgnoresARememberedSlotThatHoldsAnotherName) {
+    auto kb = std::make_unique<kestbasic_t>();
+    const std::string program = "10 rem\n";
+    ASSERT_EQ(kestbasic_setup(kb.get(), program.c_str(), nullptr), 0);
+    ASSERT_EQ(variable_dimension(&kb->variables, "ab"), 0); // slot 3
+    ASSERT_EQ(variable_dimension(&kb->variables, "ba"), 0); // slot 4
+    for_record_t record{{'b', 'a'}, 5, kb->program, 3};
+    ASSERT_EQ(for_stack_push(kb.get(), &record), 0);
+    ASSERT_EQ(statement_next(kb.get()), 0);
+    ASSERT_EQ(statement_next(kb.get()), 0);
+    std::int32_t ab = -1;
+    std::int32_t ba = -1;
+    ASSERT_EQ(variable_get(&kb->variables, "ab", &ab), 0);
+    ASSERT_EQ(variable_get(&kb->variables, "ba", &ba), 0);
+    EXPECT_EQ(ab, 0);
+    EXPECT_EQ(ba, 2);
+    EXPECT_EQ(kb->for_depth, 1);
 }
 
 // A text handed in directly may be far longer than a stored program, with lines of any

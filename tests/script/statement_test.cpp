@@ -28,12 +28,17 @@ struct ConsoleCase {
 
 class StatementConsoleTest : public ::testing::TestWithParam<ConsoleCase> {};
 
+// Each program runs with the token memo on and off.
 TEST_P(StatementConsoleTest, Runs) {
     const ConsoleCase& c = GetParam();
     const std::string input = c.input != nullptr ? c.input : "";
-    const auto r = run_program(c.program, nullptr, c.input != nullptr ? &input : nullptr);
-    EXPECT_EQ(r.out, c.out) << "program " << c.name << ":\n" << c.program;
-    EXPECT_EQ(r.rc, c.rc) << "program " << c.name << ":\n" << c.program << r.message;
+    for (const bool memo : {true, false}) {
+        const auto r =
+            run_program(c.program, nullptr, c.input != nullptr ? &input : nullptr, 10000000, memo);
+        EXPECT_EQ(r.out, c.out) << "program " << c.name << " memo " << memo << ":\n" << c.program;
+        EXPECT_EQ(r.rc, c.rc) << "program " << c.name << " memo " << memo << ":\n"
+                              << c.program << r.message;
+    }
 }
 
 const ConsoleCase kConsole[] = {
@@ -156,7 +161,12 @@ struct GraphicsCase {
 
 class StatementGraphicsTest : public ::testing::TestWithParam<GraphicsCase> {
   protected:
-    void SetUp() override {
+    void SetUp() override { open_image(); }
+    void TearDown() override { lcdimg_close(img); }
+
+    // A fresh default image with every byte of the picture set to kUntouched.
+    void open_image() {
+        lcdimg_close(img);
         StdoutCapture quiet; // the default image warns about its missing files
         img = lcdimg_open("", "");
         quiet.finish();
@@ -165,7 +175,6 @@ class StatementGraphicsTest : public ::testing::TestWithParam<GraphicsCase> {
                     static_cast<std::size_t>(img->canvas_width) *
                         static_cast<std::size_t>(img->canvas_height) * 3U);
     }
-    void TearDown() override { lcdimg_close(img); }
 
     const unsigned char* at(int x, int y) const {
         return img->pixels +
@@ -177,18 +186,28 @@ class StatementGraphicsTest : public ::testing::TestWithParam<GraphicsCase> {
     lcdimg_t* img = nullptr;
 };
 
+// Each program draws on a fresh image with the token memo on and off.
 TEST_P(StatementGraphicsTest, Draws) {
     const GraphicsCase& c = GetParam();
-    const auto r = run_program(c.program, img);
-    EXPECT_EQ(r.rc, c.rc) << "program " << c.name << ":\n" << c.program << r.message;
-    for (const Pixel& p : c.pixels) {
-        const unsigned char* px = at(p.x, p.y);
-        const int want_r = p.r < 0 ? kUntouched : p.r;
-        const int want_g = p.r < 0 ? kUntouched : p.g;
-        const int want_b = p.r < 0 ? kUntouched : p.b;
-        EXPECT_EQ(px[0], want_r) << c.name << " red at (" << p.x << ", " << p.y << ")";
-        EXPECT_EQ(px[1], want_g) << c.name << " green at (" << p.x << ", " << p.y << ")";
-        EXPECT_EQ(px[2], want_b) << c.name << " blue at (" << p.x << ", " << p.y << ")";
+    for (const bool memo : {true, false}) {
+        if (!memo) {
+            open_image();
+        }
+        const auto r = run_program(c.program, img, nullptr, 10000000, memo);
+        EXPECT_EQ(r.rc, c.rc) << "program " << c.name << " memo " << memo << ":\n"
+                              << c.program << r.message;
+        for (const Pixel& p : c.pixels) {
+            const unsigned char* px = at(p.x, p.y);
+            const int want_r = p.r < 0 ? kUntouched : p.r;
+            const int want_g = p.r < 0 ? kUntouched : p.g;
+            const int want_b = p.r < 0 ? kUntouched : p.b;
+            const std::string where = c.name + std::string(" memo ") + (memo ? "on" : "off") +
+                                      " at (" + std::to_string(p.x) + ", " + std::to_string(p.y) +
+                                      ")";
+            EXPECT_EQ(px[0], want_r) << where << " red";
+            EXPECT_EQ(px[1], want_g) << where << " green";
+            EXPECT_EQ(px[2], want_b) << where << " blue";
+        }
     }
 }
 

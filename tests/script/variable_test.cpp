@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -103,6 +104,44 @@ TEST_F(VariableTest, NamesOfEightCharactersFailEverywhere) {
     EXPECT_EQ(variable_set(&store, "abcdefgh", 4), -1);
     EXPECT_EQ(get("abcdefgh", -1), 0);
     EXPECT_EQ(get("abcdefg"), 3);
+}
+
+// A remembered slot is only taken when it holds the name; anything else searches as
+// variable_get does.
+TEST_F(VariableTest, HintedIndexTakesOnlyAHintThatHoldsTheName) {
+    // "a" lives in slot 1, "ab" in 3 and "ba" probes on to 4 (see HomeSlotIsByteSumModulo32).
+    ASSERT_EQ(variable_dimension(&store, "a"), 0);
+    ASSERT_EQ(variable_dimension(&store, "ab"), 0);
+    ASSERT_EQ(variable_dimension(&store, "ba"), 0);
+    using name8 = std::array<char, VARIABLE_NAME_MAX + 1>;
+    struct Case {
+        name8 name;
+        int hint;
+        bool holds; // variable_holds(hint)
+        int index;  // variable_index_hinted
+    };
+    const Case cases[] = {
+        {{'a', 'b'}, 3, true, 3},
+        {{'a', 'b'}, 4, false, 3}, // slot 4 holds "ba"
+        {{'b', 'a'}, 4, true, 4},
+        {{'b', 'a'}, 3, false, 4},
+        {{'a', 'b'}, -1, false, 3},
+        {{'a', 'b'}, 32, false, 3},
+        {{'a', 'b'}, 127, false, 3},
+        {{'z', 'z'}, 1, false, -1},                               // undeclared
+        {{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}, 3, false, -1}, // 8 characters
+        {{}, 0, false, 0}, // the empty name matches the first empty slot ...
+        {{}, 2, false, 0}, // ... even when the hint is another empty slot
+    };
+    for (const Case& c : cases) {
+        const std::string label =
+            std::string(c.name.begin(), c.name.end()) + " hint " + std::to_string(c.hint);
+        EXPECT_EQ(variable_holds(&store, c.hint, c.name), c.holds) << label;
+        EXPECT_EQ(variable_index_hinted(&store, c.name, c.hint), c.index) << label;
+    }
+    EXPECT_EQ(variable_index(&store, "a"), 1);
+    EXPECT_EQ(variable_index(&store, "abcdefgh"), -1);
+    EXPECT_EQ(variable_index(&store, "q"), -1);
 }
 
 TEST_F(VariableTest, InitEmptiesEverySlot) {
