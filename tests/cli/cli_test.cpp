@@ -12,56 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/tool_runner.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct run_result_t {
-    int status;
-    std::string out;
-};
-
-// Runs the tool with the arguments, standard input empty; returns exit status and stdout.
-// A nonzero memory_limit caps the tool's address space (bytes).
-run_result_t run_tool(const std::vector<std::string>& args, rlim_t memory_limit = 0) {
-    std::vector<char*> argv;
-    std::string program = VIMBRACLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& a : copies) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::array<int, 2> out_pipe{};
-    if (pipe(out_pipe.data()) != 0) {
-        return {-1, ""};
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out_pipe[1], STDOUT_FILENO);
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, STDIN_FILENO);
-        if (memory_limit != 0) {
-            const rlimit limit{memory_limit, memory_limit};
-            setrlimit(RLIMIT_AS, &limit);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    run_result_t result{-1, ""};
-    std::array<char, 65536> chunk{};
-    for (ssize_t n; (n = read(out_pipe[0], chunk.data(), chunk.size())) > 0;) {
-        result.out.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-    close(out_pipe[0]);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    return result;
-}
 
 class CliTest : public ::testing::Test {
   protected:
@@ -112,14 +67,14 @@ const std::string BANNER = "=================================================\n"
 
 TEST_F(CliTest, TooFewArgumentsPrintTheBanner) {
     for (const auto& args : {std::vector<std::string>{}, {"a", "b", "c"}}) {
-        const run_result_t r = run_tool(args);
+        const tool_result_t r = run_tool(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, BANNER);
     }
 }
 
 TEST_F(CliTest, DefaultPictureWithWarnings) {
-    const run_result_t r =
+    const tool_result_t r =
         run_tool({path("none.prof"), path("none.fnt"), path("out.bmp"), "Hello", "\\x00\\\\"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, warnings());
@@ -133,7 +88,7 @@ TEST_F(CliTest, MalformedRowsWriteNothing) {
     for (const auto& rows : bad_rows) {
         std::vector<std::string> args{path("none.prof"), path("none.fnt"), path("out.bmp")};
         args.insert(args.end(), rows.begin(), rows.end());
-        const run_result_t r = run_tool(args);
+        const tool_result_t r = run_tool(args);
         EXPECT_EQ(r.status, 2) << rows.back();
         EXPECT_EQ(r.out, warnings() + "Illegal format string found.\n");
         EXPECT_FALSE(fs::exists(path("out.bmp")));
@@ -142,7 +97,7 @@ TEST_F(CliTest, MalformedRowsWriteNothing) {
 
 TEST_F(CliTest, OutputFailuresEndWithStatus3) {
     for (const std::string& target : {path("missing/out.bmp"), std::string("/dev/full")}) {
-        const run_result_t r = run_tool({path("none.prof"), path("none.fnt"), target, "x"});
+        const tool_result_t r = run_tool({path("none.prof"), path("none.fnt"), target, "x"});
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.out, warnings() + "Output file could not be written. (" + target + ")\n");
     }
@@ -151,7 +106,7 @@ TEST_F(CliTest, OutputFailuresEndWithStatus3) {
 
 TEST_F(CliTest, PictureToStandardOutput) {
     const std::string prof = write("p.prof", "# defaults only\n");
-    const run_result_t r = run_tool({prof, font_, "/dev/stdout", "Piped"});
+    const tool_result_t r = run_tool({prof, font_, "/dev/stdout", "Piped"});
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(r.out.size(), 150134U);
     EXPECT_EQ(r.out.substr(0, 2), "BM");
@@ -159,14 +114,14 @@ TEST_F(CliTest, PictureToStandardOutput) {
 
 TEST_F(CliTest, RefusedSettingsAndMissingScript) {
     const std::string bad = write("bad.prof", "PIXSIZ_X = 0\n");
-    const run_result_t refused = run_tool({bad, font_, path("out.bmp"), "x"});
+    const tool_result_t refused = run_tool({bad, font_, path("out.bmp"), "x"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "Illegal setting: PIXSIZ_X = 0 (must be 1 or more).\n"
                            "Illegal configuration found.\n");
     EXPECT_FALSE(fs::exists(path("out.bmp")));
 
     const std::string scripted = write("s.prof", "SCRIPT " + path("nothere.bas") + "\n");
-    const run_result_t r = run_tool({scripted, font_, path("out.bmp"), "x"});
+    const tool_result_t r = run_tool({scripted, font_, path("out.bmp"), "x"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Script read failed.\n");
     EXPECT_EQ(read("out.bmp").size(), 150134U);
@@ -186,7 +141,7 @@ TEST_F(CliTest, PixelBufferAllocationFailure) {
     }
     // 65524 x 10895 pixels: a pixel buffer of just over 2 GB, beyond a 1 GiB address space.
     const std::string prof = write("huge.prof", "CHCNT_X 2519\nCHCNT_Y 265\n");
-    const run_result_t r = run_tool({prof, font_, path("out.bmp"), "x"}, rlim_t{1} << 30);
+    const tool_result_t r = run_tool({prof, font_, path("out.bmp"), "x"}, rlim_t{1} << 30);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Memory Allocation Error.\nIllegal configuration found.\n");
     EXPECT_FALSE(fs::exists(path("out.bmp")));
@@ -217,7 +172,7 @@ TEST_F(CliTest, TinyPictureBytes) {
     for (const auto& row_set : row_sets) {
         std::vector<std::string> args{prof, font_, path("tiny.bmp")};
         args.insert(args.end(), row_set.begin(), row_set.end());
-        const run_result_t r = run_tool(args);
+        const tool_result_t r = run_tool(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(read("tiny.bmp"), expected) << row_set.front();

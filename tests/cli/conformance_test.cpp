@@ -13,50 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/tool_runner.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct tool_run_t {
-    int status;
-    std::string out;
-};
-
-// Runs the tool with empty standard input; returns its exit status and stdout.
-tool_run_t run_vimbracli(const std::vector<std::string>& args) {
-    std::string program = VIMBRACLI_PATH;
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : copies) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::array<int, 2> fds{};
-    if (pipe(fds.data()) != 0) {
-        return {-1, ""};
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, STDIN_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    tool_run_t result{-1, ""};
-    std::array<char, 4096> chunk{};
-    for (ssize_t n; (n = read(fds[0], chunk.data(), chunk.size())) > 0;) {
-        result.out.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-    close(fds[0]);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    return result;
-}
 
 class ConformanceTest : public ::testing::Test {
   protected:
@@ -110,7 +71,7 @@ TEST_F(ConformanceTest, HeaderValueIsReadAsScanfReadsIt) {
     for (const header_case_t& c : cases) {
         const std::string font = write("signed.fnt", std::string(c.header) + "ooooo\n");
         const std::string profile = write("empty.prof", "");
-        const tool_run_t r = run_vimbracli({profile, font, path("out.bmp"), c.row});
+        const tool_result_t r = run_tool({profile, font, path("out.bmp"), c.row});
         EXPECT_EQ(r.status, 0) << c.header;
         EXPECT_EQ(r.out, "") << c.header;
         const std::string bmp = read("out.bmp");
@@ -140,7 +101,7 @@ TEST_F(ConformanceTest, FolderAsProfileFontOrScriptIsUnreadable) {
          "[Warning]: LCD font reading was failed. The default font was used. (" + folder + ")\n"},
         {script_profile, empty, "Script read failed.\n"}};
     for (const folder_case_t& c : cases) {
-        const tool_run_t r = run_vimbracli({c.profile, c.font, path("out.bmp"), "A"});
+        const tool_result_t r = run_tool({c.profile, c.font, path("out.bmp"), "A"});
         EXPECT_EQ(r.status, 0) << c.profile << " " << c.font;
         EXPECT_EQ(r.out, c.out) << c.profile << " " << c.font;
         EXPECT_EQ(read("out.bmp").size(), 150134U);

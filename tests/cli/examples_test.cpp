@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/tool_runner.hpp"
+
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
@@ -26,45 +28,6 @@ namespace fs = std::filesystem;
 
 const fs::path EXAMPLES = fs::path(VIMBRA_SOURCE_DIR) / "examples";
 const fs::path SYMBOLS_FONT = EXAMPLES / "fonts" / "symbols.fnt";
-
-struct run_result {
-    int status = -1;
-    std::string output;
-};
-
-// Runs the tool with `args` (no shell involved) and collects its standard output.
-run_result run_tool(const std::vector<std::string>& args) {
-    run_result result;
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
-        return result;
-    }
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        std::vector<char*> argv{const_cast<char*>(VIMBRACLI_PATH)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(VIMBRACLI_PATH, argv.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    char chunk[4096];
-    for (ssize_t n; (n = read(pipe_fds[0], chunk, sizeof chunk)) > 0;) {
-        result.output.append(chunk, static_cast<std::size_t>(n));
-    }
-    close(pipe_fds[0]);
-    int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-        result.status = WEXITSTATUS(wstatus);
-    }
-    return result;
-}
 
 std::vector<unsigned char> read_bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -145,12 +108,12 @@ TEST_F(ExamplesTest, EveryProfileLineIsASetting) {
 TEST_F(ExamplesTest, EveryProfileRendersAtItsSize) {
     for (const profile_case& profile : PROFILES) {
         const fs::path out = dir_ / (std::string(profile.file) + ".bmp");
-        const run_result run =
+        const tool_result_t run =
             run_tool({(EXAMPLES / "profiles" / profile.file).string(), SYMBOLS_FONT.string(),
                       out.string(), "Vimbra \\x00 LCD", "Temp 21.5\\x01C \\x02"});
         EXPECT_EQ(run.status, 0) << profile.file;
-        EXPECT_EQ(run.output.find("[Warning]"), std::string::npos) << run.output;
-        EXPECT_EQ(run.output.find("Illegal"), std::string::npos) << run.output;
+        EXPECT_EQ(run.out.find("[Warning]"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("Illegal"), std::string::npos) << run.out;
         const auto bytes = read_bytes(out);
         ASSERT_GE(bytes.size(), 54U) << profile.file;
         EXPECT_EQ(bytes[0], 'B');
@@ -198,11 +161,11 @@ TEST_F(ExamplesTest, SymbolsFontDefinesExactlyTheDesignedGlyphs) {
 // (245, 182, 63).
 TEST_F(ExamplesTest, SymbolGlyphsReachThePicture) {
     const fs::path out = dir_ / "symbols.bmp";
-    const run_result run =
+    const tool_result_t run =
         run_tool({(EXAMPLES / "profiles" / "default.prof").string(), SYMBOLS_FONT.string(),
                   out.string(), "\\x00\\x01\\x02\\x03\\x04\\x05\\x06\\x07"});
     ASSERT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.out, "");
     const auto bytes = read_bytes(out);
     const std::size_t stride = 1340;
     const std::size_t height = 112;

@@ -1,0 +1,60 @@
+// Runs the built vimbracli as a user would: no shell, standard input from /dev/null.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct tool_result_t {
+    int status; // exit status, -1 when the tool did not exit normally
+    std::string out;
+};
+
+// A nonzero memory_limit caps the tool's address space (bytes).
+inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memory_limit = 0) {
+    std::string program = VIMBRACLI_PATH;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::array<int, 2> out_pipe{};
+    if (pipe(out_pipe.data()) != 0) {
+        return {-1, ""};
+    }
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], STDOUT_FILENO);
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        const int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, STDIN_FILENO);
+        if (memory_limit != 0) {
+            const rlimit limit{memory_limit, memory_limit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    tool_result_t result{-1, ""};
+    std::array<char, 65536> chunk{};
+    for (ssize_t n; (n = read(out_pipe[0], chunk.data(), chunk.size())) > 0;) {
+        result.out.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    close(out_pipe[0]);
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
+        result.status = WEXITSTATUS(wstatus);
+    }
+    return result;
+}
