@@ -201,6 +201,7 @@ int scan_token(kestbasic_t* kb, scan_t* s) {
     return RC_OK;
 }
 
+// Flags of the entry for what a read found; short texts replay inline.
 std::uint8_t memo_flags(const scan_t& s) {
     std::uint8_t flags = CORE_MEMO_FILLED;
     if (s.length >= head_size) {
