@@ -213,7 +213,9 @@ int check_picture_size(const lcdimg_t* img) {
     return -1;
 }
 
-void set_defaults(lcdimg_t* img) {
+} // namespace
+
+void lcdimg_set_defaults(lcdimg_t* img) {
     img->lcd_vendor.fill('\0');
     img->lcd_model.fill('\0');
     img->chcnt_x = 16;
@@ -236,6 +238,8 @@ void set_defaults(lcdimg_t* img) {
     img->shadow_curve = 4;
     img->script_path.fill('\0');
 }
+
+namespace {
 
 // The readers keep their texts terminated; this keeps a faulty one from being read past.
 void terminate_texts(lcdimg_t* img) {
@@ -298,7 +302,7 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     if (img == nullptr) {
         return nullptr;
     }
-    set_defaults(img);
+    lcdimg_set_defaults(img);
     if (lcdprof_read(profile_path, img, 0) != 0) {
         std::printf("[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
                     printable_path(profile_path));

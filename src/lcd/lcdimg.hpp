@@ -77,6 +77,8 @@ inline constexpr bmpimg_color_t LCDIMG_DEFAULT_DRAW_COLOR{255, 255, 255};
 // Creates an image from a profile and a font file; unreadable files only warn.
 // Returns nullptr when the settings are unsafe or memory cannot be had.
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path);
+// Gives every setting its built-in value: the profile reader then overwrites some.
+void lcdimg_set_defaults(lcdimg_t* img);
 // Stores a code in cell (x, y); -1 when the cell does not exist.
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Releases the image; a null image is accepted. Returns 0.

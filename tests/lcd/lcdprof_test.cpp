@@ -20,24 +20,7 @@ using namespace std::string_literals;
 // A record holding the built-in defaults, without the rest of the image.
 std::unique_ptr<lcdimg_t> default_record() {
     auto img = std::make_unique<lcdimg_t>();
-    img->chcnt_x = 16;
-    img->chcnt_y = 2;
-    img->chofs_x = 16;
-    img->chofs_y = 16;
-    img->chgap_x = 2;
-    img->chgap_y = 2;
-    img->pixsiz_x = 4;
-    img->pixsiz_y = 4;
-    img->pixgap_x = 1;
-    img->pixgap_y = 1;
-    img->frame_x = 0;
-    img->frame_y = 0;
-    img->frcol = {0, 0, 0};
-    img->fgcol = {8, 8, 8};
-    img->bgcol = {255, 190, 66};
-    img->contrast = 96;
-    img->shadow_depth = 4;
-    img->shadow_curve = 4;
+    lcdimg_set_defaults(img.get());
     return img;
 }
 
