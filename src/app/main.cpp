@@ -1,4 +1,3 @@
-#include <array>
 #include <cstdio>
 
 #include "app/version.hpp"
@@ -8,7 +7,6 @@
 namespace {
 
 constexpr int FIRST_ROW_ARG = 4;
-constexpr int ROW_CAPACITY = 8192; // decoded codes of one row, terminator included
 
 enum exit_status : int {
     EXIT_DONE = 0,
@@ -29,21 +27,6 @@ void print_banner(const version_info_t& info) {
     std::puts("");
 }
 
-// Decodes every row argument into the text grid; false at the first malformed one.
-bool place_rows(lcdimg_t* img, int argc, char** argv) {
-    std::array<unsigned char, ROW_CAPACITY> codes{};
-    for (int k = 0; FIRST_ROW_ARG + k < argc; ++k) {
-        int count = 0;
-        if (util_format(argv[FIRST_ROW_ARG + k], codes.data(), ROW_CAPACITY, &count) != 0) {
-            return false;
-        }
-        for (int c = 0; c < count; ++c) {
-            lcdimg_set_text(img, c, k, codes[static_cast<std::size_t>(c)]);
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +42,7 @@ int main(int argc, char** argv) {
         return EXIT_BAD_CONFIGURATION;
     }
     int status = EXIT_DONE;
-    if (!place_rows(img, argc, argv)) {
+    if (util_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG) != 0) {
         std::puts("Illegal format string found.");
         status = EXIT_BAD_FORMAT;
     } else if (lcdimg_write_file(img, argv[3]) != 0) {

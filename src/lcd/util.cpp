@@ -1,6 +1,9 @@
 #include "lcd/util.hpp"
 
+#include <array>
 #include <cstddef>
+
+#include "lcd/lcdimg.hpp"
 
 namespace {
 
@@ -98,6 +101,21 @@ int util_remove_comment(char* line) {
         if (*p == '#') {
             *p = '\0';
             break;
+        }
+    }
+    return 0;
+}
+
+int util_place_rows(lcdimg_t* img, const char* const* rows, int count) {
+    constexpr int row_capacity = 8192; // decoded codes of one row, terminator included
+    std::array<unsigned char, row_capacity> codes{};
+    for (int k = 0; k < count; ++k) {
+        int length = 0;
+        if (util_format(rows[k], codes.data(), row_capacity, &length) != 0) {
+            return -1;
+        }
+        for (int c = 0; c < length; ++c) {
+            lcdimg_set_text(img, c, k, codes[static_cast<std::size_t>(c)]);
         }
     }
     return 0;

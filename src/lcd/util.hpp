@@ -1,6 +1,8 @@
 // Small text helpers of the command line and the configuration readers.
 #pragma once
 
+struct lcdimg_t;
+
 // Statuses of util_format.
 enum util_format_status : int {
     UTIL_FORMAT_OK = 0,
@@ -16,6 +18,10 @@ enum util_format_status : int {
 // number of codes in *count and terminates dst; never writes more than `capacity` bytes.
 // A row longer than capacity - 1 codes is cut there (its escapes are still checked).
 int util_format(const char* src, unsigned char* dst, int capacity, int* count);
+// Decodes row texts 0, 1, ... in order and stores their codes in the image's text grid,
+// column by column; cells beyond the grid are dropped. Shared by every front end.
+// 0, or -1 at the first malformed row (the rows before it are stored).
+int util_place_rows(lcdimg_t* img, const char* const* rows, int count);
 // Value 0..15 of a hexadecimal digit, -1 for any other character.
 int get_hexval(char c);
 // Cuts a line at its first '#', in place. Returns 0.
