@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the fuzzers need, if missing.
-# Usage: scripts/install-deps.sh [extra packages...]
+# Usage: scripts/install-deps.sh [--web] [extra packages...]
+#   --web  also what the designer page and its browser tests need: Emscripten (with the
+#          node-acorn its optimiser uses), zlib's sources (shipped in binutils-source),
+#          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev "$@")
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev)
+if [ "${1:-}" = "--web" ]; then
+    shift
+    packages+=(emscripten node-acorn binutils-source chromium)
+    command -v node >/dev/null || packages+=(nodejs)
+    command -v npm >/dev/null || packages+=(npm)
+fi
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
