@@ -11,12 +11,11 @@ target_link_options(designer PRIVATE
   -sALLOW_MEMORY_GROWTH=1 -sTOTAL_STACK=1048576 -sEXPORTED_FUNCTIONS=_malloc,_free
   -sEXPORTED_RUNTIME_METHODS=FS -sINCOMING_MODULE_JS_API=print,printErr)
 
+# The page's own files and the shipped examples (for its "Load example" menus), copied on
+# every build so that an edit of the page alone shows up.
 set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js glyph.js state.js)
-foreach(file ${DESIGNER_PAGE_FILES})
-  add_custom_command(TARGET designer POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/web/${file}
-            ${CMAKE_BINARY_DIR}/${file})
-endforeach()
-# The shipped examples, for the page's "Load example" menus.
-add_custom_command(TARGET designer POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples)
+list(TRANSFORM DESIGNER_PAGE_FILES PREPEND ${CMAKE_SOURCE_DIR}/web/)
+add_custom_target(designer_page ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DESIGNER_PAGE_FILES} ${CMAKE_BINARY_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples
+  VERBATIM)

@@ -72,6 +72,8 @@ function render(m, req) {
   }
   result.renderMs = performance.now() - started;
   if (req.format && result.status === 0) {
+    // The file system's umask emulation leaves a new file with no permissions at all.
+    fs.chmod(output, 0o644);
     result.file = fs.readFile(output);
   }
   try {
@@ -88,7 +90,12 @@ function render(m, req) {
 
 self.onmessage = async (event) => {
   const m = await ready;
-  const result = render(m, event.data);
+  let result;
+  try {
+    result = render(m, event.data);
+  } catch (error) {
+    result = { id: event.data.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };
+  }
   const transfer = [result.pixels?.buffer, result.file?.buffer].filter(Boolean);
   self.postMessage(result, transfer);
 };

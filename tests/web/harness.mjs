@@ -44,11 +44,11 @@ export async function open() {
   };
 }
 
-// Opens the page at `fragment` and waits for its first picture.
+// Opens the page at `fragment` and waits for its first answer: a picture or a refusal.
 export async function page(env, fragment = '') {
   const p = await env.browser.newPage();
   await p.goto(`${env.url}${fragment ? `#${fragment}` : ''}`);
-  await p.waitForFunction(() => Number(document.body.dataset.renders ?? 0) > 0);
+  await p.waitForFunction(() => Number(document.body.dataset.answers ?? 0) > 0);
   return p;
 }
 
@@ -57,9 +57,9 @@ export async function canvasPixels(p) {
   const { width, height, data } = await p.evaluate(() => {
     const c = document.getElementById('lcd');
     const rgba = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-    const rgb = [];
-    for (let i = 0; i < rgba.length; i += 4) rgb.push(rgba[i], rgba[i + 1], rgba[i + 2]);
-    return { width: c.width, height: c.height, data: btoa(String.fromCharCode(...rgb)) };
+    let rgb = '';
+    for (let i = 0; i < rgba.length; i += 4) rgb += String.fromCharCode(rgba[i], rgba[i + 1], rgba[i + 2]);
+    return { width: c.width, height: c.height, data: btoa(rgb) };
   });
   return { width, height, rgb: Buffer.from(data, 'base64') };
 }
