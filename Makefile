@@ -59,10 +59,10 @@ valgrind: build
 	bash scripts/valgrind-examples.sh $(BUILD)
 
 # Installs the tool, its man page, examples, character sets and guides under PREFIX, below
-# DESTDIR when given. Only the executable is built for it.
+# DESTDIR when given. Only the executable and the man page are built for it.
 install: $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
-	cmake --build $(BUILD) -j $(JOBS) --target vimbracli
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man
 	DESTDIR="$(abspath $(DESTDIR))" cmake --install $(BUILD)
 
 # The Debian package, from a Release build of its own without tests: the files of

@@ -16,7 +16,7 @@ rm -rf "$stage"
 make install PREFIX=/usr DESTDIR="$stage" >/dev/null
 bin="$stage/usr/bin/vimbracli"
 data="$stage/usr/share/vimbracli"
-page="$stage/usr/share/man/man1/vimbracli.1"
+page="$stage/usr/share/man/man1/vimbracli.1.gz"
 for f in "$bin" "$page" "$stage"/usr/share/doc/vimbracli/{README.md,formats.md,language.md}; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done
@@ -46,7 +46,7 @@ echo "Installed tool $version ran on the installed examples (${#fonts[@]} fonts)
 
 # Any message of the linters fails the check, warnings included.
 for f in man/vimbracli.1 "$page"; do
-    lint="$(groff -man -ww -z "$f" 2>&1; mandoc -T lint "$f" 2>&1 || true;
+    lint="$(zcat -f "$f" | groff -man -ww -z 2>&1; mandoc -T lint "$f" 2>&1 || true;
             MANWIDTH=80 man -l "$f" 2>&1 >/dev/null)"
     [ -z "$lint" ] || fail "man page lint, $f:"$'\n'"$lint"
 done
