@@ -42,7 +42,7 @@ for font in "${fonts[@]}"; do
 done
 version="$("$bin" | sed -n 's/^ Vimbra (Version \(.*\))$/\1/p')"
 [ -n "$version" ] || fail "no version in the installed tool's banner"
-echo "Installed tool $version ran on the installed examples (${#fonts[@]} fonts)."
+echo "Installed tool $version ran on an installed profile with each installed font (${#fonts[@]})."
 
 # Any message of the linters fails the check, warnings included.
 for f in man/vimbracli.1 "$page"; do
