@@ -2,13 +2,17 @@
 BUILD       ?= build
 SAN_BUILD   ?= build-sanitize
 FUZZ_BUILD  ?= build-fuzz
+PKG_BUILD   ?= build-package
+STAGE       ?= build-stage
+PREFIX      ?= /usr/local
+DESTDIR     ?=
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all deps build demo test test-sanitize bench fuzz valgrind clean
+.PHONY: all deps build demo test test-sanitize bench fuzz valgrind install package install-check clean
 
 all: build
 
@@ -54,5 +58,25 @@ bench: build
 valgrind: build
 	bash scripts/valgrind-examples.sh $(BUILD)
 
+# Installs the tool, its man page, examples, character sets and guides under PREFIX, below
+# DESTDIR when given. Only the executable and the man page are built for it.
+install: $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man
+	DESTDIR="$(abspath $(DESTDIR))" cmake --install $(BUILD)
+
+# The Debian package, from a Release build of its own without tests: the files of
+# `make install PREFIX=/usr`.
+$(PKG_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(PKG_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVIMBRA_TESTS=OFF \
+	    -DCMAKE_INSTALL_PREFIX=/usr
+
+package: $(PKG_BUILD)/CMakeCache.txt
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target package
+
+# Staged install, a run of the installed tool, man page lint and the package's contents.
+install-check: build
+	bash scripts/check-install.sh $(STAGE)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD) $(STAGE)

@@ -4,6 +4,8 @@
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev "$@")
 missing=()
+# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
+packages+=(groff-base mandoc dpkg-dev file)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
