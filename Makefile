@@ -4,13 +4,17 @@ SAN_BUILD   ?= build-sanitize
 FUZZ_BUILD  ?= build-fuzz
 WEB_BUILD   ?= build-web
 WEB_PORT    ?= 8080
+PKG_BUILD   ?= build-package
+STAGE       ?= build-stage
+PREFIX      ?= /usr/local
+DESTDIR     ?=
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all deps deps-web build demo test test-sanitize bench fuzz valgrind web web-serve test-web clean
+.PHONY: all deps deps-web build demo test test-sanitize bench fuzz valgrind install package install-check web web-serve test-web clean
 
 all: build
 
@@ -60,6 +64,26 @@ bench: build
 valgrind: build
 	bash scripts/valgrind-examples.sh $(BUILD)
 
+# Installs the tool, its man page, examples, character sets and guides under PREFIX, below
+# DESTDIR when given. Only the executable and the man page are built for it.
+install: $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man
+	DESTDIR="$(abspath $(DESTDIR))" cmake --install $(BUILD)
+
+# The Debian package, from a Release build of its own without tests: the files of
+# `make install PREFIX=/usr`.
+$(PKG_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(PKG_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVIMBRA_TESTS=OFF \
+	    -DCMAKE_INSTALL_PREFIX=/usr
+
+package: $(PKG_BUILD)/CMakeCache.txt
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target package
+
+# Staged install, a run of the installed tool, man page lint and the package's contents.
+install-check: build
+	bash scripts/check-install.sh $(STAGE)
+
 # The designer page, compiled with Debian's Emscripten (its optimiser wants node-acorn).
 export NODE_PATH := /usr/share/nodejs
 $(WEB_BUILD)/CMakeCache.txt: | deps-web
@@ -77,4 +101,4 @@ test-web: build web
 	node --test tests/web/
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD) $(STAGE) $(WEB_BUILD)

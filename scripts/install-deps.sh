@@ -14,6 +14,8 @@ if [ "${1:-}" = "--web" ]; then
 fi
 packages+=("$@")
 missing=()
+# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
+packages+=(groff-base mandoc dpkg-dev file)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

@@ -2,12 +2,18 @@
 
 #include <cstdio>
 
+// The build passes the project's version in, so the banner and the package always agree.
+#if !defined(VIMBRA_VERSION_MAJOR) || !defined(VIMBRA_VERSION_MINOR) ||                            \
+    !defined(VIMBRA_VERSION_PATCH)
+#error "VIMBRA_VERSION_MAJOR, _MINOR and _PATCH come from the build (CMakeLists.txt)"
+#endif
+
 void version_info(version_info_t* info) {
     info->product_name.fill('\0');
     info->notice.fill('\0');
     std::snprintf(info->product_name.data(), info->product_name.size(), "%s", "Vimbra");
     std::snprintf(info->notice.data(), info->notice.size(), "%s", "Character LCD picture maker");
-    info->major = 1;
-    info->minor = 0;
-    info->revision = 0;
+    info->major = VIMBRA_VERSION_MAJOR;
+    info->minor = VIMBRA_VERSION_MINOR;
+    info->revision = VIMBRA_VERSION_PATCH;
 }
