@@ -96,7 +96,7 @@ web-serve: web
 	node web/serve.mjs $(WEB_BUILD) $(WEB_PORT)
 
 # Browser tests: headless Chromium driven by Node's test runner.
-test-web: build web
+test-web: deps-web build web
 	cd web && npm ci --no-audit --no-fund
 	node --test tests/web/
 

@@ -152,12 +152,13 @@ function show(result) {
   }
 }
 
-// Whole-number scaling keeps every dot crisp; a picture wider than the page shrinks.
+// As large as the room allows; from twice the size on, whole-number scales keep every dot
+// the same width. A picture wider than the page shrinks.
 function fitCanvas() {
   const room = stage.clientWidth - 2;
   const tall = Math.max(160, window.innerHeight * 0.6);
-  let scale = Math.min(Math.floor(room / canvas.width), Math.floor(tall / canvas.height));
-  if (scale < 1) scale = Math.min(room / canvas.width, 1);
+  let scale = Math.min(room / canvas.width, tall / canvas.height);
+  if (scale >= 2) scale = Math.floor(scale);
   canvas.style.width = `${Math.floor(canvas.width * scale)}px`;
   canvas.style.height = `${Math.floor(canvas.height * scale)}px`;
 }
