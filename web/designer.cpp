@@ -3,6 +3,7 @@
 // steps over them and leaves the image open so that the page can read its pixels.
 #include <emscripten/emscripten.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -36,10 +37,10 @@ std::string read_file(const char* path) {
     if (file == nullptr) {
         return text;
     }
-    char chunk[4096];
+    std::array<char, 4096> chunk{};
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, n);
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+        text.append(chunk.data(), n);
     }
     std::fclose(file);
     return text;
@@ -126,11 +127,11 @@ EMSCRIPTEN_KEEPALIVE unsigned char* designer_pixels(lcdimg_t* img) {
 
 // Fills out[0..13] with width, height and the twelve geometry settings in their order.
 EMSCRIPTEN_KEEPALIVE void designer_geometry(const lcdimg_t* img, int* out) {
-    const int values[] = {img->canvas_width, img->canvas_height, img->chcnt_x,  img->chcnt_y,
-                          img->chofs_x,      img->chofs_y,       img->chgap_x,  img->chgap_y,
-                          img->pixsiz_x,     img->pixsiz_y,      img->pixgap_x, img->pixgap_y,
-                          img->frame_x,      img->frame_y};
-    std::memcpy(out, values, sizeof values);
+    const std::array<int, 14> values = {
+        img->canvas_width, img->canvas_height, img->chcnt_x, img->chcnt_y,  img->chofs_x,
+        img->chofs_y,      img->chgap_x,       img->chgap_y, img->pixsiz_x, img->pixsiz_y,
+        img->pixgap_x,     img->pixgap_y,      img->frame_x, img->frame_y};
+    std::memcpy(out, values.data(), sizeof(int) * values.size());
 }
 
 // The glyph table (256 glyphs of 5 column bytes, bit 0 the top dot) after the font file.
