@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/version.hpp"
+#include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
@@ -29,12 +30,23 @@ void print_banner(const version_info_t& info) {
     std::puts("");
 }
 
-// Decodes every row argument into the text grid; false at the first malformed one.
+// Decodes every row argument into the text grid; false at the first malformed one, whose
+// problem is printed when there is a line to say. With a character set rows are UTF-8 text;
+// without one every byte is a code.
 bool place_rows(lcdimg_t* img, int argc, char** argv) {
     std::array<unsigned char, ROW_CAPACITY> codes{};
+    std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
     for (int k = 0; FIRST_ROW_ARG + k < argc; ++k) {
+        const char* row = argv[FIRST_ROW_ARG + k];
         int count = 0;
-        if (util_format(argv[FIRST_ROW_ARG + k], codes.data(), ROW_CAPACITY, &count) != 0) {
+        const int status = img->charset == nullptr
+                               ? util_format(row, codes.data(), ROW_CAPACITY, &count)
+                               : charset_decode(img->charset, row, k, codes.data(), ROW_CAPACITY,
+                                                &count, message.data(), CHARSET_MESSAGE_CAPACITY);
+        if (status != 0) {
+            if (message[0] != '\0') {
+                std::puts(message.data());
+            }
             return false;
         }
         for (int c = 0; c < count; ++c) {

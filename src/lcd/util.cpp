@@ -20,15 +20,16 @@ void put_code(code_sink_t* sink, unsigned char code) {
     }
 }
 
-// Decodes the escape whose backslash is at src[0]; advances *pos past it.
-int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink) {
+} // namespace
+
+int util_decode_escape(const char* src, unsigned char* code, int* length) {
     const char kind = src[1];
     if (kind == '\0') {
         return UTIL_FORMAT_END_AFTER_BACKSLASH;
     }
     if (kind == BACKSLASH) {
-        put_code(sink, static_cast<unsigned char>(BACKSLASH));
-        *pos += 2;
+        *code = static_cast<unsigned char>(BACKSLASH);
+        *length = 2;
         return UTIL_FORMAT_OK;
     }
     if (kind != 'x') {
@@ -48,12 +49,10 @@ int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink) {
     if (low < 0) {
         return UTIL_FORMAT_BAD_SECOND_DIGIT;
     }
-    put_code(sink, static_cast<unsigned char>(high * 16 + low));
-    *pos += 4;
+    *code = static_cast<unsigned char>(high * 16 + low);
+    *length = 4;
     return UTIL_FORMAT_OK;
 }
-
-} // namespace
 
 int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     const bool usable = dst != nullptr && capacity > 0;
@@ -62,7 +61,13 @@ int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     std::size_t pos = 0;
     while (src != nullptr && src[pos] != '\0' && status == UTIL_FORMAT_OK) {
         if (src[pos] == BACKSLASH) {
-            status = decode_escape(src + pos, &pos, &sink);
+            unsigned char code = 0;
+            int length = 0;
+            status = util_decode_escape(src + pos, &code, &length);
+            if (status == UTIL_FORMAT_OK) {
+                put_code(&sink, code);
+                pos += static_cast<std::size_t>(length);
+            }
         } else {
             put_code(&sink, static_cast<unsigned char>(src[pos]));
             ++pos;

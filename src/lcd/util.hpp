@@ -16,6 +16,9 @@ enum util_format_status : int {
 // number of codes in *count and terminates dst; never writes more than `capacity` bytes.
 // A row longer than capacity - 1 codes is cut there (its escapes are still checked).
 int util_format(const char* src, unsigned char* dst, int capacity, int* count);
+// Decodes the one escape whose backslash is at src[0]: on UTIL_FORMAT_OK stores its code and
+// the number of characters it takes (2 or 4); otherwise returns the util_format status.
+int util_decode_escape(const char* src, unsigned char* code, int* length);
 // Value 0..15 of a hexadecimal digit, -1 for any other character.
 int get_hexval(char c);
 // Cuts a line at its first '#', in place. Returns 0.
