@@ -2,8 +2,10 @@
 # Benchmarks whole runs of vimbracli against references timed in the same run:
 #   pictures:    the default 16x2 picture and a 40x4 one with 24-pixel dots, each
 #                against `cp` of a file of the same size;
-#   interpreter: three loop scripts, against yabasic and brandy running the same loops.
-# Usage: bench/run.sh [pictures|interpreter|all]   (default: all)
+#   interpreter: three loop scripts, against yabasic and brandy running the same loops;
+#   charset:     a 40x4 picture in character set A00 whose rows are UTF-8 text, against the
+#                same picture with every code written as a \xHH escape.
+# Usage: bench/run.sh [pictures|interpreter|charset|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
@@ -87,9 +89,47 @@ bench_interpreter() {
     done
 }
 
+bench_charset() {
+    printf 'CHCNT_X 40\nCHCNT_Y 4\nCHARSET A00\n' > "$work/a00.prof"
+    # Katakana (half- and full-width, voiced as two codes), hiragana, Greek, symbols, ASCII.
+    local text=('Temp 21.5°C  Fan 1200rpm  ¥980  →OK ←NG!'
+                'ｶﾞｿﾘﾝ ガソリン ﾀﾝｸ ﾃﾞｽ パン ﾋﾟｱﾉ ﾊﾞｽ ｱｲｳｴｵｶｷ'
+                'αβεμσρ √x ∞ Σπ÷ θΩ ü ö ä ñ ¢£ 12°C ██ x̄⁻¹'
+                'ひらがな でんき ガス みず ぱぴ ¥500 ｷﾛ 千円 アイウエオ')
+    local escaped=('\x54\x65\x6D\x70\x20\x32\x31\x2E\x35\xDF\x43\x20\x20\x46\x61\x6E\x20\x31\x32\x30\x30\x72\x70\x6D\x20\x20\x5C\x39\x38\x30\x20\x20\x7E\x4F\x4B\x20\x7F\x4E\x47\x21'
+                   '\xB6\xDE\xBF\xD8\xDD\x20\xB6\xDE\xBF\xD8\xDD\x20\xC0\xDD\xB8\x20\xC3\xDE\xBD\x20\xCA\xDF\xDD\x20\xCB\xDF\xB1\xC9\x20\xCA\xDE\xBD\x20\xB1\xB2\xB3\xB4\xB5\xB6\xB7'
+                   '\xE0\xE2\xE3\xE4\xE5\xE6\x20\xE8\x78\x20\xF3\x20\xF6\xF7\xFD\x20\xF2\xF4\x20\xF5\x20\xEF\x20\xE1\x20\xEE\x20\xEC\xED\x20\x31\x32\xDF\x43\x20\xFF\xFF\x20\xF8\xE9'
+                   '\xCB\xD7\xB6\xDE\xC5\x20\xC3\xDE\xDD\xB7\x20\xB6\xDE\xBD\x20\xD0\xBD\xDE\x20\xCA\xDF\xCB\xDF\x20\x5C\x35\x30\x30\x20\xB7\xDB\x20\xFA\xFC\x20\xB1\xB2\xB3\xB4\xB5')
+    local utf8=("$work/a00.prof" "" "$work/utf8.bmp" "${text[@]}")
+    local codes=("$work/a00.prof" "" "$work/codes.bmp" "${escaped[@]}")
+    "$tool" "${utf8[@]}" >/dev/null
+    "$tool" "${codes[@]}" >/dev/null
+    cmp -s "$work/utf8.bmp" "$work/codes.bmp" || { echo "charset: the two pictures differ" >&2; exit 1; }
+
+    hyperfine -N --warmup 20 --runs 500 --export-csv "$work/charset.csv" \
+        -n escapes "$tool ${codes[*]@Q}" \
+        -n utf8 "$tool ${utf8[*]@Q}" >/dev/null
+    # The median and the CPU time (user + system) stand a busy machine better than the mean.
+    local c="$work/charset.csv"
+    median_of() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
+    cpu_of() { awk -F, -v n="$2" '$1 == n { print $5 + $6 }' "$1"; }
+    ms() { awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }'; }
+    echo "Character set A00, 40x4 picture (500 runs each; ratio = UTF-8 text / the same codes as \\xHH):"
+    printf '  median  UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
+        "$(ms "$(median_of "$c" utf8)")" "$(ms "$(median_of "$c" escapes)")" \
+        "$(ratio "$(median_of "$c" utf8)" "$(median_of "$c" escapes)")"
+    printf '  mean    UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
+        "$(ms "$(mean_of "$c" utf8)")" "$(ms "$(mean_of "$c" escapes)")" \
+        "$(ratio "$(mean_of "$c" utf8)" "$(mean_of "$c" escapes)")"
+    printf '  CPU     UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
+        "$(ms "$(cpu_of "$c" utf8)")" "$(ms "$(cpu_of "$c" escapes)")" \
+        "$(ratio "$(cpu_of "$c" utf8)" "$(cpu_of "$c" escapes)")"
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
-    all) bench_pictures; bench_interpreter ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|all]" >&2; exit 2 ;;
+    charset) bench_charset ;;
+    all) bench_pictures; bench_interpreter; bench_charset ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|all]" >&2; exit 2 ;;
 esac

@@ -1,11 +1,30 @@
-// Row escape decoding on any bytes.
+// Row decoding on any bytes: the escapes alone, and UTF-8 text in each character set.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "lcd/charset.hpp"
 #include "lcd/util.hpp"
+
+namespace {
+
+bool known_charset_status(int status) {
+    return (status >= 0 && status <= 9) ||
+           (status >= CHARSET_NOT_IN_SET && status <= CHARSET_NOT_UTF8);
+}
+
+// A refusal says one line; success says nothing.
+bool message_fits(int status, const std::array<char, CHARSET_MESSAGE_CAPACITY>& message) {
+    const std::size_t length = strnlen(message.data(), message.size());
+    if (length == message.size() || std::memchr(message.data(), '\n', length) != nullptr) {
+        return false;
+    }
+    return status == 0 ? length == 0 : length > 0;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string src(reinterpret_cast<const char*>(data), size);
@@ -18,6 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (count < 0 || count > cap - 1 || dst[static_cast<std::size_t>(count)] != 0)
             __builtin_trap();
         if (status < 0 || status > 9) __builtin_trap();
+
+        for (const char* name : {"A00", "A02"}) {
+            std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
+            message.fill('?');
+            count = -1;
+            status = charset_decode(charset_find(name), src.c_str(), 3, dst.data(), cap, &count,
+                                    message.data(), CHARSET_MESSAGE_CAPACITY);
+            if (count < 0 || count > cap - 1 || dst[static_cast<std::size_t>(count)] != 0)
+                __builtin_trap();
+            if (!known_charset_status(status) || !message_fits(status, message)) __builtin_trap();
+        }
     }
     return 0;
 }

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
+#include "lcd/charset.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdprof.hpp"
 
@@ -213,6 +215,14 @@ int check_picture_size(const lcdimg_t* img) {
     return -1;
 }
 
+int check_charset(const lcdimg_t* img) {
+    if (img->charset_name[0] == '\0' || charset_find(img->charset_name.data()) != nullptr) {
+        return 0;
+    }
+    std::printf("Illegal setting: CHARSET = %s (must be A00 or A02).\n", img->charset_name.data());
+    return -1;
+}
+
 } // namespace
 
 void lcdimg_set_defaults(lcdimg_t* img) {
@@ -237,6 +247,7 @@ void lcdimg_set_defaults(lcdimg_t* img) {
     img->shadow_depth = 4;
     img->shadow_curve = 4;
     img->script_path.fill('\0');
+    img->charset_name.fill('\0');
 }
 
 namespace {
@@ -246,6 +257,7 @@ void terminate_texts(lcdimg_t* img) {
     img->lcd_vendor.back() = '\0';
     img->lcd_model.back() = '\0';
     img->script_path.back() = '\0';
+    img->charset_name.back() = '\0';
 }
 
 const char* printable_path(const char* path) {
@@ -296,6 +308,7 @@ int allocate_buffers(lcdimg_t* img) {
 } // namespace
 
 constexpr lcdimg_font_t font5x8_master = make_master_font();
+static_assert(std::is_same_v<lcdimg_font_t, charset_glyphs_t>, "a set's glyphs are a glyph table");
 
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     auto* img = new (std::nothrow) lcdimg_t{};
@@ -312,7 +325,8 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
         delete img;
         return nullptr;
     }
-    img->font = font5x8_master;
+    img->charset = charset_find(img->charset_name.data());
+    img->font = img->charset != nullptr ? charset_glyphs(img->charset) : font5x8_master;
     if (lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
         std::printf("[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
                     printable_path(font_path));
@@ -344,10 +358,10 @@ int lcdimg_close(lcdimg_t* img) {
 }
 
 int check_settings(const lcdimg_t* img) {
-    if (check_floors(img) != 0) {
+    if (check_floors(img) != 0 || check_picture_size(img) != 0) {
         return -1;
     }
-    return check_picture_size(img);
+    return check_charset(img);
 }
 
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {

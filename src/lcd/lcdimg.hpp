@@ -7,6 +7,8 @@
 
 #include "bmp/bmpimg.hpp"
 
+struct charset_t;
+
 inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
 inline constexpr int LCDIMG_GLYPH_COUNT = 256;
 inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
@@ -57,7 +59,8 @@ struct lcdimg_t {
     // Most interpreter steps the script may take; 0, as lcdimg_open leaves it, for no limit.
     // Not a profile setting: a front end that must stay responsive sets it.
     std::int64_t script_step_limit;
-    unsigned char* text_grid; // chcnt_x * chcnt_y codes, row-major
+    std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
+    unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
     int canvas_width;
     int canvas_height;
     unsigned char* pixels; // canvas_width * canvas_height * 3 bytes, RGB, top row first
@@ -65,6 +68,9 @@ struct lcdimg_t {
     // context, and never reopened: the rendering calls those two directly.
     bmpimg_t canvas;
     lcdimg_font_t font;
+    // The character set of charset_name, nullptr without one: the glyph table started from
+    // it, and row arguments are read as UTF-8 text in it.
+    const charset_t* charset;
     bmpimg_color_t draw_color; // current script drawing colour
     // Dot colours worked out once from the settings, so painting a dot pixel is a copy.
     bmpimg_color_t lit_rgb;
@@ -97,7 +103,8 @@ void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsig
 void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 
 // Refuses unsafe geometry before anything is allocated: counts and dot sizes below 1, offsets,
-// gaps and frames below 0, or a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES.
+// gaps and frames below 0, a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES, or a
+// CHARSET that names no character set.
 // Prints one line naming the problem and returns -1; 0 when the settings are sound.
 int check_settings(const lcdimg_t* img);
 // Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).

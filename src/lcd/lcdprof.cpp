@@ -41,7 +41,7 @@ constexpr setting_t colour_setting(const char* key, colour_field_t field, compon
 }
 
 // Same order as the fields of lcdimg_t and as the keys in docs/formats.md.
-constexpr std::array<setting_t, 27> SETTINGS{{
+constexpr std::array<setting_t, 28> SETTINGS{{
     text_setting("LCD_VENDOR", &lcdimg_t::lcd_vendor),
     text_setting("LCD_MODEL", &lcdimg_t::lcd_model),
     number_setting("CHCNT_X", &lcdimg_t::chcnt_x),
@@ -69,8 +69,9 @@ constexpr std::array<setting_t, 27> SETTINGS{{
     number_setting("SHADOW_DEPTH", &lcdimg_t::shadow_depth),
     number_setting("SHADOW_CURVE", &lcdimg_t::shadow_curve),
     text_setting("SCRIPT", &lcdimg_t::script_path),
+    text_setting("CHARSET", &lcdimg_t::charset_name),
 }};
-static_assert(SETTINGS.size() == 27, "one entry per profile key");
+static_assert(SETTINGS.size() == 28, "one entry per profile key");
 
 constexpr std::size_t LINE_CAPACITY = 8192; // line, copy and word buffers, terminator included
 
@@ -158,6 +159,9 @@ void print_colours_and_rest(const lcdimg_t& img) {
     std::printf("SHADOW_DEPTH = %d\n", img.shadow_depth);
     std::printf("SHADOW_CURVE = %d\n", img.shadow_curve);
     std::printf("SCRIPT       = %s\n", img.script_path.data());
+    if (img.charset_name[0] != '\0') { // a line only where one is set: older listings stay
+        std::printf("CHARSET      = %s\n", img.charset_name.data());
+    }
 }
 
 // Feeds every line piece of `fp` to pickup_value. Returns -1 when the very first read

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 
+#include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 
 namespace {
@@ -23,15 +25,16 @@ void put_code(code_sink_t* sink, unsigned char code) {
     }
 }
 
-// Decodes the escape whose backslash is at src[0]; advances *pos past it.
-int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink) {
+} // namespace
+
+int util_decode_escape(const char* src, unsigned char* code, int* length) {
     const char kind = src[1];
     if (kind == '\0') {
         return UTIL_FORMAT_END_AFTER_BACKSLASH;
     }
     if (kind == BACKSLASH) {
-        put_code(sink, static_cast<unsigned char>(BACKSLASH));
-        *pos += 2;
+        *code = static_cast<unsigned char>(BACKSLASH);
+        *length = 2;
         return UTIL_FORMAT_OK;
     }
     if (kind != 'x') {
@@ -51,12 +54,10 @@ int decode_escape(const char* src, std::size_t* pos, code_sink_t* sink) {
     if (low < 0) {
         return UTIL_FORMAT_BAD_SECOND_DIGIT;
     }
-    put_code(sink, static_cast<unsigned char>(high * 16 + low));
-    *pos += 4;
+    *code = static_cast<unsigned char>(high * 16 + low);
+    *length = 4;
     return UTIL_FORMAT_OK;
 }
-
-} // namespace
 
 int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     const bool usable = dst != nullptr && capacity > 0;
@@ -65,7 +66,13 @@ int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     std::size_t pos = 0;
     while (src != nullptr && src[pos] != '\0' && status == UTIL_FORMAT_OK) {
         if (src[pos] == BACKSLASH) {
-            status = decode_escape(src + pos, &pos, &sink);
+            unsigned char code = 0;
+            int length = 0;
+            status = util_decode_escape(src + pos, &code, &length);
+            if (status == UTIL_FORMAT_OK) {
+                put_code(&sink, code);
+                pos += static_cast<std::size_t>(length);
+            }
         } else {
             put_code(&sink, static_cast<unsigned char>(src[pos]));
             ++pos;
@@ -109,9 +116,18 @@ int util_remove_comment(char* line) {
 int util_place_rows(lcdimg_t* img, const char* const* rows, int count) {
     constexpr int row_capacity = 8192; // decoded codes of one row, terminator included
     std::array<unsigned char, row_capacity> codes{};
+    std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
     for (int k = 0; k < count; ++k) {
+        const char* row = rows[k];
         int length = 0;
-        if (util_format(rows[k], codes.data(), row_capacity, &length) != 0) {
+        const int status = img->charset == nullptr
+                               ? util_format(row, codes.data(), row_capacity, &length)
+                               : charset_decode(img->charset, row, k, codes.data(), row_capacity,
+                                                &length, message.data(), CHARSET_MESSAGE_CAPACITY);
+        if (status != 0) {
+            if (message[0] != '\0') {
+                std::puts(message.data());
+            }
             return -1;
         }
         for (int c = 0; c < length; ++c) {

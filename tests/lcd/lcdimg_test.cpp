@@ -476,8 +476,9 @@ TEST(LcdimgTest, UnsafeSettingsAreRefused) {
         const char* profile;
         const char* message;
     };
-    const std::array<refusal_case_t, 7> cases{{
+    const std::array<refusal_case_t, 8> cases{{
         {"CHCNT_X 0\n", "Illegal setting: CHCNT_X = 0 (must be 1 or more).\n"},
+        {"CHARSET a01\n", "Illegal setting: CHARSET = a01 (must be A00 or A02).\n"},
         {"PIXSIZ_Y -4\n", "Illegal setting: PIXSIZ_Y = -4 (must be 1 or more).\n"},
         {"FRAME_Y -1\n", "Illegal setting: FRAME_Y = -1 (must be 0 or more).\n"},
         {"CHGAP_X -2\n", "Illegal setting: CHGAP_X = -2 (must be 0 or more).\n"},
