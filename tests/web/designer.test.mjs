@@ -26,6 +26,7 @@ const PICTURES = [
   { what: 'shipped profile and symbols font', profile: example('profiles/green-20x4.prof'),
     font: example('fonts/symbols.fnt'), rows: ['Vimbra \\x00\\x01\\x02', '', 'Temp 21.5\\x01C', '\\\\ ok'] },
   { what: 'script that draws', script: example('scripts/bargraph.bas'), rows: ['Load'] },
+  { what: 'A00 text with katakana', profile: 'CHARSET = A00\n', rows: ['ｶﾀｶﾅ カタカナ ガ', '21.5°C ¥100 \\x01'] },
 ];
 
 test('the canvas shows the command line picture', async () => {
@@ -47,7 +48,9 @@ test('script console: input from the box, output and messages as the tool prints
 });
 
 test('refused settings and rows are reported like the command line', async () => {
-  for (const inputs of [{ profile: 'CHCNT_X = 0\n', rows: ['x'] }, { rows: ['bad \\q'] }]) {
+  const refused = [{ profile: 'CHCNT_X = 0\n', rows: ['x'] }, { rows: ['bad \\q'] },
+    { profile: 'CHARSET = a00\n', rows: ['ok', 'not \u{1F600}'] }];
+  for (const inputs of refused) {
     const p = await page(env, encodeState(inputs));
     const messages = await p.$eval('#messages', (e) => e.textContent);
     let stdout = '';

@@ -73,7 +73,7 @@ export function runCli(env, { profile = '', font = '', script = '', rows = [], n
   writeFileSync(at('s.bas'), script);
   rmSync(at(name), { force: true });
   const stdout = execFileSync(CLI, [at('p.prof'), at('f.fnt'), at(name), ...(rows.length ? rows : [''])],
-    { input: stdin, encoding: 'latin1' });
+    { input: stdin, encoding: 'utf8' });
   return { file: readFileSync(at(name)), stdout };
 }
 
