@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "bmp/bmplowio.hpp"
 
@@ -32,6 +34,17 @@ int guarded_read(void* data, std::uint32_t size, void* ctx) {
     return 1;
 }
 
+// One file row: the picture row's pixels as blue, green, red, then the zero padding.
+void make_bgr_row(const unsigned char* rgb, int width, unsigned char* row) {
+    for (int x = 0; x < width; ++x) {
+        row[0] = rgb[2];
+        row[1] = rgb[1];
+        row[2] = rgb[0];
+        rgb += 3;
+        row += 3;
+    }
+}
+
 } // namespace
 
 void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih) {
@@ -53,6 +66,34 @@ int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
                   bmpimg_pixel_reader_t reader, void* reader_ctx) {
     return bmpfile_write_with(width, height, bmplowio_byte_sink_t{func, ctx},
                               bmplowio_pixel_source_t{reader, reader_ctx});
+}
+
+int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
+                      void* ctx) {
+    bmp_file_header_t fh{};
+    bmp_info_header_t ih{};
+    bmpfile_make_headers(width, height, &fh, &ih);
+    bool failed = false;
+    auto write = [&failed, func, ctx](const void* data, std::uint32_t size) {
+        failed = failed || func(data, size, ctx) == 0;
+        return failed ? 0 : 1;
+    };
+    bmplowio_header_write_with(&fh, &ih, write);
+    if (!bmplowio_rows_move_bytes(&ih)) {
+        return failed ? -1 : 0;
+    }
+    const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 3;
+    const auto padding = static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width));
+    auto* row = static_cast<unsigned char*>(std::calloc(pixel_bytes + padding, 1));
+    if (row == nullptr) {
+        return -1;
+    }
+    for (int y = height - 1; y >= 0 && !failed; --y) { // bottom row first
+        make_bgr_row(rgb + static_cast<std::size_t>(y) * pixel_bytes, width, row);
+        write(row, static_cast<std::uint32_t>(pixel_bytes + padding));
+    }
+    std::free(row);
+    return failed ? -1 : 0;
 }
 
 // The headers start zeroed and reading ends at the first failed read; nothing is

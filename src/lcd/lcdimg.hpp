@@ -103,14 +103,6 @@ void calc_dot_colors(lcdimg_t* img);
 // file. The settings must be those lcdimg_open accepted.
 void paint_picture(lcdimg_t* img);
 
-// Produces a file's bytes on an open descriptor; 0 when every byte was written.
-using output_producer_t = int (*)(int fd, void* ctx);
-// Creates the file at `path` with the bytes of `produce`. A new or regular target is written
-// to a temporary file beside it and renamed over it once complete; anything else (a symlink,
-// a device, a FIFO) is opened and written directly. Returns 0, or -1 on any failure, after
-// which no temporary file remains.
-int write_output_file(const char* path, output_producer_t produce, void* ctx);
-
 // 32-bit two's-complement arithmetic, exactly what a 32-bit machine gives, without signed
 // overflow: the sums and products of the settings are defined to wrap around.
 inline std::int32_t wrap32_add(std::int32_t a, std::int32_t b) {

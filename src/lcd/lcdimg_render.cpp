@@ -1,15 +1,8 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
-#include "bmp/bmpfile.hpp"
+#include "bmp/outfile.hpp"
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
@@ -186,185 +179,6 @@ void paint_cells(lcdimg_t* img) {
     }
 }
 
-// A byte of the output buffer. Not a character type, so that the compiler knows a store
-// into the buffer cannot change the writer's counters or the picture's fields.
-enum class out_byte_t : unsigned char {};
-
-constexpr std::size_t OUT_BUFFER_BYTES = 64 * 1024;
-using out_buffer_t = std::array<out_byte_t, OUT_BUFFER_BYTES>;
-
-// A buffered byte sink over a file descriptor. Bytes go in while fill < limit; a failure
-// sets limit to 0 for good, so every later call takes the slow path and reports it. The
-// buffer lies apart, and write_canvas has everything but write_all inlined, so that no call
-// ever sees the writer's address and the compiler keeps fill and limit in registers across
-// the millions of one-byte writes.
-struct out_writer_t {
-    out_byte_t* buffer; // OUT_BUFFER_BYTES
-    std::size_t fill;
-    std::size_t limit; // OUT_BUFFER_BYTES, or 0 once a write has failed
-    int fd;
-};
-
-// Out of line, or write_canvas would get a copy in the slow path of every byte.
-[[gnu::noinline]] bool write_all(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-void writer_fail(out_writer_t* w) {
-    w->fill = 0;
-    w->limit = 0;
-}
-
-bool writer_flush(out_writer_t* w) {
-    if (w->limit == 0) {
-        return false;
-    }
-    if (!write_all(w->fd, w->buffer, w->fill)) {
-        writer_fail(w);
-        return false;
-    }
-    w->fill = 0;
-    return true;
-}
-
-int writer_put(out_writer_t* w, const unsigned char* bytes, std::size_t size) {
-    if (w->limit == 0) {
-        return 0;
-    }
-    if (size <= OUT_BUFFER_BYTES - w->fill) {
-        std::memcpy(w->buffer + w->fill, bytes, size);
-        w->fill += size;
-        return 1;
-    }
-    if (!writer_flush(w)) {
-        return 0;
-    }
-    if (size >= OUT_BUFFER_BYTES) {
-        if (!write_all(w->fd, bytes, size)) {
-            writer_fail(w);
-            return 0;
-        }
-        return 1;
-    }
-    std::memcpy(w->buffer, bytes, size);
-    w->fill = size;
-    return 1;
-}
-
-// The BMP layer's byte sink: 1 when the bytes were taken, 0 when not. Nearly every call
-// carries one byte, so that case comes first and is a compare and a store.
-int func_fwrite(const void* data, std::uint32_t size, void* ctx) {
-    auto* w = static_cast<out_writer_t*>(ctx);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    if (size == 1 && w->fill < w->limit) {
-        w->buffer[w->fill++] = static_cast<out_byte_t>(*bytes);
-        return 1;
-    }
-    return writer_put(w, bytes, size);
-}
-
-// bmpimg_bmp_write(&img->canvas, func_fwrite, writer), with the canvas's reader
-// (canvas_pixel_reader over img, see lcdimg_t::canvas) and func_fwrite called directly and
-// everything inlined into the row loop: the same calls in the same order, without an
-// indirect call per byte.
-[[gnu::flatten]] void write_canvas(lcdimg_t* img, out_writer_t* writer) {
-    bmpfile_write_with(
-        img->canvas.width, img->canvas.height,
-        [writer](const void* data, std::uint32_t size) { return func_fwrite(data, size, writer); },
-        [img](int x, int y, unsigned char* r, unsigned char* g, unsigned char* b) {
-            canvas_pixel_reader(x, y, r, g, b, img);
-        });
-}
-
-int produce_bmp(int fd, void* ctx) {
-    auto* img = static_cast<lcdimg_t*>(ctx);
-    static_assert(sizeof(out_buffer_t) < 128 * 1024, "the buffer lives on the stack");
-    out_buffer_t buffer;
-    out_writer_t writer{buffer.data(), 0, buffer.size(), fd};
-    write_canvas(img, &writer);
-    return writer_flush(&writer) ? 0 : -1;
-}
-
-int finish_fd(int fd, int status) {
-    if (::close(fd) != 0) {
-        return -1;
-    }
-    return status;
-}
-
-// Symlinks, devices and FIFOs are written where they lead, never replaced.
-int write_direct(const char* path, output_producer_t produce, void* ctx) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return -1;
-    }
-    return finish_fd(fd, produce(fd, ctx));
-}
-
-// A temporary file's path: "<path>.XXXXXX", or, when that name would be too long for the
-// folder, a short name in the same folder. Returns false when the path does not fit.
-using temp_path_t = std::array<char, LCDIMG_TEXT_CAPACITY + 32>;
-
-bool make_temp_template(const char* path, bool short_name, temp_path_t* out) {
-    int length = 0;
-    if (!short_name) {
-        length = std::snprintf(out->data(), out->size(), "%s.XXXXXX", path);
-    } else {
-        const char* slash = std::strrchr(path, '/');
-        const int folder = slash != nullptr ? static_cast<int>(slash - path) + 1 : 0;
-        length = std::snprintf(out->data(), out->size(), "%.*s.vimbracli-XXXXXX", folder, path);
-    }
-    return length > 0 && static_cast<std::size_t>(length) < out->size();
-}
-
-int open_temp(const char* path, temp_path_t* temp) {
-    if (!make_temp_template(path, false, temp)) {
-        return -1;
-    }
-    int fd = ::mkstemp(temp->data());
-    if (fd < 0 && errno == ENAMETOOLONG && make_temp_template(path, true, temp)) {
-        fd = ::mkstemp(temp->data());
-    }
-    return fd;
-}
-
-// The mode a plain new file would get.
-mode_t new_file_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}
-
-// An existing picture is replaced only by a complete one: write beside it, then rename.
-int write_replacing(const char* path, output_producer_t produce, void* ctx) {
-    temp_path_t temp{};
-    const int fd = open_temp(path, &temp);
-    if (fd < 0) {
-        return -1;
-    }
-    (void)::fchmod(fd, new_file_mode());
-    int status = finish_fd(fd, produce(fd, ctx));
-    if (status == 0 && std::rename(temp.data(), path) != 0) {
-        status = -1;
-    }
-    if (status != 0) {
-        ::unlink(temp.data());
-    }
-    return status;
-}
-
 } // namespace
 
 // Here rather than beside the canvas's opening, so that the renderer's loops can inline them.
@@ -418,17 +232,6 @@ void paint_picture(lcdimg_t* img) {
     paint_cells(img);
 }
 
-int write_output_file(const char* path, output_producer_t produce, void* ctx) {
-    if (path == nullptr || path[0] == '\0') {
-        return -1;
-    }
-    struct stat status {};
-    if (::lstat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
-        return write_direct(path, produce, ctx);
-    }
-    return write_replacing(path, produce, ctx);
-}
-
 int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
         return -1;
@@ -440,5 +243,5 @@ int lcdimg_write_file(lcdimg_t* img, const char* path) {
     }
     // The picture may go to standard output itself; what was printed comes first.
     std::fflush(stdout);
-    return write_output_file(path, produce_bmp, img);
+    return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
 }
