@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the fuzzers need, if missing.
 # Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev "$@")
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

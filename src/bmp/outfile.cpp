@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "bmp/bmpfile.hpp"
+#include "bmp/pngfile.hpp"
 
 namespace {
 
@@ -117,16 +118,38 @@ struct picture_t {
     int height;
 };
 
-int produce_bmp(int fd, void* ctx) {
-    const auto* picture = static_cast<const picture_t*>(ctx);
+using encoder_fn_t = int (*)(const unsigned char* rgb, int width, int height,
+                             bmpfile_write_func_t func, void* ctx);
+
+// Runs one encoder over a buffered sink on `fd`; 0 when every byte was written.
+int produce(int fd, const picture_t* picture, encoder_fn_t encoder) {
     outfile_sink_t sink{};
     if (outfile_sink_open(&sink, fd) != 0) {
         return -1;
     }
     const int status =
-        bmpfile_write_rgb(picture->rgb, picture->width, picture->height, outfile_sink_write, &sink);
+        encoder(picture->rgb, picture->width, picture->height, outfile_sink_write, &sink);
     const int closed = outfile_sink_close(&sink);
     return status == 0 && closed == 0 ? 0 : -1;
+}
+
+int produce_bmp(int fd, void* ctx) {
+    return produce(fd, static_cast<const picture_t*>(ctx), bmpfile_write_rgb);
+}
+
+int produce_png(int fd, void* ctx) {
+    return produce(fd, static_cast<const picture_t*>(ctx), pngfile_write_rgb);
+}
+
+// True when the name ends in ".png", in any mix of cases.
+bool names_png(const char* path) {
+    const std::size_t length = std::strlen(path);
+    if (length < 4) {
+        return false;
+    }
+    const char* ext = path + length - 4;
+    return ext[0] == '.' && (ext[1] | 0x20) == 'p' && (ext[2] | 0x20) == 'n' &&
+           (ext[3] | 0x20) == 'g';
 }
 
 } // namespace
@@ -184,9 +207,9 @@ int outfile_write(const char* path, outfile_producer_t produce, void* ctx) {
 }
 
 int outfile_write_picture(const char* path, const unsigned char* rgb, int width, int height) {
-    if (rgb == nullptr || width < 0 || height < 0) {
+    if (path == nullptr || rgb == nullptr || width < 0 || height < 0) {
         return -1;
     }
     picture_t picture{rgb, width, height};
-    return outfile_write(path, produce_bmp, &picture);
+    return outfile_write(path, names_png(path) ? produce_png : produce_bmp, &picture);
 }

@@ -33,6 +33,7 @@ int outfile_sink_write(const void* data, std::uint32_t size, void* ctx);
 // Writes out what is buffered and releases the buffer; 0 when every byte was written.
 int outfile_sink_close(outfile_sink_t* sink);
 
-// Writes an RGB picture (3 bytes a pixel, top row first) to `path` through outfile_write,
-// as a 24-bit BMP. Returns 0, or -1 on any failure.
+// Writes an RGB picture (3 bytes a pixel, top row first) to `path` through outfile_write:
+// as PNG when the name ends in ".png" in any case, as a 24-bit BMP otherwise. Returns 0, or
+// -1 on any failure.
 int outfile_write_picture(const char* path, const unsigned char* rgb, int width, int height);
