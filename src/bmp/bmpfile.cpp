@@ -1,5 +1,6 @@
 #include "bmp/bmpfile.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,9 @@ constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
 constexpr std::uint32_t INFO_HEADER_BYTES = 40;
 constexpr std::uint16_t FILE_BIT_COUNT = 24;
 constexpr int PALETTE_CAPACITY = 256; // 2^8, the largest palette
+// Rows are handed on in chunks of about this many bytes: the byte sink then passes them
+// straight to the file instead of copying them into its buffer.
+constexpr std::size_t CHUNK_BYTES = 256 * 1024;
 
 // Sits between the reader and the caller's stream and remembers the first failure, so
 // that reading stops there instead of decoding from bytes that never came.
@@ -83,16 +87,33 @@ int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
         return failed ? -1 : 0;
     }
     const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 3;
-    const auto padding = static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width));
-    auto* row = static_cast<unsigned char*>(std::calloc(pixel_bytes + padding, 1));
-    if (row == nullptr) {
+    const std::size_t stride =
+        pixel_bytes + static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width));
+    const std::size_t chunk_rows = std::max<std::size_t>(1, CHUNK_BYTES / stride);
+    auto* chunk = static_cast<unsigned char*>(std::calloc(chunk_rows, stride)); // zero padding
+    if (chunk == nullptr) {
         return -1;
     }
+    std::size_t rows = 0;
+    const unsigned char* previous = nullptr;           // the row written last, still in the chunk
     for (int y = height - 1; y >= 0 && !failed; --y) { // bottom row first
-        make_bgr_row(rgb + static_cast<std::size_t>(y) * pixel_bytes, width, row);
-        write(row, static_cast<std::uint32_t>(pixel_bytes + padding));
+        const unsigned char* src = rgb + static_cast<std::size_t>(y) * pixel_bytes;
+        unsigned char* row = chunk + rows * stride;
+        // Pictures of tall dots repeat rows: comparing costs less than converting.
+        const bool same =
+            previous != nullptr && std::memcmp(src, src + pixel_bytes, pixel_bytes) == 0;
+        if (!same) {
+            make_bgr_row(src, width, row);
+        } else if (previous != row) {
+            std::memcpy(row, previous, pixel_bytes);
+        }
+        previous = row;
+        if (++rows == chunk_rows || y == 0) {
+            write(chunk, static_cast<std::uint32_t>(rows * stride));
+            rows = 0;
+        }
     }
-    std::free(row);
+    std::free(chunk);
     return failed ? -1 : 0;
 }
 

@@ -10,6 +10,8 @@
 inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
 inline constexpr int LCDIMG_GLYPH_COUNT = 256;
 inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
+inline constexpr int LCDIMG_DOT_COLUMNS = 5; // dots across a cell
+inline constexpr int LCDIMG_DOT_ROWS = 8;    // dots down a cell
 
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
 // before anything is allocated.
@@ -83,6 +85,9 @@ void lcdimg_set_defaults(lcdimg_t* img);
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Releases the image; a null image is accepted. Returns 0.
 int lcdimg_close(lcdimg_t* img);
+// Nominal size of one cell: its dots and the gaps between them (not the gap to the next
+// cell), in 32-bit wrap-around arithmetic. The cell pitch adds chgap_x and chgap_y.
+void calc_cell_size(const lcdimg_t* img, int* width, int* height);
 // Picture size from the current settings, in 32-bit wrap-around arithmetic.
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height);
 // Canvas callbacks over the pixel buffer; ctx is the lcdimg_t. Points outside are ignored.
