@@ -14,9 +14,9 @@ constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
 constexpr std::uint32_t INFO_HEADER_BYTES = 40;
 constexpr std::uint16_t FILE_BIT_COUNT = 24;
 constexpr int PALETTE_CAPACITY = 256; // 2^8, the largest palette
-// Rows are handed on in chunks of about this many bytes: the byte sink then passes them
-// straight to the file instead of copying them into its buffer.
-constexpr std::size_t CHUNK_BYTES = 256 * 1024;
+// Rows are handed on in chunks of at least this many bytes, so that a buffered byte sink of
+// this size (outfile's) passes them straight to the file instead of copying them.
+constexpr std::size_t CHUNK_BYTES = 64 * 1024;
 
 // Sits between the reader and the caller's stream and remembers the first failure, so
 // that reading stops there instead of decoding from bytes that never came.
@@ -77,42 +77,47 @@ int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     bmp_file_header_t fh{};
     bmp_info_header_t ih{};
     bmpfile_make_headers(width, height, &fh, &ih);
-    bool failed = false;
-    auto write = [&failed, func, ctx](const void* data, std::uint32_t size) {
-        failed = failed || func(data, size, ctx) == 0;
-        return failed ? 0 : 1;
-    };
-    bmplowio_header_write_with(&fh, &ih, write);
-    if (!bmplowio_rows_move_bytes(&ih)) {
-        return failed ? -1 : 0;
-    }
-    const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 3;
+    const bool has_rows = bmplowio_rows_move_bytes(&ih);
+    const std::size_t pixel_bytes = has_rows ? static_cast<std::size_t>(width) * 3 : 0;
     const std::size_t stride =
-        pixel_bytes + static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width));
-    const std::size_t chunk_rows = std::max<std::size_t>(1, CHUNK_BYTES / stride);
-    auto* chunk = static_cast<unsigned char*>(std::calloc(chunk_rows, stride)); // zero padding
+        pixel_bytes +
+        (has_rows ? static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width)) : 0);
+    // The headers and rows gather here and leave in chunks of at least CHUNK_BYTES.
+    const std::size_t capacity = CHUNK_BYTES + BMP_HEADER_BYTES + stride;
+    auto* chunk = static_cast<unsigned char*>(std::malloc(capacity));
     if (chunk == nullptr) {
         return -1;
     }
-    std::size_t rows = 0;
-    const unsigned char* previous = nullptr;           // the row written last, still in the chunk
-    for (int y = height - 1; y >= 0 && !failed; --y) { // bottom row first
+    std::size_t fill = 0;
+    bool failed = false;
+    const auto flush = [&]() {
+        failed = failed || (fill > 0 && func(chunk, static_cast<std::uint32_t>(fill), ctx) == 0);
+        fill = 0;
+    };
+    auto append = [&](const void* data, std::uint32_t size) {
+        std::memcpy(chunk + fill, data, size);
+        fill += size;
+        return 1;
+    };
+    bmplowio_header_write_with(&fh, &ih, append);
+    const unsigned char* previous = nullptr; // the last row's file bytes, still in the chunk
+    for (int y = has_rows ? height - 1 : -1; y >= 0 && !failed; --y) { // bottom row first
         const unsigned char* src = rgb + static_cast<std::size_t>(y) * pixel_bytes;
-        unsigned char* row = chunk + rows * stride;
+        unsigned char* row = chunk + fill;
         // Pictures of tall dots repeat rows: comparing costs less than converting.
-        const bool same =
-            previous != nullptr && std::memcmp(src, src + pixel_bytes, pixel_bytes) == 0;
-        if (!same) {
+        if (previous != nullptr && std::memcmp(src, src + pixel_bytes, pixel_bytes) == 0) {
+            std::memmove(row, previous, pixel_bytes); // may overlap after a flush
+        } else {
             make_bgr_row(src, width, row);
-        } else if (previous != row) {
-            std::memcpy(row, previous, pixel_bytes);
         }
+        std::memset(row + pixel_bytes, 0, stride - pixel_bytes);
         previous = row;
-        if (++rows == chunk_rows || y == 0) {
-            write(chunk, static_cast<std::uint32_t>(rows * stride));
-            rows = 0;
+        fill += stride;
+        if (fill >= CHUNK_BYTES) {
+            flush();
         }
     }
+    flush();
     std::free(chunk);
     return failed ? -1 : 0;
 }
