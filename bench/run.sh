@@ -125,11 +125,11 @@ bench_output() {
         -n cp-large "cp $work/large-ref.bmp $work/copy-large.bmp" \
         -n bmp-large "$tool $l $work/large.bmp $lr" \
         -n png-large "$tool $l $work/large.png $lr" \
-        -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null
+        -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null 2>&1
     local f="$work/fresh.csv"
     hyperfine -N --warmup 10 --runs 100 --export-csv "$f" \
         --prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp" \
-        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" >/dev/null
+        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" >/dev/null 2>&1
 
     echo "Output (whole process, median; the large picture is 40 x 4 cells with 24-pixel dots):"
     compare_line "default 446x112 BMP, over a file" "$c" bmp-default cp-default "cp" "<= 1.0"
@@ -142,6 +142,7 @@ bench_output() {
     echo "PNG sizes against optipng -o2 of the same picture (target: ratio <= 1.1):"
     local name
     size_line() {
+        rm -f "$work/opt-$1.png"
         optipng -quiet -o2 -out "$work/opt-$1.png" "$work/$1.png" 2>/dev/null
         local ours opt
         ours=$(stat -c %s "$work/$1.png")
