@@ -26,6 +26,7 @@ make build BUILD="$new_build" >/dev/null
 new_tool="$PWD/$new_build/vimbracli"
 if [ -n "${OLD_TOOL:-}" ]; then
     old_tool="$OLD_TOOL"
+    old_rev="$OLD_TOOL"
     echo "Reference: $old_tool"
 else
     echo "Building the reference from $old_rev (one job)..."
