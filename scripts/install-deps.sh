@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the fuzzers need, if missing.
 # Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev "$@")
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev "$@")
 missing=()
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
 packages+=(groff-base mandoc dpkg-dev file)
