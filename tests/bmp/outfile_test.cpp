@@ -11,40 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under /tmp, removed with everything in it.
-class temp_dir_t {
-  public:
-    temp_dir_t() {
-        std::string pattern = (fs::temp_directory_path() / "outfile_test.XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~temp_dir_t() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    std::string write(const std::string& name, const std::string& text) const {
-        std::ofstream(file(name), std::ios::binary) << text;
-        return file(name);
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Writes a few bytes and then fails, like a disk that fills up.
 int failing_producer(int fd, void*) {
