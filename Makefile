@@ -14,7 +14,7 @@ GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all deps deps-web build demo test test-sanitize bench fuzz valgrind install package install-check web web-serve test-web clean
+.PHONY: all deps deps-web build demo gallery test test-sanitize bench fuzz valgrind install package install-check web web-serve test-web clean
 
 all: build
 
@@ -36,6 +36,12 @@ demo: build
 	$(BUILD)/vimbracli examples/profiles/default.prof examples/fonts/symbols.fnt $(BUILD)/demo.bmp \
 	    'Vimbra LCD \x00\x02' 'Temp 21.5\x01C \x05\x06'
 	@echo "Wrote $(BUILD)/demo.bmp"
+
+# The README's pictures, made by the tool: docs/gallery/*.png, docs/demo.png, docs/bargraph.png
+# and the character-set charts.
+gallery: build
+	bash scripts/gallery.sh $(BUILD)
+	bash scripts/charts.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

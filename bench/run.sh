@@ -4,13 +4,18 @@
 #                against `cp` of a file of the same size;
 #   interpreter: three loop scripts, against yabasic and brandy running the same loops;
 #   charset:     a 40x4 picture in character set A00 whose rows are UTF-8 text, against the
-#                same picture with every code written as a \xHH escape.
-# Usage: bench/run.sh [pictures|interpreter|charset|all]   (default: all)
+#                same picture with every code written as a \xHH escape;
+#   output:      BMP against cp (to a fresh name and over an existing file), PNG against BMP
+#                and ImageMagick's convert, PNG sizes against optipng -o2, a 16384 x 16384
+#                BMP's time and peak memory against its pixel buffer, and the PNG writer
+#                against libpng and libspng.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
 
-bash scripts/install-deps.sh hyperfine time yabasic brandy >/dev/null
+bash scripts/install-deps.sh hyperfine time yabasic brandy imagemagick optipng libpng-dev \
+    libspng-dev >/dev/null
 make build BUILD="${VIMBRA_BUILD:-build}" >/dev/null
 tool="$PWD/${VIMBRA_BUILD:-build}/vimbracli"
 work=$(mktemp -d)
@@ -21,6 +26,18 @@ export SDL_VIDEODRIVER=dummy
 mean_of() { awk -F, -v n="$2" '$1 == n { print $2 }' "$1"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+# Median seconds of the command named $2 in hyperfine's CSV export $1.
+median_of() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
+ms() { awk -v s="$1" 'BEGIN { printf "%.2f ms", s * 1000 }'; }
+# One line: label, the measured median, the reference median, their ratio and the target.
+compare_line() {
+    local label="$1" csv="$2" name="$3" ref="$4" ref_label="$5" target="$6"
+    local a b
+    a=$(median_of "$csv" "$name")
+    b=$(median_of "$csv" "$ref")
+    printf '  %-40s %10s vs %-18s %10s: ratio %s (target %s)\n' "$label" "$(ms "$a")" \
+        "$ref_label" "$(ms "$b")" "$(ratio "$a" "$b")" "$target"
+}
 
 bench_pictures() {
     printf 'CHCNT_X 40\nCHCNT_Y 4\nPIXSIZ_X 24\nPIXSIZ_Y 24\n' > "$work/large.prof"
@@ -126,10 +143,87 @@ bench_charset() {
         "$(ratio "$(cpu_of "$c" utf8)" "$(cpu_of "$c" escapes)")"
 }
 
+bench_output() {
+    local font=examples/fonts/symbols.fnt row40='0123456789ABCDEFGHIJ abcdefghij+-*/<>=?!'
+    printf 'CHCNT_X 40\nCHCNT_Y 4\nPIXSIZ_X 24\nPIXSIZ_Y 24\n' > "$work/large.prof"
+    local default=(examples/profiles/default.prof "$font")
+    local default_rows=('Hello, world!' 'Temp 21.5')
+    local large=("$work/large.prof" "$font")
+    local large_rows=("$row40" "$row40" "$row40" "$row40")
+    "$tool" "${default[@]}" "$work/default.bmp" "${default_rows[@]}" >/dev/null
+    "$tool" "${large[@]}" "$work/large.bmp" "${large_rows[@]}" >/dev/null
+    cp "$work/default.bmp" "$work/default-ref.bmp"
+    cp "$work/large.bmp" "$work/large-ref.bmp"
+    local d="${default[*]@Q}" dr="${default_rows[*]@Q}" l="${large[*]@Q}" lr="${large_rows[*]@Q}"
+    local c="$work/output.csv"
+
+    hyperfine -N --warmup 10 --runs 200 --export-csv "$c" \
+        -n cp-default "cp $work/default-ref.bmp $work/copy-default.bmp" \
+        -n bmp-default "$tool $d $work/default.bmp $dr" \
+        -n png-default "$tool $d $work/default.png $dr" \
+        -n cp-large "cp $work/large-ref.bmp $work/copy-large.bmp" \
+        -n bmp-large "$tool $l $work/large.bmp $lr" \
+        -n png-large "$tool $l $work/large.png $lr" \
+        -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null 2>&1
+    local f="$work/fresh.csv"
+    hyperfine -N --warmup 10 --runs 100 --export-csv "$f" \
+        --prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp" \
+        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" >/dev/null 2>&1
+
+    echo "Output (whole process, median; the large picture is 40 x 4 cells with 24-pixel dots):"
+    compare_line "default 446x112 BMP, over a file" "$c" bmp-default cp-default "cp" "<= 1.0"
+    compare_line "large 5070x834 BMP, to a fresh name" "$f" bmp-fresh cp-fresh "cp" "<= 1.5"
+    compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "<= 1.5"
+    compare_line "default PNG" "$c" png-default bmp-default "default BMP" "<= 1.5"
+    compare_line "large PNG" "$c" png-large bmp-large "large BMP" "<= 2"
+    compare_line "large PNG" "$c" png-large convert-large "convert BMP->PNG" "<= 0.2"
+
+    echo "PNG sizes against optipng -o2 of the same picture (target: ratio <= 1.1):"
+    local name
+    size_line() {
+        rm -f "$work/opt-$1.png"
+        optipng -quiet -o2 -out "$work/opt-$1.png" "$work/$1.png" 2>/dev/null
+        local ours opt
+        ours=$(stat -c %s "$work/$1.png")
+        opt=$(stat -c %s "$work/opt-$1.png")
+        printf '  %-40s %7s bytes vs optipng %7s bytes: ratio %s\n' "$1" "$ours" "$opt" \
+            "$(ratio "$ours" "$opt")"
+    }
+    size_line default
+    size_line large
+    for profile in examples/profiles/*.prof; do
+        name=$(basename "$profile" .prof)
+        "$tool" "$profile" "$font" "$work/$name.png" 'Hello, world! \x00\x01' 'Temp 21.5\x01C \x02' >/dev/null
+        size_line "$name"
+    done
+
+    echo "PNG writers on the same pixels (encoding in memory only):"
+    g++ -O2 -std=c++20 -Isrc bench/png_libs.cpp "$(dirname "$tool")/libvimbra.a" -lpng -lspng -lz \
+        -o "$work/png_libs"
+    "$work/png_libs" default "${default[@]}" "${default_rows[@]}"
+    "$work/png_libs" large "${large[@]}" "${large_rows[@]}"
+
+    # 629 x 398 cells of the default geometry with CHOFS_Y 34: exactly 16384 x 16384 pixels.
+    printf 'CHCNT_X 629\nCHCNT_Y 398\nCHOFS_Y 34\n' > "$work/huge.prof"
+    local huge=("$work/huge.prof" "$font" "$work/huge.bmp" 'Hello, world!' 'Temp 21.5')
+    local times=() peak=0 run
+    for run in 1 2 3; do
+        rm -f "$work/huge.bmp"
+        run=$( { /usr/bin/time -f '%e %M' "$tool" "${huge[@]}" >/dev/null; } 2>&1 | tail -n 1)
+        times+=("${run% *}")
+        [ "${run#* }" -gt "$peak" ] && peak="${run#* }"
+    done
+    local buffer_kib=$((16384 * 16384 * 3 / 1024))
+    printf '  16384x16384 BMP (%s bytes): median %s s of 3 (target <= 2 s), peak %s KiB vs pixel buffer %s KiB: ratio %s (target <= 1.1)\n' \
+        "$(stat -c %s "$work/huge.bmp")" "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)" \
+        "$peak" "$buffer_kib" "$(ratio "$peak" "$buffer_kib")"
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
     charset) bench_charset ;;
-    all) bench_pictures; bench_interpreter; bench_charset ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|all]" >&2; exit 2 ;;
+    output) bench_output ;;
+    all) bench_pictures; bench_interpreter; bench_charset; bench_output ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|all]" >&2; exit 2 ;;
 esac

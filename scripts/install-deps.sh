@@ -5,7 +5,7 @@
 #          node-acorn its optimiser uses), zlib's sources (shipped in binutils-source),
 #          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev)
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev)
 if [ "${1:-}" = "--web" ]; then
     shift
     packages+=(emscripten node-acorn binutils-source chromium)

@@ -25,8 +25,10 @@ check() {
 echo 42 > "$work/stdin.txt"
 runs=0
 for profile in examples/profiles/*.prof; do
-    check "$profile" examples/fonts/symbols.fnt "$work/out.bmp" 'Hello, world! \x00\x01' 'Row 2 \x7e\x7f\xff'
-    runs=$((runs + 1))
+    for out in out.bmp out.png; do
+        check "$profile" examples/fonts/symbols.fnt "$work/$out" 'Hello, world! \x00\x01' 'Row 2 \x7e\x7f\xff'
+        runs=$((runs + 1))
+    done
 done
 for script in examples/scripts/*.bas; do
     printf 'SCRIPT %s\n' "$script" > "$work/script.prof"

@@ -1,7 +1,10 @@
 #include "bmp/bmpfile.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "bmp/bmplowio.hpp"
 
@@ -11,6 +14,9 @@ constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
 constexpr std::uint32_t INFO_HEADER_BYTES = 40;
 constexpr std::uint16_t FILE_BIT_COUNT = 24;
 constexpr int PALETTE_CAPACITY = 256; // 2^8, the largest palette
+// Rows are handed on in chunks of at least this many bytes, so that a buffered byte sink of
+// this size (outfile's) passes them straight to the file instead of copying them.
+constexpr std::size_t CHUNK_BYTES = 64 * 1024;
 
 // Sits between the reader and the caller's stream and remembers the first failure, so
 // that reading stops there instead of decoding from bytes that never came.
@@ -30,6 +36,17 @@ int guarded_read(void* data, std::uint32_t size, void* ctx) {
         return 0;
     }
     return 1;
+}
+
+// One file row: the picture row's pixels as blue, green, red, then the zero padding.
+void make_bgr_row(const unsigned char* rgb, int width, unsigned char* row) {
+    for (int x = 0; x < width; ++x) {
+        row[0] = rgb[2];
+        row[1] = rgb[1];
+        row[2] = rgb[0];
+        rgb += 3;
+        row += 3;
+    }
 }
 
 } // namespace
@@ -53,6 +70,56 @@ int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
                   bmpimg_pixel_reader_t reader, void* reader_ctx) {
     return bmpfile_write_with(width, height, bmplowio_byte_sink_t{func, ctx},
                               bmplowio_pixel_source_t{reader, reader_ctx});
+}
+
+int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
+                      void* ctx) {
+    bmp_file_header_t fh{};
+    bmp_info_header_t ih{};
+    bmpfile_make_headers(width, height, &fh, &ih);
+    const bool has_rows = bmplowio_rows_move_bytes(&ih);
+    const std::size_t pixel_bytes = has_rows ? static_cast<std::size_t>(width) * 3 : 0;
+    const std::size_t stride =
+        pixel_bytes +
+        (has_rows ? static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width)) : 0);
+    // The headers and rows gather here and leave in chunks of at least CHUNK_BYTES.
+    const std::size_t capacity = CHUNK_BYTES + BMP_HEADER_BYTES + stride;
+    auto* chunk = static_cast<unsigned char*>(std::malloc(capacity));
+    if (chunk == nullptr) {
+        return -1;
+    }
+    std::size_t fill = 0;
+    bool failed = false;
+    const auto flush = [&]() {
+        failed = failed || (fill > 0 && func(chunk, static_cast<std::uint32_t>(fill), ctx) == 0);
+        fill = 0;
+    };
+    auto append = [&](const void* data, std::uint32_t size) {
+        std::memcpy(chunk + fill, data, size);
+        fill += size;
+        return 1;
+    };
+    bmplowio_header_write_with(&fh, &ih, append);
+    const unsigned char* previous = nullptr; // the last row's file bytes, still in the chunk
+    for (int y = has_rows ? height - 1 : -1; y >= 0 && !failed; --y) { // bottom row first
+        const unsigned char* src = rgb + static_cast<std::size_t>(y) * pixel_bytes;
+        unsigned char* row = chunk + fill;
+        // Pictures of tall dots repeat rows: comparing costs less than converting.
+        if (previous != nullptr && std::memcmp(src, src + pixel_bytes, pixel_bytes) == 0) {
+            std::memmove(row, previous, pixel_bytes); // may overlap after a flush
+        } else {
+            make_bgr_row(src, width, row);
+        }
+        std::memset(row + pixel_bytes, 0, stride - pixel_bytes);
+        previous = row;
+        fill += stride;
+        if (fill >= CHUNK_BYTES) {
+            flush();
+        }
+    }
+    flush();
+    std::free(chunk);
+    return failed ? -1 : 0;
 }
 
 // The headers start zeroed and reading ends at the first failed read; nothing is

@@ -11,6 +11,12 @@ int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
 int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writer,
                  void* writer_ctx);
 
+// Writes the same file as bmpfile_write from an RGB buffer (3 bytes a pixel, top row first),
+// one padded row per stream call. Returns 0, or -1 when the stream refused bytes or the row
+// buffer could not be had.
+int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
+                      void* ctx);
+
 // Fills in both headers of an uncompressed 24-bit file of the given size.
 void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih);
 

@@ -72,19 +72,6 @@ constexpr bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-constexpr int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // One line: what precedes its comment (without trailing blanks), and the comment.
 struct fnt_line_t {
     std::string_view body;
@@ -132,8 +119,8 @@ constexpr int header_code(std::string_view body) {
     if (i == 4 || size != i + 4 || p[i] != '0' || p[i + 1] != 'x') {
         return -1;
     }
-    const int high = hex_value(p[i + 2]);
-    const int low = hex_value(p[i + 3]);
+    const int high = get_hexval(p[i + 2]);
+    const int low = get_hexval(p[i + 3]);
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
@@ -217,7 +204,7 @@ constexpr void add_word(map_scratch_t& map, int code, std::string_view word) {
     if (word.size() >= 6 && word.substr(0, 2) == "U+" && word.size() <= 8) {
         char32_t cp = 0;
         for (const char c : word.substr(2)) {
-            const int digit = hex_value(c);
+            const int digit = get_hexval(c);
             map.ok = map.ok && digit >= 0;
             cp = cp * 16 + static_cast<char32_t>(digit < 0 ? 0 : digit);
         }

@@ -195,10 +195,12 @@ int check_floors(const lcdimg_t* img) {
 }
 
 int check_picture_size(const lcdimg_t* img) {
-    const std::int64_t width = side_length(img->frame_x, img->chofs_x, img->chcnt_x, 5,
-                                           img->pixsiz_x, img->pixgap_x, img->chgap_x);
-    const std::int64_t height = side_length(img->frame_y, img->chofs_y, img->chcnt_y, 8,
-                                            img->pixsiz_y, img->pixgap_y, img->chgap_y);
+    const std::int64_t width =
+        side_length(img->frame_x, img->chofs_x, img->chcnt_x, LCDIMG_DOT_COLUMNS, img->pixsiz_x,
+                    img->pixgap_x, img->chgap_x);
+    const std::int64_t height =
+        side_length(img->frame_y, img->chofs_y, img->chcnt_y, LCDIMG_DOT_ROWS, img->pixsiz_y,
+                    img->pixgap_y, img->chgap_y);
     if (width <= LCDIMG_MAX_SIDE && height <= LCDIMG_MAX_SIDE) {
         const std::int64_t stride = (3 * width + 3) / 4 * 4;
         if (54 + stride * height <= LCDIMG_MAX_FILE_BYTES) {
@@ -364,11 +366,17 @@ int check_settings(const lcdimg_t* img) {
     return check_charset(img);
 }
 
+void calc_cell_size(const lcdimg_t* img, int* width, int* height) {
+    *width = wrap32_add(wrap32_mul(LCDIMG_DOT_COLUMNS, img->pixsiz_x),
+                        wrap32_mul(LCDIMG_DOT_COLUMNS - 1, img->pixgap_x));
+    *height = wrap32_add(wrap32_mul(LCDIMG_DOT_ROWS, img->pixsiz_y),
+                         wrap32_mul(LCDIMG_DOT_ROWS - 1, img->pixgap_y));
+}
+
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {
-    const std::int32_t cell_w =
-        wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x));
-    const std::int32_t cell_h =
-        wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y));
+    int cell_w = 0;
+    int cell_h = 0;
+    calc_cell_size(img, &cell_w, &cell_h);
     std::int32_t w = wrap32_add(wrap32_mul(2, img->frame_x), wrap32_mul(2, img->chofs_x));
     w = wrap32_add(w, wrap32_mul(img->chcnt_x, cell_w));
     w = wrap32_add(w, wrap32_mul(wrap32_sub(img->chcnt_x, 1), img->chgap_x));

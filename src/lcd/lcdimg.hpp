@@ -12,6 +12,8 @@ struct charset_t;
 inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
 inline constexpr int LCDIMG_GLYPH_COUNT = 256;
 inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
+inline constexpr int LCDIMG_DOT_COLUMNS = 5; // dots across a cell
+inline constexpr int LCDIMG_DOT_ROWS = 8;    // dots down a cell
 
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
 // before anything is allocated.
@@ -92,6 +94,9 @@ void lcdimg_set_defaults(lcdimg_t* img);
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Releases the image; a null image is accepted. Returns 0.
 int lcdimg_close(lcdimg_t* img);
+// Nominal size of one cell: its dots and the gaps between them (not the gap to the next
+// cell), in 32-bit wrap-around arithmetic. The cell pitch adds chgap_x and chgap_y.
+void calc_cell_size(const lcdimg_t* img, int* width, int* height);
 // Picture size from the current settings, in 32-bit wrap-around arithmetic.
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height);
 // Canvas callbacks over the pixel buffer; ctx is the lcdimg_t. Points outside are ignored.
@@ -112,14 +117,6 @@ void calc_dot_colors(lcdimg_t* img);
 // Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no
 // file. The settings must be those lcdimg_open accepted.
 void paint_picture(lcdimg_t* img);
-
-// Produces a file's bytes on an open descriptor; 0 when every byte was written.
-using output_producer_t = int (*)(int fd, void* ctx);
-// Creates the file at `path` with the bytes of `produce`. A new or regular target is written
-// to a temporary file beside it and renamed over it once complete; anything else (a symlink,
-// a device, a FIFO) is opened and written directly. Returns 0, or -1 on any failure, after
-// which no temporary file remains.
-int write_output_file(const char* path, output_producer_t produce, void* ctx);
 
 // 32-bit two's-complement arithmetic, exactly what a 32-bit machine gives, without signed
 // overflow: the sums and products of the settings are defined to wrap around.

@@ -1,25 +1,13 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "bmp/bmpfile.hpp"
+#include "bmp/outfile.hpp"
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
 namespace {
-
-// Paints one pixel of a dot; lit is nonzero for a lit dot.
-using dot_drawer_t = void (*)(int x, int y, int lit, void* ctx);
-
-constexpr int DOT_COLUMNS = 5;
-constexpr int DOT_ROWS = 8;
 
 // The painters store pixel bytes as this type rather than as unsigned char: a character
 // store may change any object, so after each one the compiler would read the image's size,
@@ -70,17 +58,68 @@ unsigned char blend_component(int contrast, int fg, int bg) {
     return static_cast<unsigned char>(v);
 }
 
-// bmpimg_fill_box(&img->canvas, ...), with the canvas's writer (canvas_pixel_writer over
-// img, see lcdimg_t::canvas) called directly so that the compiler inlines it into the fill.
-void fill_box(lcdimg_t* img, int x1, int y1, int x2, int y2, const bmpimg_color_t& color) {
-    auto write = [img](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
-        canvas_pixel_writer(x, y, r, g, b, img);
-    };
-    bmpimg_fill_box_with(&img->canvas, x1, y1, x2, y2, color, write);
+// Painting goes straight into the pixel buffer, a row span at a time, clipped to the picture:
+// the same pixels the canvas's per-pixel calls would set, at the speed of memory.
+
+unsigned char* pixel_at(const lcdimg_t* img, std::int64_t x, std::int64_t y) {
+    return img->pixels + (y * img->canvas_width + x) * 3;
 }
 
+// `count` pixels from `first` on, in one colour: one pixel is stored, then what is filled is
+// copied onto the rest, doubling each time.
+void fill_pixels(unsigned char* first, std::size_t count, const bmpimg_color_t& color) {
+    if (count == 0) {
+        return;
+    }
+    store_pixel(first, color[0], color[1], color[2]);
+    const std::size_t total = 3 * count;
+    for (std::size_t done = 3; done < total;) {
+        const std::size_t n = std::min(done, total - done);
+        std::memcpy(first + done, first, n);
+        done += n;
+    }
+}
+
+// The pixels of row y from x1 to x2 (both included, in either order) that lie inside the
+// picture: a horizontal line of the canvas, whose points outside are skipped.
+void fill_row_span(lcdimg_t* img, std::int64_t y, std::int64_t x1, std::int64_t x2,
+                   const bmpimg_color_t& color) {
+    const std::int64_t left = std::max<std::int64_t>(std::min(x1, x2), 0);
+    const std::int64_t right = std::min<std::int64_t>(std::max(x1, x2), img->canvas_width - 1);
+    if (y < 0 || y >= img->canvas_height || left > right) {
+        return;
+    }
+    fill_pixels(pixel_at(img, left, y), static_cast<std::size_t>(right - left + 1), color);
+}
+
+// The vertical counterpart of fill_row_span.
+void fill_column_span(lcdimg_t* img, std::int64_t x, std::int64_t y1, std::int64_t y2,
+                      const bmpimg_color_t& color) {
+    const std::int64_t top = std::max<std::int64_t>(std::min(y1, y2), 0);
+    const std::int64_t bottom = std::min<std::int64_t>(std::max(y1, y2), img->canvas_height - 1);
+    if (x < 0 || x >= img->canvas_width) {
+        return;
+    }
+    for (std::int64_t y = top; y <= bottom; ++y) {
+        store_pixel(pixel_at(img, x, y), color[0], color[1], color[2]);
+    }
+}
+
+// bmpimg_fill_box(&img->canvas, ...): nothing unless both corners lie inside the picture,
+// and nothing when x2 < x1 or y2 < y1; otherwise every row of the box.
+void fill_box(lcdimg_t* img, int x1, int y1, int x2, int y2, const bmpimg_color_t& color) {
+    if (!bmpimg_inside(&img->canvas, x1, y1) || !bmpimg_inside(&img->canvas, x2, y2) || x2 < x1) {
+        return;
+    }
+    for (int y = y1; y <= y2; ++y) {
+        fill_pixels(pixel_at(img, x1, y), static_cast<std::size_t>(x2 - x1) + 1, color);
+    }
+}
+
+// The whole buffer: the first pixel, then doubling copies.
 void paint_background(lcdimg_t* img, int w, int h) {
-    fill_box(img, 0, 0, w - 1, h - 1, color_bytes(img->bgcol));
+    fill_pixels(img->pixels, static_cast<std::size_t>(w) * static_cast<std::size_t>(h),
+                color_bytes(img->bgcol));
 }
 
 // A zero-wide band has its second corner before its first, so the canvas refuses it.
@@ -102,77 +141,75 @@ bmpimg_color_t ring_color(const lcdimg_t* img, int i) {
     return {shade(img->bgcol.r), shade(img->bgcol.g), shade(img->bgcol.b)};
 }
 
-// Rings past the middle cross over and still draw (their ends merely swap), so a ring's
-// vertical lines leave the picture only when its left column frame_x + i reaches w; the
-// right column w - frame_x - i - 1 is then below 0 as well. Likewise the horizontal lines
-// at i >= h - frame_y. Stopping there keeps a huge depth bounded by the picture size; the
-// canvas clips each line in bounded time, and frame <= w / 2 keeps every coordinate small.
+// The rings are the canvas's straight lines: every point from one end to the other, in
+// whichever order the ends come, points outside skipped. Rings past the middle cross over
+// and still draw (their ends merely swap), so a ring's vertical lines leave the picture only
+// when its left column frame_x + i reaches w; the right column w - frame_x - i - 1 is then
+// below 0 as well. Likewise the horizontal lines at i >= h - frame_y. Stopping there keeps a
+// huge depth bounded by the picture size. Lines are drawn in the canvas's order, so where two
+// overlap the later one shows.
 void paint_shadow(lcdimg_t* img, int w, int h) {
     const int fx = img->frame_x;
     const int fy = img->frame_y;
     const int vertical_end = std::min(img->shadow_depth, w - fx);
     for (int i = 0; i < vertical_end; ++i) {
         const bmpimg_color_t color = ring_color(img, i);
-        bmpimg_draw_line(&img->canvas, fx + i, fy + i, fx + i, h - fy - i - 1, color);
-        bmpimg_draw_line(&img->canvas, w - fx - i - 1, fy + i, w - fx - i - 1, h - fy - i - 1,
-                         color);
+        fill_column_span(img, fx + i, fy + i, h - fy - i - 1, color);
+        fill_column_span(img, w - fx - i - 1, fy + i, h - fy - i - 1, color);
     }
     const int horizontal_end = std::min(img->shadow_depth, h - fy);
     for (int i = 0; i < horizontal_end; ++i) {
         const bmpimg_color_t color = ring_color(img, i);
-        bmpimg_draw_line(&img->canvas, fx + i, fy + i, w - fx - i - 1, fy + i, color);
-        bmpimg_draw_line(&img->canvas, fx + i, h - fy - i - 1, w - fx - i - 1, h - fy - i - 1,
-                         color);
+        fill_row_span(img, fy + i, fx + i, w - fx - i - 1, color);
+        fill_row_span(img, h - fy - i - 1, fx + i, w - fx - i - 1, color);
     }
 }
 
-// Writes one dot pixel straight into the buffer; pixels outside the picture are skipped.
-// The colour and the size are read before the test so that draw_char's loop, into which
-// this is inlined, can read them once per dot.
-void canvas_drawer(int x, int y, int lit, void* ctx) {
-    auto* img = static_cast<lcdimg_t*>(ctx);
-    const bmpimg_color_t color = lit != 0 ? img->lit_rgb : img->unlit_rgb;
-    unsigned char* const pixels = img->pixels;
-    const int width = img->canvas_width;
-    const int height = img->canvas_height;
-    if (y < 0 || y >= height || x < 0 || x >= width) {
+// A pixsiz block of one colour with its top left pixel at (left, top), clipped to the
+// picture: its first row is filled, the others are copies of it.
+void paint_dot(lcdimg_t* img, std::int64_t left, std::int64_t top, const bmpimg_color_t& color) {
+    const std::int64_t x1 = std::max<std::int64_t>(left, 0);
+    const std::int64_t x2 = std::min<std::int64_t>(left + img->pixsiz_x, img->canvas_width);
+    const std::int64_t y1 = std::max<std::int64_t>(top, 0);
+    const std::int64_t y2 = std::min<std::int64_t>(top + img->pixsiz_y, img->canvas_height);
+    if (x1 >= x2 || y1 >= y2) {
         return;
     }
-    store_pixel(pixels + (static_cast<std::ptrdiff_t>(y) * width + x) * 3, color[0], color[1],
-                color[2]);
+    unsigned char* first = pixel_at(img, x1, y1);
+    const auto count = static_cast<std::size_t>(x2 - x1);
+    for (std::size_t i = 0; i < count; ++i) {
+        store_pixel(first + 3 * i, color[0], color[1], color[2]);
+    }
+    const std::size_t stride = static_cast<std::size_t>(img->canvas_width) * 3;
+    unsigned char* row = first;
+    for (std::int64_t y = y1 + 1; y < y2; ++y) {
+        row += stride;
+        std::memcpy(row, first, 3 * count);
+    }
 }
 
 // Dot (j, i) is a pixsiz block whose top left pixel lies one dot gap left of and above the
 // pitch grid that starts at the cell origin (x0, y0). Coordinates wrap like 32-bit ints.
-// Kept out of paint_cells so that its four loops have the registers to themselves; the
-// compiler still specialises it for the one drawer it is called with and inlines that.
-[[gnu::noinline]] void draw_char(lcdimg_t* img, dot_drawer_t drawer, void* ctx, int x0, int y0,
-                                 unsigned char code) {
+void draw_char(lcdimg_t* img, std::int32_t x0, std::int32_t y0, unsigned char code) {
     const unsigned char* glyph = &img->font[static_cast<std::size_t>(code) * LCDIMG_GLYPH_BYTES];
-    const int size_x = img->pixsiz_x;
-    const int size_y = img->pixsiz_y;
-    for (int i = 0; i < DOT_ROWS; ++i) {
-        const std::int32_t top =
-            wrap32_add(wrap32_add(y0, wrap32_mul(i, size_y)), wrap32_mul(i - 1, img->pixgap_y));
-        for (int j = 0; j < DOT_COLUMNS; ++j) {
-            const std::int32_t left =
-                wrap32_add(wrap32_add(x0, wrap32_mul(j, size_x)), wrap32_mul(j - 1, img->pixgap_x));
-            const int lit = (glyph[j] >> i) & 1;
-            for (int k = 0; k < size_y; ++k) {
-                const std::int32_t y = wrap32_add(top, k);
-                for (int l = 0; l < size_x; ++l) {
-                    drawer(wrap32_add(left, l), y, lit, ctx);
-                }
-            }
+    for (int i = 0; i < LCDIMG_DOT_ROWS; ++i) {
+        const std::int32_t top = wrap32_add(wrap32_add(y0, wrap32_mul(i, img->pixsiz_y)),
+                                            wrap32_mul(i - 1, img->pixgap_y));
+        for (int j = 0; j < LCDIMG_DOT_COLUMNS; ++j) {
+            const std::int32_t left = wrap32_add(wrap32_add(x0, wrap32_mul(j, img->pixsiz_x)),
+                                                 wrap32_mul(j - 1, img->pixgap_x));
+            const bool lit = ((glyph[j] >> i) & 1) != 0;
+            paint_dot(img, left, top, lit ? img->lit_rgb : img->unlit_rgb);
         }
     }
 }
 
 void paint_cells(lcdimg_t* img) {
-    const std::int32_t pitch_x = wrap32_add(
-        wrap32_add(wrap32_mul(5, img->pixsiz_x), wrap32_mul(4, img->pixgap_x)), img->chgap_x);
-    const std::int32_t pitch_y = wrap32_add(
-        wrap32_add(wrap32_mul(8, img->pixsiz_y), wrap32_mul(7, img->pixgap_y)), img->chgap_y);
+    int cell_w = 0;
+    int cell_h = 0;
+    calc_cell_size(img, &cell_w, &cell_h);
+    const std::int32_t pitch_x = wrap32_add(cell_w, img->chgap_x);
+    const std::int32_t pitch_y = wrap32_add(cell_h, img->chgap_y);
     const std::int32_t left = wrap32_add(img->frame_x, img->chofs_x);
     const std::int32_t top = wrap32_add(img->frame_y, img->chofs_y);
     const unsigned char* code = img->text_grid;
@@ -180,189 +217,10 @@ void paint_cells(lcdimg_t* img) {
         const std::int32_t y0 = wrap32_add(top, wrap32_mul(r, pitch_y));
         for (int c = 0; c < img->chcnt_x; ++c) {
             const std::int32_t x0 = wrap32_add(left, wrap32_mul(c, pitch_x));
-            draw_char(img, canvas_drawer, img, x0, y0, *code);
+            draw_char(img, x0, y0, *code);
             ++code;
         }
     }
-}
-
-// A byte of the output buffer. Not a character type, so that the compiler knows a store
-// into the buffer cannot change the writer's counters or the picture's fields.
-enum class out_byte_t : unsigned char {};
-
-constexpr std::size_t OUT_BUFFER_BYTES = 64 * 1024;
-using out_buffer_t = std::array<out_byte_t, OUT_BUFFER_BYTES>;
-
-// A buffered byte sink over a file descriptor. Bytes go in while fill < limit; a failure
-// sets limit to 0 for good, so every later call takes the slow path and reports it. The
-// buffer lies apart, and write_canvas has everything but write_all inlined, so that no call
-// ever sees the writer's address and the compiler keeps fill and limit in registers across
-// the millions of one-byte writes.
-struct out_writer_t {
-    out_byte_t* buffer; // OUT_BUFFER_BYTES
-    std::size_t fill;
-    std::size_t limit; // OUT_BUFFER_BYTES, or 0 once a write has failed
-    int fd;
-};
-
-// Out of line, or write_canvas would get a copy in the slow path of every byte.
-[[gnu::noinline]] bool write_all(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-void writer_fail(out_writer_t* w) {
-    w->fill = 0;
-    w->limit = 0;
-}
-
-bool writer_flush(out_writer_t* w) {
-    if (w->limit == 0) {
-        return false;
-    }
-    if (!write_all(w->fd, w->buffer, w->fill)) {
-        writer_fail(w);
-        return false;
-    }
-    w->fill = 0;
-    return true;
-}
-
-int writer_put(out_writer_t* w, const unsigned char* bytes, std::size_t size) {
-    if (w->limit == 0) {
-        return 0;
-    }
-    if (size <= OUT_BUFFER_BYTES - w->fill) {
-        std::memcpy(w->buffer + w->fill, bytes, size);
-        w->fill += size;
-        return 1;
-    }
-    if (!writer_flush(w)) {
-        return 0;
-    }
-    if (size >= OUT_BUFFER_BYTES) {
-        if (!write_all(w->fd, bytes, size)) {
-            writer_fail(w);
-            return 0;
-        }
-        return 1;
-    }
-    std::memcpy(w->buffer, bytes, size);
-    w->fill = size;
-    return 1;
-}
-
-// The BMP layer's byte sink: 1 when the bytes were taken, 0 when not. Nearly every call
-// carries one byte, so that case comes first and is a compare and a store.
-int func_fwrite(const void* data, std::uint32_t size, void* ctx) {
-    auto* w = static_cast<out_writer_t*>(ctx);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    if (size == 1 && w->fill < w->limit) {
-        w->buffer[w->fill++] = static_cast<out_byte_t>(*bytes);
-        return 1;
-    }
-    return writer_put(w, bytes, size);
-}
-
-// bmpimg_bmp_write(&img->canvas, func_fwrite, writer), with the canvas's reader
-// (canvas_pixel_reader over img, see lcdimg_t::canvas) and func_fwrite called directly and
-// everything inlined into the row loop: the same calls in the same order, without an
-// indirect call per byte.
-[[gnu::flatten]] void write_canvas(lcdimg_t* img, out_writer_t* writer) {
-    bmpfile_write_with(
-        img->canvas.width, img->canvas.height,
-        [writer](const void* data, std::uint32_t size) { return func_fwrite(data, size, writer); },
-        [img](int x, int y, unsigned char* r, unsigned char* g, unsigned char* b) {
-            canvas_pixel_reader(x, y, r, g, b, img);
-        });
-}
-
-int produce_bmp(int fd, void* ctx) {
-    auto* img = static_cast<lcdimg_t*>(ctx);
-    static_assert(sizeof(out_buffer_t) < 128 * 1024, "the buffer lives on the stack");
-    out_buffer_t buffer;
-    out_writer_t writer{buffer.data(), 0, buffer.size(), fd};
-    write_canvas(img, &writer);
-    return writer_flush(&writer) ? 0 : -1;
-}
-
-int finish_fd(int fd, int status) {
-    if (::close(fd) != 0) {
-        return -1;
-    }
-    return status;
-}
-
-// Symlinks, devices and FIFOs are written where they lead, never replaced.
-int write_direct(const char* path, output_producer_t produce, void* ctx) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return -1;
-    }
-    return finish_fd(fd, produce(fd, ctx));
-}
-
-// A temporary file's path: "<path>.XXXXXX", or, when that name would be too long for the
-// folder, a short name in the same folder. Returns false when the path does not fit.
-using temp_path_t = std::array<char, LCDIMG_TEXT_CAPACITY + 32>;
-
-bool make_temp_template(const char* path, bool short_name, temp_path_t* out) {
-    int length = 0;
-    if (!short_name) {
-        length = std::snprintf(out->data(), out->size(), "%s.XXXXXX", path);
-    } else {
-        const char* slash = std::strrchr(path, '/');
-        const int folder = slash != nullptr ? static_cast<int>(slash - path) + 1 : 0;
-        length = std::snprintf(out->data(), out->size(), "%.*s.vimbracli-XXXXXX", folder, path);
-    }
-    return length > 0 && static_cast<std::size_t>(length) < out->size();
-}
-
-int open_temp(const char* path, temp_path_t* temp) {
-    if (!make_temp_template(path, false, temp)) {
-        return -1;
-    }
-    int fd = ::mkstemp(temp->data());
-    if (fd < 0 && errno == ENAMETOOLONG && make_temp_template(path, true, temp)) {
-        fd = ::mkstemp(temp->data());
-    }
-    return fd;
-}
-
-// The mode a plain new file would get.
-mode_t new_file_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}
-
-// An existing picture is replaced only by a complete one: write beside it, then rename.
-int write_replacing(const char* path, output_producer_t produce, void* ctx) {
-    temp_path_t temp{};
-    const int fd = open_temp(path, &temp);
-    if (fd < 0) {
-        return -1;
-    }
-    (void)::fchmod(fd, new_file_mode());
-    int status = finish_fd(fd, produce(fd, ctx));
-    if (status == 0 && std::rename(temp.data(), path) != 0) {
-        status = -1;
-    }
-    if (status != 0) {
-        ::unlink(temp.data());
-    }
-    return status;
 }
 
 } // namespace
@@ -418,17 +276,6 @@ void paint_picture(lcdimg_t* img) {
     paint_cells(img);
 }
 
-int write_output_file(const char* path, output_producer_t produce, void* ctx) {
-    if (path == nullptr || path[0] == '\0') {
-        return -1;
-    }
-    struct stat status {};
-    if (::lstat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
-        return write_direct(path, produce, ctx);
-    }
-    return write_replacing(path, produce, ctx);
-}
-
 int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
         return -1;
@@ -440,5 +287,5 @@ int lcdimg_write_file(lcdimg_t* img, const char* path) {
     }
     // The picture may go to standard output itself; what was printed comes first.
     std::fflush(stdout);
-    return write_output_file(path, produce_bmp, img);
+    return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
 }

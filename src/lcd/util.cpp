@@ -87,19 +87,6 @@ int util_format(const char* src, unsigned char* dst, int capacity, int* count) {
     return status;
 }
 
-int get_hexval(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 int util_remove_comment(char* line) {
     if (line == nullptr) {
         return 0;

@@ -27,7 +27,18 @@ int util_place_rows(lcdimg_t* img, const char* const* rows, int count);
 // Decodes the one escape whose backslash is at src[0]: on UTIL_FORMAT_OK stores its code and
 // the number of characters it takes (2 or 4); otherwise returns the util_format status.
 int util_decode_escape(const char* src, unsigned char* code, int* length);
-// Value 0..15 of a hexadecimal digit, -1 for any other character.
-int get_hexval(char c);
+// Value 0..15 of a hexadecimal digit, -1 for any other character. Usable at compile time.
+constexpr int get_hexval(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
 // Cuts a line at its first '#', in place. Returns 0.
 int util_remove_comment(char* line);

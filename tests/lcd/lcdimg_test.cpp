@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.hpp"
+
 #include "bmp/bmpimg.hpp"
 #include "lcd/lcdimg_draw.hpp"
 
@@ -26,37 +28,6 @@ using rgb_t = std::array<int, 3>;
 constexpr rgb_t BG{255, 190, 66};
 constexpr rgb_t UNLIT{245, 182, 63}; // documented blend of the default colours
 constexpr rgb_t LIT{8, 8, 8};
-
-// A fresh folder under /tmp, removed with everything in it.
-class temp_dir_t {
-  public:
-    temp_dir_t() {
-        std::string pattern = (fs::temp_directory_path() / "lcdimg_test.XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~temp_dir_t() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    std::string write(const std::string& name, const std::string& text) const {
-        std::ofstream(file(name), std::ios::binary) << text;
-        return file(name);
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct image_deleter_t {
     void operator()(lcdimg_t* img) const { lcdimg_close(img); }
@@ -570,54 +541,8 @@ TEST(LcdimgDrawTest, ScriptShapes) {
     EXPECT_EQ(p->pixels[inside], before[inside]) << "outline only";
 }
 
-// Writes a few bytes and then fails, like a disk that fills up.
-int failing_producer(int fd, void*) {
-    const char part[] = "BMpartial";
-    const ssize_t written = write(fd, part, sizeof part - 1);
-    (void)written;
-    return -1;
-}
-
-int hello_producer(int fd, void*) {
-    return write(fd, "hello", 5) == 5 ? 0 : -1;
-}
-
-TEST(LcdimgOutputTest, ReplacesOnlyWithCompleteFiles) {
+TEST(LcdimgOutputTest, WriteFailuresAreReported) {
     temp_dir_t dir;
-    const std::string target = dir.write("pic.bmp", "old picture");
-    EXPECT_EQ(write_output_file(target.c_str(), failing_producer, nullptr), -1);
-    EXPECT_EQ(read_file(target), "old picture");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pic.bmp"})) << "temporary file removed";
-
-    const mode_t old_mask = umask(027);
-    EXPECT_EQ(write_output_file(target.c_str(), hello_producer, nullptr), 0);
-    umask(old_mask);
-    EXPECT_EQ(read_file(target), "hello");
-    struct stat st {};
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640U);
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pic.bmp"}));
-
-    EXPECT_EQ(write_output_file(dir.file("new.bmp").c_str(), failing_producer, nullptr), -1);
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pic.bmp"}));
-    EXPECT_EQ(write_output_file(dir.file("no/such/dir.bmp").c_str(), hello_producer, nullptr), -1);
-    EXPECT_EQ(write_output_file("", hello_producer, nullptr), -1);
-    EXPECT_EQ(write_output_file(dir.file("").c_str(), hello_producer, nullptr), -1) << "a folder";
-
-    const std::string name(250, 'n'); // "<name>.XXXXXX" exceeds the name limit
-    EXPECT_EQ(write_output_file(dir.file(name).c_str(), hello_producer, nullptr), 0);
-    EXPECT_EQ(read_file(dir.file(name)), "hello");
-}
-
-TEST(LcdimgOutputTest, SymlinksAndDevicesAreWrittenThrough) {
-    temp_dir_t dir;
-    const std::string real = dir.write("real.bmp", "old");
-    const std::string link = dir.file("link.bmp");
-    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
-    EXPECT_EQ(write_output_file(link.c_str(), hello_producer, nullptr), 0);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(read_file(real), "hello");
-
     image_ptr_t img = open_profile(dir, "");
     ASSERT_NE(img, nullptr);
     EXPECT_EQ(lcdimg_write_file(img.get(), "/dev/full"), -1);
