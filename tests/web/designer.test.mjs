@@ -79,7 +79,10 @@ test('downloads are the command line files, byte for byte', async () => {
     for (let i = 0; i < 100 && !complete(); i += 1) {
       await new Promise((done) => setTimeout(done, 50));
     }
-    assert.ok(readFileSync(file).equals(runCli(env, { ...inputs, name: `out.${format}` }).file), format);
+    const bytes = readFileSync(file);
+    const magic = format === 'png' ? '\x89PNG' : 'BM';
+    assert.equal(bytes.subarray(0, magic.length).toString('latin1'), magic);
+    assert.ok(bytes.equals(runCli(env, { ...inputs, name: `out.${format}` }).file), format);
   }
   await p.close();
 });
