@@ -2,6 +2,8 @@
 BUILD       ?= build
 SAN_BUILD   ?= build-sanitize
 FUZZ_BUILD  ?= build-fuzz
+WEB_BUILD   ?= build-web
+WEB_PORT    ?= 8080
 PKG_BUILD   ?= build-package
 STAGE       ?= build-stage
 PREFIX      ?= /usr/local
@@ -12,13 +14,17 @@ GENERATOR   := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 WERROR      ?= OFF
 CXX_SAN     ?= $(if $(shell command -v clang++ 2>/dev/null),clang++,g++)
 
-.PHONY: all deps build demo gallery test test-sanitize bench fuzz valgrind install package install-check clean
+.PHONY: all deps deps-web build demo gallery test test-sanitize bench fuzz valgrind install package install-check web web-serve test-web clean
 
 all: build
 
 # Installs missing Debian packages (a no-op when everything is there).
 deps:
 	@bash scripts/install-deps.sh
+
+# The same and what the designer page and its browser tests need.
+deps-web:
+	@bash scripts/install-deps.sh --web
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVIMBRA_WERROR=$(WERROR)
@@ -84,5 +90,21 @@ package: $(PKG_BUILD)/CMakeCache.txt
 install-check: build
 	bash scripts/check-install.sh $(STAGE)
 
+# The designer page, compiled with Debian's Emscripten (its optimiser wants node-acorn).
+export NODE_PATH := /usr/share/nodejs
+$(WEB_BUILD)/CMakeCache.txt: | deps-web
+	emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMBRA_TESTS=OFF
+
+web: $(WEB_BUILD)/CMakeCache.txt
+	cmake --build $(WEB_BUILD) -j $(JOBS)
+
+web-serve: web
+	node web/serve.mjs $(WEB_BUILD) $(WEB_PORT)
+
+# Browser tests: headless Chromium driven by Node's test runner.
+test-web: deps-web build web
+	cd web && npm ci --no-audit --no-fund
+	node --test tests/web/
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD) $(STAGE)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD) $(STAGE) $(WEB_BUILD)

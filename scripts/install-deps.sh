@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the fuzzers need, if missing.
-# Usage: scripts/install-deps.sh [extra packages...]
+# Usage: scripts/install-deps.sh [--web] [extra packages...]
+#   --web  also what the designer page and its browser tests need: Emscripten (with the
+#          node-acorn its optimiser uses), zlib's sources (shipped in binutils-source),
+#          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev "$@")
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev)
+if [ "${1:-}" = "--web" ]; then
+    shift
+    packages+=(emscripten node-acorn binutils-source chromium)
+    command -v node >/dev/null || packages+=(nodejs)
+    command -v npm >/dev/null || packages+=(npm)
+fi
+packages+=("$@")
 missing=()
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
 packages+=(groff-base mandoc dpkg-dev file)

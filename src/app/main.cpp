@@ -1,15 +1,12 @@
-#include <array>
 #include <cstdio>
 
 #include "app/version.hpp"
-#include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
 namespace {
 
 constexpr int FIRST_ROW_ARG = 4;
-constexpr int ROW_CAPACITY = 8192; // decoded codes of one row, terminator included
 
 enum exit_status : int {
     EXIT_DONE = 0,
@@ -30,32 +27,6 @@ void print_banner(const version_info_t& info) {
     std::puts("");
 }
 
-// Decodes every row argument into the text grid; false at the first malformed one, whose
-// problem is printed when there is a line to say. With a character set rows are UTF-8 text;
-// without one every byte is a code.
-bool place_rows(lcdimg_t* img, int argc, char** argv) {
-    std::array<unsigned char, ROW_CAPACITY> codes{};
-    std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
-    for (int k = 0; FIRST_ROW_ARG + k < argc; ++k) {
-        const char* row = argv[FIRST_ROW_ARG + k];
-        int count = 0;
-        const int status = img->charset == nullptr
-                               ? util_format(row, codes.data(), ROW_CAPACITY, &count)
-                               : charset_decode(img->charset, row, k, codes.data(), ROW_CAPACITY,
-                                                &count, message.data(), CHARSET_MESSAGE_CAPACITY);
-        if (status != 0) {
-            if (message[0] != '\0') {
-                std::puts(message.data());
-            }
-            return false;
-        }
-        for (int c = 0; c < count; ++c) {
-            lcdimg_set_text(img, c, k, codes[static_cast<std::size_t>(c)]);
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -71,7 +42,7 @@ int main(int argc, char** argv) {
         return EXIT_BAD_CONFIGURATION;
     }
     int status = EXIT_DONE;
-    if (!place_rows(img, argc, argv)) {
+    if (util_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG) != 0) {
         std::puts("Illegal format string found.");
         status = EXIT_BAD_FORMAT;
     } else if (lcdimg_write_file(img, argv[3]) != 0) {

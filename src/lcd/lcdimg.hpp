@@ -58,6 +58,9 @@ struct lcdimg_t {
     int shadow_depth; // number of shadow rings
     int shadow_curve; // brightness step per ring, percent
     std::array<char, LCDIMG_TEXT_CAPACITY> script_path;
+    // Most interpreter steps the script may take; 0, as lcdimg_open leaves it, for no limit.
+    // Not a profile setting: a front end that must stay responsive sets it.
+    std::int64_t script_step_limit;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
     int canvas_width;

@@ -283,7 +283,7 @@ int lcdimg_write_file(lcdimg_t* img, const char* path) {
     paint_picture(img);
     if (img->script_path[0] != '\0') {
         img->script_path.back() = '\0';
-        script_execute(img->script_path.data(), img, 0);
+        script_execute(img->script_path.data(), img, 0, img->script_step_limit);
     }
     // The picture may go to standard output itself; what was printed comes first.
     std::fflush(stdout);

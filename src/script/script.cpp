@@ -25,10 +25,18 @@ void print_listing(const progedit_t* store, int lines_read) {
     std::puts("");
 }
 
-// Steps the program to its end; the final result (RC_END on a normal end).
-int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg) {
+// Steps the program to its end; the final result (RC_END on a normal end), or RC_OK when
+// a positive `step_limit` ran out first.
+int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg,
+                std::int64_t step_limit) {
     int rc = kestbasic_setup(kb, store->text.data(), lcdimg);
-    while (rc == RC_OK) {
+    if (step_limit <= 0) {
+        while (rc == RC_OK) {
+            rc = kestbasic_execute(kb);
+        }
+        return rc;
+    }
+    for (std::int64_t steps = 0; rc == RC_OK && steps < step_limit; ++steps) {
         rc = kestbasic_execute(kb);
     }
     return rc;
@@ -36,7 +44,7 @@ int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg) {
 
 } // namespace
 
-int script_execute(const char* path, lcdimg_t* lcdimg, int listing) {
+int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit) {
     progedit_t store;
     progedit_init(&store);
     const int lines_read = load_program(&store, path);
@@ -48,8 +56,10 @@ int script_execute(const char* path, lcdimg_t* lcdimg, int listing) {
         print_listing(&store, lines_read);
     }
     kestbasic_t kb;
-    const int rc = run_program(&kb, &store, lcdimg);
-    if (rc != RC_END) {
+    const int rc = run_program(&kb, &store, lcdimg, step_limit);
+    if (rc == RC_OK) {
+        std::puts("Script stopped: step limit reached.");
+    } else if (rc != RC_END) {
         std::array<char, MESSAGE_SIZE> message{};
         kestbasic_get_error_message(&kb, rc, message.data(), MESSAGE_SIZE);
         std::printf("Script error: %s\n", message.data());

@@ -336,7 +336,13 @@ int statement_next(kestbasic_t* kb) {
     }
     top.slot = static_cast<std::int8_t>(slot);
     std::int32_t& variable = kb->variables[static_cast<std::size_t>(slot)].value;
-    const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(variable) + 1U);
+    // A step past the largest integer would wrap to the smallest, which is never above the
+    // target: the loop ends there as if it had passed its limit, the variable kept as it is.
+    if (variable == INT32_MAX) {
+        --kb->for_depth;
+        return RC_OK;
+    }
+    const std::int32_t value = variable + 1;
     variable = value;
     if (value <= top.target) {
         kb->cursor = top.body;

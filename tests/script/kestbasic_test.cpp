@@ -113,6 +113,16 @@ const ProgramCase kPrograms[] = {
      "11\r\n12\r\n21\r\n22\r\n", RC_END, ""},
     {"ForNegativeRange", "10 dim i\n20 for i = -2 to 0\n30 print i;\n40 next\n",
      "-2      -1      0       ", RC_END, ""},
+    // a step past the largest integer ends the loop; the variable keeps the largest value
+    {"ForEndsAtLargestInteger",
+     "10 dim i, n\n20 for i = 2147483646 to 2147483647\n30 n = n + 1\n40 next\n50 print n; i\n",
+     "2       2147483647\r\n", RC_END, ""},
+    {"ForEndsWhenBodyReachesLargest",
+     "10 dim i, n\n20 for i = -3 to 5\n30 i = 2147483647\n40 n = n + 1\n50 next\n60 print n; i\n",
+     "1       2147483647\r\n", RC_END, ""},
+    {"ForFromSmallestInteger",
+     "10 dim i\n20 for i = -2147483647 - 1 to -2147483647\n30 print i;\n40 next\n",
+     "-2147483648     -2147483647     ", RC_END, ""},
     {"ForUndeclared", "10 for i = 1 to 2\n", "", RC_VAR_ASSIGN,
      "variable assignment error(Line:1)"},
     {"ForNameTooLong", "10 for abcdefgh = 1 to 2\n", "", RC_VAR_ASSIGN,
@@ -197,14 +207,14 @@ TEST(KestbasicNestingTest, LoopsLeftByGotoStayOpen) {
     EXPECT_EQ(r.message, "too many nested FOR loops(Line:3)");
 }
 
-// The loop variable wraps past the largest value, which stays <= the target: no end.
-TEST(KestbasicNestingTest, LoopToLargestValueWrapsAround) {
+// The step past the largest value would wrap to the smallest, which stays <= the target:
+// the loop ends there instead of running for ever.
+TEST(KestbasicNestingTest, LoopToLargestValueEnds) {
     const auto r =
         run_program("10 dim i\n20 for i = 2147483646 to 2147483647\n30 print i\n40 next\n", nullptr,
                     nullptr, 30);
-    EXPECT_EQ(r.rc, RC_OK); // still running when the step limit is reached
-    EXPECT_EQ(r.out.rfind("2147483646\r\n2147483647\r\n-2147483648\r\n-2147483647\r\n", 0), 0U)
-        << r.out;
+    EXPECT_EQ(r.rc, RC_END);
+    EXPECT_EQ(r.out, "2147483646\r\n2147483647\r\n");
 }
 
 // A subroutine that calls itself until d reaches `limit`.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -82,6 +83,23 @@ TEST_F(ScriptTest, ErrorIsReportedWithItsLine) {
               "1\r\nScript error: RETURN without GOSUB(Line:2)\n");
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(run("10 dim x\n20 x = 7 / (x - x)\n"), "Script error: division by zero(Line:3)\n");
+}
+
+TEST_F(ScriptTest, StepLimitStopsAnEndlessProgramOnly) {
+    const std::string endless = write_file("endless.bas", "10 goto 10\n");
+    const std::string finite = write_file("finite.bas", "10 print 1\n20 print 2\n");
+    struct Case {
+        const std::string* path;
+        std::int64_t limit;
+        const char* out;
+    };
+    for (const Case& c : {Case{&endless, 1000, "Script stopped: step limit reached.\n"},
+                          Case{&endless, 1, "Script stopped: step limit reached.\n"},
+                          Case{&finite, 1000, "1\r\n2\r\n"}, Case{&finite, 0, "1\r\n2\r\n"}}) {
+        StdoutCapture capture;
+        EXPECT_EQ(script_execute(c.path->c_str(), nullptr, 0, c.limit), 0);
+        EXPECT_EQ(capture.finish(), c.out) << *c.path << " limit " << c.limit;
+    }
 }
 
 TEST_F(ScriptTest, LinesRunInNumberOrder) {

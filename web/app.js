@@ -1,0 +1,393 @@
+// The designer page: panes in, picture out. Rendering happens in a Web Worker, so the page
+// answers while a script runs; a worker that does not answer in time is replaced.
+import { decodeState, encodeState } from './state.js';
+import { glyphDots, setGlyph } from './glyph.js';
+
+// Interpreter steps a script may take per render: about two seconds of a tight loop in
+// Chromium on the reference machine. The command line has no such limit.
+const STEP_LIMIT = 120_000_000;
+const WATCHDOG_MS = 8000; // the limit's two seconds, a slow picture, and room to spare
+const DEBOUNCE_MS = 30;
+const EXAMPLES = {
+  profile: ['default.prof', 'black-on-white-8x2.prof', 'blue-16x2.prof', 'framed-deep-shadow.prof',
+    'green-20x4.prof', 'oled-16x2.prof', 'wide-40x2.prof'],
+  font: ['symbols.fnt'],
+  script: ['bargraph.bas', 'gauge.bas', 'input.bas', 'underline.bas'],
+};
+const EXAMPLE_DIRS = { profile: 'profiles', font: 'fonts', script: 'scripts' };
+
+const $ = (id) => document.getElementById(id);
+const canvas = $('lcd');
+const stage = $('stage');
+const panes = { profile: $('profile'), font: $('font'), script: $('script'), stdin: $('stdin') };
+
+// Rows typed so far; only the first rowCount are shown and rendered, the rest are kept so
+// that a profile edit passing through a smaller CHCNT_Y loses nothing.
+let rows = [];
+let rowCount = 2;
+let image = null; // geometry, glyph table and text grid of the latest picture
+let code = 0; // the glyph being edited
+let dotFocus = 0; // the grid's one tab stop
+
+// ---- The worker ----------------------------------------------------------------------
+
+class Renderer {
+  constructor() {
+    this.nextId = 1;
+    this.pending = new Map();
+    this.start();
+  }
+
+  start() {
+    this.worker = new Worker('worker.js', { type: 'module' });
+    this.worker.onmessage = (event) => this.answer(event.data);
+  }
+
+  request(texts) {
+    return new Promise((resolve) => {
+      const id = this.nextId++;
+      const timer = setTimeout(() => this.restart(), WATCHDOG_MS);
+      this.pending.set(id, { resolve, timer });
+      this.worker.postMessage({ ...texts, id });
+    });
+  }
+
+  answer(result) {
+    const waiting = this.pending.get(result.id);
+    if (!waiting) return;
+    clearTimeout(waiting.timer);
+    this.pending.delete(result.id);
+    waiting.resolve(result);
+    if (result.failed) this.restart(); // the module's memory may be in any state now
+  }
+
+  restart() {
+    this.worker.terminate();
+    for (const { resolve, timer } of this.pending.values()) {
+      clearTimeout(timer);
+      resolve({ status: -1, messages: 'The renderer did not answer in time and was restarted.\n' });
+    }
+    this.pending.clear();
+    this.start();
+  }
+}
+
+const renderer = new Renderer();
+
+function texts() {
+  return {
+    profile: panes.profile.value,
+    font: panes.font.value,
+    script: panes.script.value,
+    stdin: panes.stdin.value,
+    rows: rows.slice(0, rowCount).concat(Array(Math.max(0, rowCount - rows.length)).fill('')),
+    stepLimit: STEP_LIMIT,
+  };
+}
+
+// ---- Rendering -----------------------------------------------------------------------
+
+let timer = 0;
+let busy = false;
+let again = false;
+let waiters = [];
+let renders = 0;
+
+function schedule() {
+  clearTimeout(timer);
+  timer = setTimeout(renderNow, DEBOUNCE_MS);
+  history.replaceState(null, '', `#${encodeState(texts())}`);
+}
+
+// Renders the current texts; resolves once a picture of them (or their refusal) is shown.
+function renderNow() {
+  clearTimeout(timer);
+  const done = new Promise((resolve) => waiters.push(resolve));
+  if (busy) {
+    again = true;
+    return done;
+  }
+  busy = true;
+  const mine = waiters;
+  waiters = [];
+  renderer.request(texts()).then((result) => {
+    show(result);
+    busy = false;
+    mine.forEach((resolve) => resolve(result));
+    if (again) {
+      again = false;
+      renderNow();
+    }
+  });
+  return done;
+}
+
+function show(result) {
+  document.body.dataset.answers = String(Number(document.body.dataset.answers ?? 0) + 1);
+  $('messages').textContent = result.messages;
+  $('messages').classList.toggle('empty', result.messages === '');
+  stage.classList.toggle('stale', result.status !== 0);
+  if (result.geometry) {
+    image = { geometry: result.geometry, font: result.font, text: result.text };
+    if (result.geometry.chcntY !== rowCount) {
+      setRowCount(result.geometry.chcntY);
+      schedule(); // the rows sent were for the old count
+    }
+    drawGlyphs();
+  }
+  if (result.pixels) {
+    const { width, height } = result.geometry;
+    if (canvas.width !== width || canvas.height !== height) {
+      canvas.width = width;
+      canvas.height = height;
+      fitCanvas();
+    }
+    canvas.getContext('2d').putImageData(new ImageData(result.pixels, width, height), 0, 0);
+    renders += 1;
+    if (renders === 1) performance.mark('first-picture');
+    document.body.dataset.renders = String(renders);
+  }
+  if (result.renderMs !== undefined) {
+    $('timing').textContent = `Rendered in ${result.renderMs.toFixed(1)} ms`;
+  }
+}
+
+// As large as the room allows; from twice the size on, whole-number scales keep every dot
+// the same width. A picture wider than the page shrinks.
+function fitCanvas() {
+  const room = stage.clientWidth - 2;
+  const tall = Math.max(160, window.innerHeight * 0.6);
+  let scale = Math.min(room / canvas.width, tall / canvas.height);
+  if (scale >= 2) scale = Math.floor(scale);
+  canvas.style.width = `${Math.floor(canvas.width * scale)}px`;
+  canvas.style.height = `${Math.floor(canvas.height * scale)}px`;
+}
+
+// ---- Rows ----------------------------------------------------------------------------
+
+function setRowCount(count) {
+  const box = $('rows');
+  if (count === rowCount && box.children.length === count) return;
+  rowCount = count;
+  while (box.children.length > count) box.lastChild.remove();
+  while (box.children.length < count) {
+    const index = box.children.length;
+    const label = document.createElement('label');
+    label.className = 'row';
+    const number = document.createElement('span');
+    number.textContent = String(index + 1);
+    const input = document.createElement('input');
+    input.id = `row-${index}`;
+    input.spellcheck = false;
+    input.autocomplete = 'off';
+    input.value = rows[index] ?? '';
+    input.setAttribute('aria-label', `Row ${index + 1}`);
+    input.addEventListener('input', () => {
+      while (rows.length <= index) rows.push('');
+      rows[index] = input.value;
+      schedule();
+    });
+    label.append(number, input);
+    box.append(label);
+  }
+}
+
+// ---- Glyph editor --------------------------------------------------------------------
+
+function hex2(value) {
+  return value.toString(16).toUpperCase().padStart(2, '0');
+}
+
+function currentDots() {
+  return image ? glyphDots(image.font, code) : Array(8).fill('00000');
+}
+
+function buildGlyphEditor() {
+  const grid = $('glyph-grid');
+  for (let i = 0; i < 40; i += 1) {
+    const dot = document.createElement('button');
+    dot.type = 'button';
+    dot.className = 'dot';
+    dot.tabIndex = i === 0 ? 0 : -1;
+    dot.setAttribute('aria-label', `Row ${Math.floor(i / 5) + 1}, column ${(i % 5) + 1}`);
+    dot.addEventListener('click', () => toggleDot(i));
+    dot.addEventListener('focus', () => {
+      dotFocus = i;
+    });
+    grid.append(dot);
+  }
+  grid.addEventListener('keydown', (event) => {
+    const moves = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -5, ArrowDown: 5 };
+    if (!(event.key in moves)) return;
+    event.preventDefault();
+    const next = dotFocus + moves[event.key];
+    if (next < 0 || next >= 40) return;
+    grid.children[dotFocus].tabIndex = -1;
+    grid.children[next].tabIndex = 0;
+    grid.children[next].focus();
+  });
+  const strip = $('glyph-strip');
+  for (let c = 0; c < 8; c += 1) {
+    const pick = document.createElement('button');
+    pick.type = 'button';
+    pick.className = 'strip-cell';
+    pick.setAttribute('aria-label', `Code 0x0${c}`);
+    const small = document.createElement('canvas');
+    small.width = 5;
+    small.height = 8;
+    const name = document.createElement('span');
+    name.textContent = `0x0${c}`;
+    pick.append(small, name);
+    pick.addEventListener('click', () => selectCode(c));
+    strip.append(pick);
+  }
+  const input = $('glyph-code');
+  input.addEventListener('change', () => {
+    const m = /^\s*(?:0x)?([0-9a-f]{1,2})\s*$/i.exec(input.value);
+    if (m) selectCode(parseInt(m[1], 16));
+    else input.value = `0x${hex2(code)}`;
+  });
+}
+
+function selectCode(value) {
+  code = value;
+  $('glyph-code').value = `0x${hex2(code)}`;
+  drawGlyphs();
+}
+
+function drawGlyphs() {
+  const dots = currentDots();
+  const grid = $('glyph-grid');
+  for (let i = 0; i < 40; i += 1) {
+    const lit = dots[Math.floor(i / 5)][i % 5] === '1';
+    grid.children[i].classList.toggle('lit', lit);
+    grid.children[i].setAttribute('aria-pressed', String(lit));
+  }
+  $('glyph-char').textContent = code >= 0x20 && code < 0x7f ? `“${String.fromCharCode(code)}” in ASCII` : '';
+  const strip = $('glyph-strip');
+  for (let c = 0; c < 8; c += 1) {
+    const cell = strip.children[c];
+    cell.classList.toggle('selected', c === code);
+    const ctx = cell.firstChild.getContext('2d');
+    const pixels = ctx.createImageData(5, 8);
+    const rowsOfC = image ? glyphDots(image.font, c) : Array(8).fill('00000');
+    for (let i = 0; i < 40; i += 1) {
+      const v = rowsOfC[Math.floor(i / 5)][i % 5] === '1' ? 20 : 235;
+      pixels.data.set([v, v, v, 255], i * 4);
+    }
+    ctx.putImageData(pixels, 0, 0);
+  }
+}
+
+function toggleDot(i) {
+  const dots = currentDots().map((row) => [...row]);
+  const r = Math.floor(i / 5);
+  dots[r][i % 5] = dots[r][i % 5] === '1' ? '0' : '1';
+  const next = dots.map((row) => row.join(''));
+  panes.font.value = setGlyph(panes.font.value, code, next);
+  if (image) {
+    // Shown at once; the render that follows confirms it.
+    for (let c = 0; c < 5; c += 1) {
+      let column = 0;
+      for (let row = 0; row < 8; row += 1) column |= (next[row][c] === '1' ? 1 : 0) << row;
+      image.font[code * 5 + c] = column;
+    }
+  }
+  drawGlyphs();
+  schedule();
+}
+
+// The code of the cell under a point of the picture, or -1 between cells.
+function cellCodeAt(x, y) {
+  if (!image) return -1;
+  const g = image.geometry;
+  const pick = (p, origin, size, gap, chgap, count, dotsAcross) => {
+    const cell = dotsAcross * size + (dotsAcross - 1) * gap;
+    const offset = p - (origin - gap);
+    const index = Math.floor(offset / (cell + chgap));
+    return index >= 0 && index < count && offset - index * (cell + chgap) < cell ? index : -1;
+  };
+  const c = pick(x, g.frameX + g.chofsX, g.pixsizX, g.pixgapX, g.chgapX, g.chcntX, 5);
+  const r = pick(y, g.frameY + g.chofsY, g.pixsizY, g.pixgapY, g.chgapY, g.chcntY, 8);
+  return c < 0 || r < 0 ? -1 : image.text[r * g.chcntX + c];
+}
+
+canvas.addEventListener('click', (event) => {
+  const rect = canvas.getBoundingClientRect();
+  const x = Math.floor(((event.clientX - rect.left) * canvas.width) / rect.width);
+  const y = Math.floor(((event.clientY - rect.top) * canvas.height) / rect.height);
+  const picked = cellCodeAt(x, y);
+  if (picked >= 0) selectCode(picked);
+});
+
+// ---- Save and share ------------------------------------------------------------------
+
+function save(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
+}
+
+async function savePicture(format) {
+  const result = await renderer.request({ ...texts(), format });
+  if (result.file) save(new Blob([result.file], { type: `image/${format}` }), `lcd.${format}`);
+  else show(result);
+}
+
+function wireActions() {
+  $('save-png').addEventListener('click', () => savePicture('png'));
+  $('save-bmp').addEventListener('click', () => savePicture('bmp'));
+  $('save-prof').addEventListener('click', () => save(new Blob([panes.profile.value], { type: 'text/plain' }), 'designer.prof'));
+  $('save-fnt').addEventListener('click', () => save(new Blob([panes.font.value], { type: 'text/plain' }), 'designer.fnt'));
+  $('copy-link').addEventListener('click', async () => {
+    const button = $('copy-link');
+    try {
+      await navigator.clipboard.writeText(location.href);
+      button.textContent = 'Link copied';
+    } catch {
+      button.textContent = 'Copy the address bar';
+    }
+    setTimeout(() => {
+      button.textContent = 'Copy link';
+    }, 2000);
+  });
+  for (const [kind, names] of Object.entries(EXAMPLES)) {
+    const select = $(`example-${kind}`);
+    for (const name of names) select.add(new Option(name, name));
+    select.addEventListener('change', async () => {
+      if (!select.value) return;
+      const response = await fetch(`examples/${EXAMPLE_DIRS[kind]}/${select.value}`);
+      if (response.ok) {
+        panes[kind].value = await response.text();
+        schedule();
+      }
+      select.value = '';
+    });
+  }
+  for (const pane of Object.values(panes)) pane.addEventListener('input', schedule);
+  window.addEventListener('resize', fitCanvas);
+  window.addEventListener('hashchange', () => load(location.hash));
+}
+
+// ---- Start ---------------------------------------------------------------------------
+
+function load(fragment) {
+  const state = decodeState(fragment) ?? { profile: '', font: '', script: '', rows: ['Hello, world!'] };
+  panes.profile.value = state.profile;
+  panes.font.value = state.font;
+  panes.script.value = state.script;
+  rows = state.rows.slice();
+  $('rows').replaceChildren();
+  rowCount = -1;
+  setRowCount(Math.max(rows.length, 2));
+  return renderNow();
+}
+
+buildGlyphEditor();
+wireActions();
+fitCanvas();
+// For the browser tests and the curious: render on demand and read the figures.
+window.designer = { render: renderNow, cellCodeAt };
+load(location.hash);

@@ -1,0 +1,21 @@
+# The designer page: the library compiled to WebAssembly with its entry points, and the
+# page's own files copied beside it. Included by the top-level list in Emscripten builds.
+
+add_executable(designer web/designer.cpp)
+target_link_libraries(designer PRIVATE vimbra)
+set_target_properties(designer PROPERTIES SUFFIX ".mjs")
+# kestbasic_t (about 110 KB) and the 64 KiB output buffer live on the stack: 1 MiB holds
+# them with room to spare. The worker imports the module as an ES module.
+target_link_options(designer PRIVATE
+  -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createDesigner -sENVIRONMENT=worker
+  -sALLOW_MEMORY_GROWTH=1 -sTOTAL_STACK=1048576 -sEXPORTED_FUNCTIONS=_malloc,_free
+  -sEXPORTED_RUNTIME_METHODS=FS -sINCOMING_MODULE_JS_API=print,printErr)
+
+# The page's own files and the shipped examples (for its "Load example" menus), copied on
+# every build so that an edit of the page alone shows up.
+set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js glyph.js state.js)
+list(TRANSFORM DESIGNER_PAGE_FILES PREPEND ${CMAKE_SOURCE_DIR}/web/)
+add_custom_target(designer_page ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DESIGNER_PAGE_FILES} ${CMAKE_BINARY_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples
+  VERBATIM)
