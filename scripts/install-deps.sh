@@ -6,6 +6,8 @@
 #          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev)
+# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
+packages+=(groff-base mandoc dpkg-dev file)
 if [ "${1:-}" = "--web" ]; then
     shift
     packages+=(emscripten node-acorn binutils-source chromium)
@@ -14,8 +16,6 @@ if [ "${1:-}" = "--web" ]; then
 fi
 packages+=("$@")
 missing=()
-# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
-packages+=(groff-base mandoc dpkg-dev file)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

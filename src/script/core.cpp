@@ -35,7 +35,7 @@ constexpr bool keyword_texts_fit() {
 static_assert(keyword_texts_fit(), "keyword texts fit their 16-character field; last is empty");
 
 // Indexed by result code: keeps the order of result_code_t in core.hpp.
-constexpr std::array<const char*, 19> errmsg = {
+constexpr std::array<const char*, 20> errmsg = {
     "no error",
     "end of the program",
     "syntax error",
@@ -55,8 +55,9 @@ constexpr std::array<const char*, 19> errmsg = {
     "RETURN without GOSUB",
     "division by zero",
     "label too long",
+    "step limit reached",
 };
-static_assert(errmsg.size() == RC_LABEL_LONG + 1, "one message per result code");
+static_assert(errmsg.size() == RC_STEP_LIMIT + 1, "one message per result code");
 
 constexpr int token_max = CORE_TOKEN_SIZE - 1;
 

@@ -75,6 +75,7 @@ enum result_code_t : std::int32_t {
     RC_RETURN = 16,
     RC_DIV_ZERO = 17,   // "division by zero"
     RC_LABEL_LONG = 18, // "label too long": a line number of 8 or more characters
+    RC_STEP_LIMIT = 19, // "step limit reached": only the runner's optional budget gives it
 };
 
 struct label_t {

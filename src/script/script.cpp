@@ -25,8 +25,8 @@ void print_listing(const progedit_t* store, int lines_read) {
     std::puts("");
 }
 
-// Steps the program to its end; the final result (RC_END on a normal end), or RC_OK when
-// a positive `step_limit` ran out first.
+// Steps the program to its end; the final result (RC_END on a normal end), or
+// RC_STEP_LIMIT when a positive `step_limit` ran out first.
 int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg,
                 std::int64_t step_limit) {
     int rc = kestbasic_setup(kb, store->text.data(), lcdimg);
@@ -39,7 +39,7 @@ int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg,
     for (std::int64_t steps = 0; rc == RC_OK && steps < step_limit; ++steps) {
         rc = kestbasic_execute(kb);
     }
-    return rc;
+    return rc == RC_OK ? RC_STEP_LIMIT : rc;
 }
 
 } // namespace
@@ -57,9 +57,7 @@ int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t
     }
     kestbasic_t kb;
     const int rc = run_program(&kb, &store, lcdimg, step_limit);
-    if (rc == RC_OK) {
-        std::puts("Script stopped: step limit reached.");
-    } else if (rc != RC_END) {
+    if (rc != RC_END) {
         std::array<char, MESSAGE_SIZE> message{};
         kestbasic_get_error_message(&kb, rc, message.data(), MESSAGE_SIZE);
         std::printf("Script error: %s\n", message.data());

@@ -8,8 +8,8 @@ struct lcdimg_t;
 #include "script/progedit.hpp"
 
 // Loads, optionally lists, and runs the script at `path`; 2 when it cannot be read, else 0.
-// A positive `step_limit` stops the program after that many interpreter steps and reports
-// it; 0 lets it run to its end, however long that takes.
+// A positive `step_limit` stops the program after that many interpreter steps, reported as
+// the script error "step limit reached"; 0 lets it run to its end, however long it takes.
 int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit = 0);
 // Adds every line of the file to the store; the number of lines read, or -1.
 int load_program(progedit_t* store, const char* path);

@@ -93,8 +93,8 @@ TEST_F(ScriptTest, StepLimitStopsAnEndlessProgramOnly) {
         std::int64_t limit;
         const char* out;
     };
-    for (const Case& c : {Case{&endless, 1000, "Script stopped: step limit reached.\n"},
-                          Case{&endless, 1, "Script stopped: step limit reached.\n"},
+    for (const Case& c : {Case{&endless, 1000, "Script error: step limit reached(Line:1)\n"},
+                          Case{&endless, 1, "Script error: step limit reached(Line:1)\n"},
                           Case{&finite, 1000, "1\r\n2\r\n"}, Case{&finite, 0, "1\r\n2\r\n"}}) {
         StdoutCapture capture;
         EXPECT_EQ(script_execute(c.path->c_str(), nullptr, 0, c.limit), 0);
