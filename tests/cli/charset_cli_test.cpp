@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "cli/tool_runner.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -13,23 +12,13 @@ namespace fs = std::filesystem;
 
 class CharsetCliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "charset_cli.XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string path(const std::string& name) const { return dir_.file(name); }
     std::string write(const std::string& name, const std::string& text) const {
-        std::ofstream(path(name), std::ios::binary) << text;
-        return path(name);
+        return dir_.write(name, text);
     }
-    std::string read(const std::string& path_name) const {
-        std::ifstream in(path_name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string read(const std::string& path_name) { return read_file(path_name); }
 
-    std::string dir_;
+    temp_dir_t dir_{"charset_cli"};
 };
 
 const std::string GLYPH_01 = "CODE 0x01\n.....\n.o.o.\nooooo\nooooo\n.ooo.\n..o..\n.....\n.....\n";
