@@ -74,6 +74,32 @@ int read_glyphs(std::FILE* fp, lcdfont_dot_callback_t callback, void* ctx) {
     return !any_line && std::ferror(fp) ? -1 : 0;
 }
 
+// The code of a header's second word, read as the format "0x%02x" reads it: "0x", then at
+// most two characters holding an optional sign and hexadecimal digits. Done by hand, since a
+// minus sign would leave the scanf conversion out of range. A negative value wraps past 255,
+// so only "-0" still names a glyph. -1 when no digit follows.
+int parse_code(const char* word) {
+    if (word[0] != '0' || word[1] != 'x') {
+        return -1;
+    }
+    const char* p = word + 2;
+    int width = 2;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') {
+        ++p;
+        --width;
+    }
+    int value = 0;
+    int digits = 0;
+    for (; digits < width && get_hexval(p[digits]) >= 0; ++digits) {
+        value = value * 16 + get_hexval(p[digits]);
+    }
+    if (digits == 0) {
+        return -1;
+    }
+    return negative && value != 0 ? -1 : value;
+}
+
 } // namespace
 
 int lcdfont_read(const char* path, lcdfont_dot_callback_t callback, void* ctx) {
@@ -103,10 +129,5 @@ int pickup_code(const char* line) {
     if (std::strcmp(first.data(), "CODE") != 0) {
         return -1;
     }
-    unsigned int value = 0;
-    if (std::sscanf(second.data(), "0x%02x", &value) != 1) {
-        return -1;
-    }
-    // A sign inside the two characters can wrap the value; only 0..255 names a glyph.
-    return value <= 255 ? static_cast<int>(value) : -1;
+    return parse_code(second.data());
 }

@@ -97,6 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
         code_case{"CODE 0x41 0x42", 0x41}, code_case{"CODE 0x1g", 0x01},
         // A sign counts as one of the two characters.
         code_case{"CODE 0x+f", 0x0F}, code_case{"CODE 0x-1", -1}, code_case{"CODE 0x-0", 0x00},
+        code_case{"CODE 0x-F", -1}, code_case{"CODE 0x+", -1}, code_case{"CODE 0x-", -1},
+        code_case{"CODE 0x0x", 0x00}, code_case{"CODE 0x-0x", 0x00},
         // Not headers.
         code_case{"CODE 41", -1}, code_case{"CODE 0X41", -1}, code_case{"CODE x41", -1},
         code_case{"CODE 0x", -1}, code_case{"CODE 0xg1", -1}, code_case{"code 0x41", -1},
