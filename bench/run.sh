@@ -123,24 +123,35 @@ bench_charset() {
     "$tool" "${codes[@]}" >/dev/null
     cmp -s "$work/utf8.bmp" "$work/codes.bmp" || { echo "charset: the two pictures differ" >&2; exit 1; }
 
-    hyperfine -N --warmup 20 --runs 500 --export-csv "$work/charset.csv" \
-        -n escapes "$tool ${codes[*]@Q}" \
-        -n utf8 "$tool ${utf8[*]@Q}" >/dev/null
-    # The median and the CPU time (user + system) stand a busy machine better than the mean.
-    local c="$work/charset.csv"
-    median_of() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
-    cpu_of() { awk -F, -v n="$2" '$1 == n { print $5 + $6 }' "$1"; }
-    ms() { awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }'; }
-    echo "Character set A00, 40x4 picture (500 runs each; ratio = UTF-8 text / the same codes as \\xHH):"
-    printf '  median  UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
-        "$(ms "$(median_of "$c" utf8)")" "$(ms "$(median_of "$c" escapes)")" \
-        "$(ratio "$(median_of "$c" utf8)" "$(median_of "$c" escapes)")"
-    printf '  mean    UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
-        "$(ms "$(mean_of "$c" utf8)")" "$(ms "$(mean_of "$c" escapes)")" \
-        "$(ratio "$(mean_of "$c" utf8)" "$(mean_of "$c" escapes)")"
-    printf '  CPU     UTF-8 rows %s ms vs escaped rows %s ms: ratio %s\n' \
-        "$(ms "$(cpu_of "$c" utf8)")" "$(ms "$(cpu_of "$c" escapes)")" \
-        "$(ratio "$(cpu_of "$c" utf8)" "$(cpu_of "$c" escapes)")"
+    # Five rounds of 100 runs, in alternating order, so that a drift of the machine's speed
+    # weighs on both sides alike; the figure is the median of the rounds' median ratios.
+    local round ratios=() u=0 e=0
+    for round in 1 2 3 4 5; do
+        local c="$work/charset-$round.csv" first=(-n escapes "$tool ${codes[*]@Q}")
+        local second=(-n utf8 "$tool ${utf8[*]@Q}")
+        if [ $((round % 2)) -eq 0 ]; then
+            hyperfine -N --warmup 10 --runs 100 --export-csv "$c" "${second[@]}" "${first[@]}" >/dev/null 2>&1
+        else
+            hyperfine -N --warmup 10 --runs 100 --export-csv "$c" "${first[@]}" "${second[@]}" >/dev/null 2>&1
+        fi
+        ratios+=("$(ratio "$(median_of "$c" utf8)" "$(median_of "$c" escapes)")")
+        u=$(awk -v a="$u" -v b="$(median_of "$c" utf8)" 'BEGIN { print a + b / 5 }')
+        e=$(awk -v a="$e" -v b="$(median_of "$c" escapes)" 'BEGIN { print a + b / 5 }')
+    done
+    # Instructions, counted by callgrind: the same for the same binary and input, however busy
+    # the machine is, so a difference of a few microseconds still shows.
+    instructions() {
+        valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+            awk '/Collected/ { print $NF }'
+    }
+    local iu ie
+    iu=$(instructions "$tool" "${utf8[@]}")
+    ie=$(instructions "$tool" "${codes[@]}")
+    echo "Character set A00, 40x4 picture (whole process; UTF-8 rows against the same codes as \\xHH):"
+    printf '  UTF-8 rows %s vs escaped rows %s (means of 5 round medians): ratio %s (target <= 1.05; rounds: %s)\n' \
+        "$(ms "$u")" "$(ms "$e")" "$(printf '%s\n' "${ratios[@]}" | sort -n | sed -n 3p)" "${ratios[*]}"
+    printf '  instructions (callgrind): UTF-8 rows %s vs escaped rows %s: ratio %s\n' "$iu" "$ie" \
+        "$(awk -v a="$iu" -v b="$ie" 'BEGIN { printf "%.4f", a / b }')"
 }
 
 bench_output() {
