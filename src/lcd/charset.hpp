@@ -54,3 +54,7 @@ const charset_glyphs_t& charset_glyphs(const charset_t* set);
 // character or bytes; it is empty on success. Prints nothing.
 int charset_decode(const charset_t* set, const char* src, int row, unsigned char* dst, int capacity,
                    int* count, char* message, int message_capacity);
+// The UTF-8 text of the usual character that `code` stands for in `set`, chosen so that
+// charset_decode reads it back as exactly that one code; "" when there is none (a user
+// glyph, or a code only an escape places).
+const char* charset_spell(const charset_t* set, unsigned char code);

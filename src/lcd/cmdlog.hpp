@@ -1,0 +1,75 @@
+// The command log: what firmware sent to the module, one event a line, read into a list of
+// timed events for the controller. Named forms (init, goto, print, ...) are lowered to the
+// instruction and data bytes that a firmware library would send.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+struct charset_t;
+struct lcdimg_t;
+
+inline constexpr int CMDLOG_MAX_CHIPS = 2;          // a module of more than 80 cells has two
+inline constexpr int CMDLOG_MAX_ROW_ADDRESSES = 16; // starts a profile's ROW_ADDRESSES may give
+inline constexpr int CMDLOG_MESSAGE_CAPACITY = 512;
+
+// How a module's rows show the controllers' DDRAM.
+struct cmdlog_module_t {
+    int columns;
+    int rows;
+    int chip_count; // 1, or 2 when columns * rows > 80: the upper half of the rows is chip 0
+    // 0 for the usual wiring (row r shows line r % 2 from position (r / 2) * columns);
+    // otherwise the DDRAM start address of each module row from the top, rows beyond the list
+    // undriven. On a two-chip module the lower half's rows count from their own chip.
+    int row_address_count;
+    std::array<unsigned char, CMDLOG_MAX_ROW_ADDRESSES> row_addresses;
+    const charset_t* charset; // what `print` maps UTF-8 through: the profile's set, else A00
+};
+
+// Where a module row starts: its controller, its line (0 or 1) and its first position on
+// that line (before the display shift). False when the row is not driven by any line.
+bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line,
+                      int* position);
+// The module of an opened image: its grid, its ROW_ADDRESSES, its CHARSET or else A00.
+void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module);
+
+enum cmdlog_kind : unsigned char {
+    CMDLOG_INSTRUCTION = 0, // value: an instruction byte (RS = 0)
+    CMDLOG_DATA = 1,        // value: a data byte (RS = 1)
+    CMDLOG_BUS = 2,         // one E falling edge: value D7..D0, flags CMDLOG_FLAG_RS/_RW
+    CMDLOG_READ_BUSY = 3,   // read busy flag and address
+    CMDLOG_READ_DATA = 4,   // read data
+};
+inline constexpr unsigned char CMDLOG_FLAG_RS = 1;
+inline constexpr unsigned char CMDLOG_FLAG_RW = 2;
+
+struct cmdlog_event_t {
+    std::int64_t time_us; // when it happens, microseconds from the log's start
+    std::uint32_t line;   // the log line it came from, counted from 1
+    unsigned char kind;   // cmdlog_kind
+    unsigned char value;
+    unsigned char chip; // the controller it goes to, 0 or 1
+    unsigned char flags;
+};
+
+// The events in time order (equal times in line order). Owned; released by cmdlog_free.
+struct cmdlog_t {
+    cmdlog_event_t* events;
+    std::size_t count;
+    std::size_t capacity;
+    std::int64_t end_us; // the log's end: the time after its last line, waits included
+};
+
+// Reads a whole log text for `module`. 0 on success; -1 when a line is malformed (`message`
+// gets one line, no line end: "line N: what is wrong"), or when memory is short (message
+// "Memory Allocation Error."). On failure the log holds no events.
+int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
+                char* message, int message_capacity);
+// Releases the events; the log is then empty. A zeroed log is accepted.
+void cmdlog_free(cmdlog_t* log);
+// Reads a time: a decimal number with unit "s", "ms" or "us" ("250ms", "1.5s"). Returns 0 and
+// stores whole microseconds, or -1 for anything else (no unit, a fraction of a microsecond,
+// a negative time, more than CMDLOG_MAX_TIME_US).
+int cmdlog_parse_time(const char* text, std::int64_t* time_us);
+inline constexpr std::int64_t CMDLOG_MAX_TIME_US = INT64_C(1) << 50; // about 35 years
