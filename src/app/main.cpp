@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "app/version.hpp"
+#include "bmp/outfile.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
@@ -30,6 +31,7 @@ void print_banner(const version_info_t& info) {
 } // namespace
 
 int main(int argc, char** argv) {
+    outfile_install_signal_handlers();
     version_info_t info;
     version_info(&info);
     if (argc <= FIRST_ROW_ARG) {
@@ -45,7 +47,10 @@ int main(int argc, char** argv) {
     if (util_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG) != 0) {
         std::puts("Illegal format string found.");
         status = EXIT_BAD_FORMAT;
-    } else if (lcdimg_write_file(img, argv[3]) != 0) {
+    } else if (const int written = lcdimg_write_file(img, argv[3]); written == OUTFILE_NO_MEMORY) {
+        std::puts("Memory Allocation Error.");
+        status = EXIT_BAD_CONFIGURATION;
+    } else if (written != 0) {
         std::printf("Output file could not be written. (%s)\n", argv[3]);
         status = EXIT_OUTPUT_FAILED;
     }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -278,6 +279,7 @@ void paint_picture(lcdimg_t* img) {
 
 int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
+        errno = EINVAL;
         return -1;
     }
     paint_picture(img);
