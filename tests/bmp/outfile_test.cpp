@@ -118,13 +118,18 @@ TEST(OutfileTest, TargetsKeepTheirPictureUnlessReplacedWhole) {
     umask(old_mask);
 }
 
-TEST(OutfileTest, HardLinkKeepsTheOldPicture) {
+TEST(OutfileTest, ReplacementKeepsTheOwnerAndHardLinksKeepTheOldPicture) {
     const temp_dir_t dir;
     const std::string target = old_file(dir, "p.bmp", 0644);
+    const bool can_give = geteuid() == 0 && chown(target.c_str(), 65534, 65534) == 0;
     ASSERT_EQ(link(target.c_str(), dir.file("kept.bmp").c_str()), 0);
     EXPECT_EQ(outfile_write(target.c_str(), hello_producer, nullptr), 0);
     EXPECT_EQ(read_file(target), "hello");
     EXPECT_EQ(read_file(dir.file("kept.bmp")), "old");
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, can_give ? 65534U : geteuid());
+    EXPECT_EQ(st.st_gid, can_give ? 65534U : getegid());
 }
 
 // Descriptor names write at the descriptor's offset and in its append mode, never truncating.
