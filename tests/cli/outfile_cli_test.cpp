@@ -125,18 +125,22 @@ TEST(OutfileCliTest, SignalsRemoveTheTemporaryFile) {
 
 TEST(OutfileCliTest, FolderWithoutRoomForATemporaryFile) {
     struct folder_case_t {
+        mode_t folder_mode;
         mode_t file_mode;
         int status;
         bool replaced;
     };
-    const std::vector<folder_case_t> cases{{0666, 0, true}, {0444, 3, false}};
+    // The sticky folder lets the temporary file be made but, run as root, not renamed over
+    // root's file.
+    const std::vector<folder_case_t> cases{
+        {0555, 0666, 0, true}, {0555, 0444, 3, false}, {01777, 0666, 0, true}};
     for (const folder_case_t& c : cases) {
         temp_dir_t dir;
         chmod(dir.file("").c_str(), 0755);
         std::filesystem::create_directory(dir.file("ro"));
         const std::string target = dir.write("ro/p.bmp", "old picture");
         chmod(target.c_str(), c.file_mode);
-        chmod(dir.file("ro").c_str(), 0555);
+        chmod(dir.file("ro").c_str(), c.folder_mode);
         const int status = wait_for(spawn_tool({"", "", target, "x"}, null_fd(), NOBODY));
         chmod(dir.file("ro").c_str(), 0755);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << c.file_mode;
