@@ -171,7 +171,7 @@ test('figures: first picture, one re-render, transfer size', async (t) => {
     }
     return out.sort((a, b) => a - b);
   });
-  const build = join(ROOT, process.env.VIMBRA_WEB_BUILD ?? 'build-web');
+  const build = join(ROOT, process.env.VIMBRA_WEB_BUILD ?? 'build-web', 'site');
   const gzipped = loaded.reduce((sum, path) => sum + gzipSync(readFileSync(join(build, path === '/' ? 'index.html' : path)), { level: 9 }).length, 0);
   t.diagnostic(`load to first picture: ${first.toFixed(0)} ms (goal 1000)`);
   t.diagnostic(`re-render of the default module, median of 30: ${times[15].toFixed(1)} ms (goal 16)`);
