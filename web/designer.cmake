@@ -16,7 +16,7 @@ target_link_options(designer PRIVATE
 
 # The page's own files and the shipped examples (for its "Load example" menus), copied on
 # every build so that an edit of the page alone shows up.
-set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js glyph.js state.js)
+set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js state.js)
 list(TRANSFORM DESIGNER_PAGE_FILES PREPEND ${CMAKE_SOURCE_DIR}/web/)
 add_custom_target(designer_page ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${DESIGNER_SITE}
