@@ -146,7 +146,7 @@ function editGlyph(m, req) {
   const result = {
     id: req.id,
     ok,
-    font: ok ? m.FS.readFile(path, { encoding: 'utf8' }) : req.font,
+    font: ok ? decoder.decode(m.FS.readFile(path)) : req.font, // a NUL byte stays in the text
     glyph: m.HEAPU8.slice(glyphPtr, glyphPtr + 5),
   };
   m._free(pathPtr);
@@ -155,11 +155,11 @@ function editGlyph(m, req) {
 }
 
 self.onmessage = async (event) => {
-  const m = await ready;
   const req = event.data;
-  self.postMessage({ id: req.id, started: true });
   let result;
   try {
+    const m = await ready;
+    self.postMessage({ id: req.id, started: true });
     result = req.kind === 'glyph' ? editGlyph(m, req) : render(m, req);
   } catch (error) {
     result = { id: req.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };
