@@ -99,7 +99,7 @@ web: $(WEB_BUILD)/CMakeCache.txt
 	cmake --build $(WEB_BUILD) -j $(JOBS)
 
 web-serve: web
-	node web/serve.mjs $(WEB_BUILD) $(WEB_PORT)
+	node web/serve.mjs $(WEB_BUILD)/site $(WEB_PORT)
 
 # Browser tests: headless Chromium driven by Node's test runner.
 test-web: deps-web build web

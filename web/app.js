@@ -1,13 +1,16 @@
 // The designer page: panes in, picture out. Rendering happens in a Web Worker, so the page
 // answers while a script runs; a worker that does not answer in time is replaced.
 import { decodeState, encodeState } from './state.js';
-import { glyphDots, setGlyph } from './glyph.js';
 
-// Interpreter steps a script may take per render: about two seconds of a tight loop in
-// Chromium on the reference machine. The command line has no such limit.
-const STEP_LIMIT = 120_000_000;
-const WATCHDOG_MS = 8000; // the limit's two seconds, a slow picture, and room to spare
+// Time a script may run per render, measured by the worker's clock. The command line has
+// no such limit.
+const SCRIPT_BUDGET_MS = 2000;
+// From the moment the worker starts a request: the script's two seconds, the largest
+// picture the page draws, and room to spare.
+const WATCHDOG_MS = 8000;
 const DEBOUNCE_MS = 30;
+const LINK_LIMIT = 2 * 1024 * 1024; // characters of the longest address Chromium opens
+const MIN_SHOWN_PX = 48; // the picture's shorter side is never shown smaller
 const EXAMPLES = {
   profile: ['default.prof', 'black-on-white-8x2.prof', 'blue-16x2.prof', 'framed-deep-shadow.prof',
     'green-20x4.prof', 'oled-16x2.prof', 'wide-40x2.prof'],
@@ -26,6 +29,7 @@ const panes = { profile: $('profile'), font: $('font'), script: $('script'), std
 let rows = [];
 let rowCount = 2;
 let image = null; // geometry, glyph table and text grid of the latest picture
+let charset = ''; // the profile's CHARSET as the library read it at the latest answer
 let code = 0; // the glyph being edited
 let dotFocus = 0; // the grid's one tab stop
 
@@ -43,18 +47,21 @@ class Renderer {
     this.worker.onmessage = (event) => this.answer(event.data);
   }
 
-  request(texts) {
+  request(message) {
     return new Promise((resolve) => {
       const id = this.nextId++;
-      const timer = setTimeout(() => this.restart(), WATCHDOG_MS);
-      this.pending.set(id, { resolve, timer });
-      this.worker.postMessage({ ...texts, id });
+      this.pending.set(id, { resolve, timer: 0 });
+      this.worker.postMessage({ ...message, id });
     });
   }
 
   answer(result) {
     const waiting = this.pending.get(result.id);
     if (!waiting) return;
+    if (result.started) {
+      waiting.timer = setTimeout(() => this.restart(), WATCHDOG_MS);
+      return;
+    }
     clearTimeout(waiting.timer);
     this.pending.delete(result.id);
     waiting.resolve(result);
@@ -81,8 +88,11 @@ function texts() {
     script: panes.script.value,
     stdin: panes.stdin.value,
     rows: rows.slice(0, rowCount).concat(Array(Math.max(0, rowCount - rows.length)).fill('')),
-    stepLimit: STEP_LIMIT,
   };
+}
+
+function renderRequest(format) {
+  return { kind: 'render', ...texts(), budgetMs: SCRIPT_BUDGET_MS, format };
 }
 
 // ---- Rendering -----------------------------------------------------------------------
@@ -96,7 +106,22 @@ let renders = 0;
 function schedule() {
   clearTimeout(timer);
   timer = setTimeout(renderNow, DEBOUNCE_MS);
-  history.replaceState(null, '', `#${encodeState(texts())}`);
+  updateLink();
+}
+
+// The address bar holds the state while it makes a link Chromium opens; a larger state
+// clears it, and the page offers the files instead.
+function updateLink() {
+  const page = location.href.split('#')[0];
+  const fragment = encodeState(texts());
+  const size = page.length + 1 + fragment.length;
+  const fits = size <= LINK_LIMIT;
+  history.replaceState(null, '', fits ? `#${fragment}` : page);
+  $('copy-link').disabled = !fits;
+  $('link-note').hidden = fits;
+  if (!fits) {
+    $('link-size').textContent = `${(size / (1024 * 1024)).toFixed(1)} MB`;
+  }
 }
 
 // Renders the current texts; resolves once a picture of them (or their refusal) is shown.
@@ -110,7 +135,7 @@ function renderNow() {
   busy = true;
   const mine = waiters;
   waiters = [];
-  renderer.request(texts()).then((result) => {
+  renderer.request(renderRequest()).then((result) => {
     show(result);
     busy = false;
     mine.forEach((resolve) => resolve(result));
@@ -127,11 +152,17 @@ function show(result) {
   $('messages').textContent = result.messages;
   $('messages').classList.toggle('empty', result.messages === '');
   stage.classList.toggle('stale', result.status !== 0);
+  if (result.charset !== undefined) {
+    charset = result.charset;
+    updateRowsHint();
+  }
   if (result.geometry) {
     image = { geometry: result.geometry, font: result.font, text: result.text };
     if (result.geometry.chcntY !== rowCount) {
       setRowCount(result.geometry.chcntY);
       schedule(); // the rows sent were for the old count
+    } else {
+      showRowInputs(rowCount);
     }
     drawGlyphs();
   }
@@ -147,31 +178,51 @@ function show(result) {
     if (renders === 1) performance.mark('first-picture');
     document.body.dataset.renders = String(renders);
   }
-  if (result.renderMs !== undefined) {
-    $('timing').textContent = `Rendered in ${result.renderMs.toFixed(1)} ms`;
-  }
+  const drawn = result.status === 0 && result.renderMs !== undefined;
+  $('timing').textContent = drawn ? `Rendered in ${result.renderMs.toFixed(1)} ms` : '';
 }
 
 // As large as the room allows; from twice the size on, whole-number scales keep every dot
-// the same width. A picture wider than the page shrinks.
+// the same width. A picture wider than the page shrinks, but never so far that its shorter
+// side is hard to see: a long thin one scrolls instead.
 function fitCanvas() {
   const room = stage.clientWidth - 2;
   const tall = Math.max(160, window.innerHeight * 0.6);
   let scale = Math.min(room / canvas.width, tall / canvas.height);
   if (scale >= 2) scale = Math.floor(scale);
-  canvas.style.width = `${Math.floor(canvas.width * scale)}px`;
-  canvas.style.height = `${Math.floor(canvas.height * scale)}px`;
+  scale = Math.max(scale, Math.min(1, MIN_SHOWN_PX / Math.min(canvas.width, canvas.height)));
+  canvas.style.width = `${Math.max(1, Math.floor(canvas.width * scale))}px`;
+  canvas.style.height = `${Math.max(1, Math.floor(canvas.height * scale))}px`;
 }
 
 // ---- Rows ----------------------------------------------------------------------------
 
+// Row inputs are added in one fragment and removed in one range, counted here rather than
+// through the box's live child list, which recounts after every change: thousands of rows
+// from a link stay linear. Until the first answer gives the module's row count, a link's
+// rows are all rendered but at most FIRST_ROW_INPUTS of them shown: laying out thousands of
+// inputs that CHCNT_Y then removes would take seconds.
+const FIRST_ROW_INPUTS = 64;
+let rowInputs = 0;
+
 function setRowCount(count) {
-  const box = $('rows');
-  if (count === rowCount && box.children.length === count) return;
   rowCount = count;
-  while (box.children.length > count) box.lastChild.remove();
-  while (box.children.length < count) {
-    const index = box.children.length;
+  showRowInputs(count);
+}
+
+function showRowInputs(count) {
+  const box = $('rows');
+  if (rowInputs === count) return;
+  if (rowInputs > count) {
+    const range = document.createRange();
+    range.setStartBefore(box.children[count]);
+    range.setEndAfter(box.lastChild);
+    range.deleteContents();
+    rowInputs = count;
+  }
+  const added = document.createDocumentFragment();
+  for (; rowInputs < count; rowInputs += 1) {
+    const index = rowInputs;
     const label = document.createElement('label');
     label.className = 'row';
     const number = document.createElement('span');
@@ -185,17 +236,45 @@ function setRowCount(count) {
     input.addEventListener('input', () => {
       while (rows.length <= index) rows.push('');
       rows[index] = input.value;
+      updateRowsHint();
       schedule();
     });
     label.append(number, input);
-    box.append(label);
+    added.append(label);
   }
+  box.append(added);
+  updateRowsHint();
+}
+
+// Without a character set, a row is read byte by byte and a character outside ASCII shows
+// as blank cells: the first such character is named with what it needs.
+function updateRowsHint() {
+  let hint = '';
+  if (charset === '') {
+    for (let i = 0; i < rowCount && i < rows.length && !hint; i += 1) {
+      const found = /[^\0-\x7f]/u.exec(rows[i]);
+      if (found) hint = `Row ${i + 1}: “${found[0]}” needs CHARSET A00 or A02 in the profile.`;
+    }
+  }
+  $('rows-hint').textContent = hint;
+  $('rows-hint').hidden = hint === '';
 }
 
 // ---- Glyph editor --------------------------------------------------------------------
 
 function hex2(value) {
   return value.toString(16).toUpperCase().padStart(2, '0');
+}
+
+// Eight strings of five '0'/'1' for `code` in a glyph table of 5 column bytes per code.
+function glyphDots(table, value) {
+  const dots = [];
+  for (let r = 0; r < 8; r += 1) {
+    let row = '';
+    for (let c = 0; c < 5; c += 1) row += (table[value * 5 + c] >> r) & 1 ? '1' : '0';
+    dots.push(row);
+  }
+  return dots;
 }
 
 function currentDots() {
@@ -279,22 +358,31 @@ function drawGlyphs() {
   }
 }
 
+// Edits go one after another, each on the font text the one before left.
+let glyphEdits = Promise.resolve();
+
+// The worker rewrites the font text through the library's own reader; the dot is shown
+// toggled at once, and the answer (then the render) confirms it.
 function toggleDot(i) {
-  const dots = currentDots().map((row) => [...row]);
-  const r = Math.floor(i / 5);
-  dots[r][i % 5] = dots[r][i % 5] === '1' ? '0' : '1';
-  const next = dots.map((row) => row.join(''));
-  panes.font.value = setGlyph(panes.font.value, code, next);
-  if (image) {
-    // Shown at once; the render that follows confirms it.
-    for (let c = 0; c < 5; c += 1) {
-      let column = 0;
-      for (let row = 0; row < 8; row += 1) column |= (next[row][c] === '1' ? 1 : 0) << row;
-      image.font[code * 5 + c] = column;
-    }
-  }
+  const target = code;
+  const row = Math.floor(i / 5);
+  const column = i % 5;
+  const glyph = image ? image.font.slice(target * 5, target * 5 + 5) : new Uint8Array(5);
+  if (image) image.font[target * 5 + column] ^= 1 << row;
   drawGlyphs();
-  schedule();
+  glyphEdits = glyphEdits.then(async () => {
+    const font = panes.font.value;
+    const answer = await renderer.request({ kind: 'glyph', font, code: target, row, column, glyph });
+    if (panes.font.value !== font) return; // typed over meanwhile: the typing wins
+    if (answer.ok) {
+      panes.font.value = answer.font;
+      if (image) image.font.set(answer.glyph, target * 5);
+    } else {
+      $('messages').textContent = `The dot could not be written into this font text; it is left as it was.\n`;
+    }
+    drawGlyphs();
+    schedule();
+  });
 }
 
 // The code of the cell under a point of the picture, or -1 between cells.
@@ -331,7 +419,7 @@ function save(blob, name) {
 }
 
 async function savePicture(format) {
-  const result = await renderer.request({ ...texts(), format });
+  const result = await renderer.request(renderRequest(format));
   if (result.file) save(new Blob([result.file], { type: `image/${format}` }), `lcd.${format}`);
   else show(result);
 }
@@ -341,6 +429,10 @@ function wireActions() {
   $('save-bmp').addEventListener('click', () => savePicture('bmp'));
   $('save-prof').addEventListener('click', () => save(new Blob([panes.profile.value], { type: 'text/plain' }), 'designer.prof'));
   $('save-fnt').addEventListener('click', () => save(new Blob([panes.font.value], { type: 'text/plain' }), 'designer.fnt'));
+  $('save-prof-note').addEventListener('click', () => $('save-prof').click());
+  $('save-fnt-note').addEventListener('click', () => $('save-fnt').click());
+  $('save-bas-note').addEventListener('click', () => save(new Blob([panes.script.value], { type: 'text/plain' }), 'designer.bas'));
+  $('save-stdin-note').addEventListener('click', () => save(new Blob([panes.stdin.value], { type: 'text/plain' }), 'stdin.txt'));
   $('copy-link').addEventListener('click', async () => {
     const button = $('copy-link');
     try {
@@ -360,7 +452,12 @@ function wireActions() {
       if (!select.value) return;
       const response = await fetch(`examples/${EXAMPLE_DIRS[kind]}/${select.value}`);
       if (response.ok) {
-        panes[kind].value = await response.text();
+        let text = await response.text();
+        // The character set belongs to the rows typed, not to the module's looks.
+        if (kind === 'profile' && charset !== '') {
+          text = `${text}${text === '' || text.endsWith('\n') ? '' : '\n'}CHARSET = ${charset}\n`;
+        }
+        panes[kind].value = text;
         schedule();
       }
       select.value = '';
@@ -374,14 +471,14 @@ function wireActions() {
 // ---- Start ---------------------------------------------------------------------------
 
 function load(fragment) {
-  const state = decodeState(fragment) ?? { profile: '', font: '', script: '', rows: ['Hello, world!'] };
-  panes.profile.value = state.profile;
-  panes.font.value = state.font;
-  panes.script.value = state.script;
+  const state = decodeState(fragment) ?? { profile: '', font: '', script: '', stdin: '', rows: ['Hello, world!'] };
+  for (const kind of Object.keys(panes)) panes[kind].value = state[kind];
   rows = state.rows.slice();
   $('rows').replaceChildren();
-  rowCount = -1;
-  setRowCount(Math.max(rows.length, 2));
+  rowInputs = 0;
+  rowCount = Math.max(rows.length, 2);
+  showRowInputs(Math.min(rowCount, FIRST_ROW_INPUTS));
+  updateLink();
   return renderNow();
 }
 

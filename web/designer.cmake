@@ -1,9 +1,12 @@
 # The designer page: the library compiled to WebAssembly with its entry points, and the
-# page's own files copied beside it. Included by the top-level list in Emscripten builds.
+# page's own files copied beside it into a folder of their own, site/, apart from CMake's
+# files: publishing the page is copying that folder, and the server sees only it.
+# Included by the top-level list in Emscripten builds.
+set(DESIGNER_SITE ${CMAKE_BINARY_DIR}/site)
 
 add_executable(designer web/designer.cpp)
 target_link_libraries(designer PRIVATE vimbra)
-set_target_properties(designer PROPERTIES SUFFIX ".mjs")
+set_target_properties(designer PROPERTIES SUFFIX ".mjs" RUNTIME_OUTPUT_DIRECTORY ${DESIGNER_SITE})
 # kestbasic_t (about 110 KB) and the 64 KiB output buffer live on the stack: 1 MiB holds
 # them with room to spare. The worker imports the module as an ES module.
 target_link_options(designer PRIVATE
@@ -13,9 +16,10 @@ target_link_options(designer PRIVATE
 
 # The page's own files and the shipped examples (for its "Load example" menus), copied on
 # every build so that an edit of the page alone shows up.
-set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js glyph.js state.js)
+set(DESIGNER_PAGE_FILES index.html style.css app.js worker.js state.js)
 list(TRANSFORM DESIGNER_PAGE_FILES PREPEND ${CMAKE_SOURCE_DIR}/web/)
 add_custom_target(designer_page ALL
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DESIGNER_PAGE_FILES} ${CMAKE_BINARY_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${DESIGNER_SITE}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DESIGNER_PAGE_FILES} ${DESIGNER_SITE}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${DESIGNER_SITE}/examples
   VERBATIM)

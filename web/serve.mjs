@@ -1,8 +1,12 @@
 // A tiny static file server for the built page, on 127.0.0.1 only.
-// Usage: node web/serve.mjs [folder] [port]   (port 0 picks a free one)
+// Usage: node web/serve.mjs [folder] [port]   (folder: build-web/site; port 0 picks a free one)
+//
+// It serves the page's own kinds of files from that one folder and nothing else: a path that
+// does not decode answers 400, one that leaves the folder (after decoding, or through a
+// link) 403, any other kind of file, a hidden one or a missing one 404.
 import { createServer } from 'node:http';
-import { readFile } from 'node:fs/promises';
-import { extname, join, normalize, resolve } from 'node:path';
+import { readFile, realpath } from 'node:fs/promises';
+import { basename, extname, join, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const TYPES = {
@@ -17,28 +21,67 @@ const TYPES = {
   '.bas': 'text/plain; charset=utf-8',
 };
 
+function inside(base, file) {
+  return file === base || file.startsWith(base + sep);
+}
+
+// The file a request names inside `base`, or the status that refuses it.
+async function locate(base, url) {
+  let path;
+  try {
+    path = decodeURIComponent(new URL(url, 'http://localhost').pathname);
+  } catch {
+    return { status: 400 }; // a malformed escape or address
+  }
+  if (path.includes('\0')) return { status: 400 };
+  const file = join(base, path.endsWith('/') ? `${path}index.html` : path);
+  if (!inside(base, file)) return { status: 403 };
+  const type = TYPES[extname(file)];
+  if (type === undefined || basename(file).startsWith('.')) return { status: 404 };
+  let real;
+  try {
+    real = await realpath(file);
+  } catch {
+    return { status: 404 };
+  }
+  if (!inside(await realpath(base), real)) return { status: 403 };
+  return { status: 200, file: real, type };
+}
+
+async function answer(base, request, response) {
+  if (request.method !== 'GET' && request.method !== 'HEAD') {
+    response.writeHead(405, { Allow: 'GET, HEAD' }).end();
+    return;
+  }
+  const found = await locate(base, request.url);
+  if (found.status !== 200) {
+    response.writeHead(found.status).end();
+    return;
+  }
+  let body;
+  try {
+    body = await readFile(found.file);
+  } catch {
+    response.writeHead(404).end(); // a folder, or gone meanwhile
+    return;
+  }
+  response.writeHead(200, { 'Content-Type': found.type, 'Content-Length': body.length });
+  response.end(request.method === 'HEAD' ? undefined : body);
+}
+
 // Starts serving `root`; resolves to the listening server (server.address().port).
 export function serve(root, port = 0) {
   const base = resolve(root);
-  const server = createServer(async (request, response) => {
-    const path = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
-    const file = normalize(join(base, path.endsWith('/') ? `${path}index.html` : path));
-    if (!file.startsWith(base)) {
-      response.writeHead(403).end();
-      return;
-    }
-    try {
-      const body = await readFile(file);
-      response.writeHead(200, { 'Content-Type': TYPES[extname(file)] ?? 'application/octet-stream' });
-      response.end(body);
-    } catch {
-      response.writeHead(404).end();
-    }
+  const server = createServer((request, response) => {
+    answer(base, request, response).catch(() => {
+      if (!response.headersSent) response.writeHead(500);
+      response.end();
+    });
   });
   return new Promise((done) => server.listen(port, '127.0.0.1', () => done(server)));
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
-  const server = await serve(process.argv[2] ?? 'build-web', Number(process.argv[3] ?? 8080));
+  const server = await serve(process.argv[2] ?? 'build-web/site', Number(process.argv[3] ?? 8080));
   console.log(`Serving on http://127.0.0.1:${server.address().port}/`);
 }

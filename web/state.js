@@ -1,12 +1,15 @@
 // The page's whole state in the URL fragment:
-// profile=...&font=...&script=...&row=...&row=... (percent-encoded UTF-8).
+// profile=...&font=...&script=...&stdin=...&row=...&row=... (percent-encoded UTF-8).
+
+const TEXTS = ['profile', 'font', 'script', 'stdin'];
 
 // Empty texts and trailing empty rows are left out; rows keep their order.
-export function encodeState({ profile, font, script, rows }) {
+export function encodeState(state) {
   const parts = [];
-  for (const [key, value] of [['profile', profile], ['font', font], ['script', script]]) {
-    if (value) parts.push(`${key}=${encodeURIComponent(value)}`);
+  for (const key of TEXTS) {
+    if (state[key]) parts.push(`${key}=${encodeURIComponent(state[key])}`);
   }
+  const { rows } = state;
   let last = rows.length;
   while (last > 0 && rows[last - 1] === '') last -= 1;
   for (let i = 0; i < last; i += 1) parts.push(`row=${encodeURIComponent(rows[i])}`);
@@ -24,14 +27,14 @@ function decode(value) {
 // The state a fragment (with or without its '#') describes; null when it names nothing.
 export function decodeState(fragment) {
   const text = fragment.startsWith('#') ? fragment.slice(1) : fragment;
-  const state = { profile: '', font: '', script: '', rows: [] };
+  const state = { profile: '', font: '', script: '', stdin: '', rows: [] };
   let any = false;
   for (const part of text.split('&')) {
     const eq = part.indexOf('=');
     const key = eq < 0 ? part : part.slice(0, eq);
     const value = eq < 0 ? '' : decode(part.slice(eq + 1));
     if (key === 'row') state.rows.push(value);
-    else if (key === 'profile' || key === 'font' || key === 'script') state[key] = value;
+    else if (TEXTS.includes(key)) state[key] = value;
     else continue;
     any = true;
   }

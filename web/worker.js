@@ -1,11 +1,49 @@
 // Owns the WebAssembly module: renders the texts it is sent and answers with the picture,
-// the messages and what the page needs to know of the image. One request at a time.
+// the messages and what the page needs to know of the image; edits glyphs of a font text.
+// One request at a time, each announced with { id, started: true } as it begins, so that the
+// page times the request itself and not its wait in the queue.
 import createDesigner from './designer.mjs';
 
 const DIR = '/designer';
+const MESSAGE_CAP = 1 << 20; // bytes of messages kept; the rest is counted
+const TEXT_CAPACITY = 8192; // a profile text setting, terminator included
 const encoder = new TextEncoder();
+const decoder = new TextDecoder();
+
+// Standard output of one run. A device rather than a file: the bytes beyond the cap are
+// counted and dropped as they come, however many a script prints.
+const messages = { kept: new Uint8Array(MESSAGE_CAP), size: 0 };
+
+function makeMessageDevice(m) {
+  const fs = m.FS;
+  const device = fs.makedev(99, 0);
+  fs.registerDevice(device, {
+    open() {},
+    close() {},
+    read: () => 0,
+    write(stream, buffer, offset, length) {
+      const keep = Math.min(length, Math.max(0, MESSAGE_CAP - messages.size));
+      if (keep > 0) messages.kept.set(buffer.subarray(offset, offset + keep), messages.size);
+      messages.size += length;
+      return length;
+    },
+  });
+  fs.mkdev(`${DIR}/messages.txt`, device);
+}
+
+// The messages as text: all of them, or those up to the last line end within the cap and a
+// last line saying how much was cut.
+function messageText() {
+  if (messages.size <= MESSAGE_CAP) return decoder.decode(messages.kept.subarray(0, messages.size));
+  const end = messages.kept.lastIndexOf(10) + 1 || MESSAGE_CAP;
+  const shown = decoder.decode(messages.kept.subarray(0, end));
+  const cut = messages.size - end;
+  return `${shown}${shown.endsWith('\n') ? '' : '\n'}… ${cut} more bytes of messages cut (${messages.size} in all).\n`;
+}
+
 const ready = createDesigner().then((m) => {
   m.FS.mkdir(DIR);
+  makeMessageDevice(m);
   return m;
 });
 
@@ -16,6 +54,11 @@ function allocString(m, text) {
   m.HEAPU8.set(bytes, ptr);
   m.HEAPU8[ptr + bytes.length] = 0;
   return ptr;
+}
+
+function readString(m, ptr) {
+  const end = m.HEAPU8.indexOf(0, ptr);
+  return decoder.decode(m.HEAPU8.subarray(ptr, end < 0 ? ptr : end));
 }
 
 // Every row as UTF-8 ended by a NUL byte; a row's own NUL ends it, as it would in argv.
@@ -30,6 +73,34 @@ function rowsFile(rows) {
   return out;
 }
 
+// The image's geometry, glyph table and text grid, and for a preview its pixels as RGBA.
+function readImage(m, img, result, preview) {
+  const geometryPtr = m._malloc(14 * 4);
+  m._designer_geometry(img, geometryPtr);
+  const g = Array.from(m.HEAP32.subarray(geometryPtr >> 2, (geometryPtr >> 2) + 14));
+  m._free(geometryPtr);
+  const [width, height] = g;
+  result.geometry = {
+    width, height, chcntX: g[2], chcntY: g[3], chofsX: g[4], chofsY: g[5], chgapX: g[6],
+    chgapY: g[7], pixsizX: g[8], pixsizY: g[9], pixgapX: g[10], pixgapY: g[11],
+    frameX: g[12], frameY: g[13],
+  };
+  if (preview && result.status === 0) {
+    const rgba = m._designer_rgba(img);
+    if (rgba === 0) {
+      result.status = 1;
+      result.memory = true;
+    } else {
+      result.pixels = new Uint8ClampedArray(m.HEAPU8.slice(rgba, rgba + width * height * 4).buffer);
+      m._free(rgba);
+    }
+  }
+  const fontPtr = m._designer_font(img);
+  result.font = m.HEAPU8.slice(fontPtr, fontPtr + 256 * 5);
+  const textPtr = m._designer_text(img);
+  result.text = m.HEAPU8.slice(textPtr, textPtr + g[2] * g[3]);
+}
+
 function render(m, req) {
   const fs = m.FS;
   fs.writeFile(`${DIR}/profile.prof`, req.profile);
@@ -37,64 +108,61 @@ function render(m, req) {
   fs.writeFile(`${DIR}/script.bas`, req.script);
   fs.writeFile(`${DIR}/rows`, rowsFile(req.rows));
   fs.writeFile(`${DIR}/stdin.txt`, req.stdin);
-  const output = `${DIR}/picture.${req.format === 'png' ? 'png' : 'bmp'}`;
+  messages.size = 0;
+  const output = req.format ? `${DIR}/picture.${req.format === 'png' ? 'png' : 'bmp'}` : '';
   const pathPtr = allocString(m, output);
   const statusPtr = m._malloc(4);
-  const geometryPtr = m._malloc(14 * 4);
+  const charsetPtr = m._malloc(TEXT_CAPACITY);
   const started = performance.now();
-  const img = m._designer_render(pathPtr, req.stepLimit, statusPtr);
-  const result = { id: req.id, status: m.HEAP32[statusPtr >> 2] };
+  const img = m._designer_render(pathPtr, req.budgetMs, statusPtr, charsetPtr);
+  const result = { id: req.id, status: m.HEAP32[statusPtr >> 2], charset: readString(m, charsetPtr) };
   if (img !== 0) {
-    m._designer_geometry(img, geometryPtr);
-    const g = Array.from(m.HEAP32.subarray(geometryPtr >> 2, (geometryPtr >> 2) + 14));
-    const [width, height] = g;
-    result.geometry = {
-      width, height, chcntX: g[2], chcntY: g[3], chofsX: g[4], chofsY: g[5], chgapX: g[6],
-      chgapY: g[7], pixsizX: g[8], pixsizY: g[9], pixgapX: g[10], pixgapY: g[11],
-      frameX: g[12], frameY: g[13],
-    };
-    if (result.status === 0) {
-      const rgb = m.HEAPU8.subarray(m._designer_pixels(img), m._designer_pixels(img) + width * height * 3);
-      const rgba = new Uint8ClampedArray(width * height * 4);
-      for (let i = 0, j = 0; i < rgb.length; i += 3, j += 4) {
-        rgba[j] = rgb[i];
-        rgba[j + 1] = rgb[i + 1];
-        rgba[j + 2] = rgb[i + 2];
-        rgba[j + 3] = 255;
-      }
-      result.pixels = rgba;
-    }
-    const fontPtr = m._designer_font(img);
-    result.font = m.HEAPU8.slice(fontPtr, fontPtr + 256 * 5);
-    const textPtr = m._designer_text(img);
-    result.text = m.HEAPU8.slice(textPtr, textPtr + g[2] * g[3]);
+    readImage(m, img, result, !req.format);
     m._designer_close(img);
   }
   result.renderMs = performance.now() - started;
-  if (req.format && result.status === 0) {
+  if (output && result.status === 0) {
     // The file system's umask emulation leaves a new file with no permissions at all.
     fs.chmod(output, 0o644);
     result.file = fs.readFile(output);
-  }
-  try {
     fs.unlink(output);
-  } catch {
-    // nothing was written: a refused row or a failed set-up
   }
-  result.messages = fs.readFile(`${DIR}/messages.txt`, { encoding: 'utf8' });
+  result.messages = messageText() + (result.memory ? 'Memory Allocation Error.\n' : '');
   m._free(pathPtr);
   m._free(statusPtr);
-  m._free(geometryPtr);
+  m._free(charsetPtr);
+  return result;
+}
+
+// Toggles one dot of `req.code` in `req.font` through the library's font reader; answers
+// the new text and the glyph's five column bytes, or ok: false with the text unchanged.
+function editGlyph(m, req) {
+  const path = `${DIR}/glyph.fnt`;
+  m.FS.writeFile(path, req.font);
+  const pathPtr = allocString(m, path);
+  const glyphPtr = m._malloc(5);
+  m.HEAPU8.set(req.glyph, glyphPtr);
+  const ok = m._designer_glyph_toggle(pathPtr, req.code, req.row, req.column, glyphPtr) === 0;
+  const result = {
+    id: req.id,
+    ok,
+    font: ok ? decoder.decode(m.FS.readFile(path)) : req.font, // a NUL byte stays in the text
+    glyph: m.HEAPU8.slice(glyphPtr, glyphPtr + 5),
+  };
+  m._free(pathPtr);
+  m._free(glyphPtr);
   return result;
 }
 
 self.onmessage = async (event) => {
-  const m = await ready;
+  const req = event.data;
   let result;
   try {
-    result = render(m, event.data);
+    const m = await ready;
+    self.postMessage({ id: req.id, started: true });
+    result = req.kind === 'glyph' ? editGlyph(m, req) : render(m, req);
   } catch (error) {
-    result = { id: event.data.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };
+    result = { id: req.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };
   }
   const transfer = [result.pixels?.buffer, result.file?.buffer].filter(Boolean);
   self.postMessage(result, transfer);

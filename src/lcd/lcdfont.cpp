@@ -32,28 +32,46 @@ void copy_without_equals(const char* line, line_buffer_t& copy) {
     copy[i] = '\0';
 }
 
-void report_row(const reader_state_t& state, const char* line, lcdfont_dot_callback_t callback,
-                void* ctx) {
-    if (state.code == NO_CODE || callback == nullptr) {
-        return;
+// Where the reader's rows go: dots one by one, whole rows with their place, or both.
+struct reader_sink_t {
+    lcdfont_dot_callback_t dot;
+    lcdfont_row_callback_t row;
+    void* ctx;
+};
+
+// A line as fgets gave it: its comment-free text and where it lay in the file.
+struct read_line_t {
+    const char* text;
+    long offset;
+    long length;
+};
+
+void report_row(const reader_state_t& state, const read_line_t& line, const reader_sink_t& sink) {
+    if (state.code != NO_CODE && sink.dot != nullptr) {
+        for (int column = 0; column < DOT_COLUMNS; ++column) {
+            sink.dot(state.code, column, state.row, line.text[column] != '.' ? 1 : 0, sink.ctx);
+        }
     }
-    for (int column = 0; column < DOT_COLUMNS; ++column) {
-        callback(state.code, column, state.row, line[column] != '.' ? 1 : 0, ctx);
+    if (sink.row != nullptr) {
+        int dots = 0;
+        for (int column = 0; column < DOT_COLUMNS; ++column) {
+            dots |= line.text[column] != '.' ? 1 << column : 0;
+        }
+        sink.row({state.code, state.row, dots, line.offset, line.length}, sink.ctx);
     }
 }
 
 // Takes one comment-free line: a header, a dot row, or nothing.
-void take_line(reader_state_t& state, const char* line, lcdfont_dot_callback_t callback,
-               void* ctx) {
-    const int code = pickup_code(line);
+void take_line(reader_state_t& state, const read_line_t& line, const reader_sink_t& sink) {
+    const int code = pickup_code(line.text);
     if (code >= 0) {
         state.code = code;
         return;
     }
-    if (std::strlen(line) < MIN_ROW_LENGTH) {
+    if (std::strlen(line.text) < MIN_ROW_LENGTH) {
         return;
     }
-    report_row(state, line, callback, ctx);
+    report_row(state, line, sink);
     if (++state.row == DOT_ROWS) {
         state.row = 0;
         state.code = NO_CODE;
@@ -61,17 +79,33 @@ void take_line(reader_state_t& state, const char* line, lcdfont_dot_callback_t c
 }
 
 // Returns -1 when the very first read failed with an error (a folder opens but cannot be
-// read), else 0.
-int read_glyphs(std::FILE* fp, lcdfont_dot_callback_t callback, void* ctx) {
+// read), else 0. The file position is asked for only when rows are reported whole.
+int read_glyphs(std::FILE* fp, const reader_sink_t& sink) {
     line_buffer_t line{};
     reader_state_t state;
     bool any_line = false;
+    long offset = 0;
     while (std::fgets(line.data(), static_cast<int>(line.size()), fp) != nullptr) {
         any_line = true;
+        const long next = sink.row != nullptr ? std::ftell(fp) : 0;
         util_remove_comment(line.data());
-        take_line(state, line.data(), callback, ctx);
+        take_line(state, {line.data(), offset, next - offset}, sink);
+        offset = next;
     }
     return !any_line && std::ferror(fp) ? -1 : 0;
+}
+
+int read_font(const char* path, const reader_sink_t& sink) {
+    if (path == nullptr || path[0] == '\0') {
+        return -1;
+    }
+    std::FILE* fp = std::fopen(path, "r");
+    if (fp == nullptr) {
+        return -1;
+    }
+    const int result = read_glyphs(fp, sink);
+    std::fclose(fp);
+    return result;
 }
 
 // The code of a header's second word, read as the format "0x%02x" reads it: "0x", then at
@@ -103,16 +137,11 @@ int parse_code(const char* word) {
 } // namespace
 
 int lcdfont_read(const char* path, lcdfont_dot_callback_t callback, void* ctx) {
-    if (path == nullptr || path[0] == '\0') {
-        return -1;
-    }
-    std::FILE* fp = std::fopen(path, "r");
-    if (fp == nullptr) {
-        return -1;
-    }
-    const int result = read_glyphs(fp, callback, ctx);
-    std::fclose(fp);
-    return result;
+    return read_font(path, {callback, nullptr, ctx});
+}
+
+int lcdfont_read_rows(const char* path, lcdfont_row_callback_t callback, void* ctx) {
+    return read_font(path, {nullptr, callback, ctx});
 }
 
 int pickup_code(const char* line) {

@@ -183,6 +183,39 @@ INSTANTIATE_TEST_SUITE_P(
                   {"41/0/10101", "41/1/00000"}}),
     [](const ::testing::TestParamInfo<font_case>& param_info) { return param_info.param.name; });
 
+void record_row(const lcdfont_row_t& row, void* ctx) {
+    static_cast<std::vector<lcdfont_row_t>*>(ctx)->push_back(row);
+}
+
+// Whole rows with their place in the file: what the glyph editor rewrites. Offsets counted
+// by hand from the texts.
+TEST_F(LcdfontFileTest, RowsArriveWithTheirLines) {
+    struct row_case {
+        std::string content;
+        std::vector<lcdfont_row_t> rows;
+    };
+    const std::vector<row_case> cases{
+        {"CODE 0x41\no...o # c\nx\n.o.o.\r\n", {{0x41, 0, 0x11, 10, 10}, {0x41, 1, 0x0A, 22, 7}}},
+        // A row before any header still counts; the last line without its end is no row.
+        {"ooooo\nCODE 0x42\n.o...\n....o", {{-1, 0, 0x1F, 0, 6}, {0x42, 1, 0x02, 16, 6}}},
+        {"CODE 0x41\no.o.o" + std::string(9000, '.') + "\n",
+         {{0x41, 0, 0x15, 10, 8191}, {0x41, 1, 0x00, 8201, 815}}},
+    };
+    for (const row_case& c : cases) {
+        std::vector<lcdfont_row_t> rows;
+        const std::string path = write_file(c.content);
+        ASSERT_EQ(lcdfont_read_rows(path.c_str(), record_row, &rows), 0);
+        ASSERT_EQ(rows.size(), c.rows.size()) << c.content.substr(0, 40);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const lcdfont_row_t& got = rows[i];
+            const lcdfont_row_t& want = c.rows[i];
+            EXPECT_EQ(std::vector<long>({got.code, got.row, got.dots, got.offset, got.length}),
+                      std::vector<long>({want.code, want.row, want.dots, want.offset, want.length}))
+                << c.content.substr(0, 40) << " row " << i;
+        }
+    }
+}
+
 TEST_F(LcdfontFileTest, UnreadablePathsGiveMinusOneWithoutCalls) {
     const std::string missing = dir_ + "/no-such.fnt";
     const std::vector<const char*> paths{nullptr, "", missing.c_str(), dir_.c_str()};

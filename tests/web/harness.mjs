@@ -1,4 +1,4 @@
-// Shared by the browser tests: a static server over build-web, headless Chromium, the
+// Shared by the browser tests: a static server over build-web/site, headless Chromium, the
 // native tool, and BMP pixels.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -13,7 +13,7 @@ const require = createRequire(new URL('../../web/package.json', import.meta.url)
 const puppeteer = require('puppeteer-core');
 
 export const ROOT = fileURLToPath(new URL('../../', import.meta.url));
-const WEB_BUILD = join(ROOT, process.env.VIMBRA_WEB_BUILD ?? 'build-web');
+const WEB_BUILD = join(ROOT, process.env.VIMBRA_WEB_BUILD ?? 'build-web', 'site');
 const CLI = join(ROOT, process.env.VIMBRA_BUILD ?? 'build', 'vimbracli');
 
 export function example(path) {
@@ -73,7 +73,7 @@ export function runCli(env, { profile = '', font = '', script = '', rows = [], n
   writeFileSync(at('s.bas'), script);
   rmSync(at(name), { force: true });
   const stdout = execFileSync(CLI, [at('p.prof'), at('f.fnt'), at(name), ...(rows.length ? rows : [''])],
-    { input: stdin, encoding: 'utf8' });
+    { input: stdin, encoding: 'utf8', maxBuffer: 1 << 26 });
   return { file: readFileSync(at(name)), stdout };
 }
 

@@ -1,0 +1,66 @@
+// The page's server: which paths it serves and how it refuses the rest, without a browser.
+import assert from 'node:assert/strict';
+import { request } from 'node:http';
+import { mkdirSync, mkdtempSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { test } from 'node:test';
+
+import { serve } from '../../web/serve.mjs';
+
+// Sends `path` exactly as written; resolves to the status and body.
+function get(port, path, method = 'GET') {
+  return new Promise((done, fail) => {
+    const req = request({ host: '127.0.0.1', port, path, method }, (res) => {
+      let body = '';
+      res.on('data', (chunk) => {
+        body += chunk;
+      });
+      res.on('end', () => done({ status: res.statusCode, body }));
+    });
+    req.on('error', fail);
+    req.end();
+  });
+}
+
+test('the server answers every path with the page file or a refusal, and keeps running', async () => {
+  const dir = mkdtempSync(join(tmpdir(), 'vimbra-serve-'));
+  const site = join(dir, 'site');
+  mkdirSync(join(site, 'examples'), { recursive: true });
+  mkdirSync(join(dir, 'site-old'));
+  writeFileSync(join(site, 'index.html'), 'page');
+  writeFileSync(join(site, 'examples', 'a.prof'), 'CHCNT_X = 8\n');
+  writeFileSync(join(site, 'CMakeCache.txt'), 'cache');
+  writeFileSync(join(site, 'site.tar.gz'), 'archive');
+  writeFileSync(join(dir, 'CMakeCache.txt'), 'cache');
+  writeFileSync(join(dir, 'site-old', 'index.html'), 'secret');
+  symlinkSync(join(dir, 'site-old', 'index.html'), join(site, 'old.html'));
+  const server = await serve(site, 0);
+  const { port } = server.address();
+  const cases = [
+    ['/%', 400, ''],
+    ['/%FF', 400, ''],
+    ['/%C0%AF', 400, ''],
+    ['/a%00.html', 400, ''],
+    ['/..%2fsite-old%2findex.html', 403, ''],
+    ['/..%2fsite-old/', 403, ''],
+    ['/..%2fCMakeCache.txt', 403, ''],
+    ['/old.html', 403, ''],
+    ['/CMakeCache.txt', 404, ''],
+    ['/site.tar.gz', 404, ''],
+    ['/missing.html', 404, ''],
+    ['/examples', 404, ''],
+    ['/', 200, 'page'],
+    ['/examples/a.prof', 200, 'CHCNT_X = 8\n'],
+    ['/%65xamples/a.prof', 200, 'CHCNT_X = 8\n'],
+  ];
+  try {
+    for (const [path, status, body] of cases) {
+      assert.deepEqual(await get(port, path), { status, body }, path);
+    }
+    assert.deepEqual(await get(port, '/', 'POST'), { status: 405, body: '' });
+  } finally {
+    await new Promise((done) => server.close(done));
+    rmSync(dir, { recursive: true, force: true });
+  }
+});
