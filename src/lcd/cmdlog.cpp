@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "lcd/charset.hpp"
 #include "lcd/controller.hpp"
@@ -32,9 +33,8 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool equals(span_t word, const char* text) {
-    const std::size_t n = std::strlen(text);
-    return word.n == n && std::memcmp(word.p, text, n) == 0;
+bool equals(span_t word, std::string_view text) {
+    return word.n == text.size() && std::memcmp(word.p, text.data(), text.size()) == 0;
 }
 
 // The rest of one line, read word by word; a '#' ends it.
@@ -211,15 +211,16 @@ int expect_end(reader_t* reader, words_t* words, const char* keyword) {
 // A number no larger than `maximum`; `what` names it in the refusal.
 int take_number(reader_t* reader, span_t word, unsigned maximum, const char* what,
                 unsigned* value) {
+    const bool number = parse_number(word, value);
+    if (number && *value <= maximum) {
+        return 0;
+    }
     std::array<char, 128> shown{};
     quote_word(word, shown.data(), shown.size());
-    if (!parse_number(word, value)) {
+    if (!number) {
         return refuse(reader, "not a number: '%s'", shown.data());
     }
-    if (*value > maximum) {
-        return refuse(reader, "%s out of range: %s", what, shown.data());
-    }
-    return 0;
+    return refuse(reader, "%s out of range: %s", what, shown.data());
 }
 
 // One of two words, such as on and off: true for the first.
@@ -625,7 +626,7 @@ int read_define_row(reader_t* reader, const char* p, const char* end) {
 using keyword_reader_t = int (*)(reader_t*, words_t*);
 
 struct keyword_t {
-    const char* name;
+    std::string_view name;
     keyword_reader_t read;
 };
 
