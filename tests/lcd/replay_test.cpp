@@ -94,16 +94,22 @@ TEST(ReplayTest, EachCellShowsItsAddress) {
          "init\n",
          {"XYZ[\\]^_`abcdefg", "0123456789:;<=>?", "`abcdefghijklmno", blank16}},
         {"CHCNT_X 16\nCHCNT_Y 2", "cmd 0x30 0x0C\n", {"0123456789:;<=>?", blank16}},
-        {"CHCNT_X 16\nCHCNT_Y 2", "init\nshift left\nshift left\n",
+        {"CHCNT_X 16\nCHCNT_Y 2",
+         "init\nshift left\nshift left\n",
          {"23456789:;<=>?@A", "Z[\\]^_`abcdefghi"}},
-        {"CHCNT_X 16\nCHCNT_Y 2", "init\nshift right\n", {"W0123456789:;<=>", "\x7FXYZ[\\]^_`abcdef"}},
-        {"CHCNT_X 30\nCHCNT_Y 2", "init\n",
+        {"CHCNT_X 16\nCHCNT_Y 2",
+         "init\nshift right\n",
+         {"W0123456789:;<=>", "\x7FXYZ[\\]^_`abcdef"}},
+        {"CHCNT_X 30\nCHCNT_Y 2",
+         "init\n",
          {"0123456789:;<=>?@ABCDEFGHIJKLM", "XYZ[\\]^_`abcdefghijklmnopqrstu"}},
         {"CHCNT_X 40\nCHCNT_Y 4",
          "init\ncontroller 2\ndata 0x41 0x42\ncontroller 1\n",
-         {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW", "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F",
-          "AB" + std::string(38, ' '), std::string(40, ' ')}},
-        {"CHCNT_X 30\nCHCNT_Y 1\nROW_ADDRESSES 0x46", "cmd 0x30 0x0C\n",
+         {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW",
+          "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F", "AB" + std::string(38, ' '),
+          std::string(40, ' ')}},
+        {"CHCNT_X 30\nCHCNT_Y 1\nROW_ADDRESSES 0x46",
+         "cmd 0x30 0x0C\n",
          {"vwxyz{|}~\x7F" + std::string(20, ' ')}},
     };
     for (const wiring_case_t& c : cases) {
@@ -127,9 +133,9 @@ TEST(ReplayTest, CursorAndBlink) {
         std::int64_t next;
     };
     const std::vector<moment_t> moments{
-        {0, 0xFF, 409600},          {409599, 0xFF, 409600},      {409600, 0x80, 819200},
-        {819200, 0xFF, 1228800},    {2000000, 0x00, 3000000},    {3000000, 0x80, 3276800},
-        {3276800, 0xFF, 3686400},   {4000000, 0x00, INT64_MAX},
+        {0, 0xFF, 409600},        {409599, 0xFF, 409600},     {409600, 0x80, 819200},
+        {819200, 0xFF, 1228800},  {2000000, 0x00, 3000000},   {3000000, 0x80, 3276800},
+        {3276800, 0xFF, 3686400}, {4000000, 0x00, INT64_MAX},
     };
     for (const moment_t& m : moments) {
         rig.show(m.t);
@@ -161,10 +167,10 @@ TEST(ReplayTest, TwoControllers) {
     EXPECT_EQ(rig.row(3).substr(3, 2), " \x09");
     using glyph_t = std::array<unsigned char, 5>;
     const std::vector<std::pair<std::pair<int, int>, glyph_t>> cells{
-        {{0, 0}, {0x03, 0, 0, 0, 0}},          // glyph 0 of chip 0: two dots top left
-        {{3, 4}, {0, 0, 0, 0, 0x01}},          // glyph 1 of chip 1: one dot top right
+        {{0, 0}, {0x03, 0, 0, 0, 0}},             // glyph 0 of chip 0: two dots top left
+        {{3, 4}, {0, 0, 0, 0, 0x01}},             // glyph 1 of chip 1: one dot top right
         {{3, 3}, {0x80, 0x80, 0x80, 0x80, 0x80}}, // chip 1's cursor
-        {{0, 1}, {0, 0, 0, 0, 0}},             // chip 0's counter, no cursor there
+        {{0, 1}, {0, 0, 0, 0, 0}},                // chip 0's counter, no cursor there
     };
     for (const auto& [cell, expected] : cells) {
         EXPECT_EQ(std::memcmp(rig.glyph(cell.first, cell.second), expected.data(), 5), 0)
@@ -175,10 +181,12 @@ TEST(ReplayTest, TwoControllers) {
 TEST(ReplayTest, TallFontIsRefused) {
     rig_t rig("CHCNT_X 16\nCHCNT_Y 1", "cmd 0x3C\nwait 1ms\ncmd 0x01\ncmd 0x34\n");
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    EXPECT_EQ(replay_advance(&rig.replay, 999, message.data(), static_cast<int>(message.size())), 0);
+    EXPECT_EQ(replay_advance(&rig.replay, 999, message.data(), static_cast<int>(message.size())),
+              0);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(replay_advance(&rig.replay, 5000, message.data(), static_cast<int>(message.size())),
-                  -1);
+        EXPECT_EQ(
+            replay_advance(&rig.replay, 5000, message.data(), static_cast<int>(message.size())),
+            -1);
         EXPECT_STREQ(message.data(), "line 4: 5 x 10 dots (function set 0x34) are not supported: "
                                      "the picture has 5 x 8 cells.");
     }
@@ -190,8 +198,8 @@ TEST(ReplayTest, CellGlyphsPaintLikeTheFont) {
     rig.img->text_grid[0] = 'F';
     rig.img->text_grid[1] = '7';
     paint_picture(rig.img);
-    const std::vector<unsigned char> by_font(rig.img->pixels,
-                                             rig.img->pixels + rig.img->canvas_width * rig.img->canvas_height * 3);
+    const std::vector<unsigned char> by_font(
+        rig.img->pixels, rig.img->pixels + rig.img->canvas_width * rig.img->canvas_height * 3);
     ASSERT_EQ(lcdimg_use_cell_glyphs(rig.img), 0);
     std::memcpy(rig.img->cell_glyphs, &rig.img->font['F' * LCDIMG_GLYPH_BYTES], 5);
     std::memcpy(rig.img->cell_glyphs + 5, &rig.img->font['7' * LCDIMG_GLYPH_BYTES], 5);
