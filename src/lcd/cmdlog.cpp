@@ -372,7 +372,7 @@ int read_controller(reader_t* reader, words_t* words) {
     if (!next_word(words, &word) || !parse_number(word, &value) || value < 1 || value > 2) {
         return refuse(reader, "controller needs 1 or 2");
     }
-    if (static_cast<int>(value) > reader->module->chip_count) {
+    if (reader->module->chip_count < 2) {
         return refuse(reader, "controller %u: this module has one controller", value);
     }
     reader->chip = static_cast<int>(value) - 1;

@@ -133,6 +133,7 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
         {16, 2, "wiring 0 1 2 3 4 5 6 8",
          "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
         {16, 2, "controller 2", "line 1: controller 2: this module has one controller"},
+        {16, 2, "controller 1", "line 1: controller 1: this module has one controller"},
         {40, 4, "controller 3", "line 1: controller needs 1 or 2"},
         {16, 2, "init now", "line 1: unexpected 'now' after init"},
         {16, 2, "goto 16 0", "line 1: goto 16 0 is outside the 16 x 2 module"},
