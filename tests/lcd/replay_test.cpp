@@ -108,6 +108,10 @@ TEST(ReplayTest, EachCellShowsItsAddress) {
          {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW",
           "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F", "AB" + std::string(38, ' '),
           std::string(40, ' ')}},
+        {"CHCNT_X 40\nCHCNT_Y 3", // the upper half, rounded up, is the first chip's
+         "init\ncontroller 2\ndata 0x41 0x42\ncontroller 1\n",
+         {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW",
+          "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F", "AB" + std::string(38, ' ')}},
         {"CHCNT_X 30\nCHCNT_Y 1\nROW_ADDRESSES 0x46",
          "cmd 0x30 0x0C\n",
          {"vwxyz{|}~\x7F" + std::string(20, ' ')}},
