@@ -40,12 +40,16 @@ ChildRun run_child(const std::string& input, const std::function<std::string(hal
     int out[2];
     int res[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(res) != 0) return {};
+    // The input is small enough for the pipe's buffer: written before the child starts, so a
+    // child that reads none of it cannot make the write raise SIGPIPE.
+    const ssize_t sent = write(in[1], input.data(), input.size());
+    close(in[1]);
     std::fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
-        for (int fd : {in[0], in[1], out[0], out[1], res[0]})
+        for (int fd : {in[0], out[0], out[1], res[0]})
             close(fd);
         hal_t hal{};
         hal_init(&hal, nullptr);
@@ -57,8 +61,6 @@ ChildRun run_child(const std::string& input, const std::function<std::string(hal
     close(in[0]);
     close(out[1]);
     close(res[1]);
-    const ssize_t sent = write(in[1], input.data(), input.size());
-    close(in[1]);
     ChildRun run;
     run.out = drain(out[0]);
     run.results = drain(res[0]);
