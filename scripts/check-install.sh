@@ -19,7 +19,8 @@ bin="$stage/usr/bin/vimbracli"
 data="$stage/usr/share/vimbracli"
 page="$stage/usr/share/man/man1/vimbracli.1.gz"
 doc="$stage/usr/share/doc/vimbracli"
-for f in "$bin" "$page" "$doc"/{README.md,formats.md,language.md,copyright,changelog.gz}; do
+for f in "$bin" "$page" "$doc"/{README.md,formats.md,language.md,copyright,changelog.gz} \
+    "$stage"/usr/include/vimbra/lcd_shim.hpp; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
@@ -66,6 +67,12 @@ for font in "${fonts[@]}"; do
     [ "$(stat -c %s "$out")" -eq 226478 ] || fail "picture of the wrong size with ${font#"$stage"}"
     [ "$(od -An -tu4 -j18 -N8 "$out" | tr -s ' ')" = " 454 166" ] || fail "picture not 454 x 166"
 done
+# The installed firmware shim builds the installed example on its own and writes its log.
+c++ -std=c++17 -Wall -Wextra -Werror -I"$stage/usr/include" "$data/examples/firmware/menu.cpp" \
+    -o "$stage/firmware_menu" || fail "the installed firmware example does not build"
+"$stage/firmware_menu" | cmp -s - "$data/examples/firmware/menu.log" ||
+    fail "the installed firmware example writes another log"
+echo "Installed firmware shim built the installed menu example, which wrote its log."
 version="$("$bin" | sed -n 's/^ Vimbra (Version \(.*\))$/\1/p')"
 [ -n "$version" ] || fail "no version in the installed tool's banner"
 echo "Installed tool $version ran on an installed profile with each installed font (${#fonts[@]})."
