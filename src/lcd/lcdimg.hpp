@@ -15,6 +15,8 @@ inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 =
 inline constexpr int LCDIMG_DOT_COLUMNS = 5; // dots across a cell
 inline constexpr int LCDIMG_DOT_ROWS = 8;    // dots down a cell
 
+inline constexpr int LCDIMG_MAX_ROW_ADDRESSES = 16; // values ROW_ADDRESSES may give
+
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
 // before anything is allocated.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
@@ -79,6 +81,15 @@ struct lcdimg_t {
     // Dot colours worked out once from the settings, so painting a dot pixel is a copy.
     bmpimg_color_t lit_rgb;
     bmpimg_color_t unlit_rgb;
+    // ROW_ADDRESSES as written (its words joined by one blank; empty: none), and the start
+    // address of each module row it gives. row_address_count is -1 when the value is
+    // malformed (check_settings refuses it), 0 without the key.
+    std::array<char, LCDIMG_TEXT_CAPACITY> row_addresses_text;
+    std::array<unsigned char, LCDIMG_MAX_ROW_ADDRESSES> row_addresses;
+    int row_address_count;
+    // nullptr, or chcnt_x * chcnt_y glyphs of LCDIMG_GLYPH_BYTES, row-major: when present the
+    // cells are drawn from these instead of from the font by text_grid (a replay's display).
+    unsigned char* cell_glyphs;
 };
 
 // Built-in glyphs: printable ASCII at 0x21..0x7F, everything else blank.
@@ -100,7 +111,8 @@ enum lcdimg_open_status : int {
     LCDIMG_OPEN_BAD_SETTING = 3, // message: "Illegal setting: ..." or "Picture too large: ..."
     LCDIMG_OPEN_NO_MEMORY = 4,   // message: "Memory Allocation Error."
 };
-inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = 256; // holds every refusal line
+// Holds every refusal line, a whole text setting included.
+inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = LCDIMG_TEXT_CAPACITY + 256;
 // lcdimg_open for a front end that reports problems itself and where both files are
 // optional: a null path reads no file (the built-in settings or glyphs stand), and a named
 // file that cannot be read refuses the image. Prints nothing. On refusal *out is null and
@@ -114,6 +126,9 @@ int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_
 int lcdimg_use_charset(lcdimg_t* img, const charset_t* set, const char* font_path);
 // Stores a code in cell (x, y); -1 when the cell does not exist.
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
+// Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
+// is short.
+int lcdimg_use_cell_glyphs(lcdimg_t* img);
 // Releases the image; a null image is accepted. Returns 0.
 int lcdimg_close(lcdimg_t* img);
 // Nominal size of one cell: its dots and the gaps between them (not the gap to the next
@@ -131,7 +146,7 @@ void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 
 // Refuses unsafe geometry before anything is allocated: counts and dot sizes below 1, offsets,
 // gaps and frames below 0, a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES, or a
-// CHARSET that names no character set.
+// CHARSET that names no character set, or a malformed ROW_ADDRESSES.
 // Prints one line naming the problem and returns -1; 0 when the settings are sound.
 int check_settings(const lcdimg_t* img);
 // check_settings without printing: the line, without its line end, goes into `message`.
