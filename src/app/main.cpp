@@ -2,7 +2,7 @@
 
 #include "app/version.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "lcd/rowtext.hpp"
 
 namespace {
 
@@ -42,7 +42,11 @@ int main(int argc, char** argv) {
         return EXIT_BAD_CONFIGURATION;
     }
     int status = EXIT_DONE;
-    if (util_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG) != 0) {
+    const int placed = rowtext_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG);
+    if (placed == -2) {
+        std::puts("Memory Allocation Error.");
+        status = EXIT_BAD_CONFIGURATION;
+    } else if (placed != 0) {
         std::puts("Illegal format string found.");
         status = EXIT_BAD_FORMAT;
     } else if (lcdimg_write_file(img, argv[3]) != 0) {
