@@ -71,7 +71,10 @@ int positional_main(int argc, char** argv) {
     } else if (placed != 0) {
         std::puts("Illegal format string found.");
         status = EXIT_BAD_FORMAT;
-    } else if (lcdimg_write_file(img, argv[3]) != 0) {
+    } else if (const int written = lcdimg_write_file(img, argv[3]); written == OUTFILE_NO_MEMORY) {
+        std::puts("Memory Allocation Error.");
+        status = EXIT_BAD_CONFIGURATION;
+    } else if (written != 0) {
         std::printf("Output file could not be written. (%s)\n", argv[3]);
         status = EXIT_OUTPUT_FAILED;
     }
@@ -441,21 +444,25 @@ struct picture_job_t {
     bool png;
 };
 
+// An outfile producer: 0, OUTFILE_NO_MEMORY, or -1 with errno from the failed write.
 int produce_picture(int fd, void* ctx) {
     const auto* job = static_cast<const picture_job_t*>(ctx);
     outfile_sink_t sink{};
     if (outfile_sink_open(&sink, fd) != 0) {
-        return -1;
+        return OUTFILE_NO_MEMORY;
     }
     const int status =
         job->png ? pngfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink)
                  : bmpfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink);
-    const int error = errno;
     const int closed = outfile_sink_close(&sink);
-    if (closed == 0) {
-        errno = error;
+    if (status == BMP_NO_MEMORY) {
+        return OUTFILE_NO_MEMORY;
     }
-    return status == 0 && closed == 0 ? 0 : -1;
+    if (status == 0 && closed == 0) {
+        return 0;
+    }
+    errno = sink.error != 0 ? sink.error : EIO;
+    return -1;
 }
 
 // Writes one picture to `path` ("-": standard output); on failure says why and returns 3.
@@ -469,6 +476,10 @@ int write_picture(const run_t& run, const std::string& path, const unsigned char
     const int error = errno;
     if (status == 0) {
         return EXIT_DONE;
+    }
+    if (status == OUTFILE_NO_MEMORY) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
     }
     say((path == STDIO_NAME ? std::string("standard output") : path) +
         ": could not be written: " + reason(error));
@@ -612,6 +623,7 @@ int option_main(int argc, char** argv) {
 } // namespace
 
 int cli_main(int argc, char** argv) {
+    outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {
             return option_main(argc, argv);

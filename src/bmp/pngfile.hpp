@@ -5,7 +5,8 @@
 #include "bmp/bmptypes.hpp"
 
 // Writes an RGB picture (3 bytes a pixel, top row first) as a complete PNG file through
-// `func`; the same picture always gives the same bytes. Returns 0, or -1 when the stream
-// refused bytes, memory was short or the size is not a picture (a side below 1).
+// `func`; the same picture always gives the same bytes. Returns 0, BMP_NO_MEMORY when memory
+// (its own or zlib's) was short, or -1 when the stream refused bytes or the size is not a
+// picture (a side below 1).
 int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
                       void* ctx);
