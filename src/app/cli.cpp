@@ -108,6 +108,8 @@ struct options_t {
     bool has_font = false;
     bool has_replay = false;
     bool has_output = false;
+    bool has_compare = false;
+    bool has_diff = false;
     std::vector<std::string> rows;
     std::int64_t at_us = -1; // -1: the log's end
     picture_format_t picture_format = FORMAT_BY_NAME;
@@ -206,8 +208,10 @@ void settle_options(const CLI::App& app, options_t* o) {
     o->has_font = app.count("--font") > 0;
     o->has_replay = app.count("--replay") > 0;
     o->has_output = app.count("--output") > 0;
+    o->has_compare = app.count("--compare") > 0;
+    o->has_diff = app.count("--diff") > 0;
     o->rows = o->args;
-    if (!o->has_output && o->compare.empty() && !o->text) {
+    if (!o->has_output && !o->has_compare && !o->text) {
         if (o->rows.empty()) {
             throw usage_error_t{"no output named (give OUTPUT, -o FILE, --compare or --text)"};
         }
@@ -226,7 +230,7 @@ void settle_options(const CLI::App& app, options_t* o) {
             throw usage_error_t{"--at: not a time: '" + o->at + "' (e.g. 1.5s, 250ms, 40us)"};
         }
     }
-    if (!o->diff.empty() && o->compare.empty()) {
+    if (o->has_diff && !o->has_compare) {
         throw usage_error_t{"--diff needs --compare"};
     }
     const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
@@ -529,7 +533,7 @@ int compare_with(const run_t& run, const refpic_t& ref) {
         return EXIT_BAD_CONFIGURATION;
     }
     int status = report.empty() ? EXIT_DONE : EXIT_DIFFERENT;
-    if (!o.diff.empty()) {
+    if (o.has_diff) {
         const std::size_t bytes =
             static_cast<std::size_t>(run.width) * static_cast<std::size_t>(run.height) * 3;
         auto* marked = static_cast<unsigned char*>(std::malloc(bytes));
@@ -556,14 +560,14 @@ int compare_with(const run_t& run, const refpic_t& ref) {
 int deliver(run_t* run) {
     const options_t& o = *run->options;
     refpic_t ref{};
-    int status = o.compare.empty() ? EXIT_DONE : read_reference(*run, &ref);
+    int status = o.has_compare ? read_reference(*run, &ref) : EXIT_DONE;
     if (status == EXIT_DONE && o.text) {
         status = print_text(*run);
     }
     if (status == EXIT_DONE && o.has_output) {
         status = write_picture(*run, o.output, run->rgb);
     }
-    if (status == EXIT_DONE && !o.compare.empty()) {
+    if (status == EXIT_DONE && o.has_compare) {
         status = compare_with(*run, ref);
     }
     refpic_free(&ref);
