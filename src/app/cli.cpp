@@ -381,10 +381,15 @@ int make_picture(run_t* run) {
     run->width = img->canvas_width;
     run->height = img->canvas_height;
     if (o.scale > 1) {
+        if (!screen_scale_fits(run->width, run->height, o.scale)) {
+            say("Picture too large: " + std::to_string(std::int64_t{run->width} * o.scale) + " x " +
+                std::to_string(std::int64_t{run->height} * o.scale) + " pixels at scale " +
+                std::to_string(o.scale) + " (at most 65535 x 65535 and 2 GiB).");
+            return EXIT_BAD_CONFIGURATION;
+        }
         run->scaled = screen_scale(img->pixels, img->canvas_width, img->canvas_height, o.scale);
         if (run->scaled == nullptr) {
-            say("Picture too large at scale " + std::to_string(o.scale) +
-                " (at most 65535 pixels a side), or memory is short.");
+            say("Memory Allocation Error.");
             return EXIT_BAD_CONFIGURATION;
         }
         run->rgb = run->scaled;
