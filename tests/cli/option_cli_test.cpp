@@ -96,6 +96,11 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
     const std::string usage = "Run 'vimbracli --help' for usage.\n";
     const case_t cases[] = {
         {{"--version"}, "", 0, "", "vimbracli 1.0.0\n"},
+        {{"--bogus", f("x.bmp")},
+         "",
+         2,
+         "vimbracli: The following argument was not expected: --bogus\n" + usage,
+         ""},
         {{"--replay", f("hi.log"), f("x.bmp"), "Hello"},
          "",
          2,
