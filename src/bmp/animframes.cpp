@@ -60,16 +60,22 @@ rect_t changed_rect(const animframes_t* f, const unsigned char* a, const unsigne
     return rect_t{x0, y0, x1, y1};
 }
 
-void store(animframes_t* f, const unsigned char* rgb, rect_t r, std::int64_t ticks) {
+bool store(animframes_t* f, const unsigned char* rgb, rect_t r, std::int64_t ticks) {
     const std::size_t offset = f->pixels.size();
     const std::size_t width_bytes = static_cast<std::size_t>(r.x1 - r.x0) * 3;
-    f->pixels.reserve(offset + width_bytes * static_cast<std::size_t>(r.y1 - r.y0));
+    if (width_bytes * static_cast<std::size_t>(r.y1 - r.y0) > ANIMFRAMES_MAX_BYTES - offset) {
+        return false;
+    }
     for (int y = r.y0; y < r.y1; ++y) {
         const unsigned char* row = pixel_at(f, rgb, r.x0, y);
         f->pixels.insert(f->pixels.end(), row, row + width_bytes);
     }
     f->frames.push_back({r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0, ticks, offset});
-    std::memcpy(f->last.data(), rgb, f->last.size());
+    for (int y = r.y0; y < r.y1; ++y) { // the rest of `last` is equal already
+        std::memcpy(f->last.data() + (pixel_at(f, rgb, r.x0, y) - rgb), pixel_at(f, rgb, r.x0, y),
+                    width_bytes);
+    }
+    return true;
 }
 
 } // namespace
@@ -100,24 +106,27 @@ int animframes_add(animframes_t* frames, const unsigned char* rgb, std::int64_t 
     const std::int64_t start = f->elapsed_us;
     f->elapsed_us += duration_us;
     const std::int64_t ticks = ticks_at(f, f->elapsed_us) - ticks_at(f, start);
-    std::memcpy(f->latest.data(), rgb, f->latest.size());
+    if (f->frames.empty() && ticks == 0) { // kept for animframes_finish
+        std::memcpy(f->latest.data(), rgb, f->latest.size());
+    }
+    bool stored = true;
     try {
         if (f->frames.empty()) {
             if (ticks > 0) {
-                store(f, rgb, rect_t{0, 0, f->width, f->height}, ticks);
+                stored = store(f, rgb, rect_t{0, 0, f->width, f->height}, ticks);
             }
         } else {
             const rect_t r = changed_rect(f, f->last.data(), rgb);
             if (r.x0 == r.x1) {
                 f->frames.back().ticks += ticks;
             } else if (ticks > 0) {
-                store(f, rgb, r, ticks);
+                stored = store(f, rgb, r, ticks);
             }
         }
     } catch (const std::bad_alloc&) {
         return ANIMFRAMES_NO_MEMORY;
     }
-    return ANIMFRAMES_OK;
+    return stored ? ANIMFRAMES_OK : ANIMFRAMES_TOO_LARGE;
 }
 
 int animframes_finish(animframes_t* frames) {
@@ -125,7 +134,9 @@ int animframes_finish(animframes_t* frames) {
         return ANIMFRAMES_OK;
     }
     try {
-        store(frames, frames->latest.data(), rect_t{0, 0, frames->width, frames->height}, 0);
+        if (!store(frames, frames->latest.data(), rect_t{0, 0, frames->width, frames->height}, 0)) {
+            return ANIMFRAMES_TOO_LARGE;
+        }
     } catch (const std::bad_alloc&) {
         return ANIMFRAMES_NO_MEMORY;
     }

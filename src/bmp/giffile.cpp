@@ -1,5 +1,6 @@
 #include "bmp/giffile.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdlib>
@@ -50,80 +51,82 @@ int table_bits(int colors) {
 }
 
 // LZW with variable code widths, least significant bit first, as GIF has it: a clear code
-// first, a clear code again whenever all 4096 codes are taken, the end code last.
-class lzw_t {
-  public:
-    lzw_t(int min_bits, std::vector<unsigned char>* out) : min_bits_(min_bits), out_(out) {}
-
-    void encode(const unsigned char* indices, std::size_t count) {
-        reset();
-        put(clear_code());
-        int prefix = indices[0];
-        for (std::size_t i = 1; i < count; ++i) {
-            const unsigned char c = indices[i];
-            const std::uint32_t key = static_cast<std::uint32_t>(prefix) << 8 | c;
-            std::size_t slot = slot_of(key);
-            while (keys_[slot] != 0 && keys_[slot] != key + 1) {
-                slot = (slot + 1) & (SLOTS - 1);
-            }
-            if (keys_[slot] != 0) {
-                prefix = codes_[slot];
-                continue;
-            }
-            put(prefix);
-            if (next_ == MAX_CODES) {
-                put(clear_code());
-                reset();
-            } else {
-                keys_[slot] = key + 1;
-                codes_[slot] = static_cast<std::uint16_t>(next_);
-                if (next_ == 1 << bits_) { // the decoder widens its codes here too
-                    ++bits_;
-                }
-                ++next_;
-            }
-            prefix = c;
-        }
-        put(prefix);
-        put(clear_code() + 1);
-        if (held_ > 0) {
-            out_->push_back(static_cast<unsigned char>(acc_));
-        }
-    }
-
-  private:
-    static constexpr std::size_t SLOTS = 8192; // a power of two, at most half used
-
-    static std::size_t slot_of(std::uint32_t key) {
-        return (key * 2654435761U >> 13) & (SLOTS - 1);
-    }
-    int clear_code() const { return 1 << min_bits_; }
-
-    void reset() {
-        keys_.fill(0);
-        bits_ = min_bits_ + 1;
-        next_ = clear_code() + 2;
-    }
-
-    void put(int code) {
-        acc_ |= static_cast<std::uint32_t>(code) << held_;
-        held_ += bits_;
-        while (held_ >= 8) {
-            out_->push_back(static_cast<unsigned char>(acc_));
-            acc_ >>= 8;
-            held_ -= 8;
-        }
-    }
-
-    int min_bits_;
-    std::vector<unsigned char>* out_;
-    std::array<std::uint32_t, SLOTS> keys_{}; // key + 1; 0 marks a free slot
-    std::array<std::uint16_t, SLOTS> codes_{};
-    int bits_ = 0;
-    int next_ = 0;
-    std::uint32_t acc_ = 0;
-    int held_ = 0;
+// first, a clear code again whenever all 4096 codes are taken, the end code last. The
+// dictionary is a table of (code, index) -> code: with the few colours of these pictures it
+// is small, and a lookup is one read.
+struct lzw_t {
+    int min_bits;
+    std::size_t alphabet;             // 1 << min_bits
+    std::vector<std::uint16_t> child; // MAX_CODES * alphabet; 0: no entry (no code is 0 there)
+    std::size_t dirty;                // rows that may hold entries
+    std::vector<unsigned char>* out;
+    int bits;
+    int next;
+    std::uint32_t acc;
+    int held;
 };
+
+void lzw_start(lzw_t* z, int min_bits) {
+    z->min_bits = min_bits;
+    z->alphabet = std::size_t{1} << min_bits;
+    z->child.assign(MAX_CODES * z->alphabet, 0);
+    z->dirty = 0;
+}
+
+void lzw_reset(lzw_t* z) {
+    std::fill_n(z->child.begin(), z->dirty * z->alphabet, std::uint16_t{0});
+    z->dirty = 0;
+    z->bits = z->min_bits + 1;
+    z->next = (1 << z->min_bits) + 2;
+}
+
+void lzw_put(lzw_t* z, int code) {
+    z->acc |= static_cast<std::uint32_t>(code) << z->held;
+    z->held += z->bits;
+    while (z->held >= 8) {
+        z->out->push_back(static_cast<unsigned char>(z->acc));
+        z->acc >>= 8;
+        z->held -= 8;
+    }
+}
+
+// Codes `count` palette indices (each below the alphabet) into `out`.
+void lzw_encode(lzw_t* z, const unsigned char* indices, std::size_t count,
+                std::vector<unsigned char>* out) {
+    const int clear = 1 << z->min_bits;
+    z->out = out;
+    z->acc = 0;
+    z->held = 0;
+    lzw_reset(z);
+    lzw_put(z, clear);
+    std::size_t prefix = indices[0];
+    for (std::size_t i = 1; i < count; ++i) {
+        const unsigned char c = indices[i];
+        std::uint16_t& entry = z->child[prefix * z->alphabet + c];
+        if (entry != 0) {
+            prefix = entry;
+            continue;
+        }
+        lzw_put(z, static_cast<int>(prefix));
+        if (z->next == MAX_CODES) {
+            lzw_put(z, clear);
+            lzw_reset(z);
+        } else {
+            entry = static_cast<std::uint16_t>(z->next);
+            z->dirty = prefix + 1 > z->dirty ? prefix + 1 : z->dirty;
+            if (z->next == 1 << z->bits) { // the decoder widens its codes here too
+                ++z->bits;
+            }
+            ++z->next;
+        }
+        prefix = c;
+    }
+    lzw_put(z, static_cast<int>(prefix));
+    lzw_put(z, clear + 1);
+    if (z->held > 0) {
+        out->push_back(static_cast<unsigned char>(z->acc));
+    }
+}
 
 // Everything one file needs while it is written.
 struct encoder_t {
@@ -137,6 +140,7 @@ struct encoder_t {
     std::vector<unsigned char> indices; // one frame's rectangle
     std::vector<unsigned char> plain;   // its LZW codes
     std::vector<unsigned char> keyed;   // its LZW codes with unchanged pixels transparent
+    lzw_t lzw;
 };
 
 void put_header(encoder_t* e, int plays) {
@@ -207,20 +211,24 @@ void put_frame(encoder_t* e, std::size_t index) {
         e->indices[i] = static_cast<unsigned char>(pngfile_palette_index(e->palette, rgb + 3 * i));
     }
     e->plain.clear();
-    lzw_t(e->min_bits, &e->plain).encode(e->indices.data(), count);
+    lzw_encode(&e->lzw, e->indices.data(), count, &e->plain);
     bool keyed = false;
     if (index > 0 && e->transparent >= 0) {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t x =
-                static_cast<std::size_t>(f.x) + i % static_cast<std::size_t>(f.width);
-            const std::size_t y =
-                static_cast<std::size_t>(f.y) + i / static_cast<std::size_t>(f.width);
-            if (std::memcmp(e->canvas.data() + y * stride + x * 3, rgb + 3 * i, 3) == 0) {
-                e->indices[i] = static_cast<unsigned char>(e->transparent);
+        const auto key = static_cast<unsigned char>(e->transparent);
+        std::size_t i = 0;
+        for (int y = 0; y < f.height; ++y) {
+            const unsigned char* old = e->canvas.data() +
+                                       static_cast<std::size_t>(f.y + y) * stride +
+                                       f.x * std::size_t{3};
+            for (int x = 0; x < f.width; ++x, ++i, old += 3) {
+                const unsigned char* now = rgb + 3 * i;
+                if (old[0] == now[0] && old[1] == now[1] && old[2] == now[2]) {
+                    e->indices[i] = key;
+                }
             }
         }
         e->keyed.clear();
-        lzw_t(e->min_bits, &e->keyed).encode(e->indices.data(), count);
+        lzw_encode(&e->lzw, e->indices.data(), count, &e->keyed);
         keyed = e->keyed.size() < e->plain.size();
     }
     std::int64_t left = f.ticks;
@@ -235,7 +243,7 @@ void put_frame(encoder_t* e, std::size_t index) {
             e->transparent >= 0 ? e->transparent
                                 : pngfile_palette_index(e->palette, e->canvas.data()));
         e->plain.clear();
-        lzw_t(e->min_bits, &e->plain).encode(&same, 1);
+        lzw_encode(&e->lzw, &same, 1, &e->plain);
         put_control(e, part, e->transparent >= 0);
         put_image(e, 0, 0, 1, 1, e->plain);
         left -= part;
@@ -258,6 +266,7 @@ int write_file(giffile_t* gif, encoder_t* e) {
                          : -1;
     const int bits = table_bits(colors + (e->transparent >= 0 ? 1 : 0));
     e->min_bits = bits < 2 ? 2 : bits;
+    lzw_start(&e->lzw, e->min_bits);
     e->animated = frames.frames.size() > 1 || frames.frames[0].ticks > 0;
     e->canvas.assign(frames.latest.size(), 0);
     put_header(e, gif->plays);
