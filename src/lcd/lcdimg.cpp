@@ -225,6 +225,15 @@ int check_charset(const lcdimg_t* img) {
     return -1;
 }
 
+int check_row_addresses(const lcdimg_t* img) {
+    if (img->row_address_count >= 0) {
+        return 0;
+    }
+    std::printf("Illegal setting: ROW_ADDRESSES = %s (each must be 0x00 to 0x7F, at most %d).\n",
+                img->row_addresses_text.data(), LCDIMG_MAX_ROW_ADDRESSES);
+    return -1;
+}
+
 } // namespace
 
 void lcdimg_set_defaults(lcdimg_t* img) {
@@ -250,6 +259,9 @@ void lcdimg_set_defaults(lcdimg_t* img) {
     img->shadow_curve = 4;
     img->script_path.fill('\0');
     img->charset_name.fill('\0');
+    img->row_addresses_text.fill('\0');
+    img->row_addresses.fill(0);
+    img->row_address_count = 0;
 }
 
 namespace {
@@ -260,6 +272,7 @@ void terminate_texts(lcdimg_t* img) {
     img->lcd_model.back() = '\0';
     img->script_path.back() = '\0';
     img->charset_name.back() = '\0';
+    img->row_addresses_text.back() = '\0';
 }
 
 const char* printable_path(const char* path) {
@@ -348,6 +361,18 @@ int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code) {
     return 0;
 }
 
+int lcdimg_use_cell_glyphs(lcdimg_t* img) {
+    if (img == nullptr || img->chcnt_x < 1 || img->chcnt_y < 1) {
+        return -1;
+    }
+    if (img->cell_glyphs == nullptr) {
+        const std::size_t cells =
+            static_cast<std::size_t>(img->chcnt_x) * static_cast<std::size_t>(img->chcnt_y);
+        img->cell_glyphs = static_cast<unsigned char*>(std::calloc(cells, LCDIMG_GLYPH_BYTES));
+    }
+    return img->cell_glyphs != nullptr ? 0 : -1;
+}
+
 int lcdimg_close(lcdimg_t* img) {
     if (img == nullptr) {
         return 0;
@@ -355,6 +380,7 @@ int lcdimg_close(lcdimg_t* img) {
     bmpimg_close(&img->canvas);
     std::free(img->pixels);
     std::free(img->text_grid);
+    std::free(img->cell_glyphs);
     delete img;
     return 0;
 }
@@ -363,7 +389,7 @@ int check_settings(const lcdimg_t* img) {
     if (check_floors(img) != 0 || check_picture_size(img) != 0) {
         return -1;
     }
-    return check_charset(img);
+    return check_charset(img) != 0 ? -1 : check_row_addresses(img);
 }
 
 void calc_cell_size(const lcdimg_t* img, int* width, int* height) {

@@ -14,6 +14,7 @@ inline constexpr int LCDIMG_GLYPH_COUNT = 256;
 inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
 inline constexpr int LCDIMG_DOT_COLUMNS = 5; // dots across a cell
 inline constexpr int LCDIMG_DOT_ROWS = 8;    // dots down a cell
+inline constexpr int LCDIMG_MAX_ROW_ADDRESSES = 16; // values ROW_ADDRESSES may give
 
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
 // before anything is allocated.
@@ -62,7 +63,16 @@ struct lcdimg_t {
     // Not a profile setting: a front end that must stay responsive sets it.
     std::int64_t script_step_limit;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
+    // ROW_ADDRESSES as written (its words joined by one blank; empty: none), and the start
+    // address of each module row it gives. row_address_count is -1 when the value is
+    // malformed (check_settings refuses it), 0 without the key.
+    std::array<char, LCDIMG_TEXT_CAPACITY> row_addresses_text;
+    std::array<unsigned char, LCDIMG_MAX_ROW_ADDRESSES> row_addresses;
+    int row_address_count;
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
+    // nullptr, or chcnt_x * chcnt_y glyphs of LCDIMG_GLYPH_BYTES, row-major: when present the
+    // cells are drawn from these instead of from the font by text_grid (a replay's display).
+    unsigned char* cell_glyphs;
     int canvas_width;
     int canvas_height;
     unsigned char* pixels; // canvas_width * canvas_height * 3 bytes, RGB, top row first
@@ -92,6 +102,9 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path);
 void lcdimg_set_defaults(lcdimg_t* img);
 // Stores a code in cell (x, y); -1 when the cell does not exist.
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
+// Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
+// is short.
+int lcdimg_use_cell_glyphs(lcdimg_t* img);
 // Releases the image; a null image is accepted. Returns 0.
 int lcdimg_close(lcdimg_t* img);
 // Nominal size of one cell: its dots and the gaps between them (not the gap to the next
@@ -109,7 +122,7 @@ void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 
 // Refuses unsafe geometry before anything is allocated: counts and dot sizes below 1, offsets,
 // gaps and frames below 0, a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES, or a
-// CHARSET that names no character set.
+// CHARSET that names no character set, or a malformed ROW_ADDRESSES.
 // Prints one line naming the problem and returns -1; 0 when the settings are sound.
 int check_settings(const lcdimg_t* img);
 // Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).

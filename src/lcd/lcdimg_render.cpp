@@ -190,8 +190,7 @@ void paint_dot(lcdimg_t* img, std::int64_t left, std::int64_t top, const bmpimg_
 
 // Dot (j, i) is a pixsiz block whose top left pixel lies one dot gap left of and above the
 // pitch grid that starts at the cell origin (x0, y0). Coordinates wrap like 32-bit ints.
-void draw_char(lcdimg_t* img, std::int32_t x0, std::int32_t y0, unsigned char code) {
-    const unsigned char* glyph = &img->font[static_cast<std::size_t>(code) * LCDIMG_GLYPH_BYTES];
+void draw_char(lcdimg_t* img, std::int32_t x0, std::int32_t y0, const unsigned char* glyph) {
     for (int i = 0; i < LCDIMG_DOT_ROWS; ++i) {
         const std::int32_t top = wrap32_add(wrap32_add(y0, wrap32_mul(i, img->pixsiz_y)),
                                             wrap32_mul(i - 1, img->pixgap_y));
@@ -213,11 +212,17 @@ void paint_cells(lcdimg_t* img) {
     const std::int32_t left = wrap32_add(img->frame_x, img->chofs_x);
     const std::int32_t top = wrap32_add(img->frame_y, img->chofs_y);
     const unsigned char* code = img->text_grid;
+    const unsigned char* cell_glyph = img->cell_glyphs;
     for (int r = 0; r < img->chcnt_y; ++r) {
         const std::int32_t y0 = wrap32_add(top, wrap32_mul(r, pitch_y));
         for (int c = 0; c < img->chcnt_x; ++c) {
             const std::int32_t x0 = wrap32_add(left, wrap32_mul(c, pitch_x));
-            draw_char(img, x0, y0, *code);
+            if (cell_glyph != nullptr) {
+                draw_char(img, x0, y0, cell_glyph);
+                cell_glyph += LCDIMG_GLYPH_BYTES;
+            } else {
+                draw_char(img, x0, y0, &img->font[static_cast<std::size_t>(*code) * LCDIMG_GLYPH_BYTES]);
+            }
             ++code;
         }
     }

@@ -134,6 +134,72 @@ void store_setting(lcdimg_t& img, const setting_t& setting, const char* value) {
     }
 }
 
+// A start address of ROW_ADDRESSES: 0x and hexadecimal digits (0X too, digits in either
+// case) or decimal digits, 0x00..0x7F. -1 for anything else.
+int parse_row_address(const char* word, std::size_t length) {
+    int base = 10;
+    std::size_t i = 0;
+    if (length > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i == length) {
+        return -1;
+    }
+    int value = 0;
+    for (; i < length; ++i) {
+        const int digit = base == 16 ? get_hexval(word[i]) : (word[i] >= '0' && word[i] <= '9' ? word[i] - '0' : -1);
+        if (digit < 0) {
+            return -1;
+        }
+        value = value * base + digit;
+        if (value > 0x7F) {
+            return -1;
+        }
+    }
+    return value;
+}
+
+// ROW_ADDRESSES takes every word after the key, not only the first: the text keeps them
+// (joined by one blank) for the listing and the refusal, the count is -1 when one of them is
+// malformed or there are too many.
+void store_row_addresses(lcdimg_t& img, const char* rest) {
+    img.row_addresses.fill(0);
+    img.row_address_count = 0;
+    std::size_t used = 0;
+    bool malformed = false;
+    while (true) {
+        while (is_c_space(*rest)) {
+            ++rest;
+        }
+        if (*rest == '\0') {
+            break;
+        }
+        std::size_t length = 0;
+        while (rest[length] != '\0' && !is_c_space(rest[length])) {
+            ++length;
+        }
+        // The copy of a line is shorter than the text field, so the joined words always fit.
+        if (used > 0) {
+            img.row_addresses_text[used++] = ' ';
+        }
+        std::memcpy(img.row_addresses_text.data() + used, rest, length);
+        used += length;
+        const int value = parse_row_address(rest, length);
+        if (value < 0 || img.row_address_count == LCDIMG_MAX_ROW_ADDRESSES) {
+            malformed = true;
+        } else {
+            img.row_addresses[static_cast<std::size_t>(img.row_address_count++)] =
+                static_cast<unsigned char>(value);
+        }
+        rest += length;
+    }
+    img.row_addresses_text[used] = '\0';
+    if (malformed) {
+        img.row_address_count = -1;
+    }
+}
+
 void print_texts_and_geometry(const lcdimg_t& img) {
     std::printf("LCD_VENDOR   = %s\n", img.lcd_vendor.data());
     std::printf("LCD_MODEL    = %s\n", img.lcd_model.data());
@@ -161,6 +227,9 @@ void print_colours_and_rest(const lcdimg_t& img) {
     std::printf("SCRIPT       = %s\n", img.script_path.data());
     if (img.charset_name[0] != '\0') { // a line only where one is set: older listings stay
         std::printf("CHARSET      = %s\n", img.charset_name.data());
+    }
+    if (img.row_addresses_text[0] != '\0') {
+        std::printf("ROW_ADDRESSES = %s\n", img.row_addresses_text.data());
     }
 }
 
@@ -205,6 +274,11 @@ int pickup_value(lcdimg_t* img, const char* line) {
     line_buffer_t value{};
     if (std::sscanf(copy.data(), "%s %s", key.data(), value.data()) != 2) {
         return -1;
+    }
+    if (std::strcmp(key.data(), "ROW_ADDRESSES") == 0) {
+        const char* rest = std::strstr(copy.data(), "ROW_ADDRESSES") + std::strlen("ROW_ADDRESSES");
+        store_row_addresses(*img, rest);
+        return 0;
     }
     const setting_t* setting = find_setting(key.data());
     if (setting == nullptr) {

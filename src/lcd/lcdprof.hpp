@@ -13,5 +13,6 @@ int lcdprof_read(const char* path, lcdimg_t* img, int listing);
 // Only the first 8191 characters of `line` are looked at. Numbers follow atoi's grammar
 // but saturate at INT_MIN / INT_MAX instead of overflowing.
 int pickup_value(lcdimg_t* img, const char* line);
-// Prints the 21-line listing of the settings, and a CHARSET line when one is set.
+// Prints the 21-line listing of the settings, and a CHARSET and a ROW_ADDRESSES line when
+// they are set.
 void print_value(const lcdimg_t* img);

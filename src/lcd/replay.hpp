@@ -19,6 +19,10 @@ struct replay_t {
     std::array<controller_t, CMDLOG_MAX_CHIPS> chips;
     std::size_t applied; // events applied so far
     std::int64_t now_us; // the moment the controllers show
+    // The event the replay stopped at (its log line, 0 while none) and the function set byte
+    // it could not show.
+    std::uint32_t refused_line;
+    unsigned char refused_function_set;
 };
 
 // What the display shows besides its text, for a text report.

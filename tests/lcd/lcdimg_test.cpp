@@ -447,8 +447,15 @@ TEST(LcdimgTest, UnsafeSettingsAreRefused) {
         const char* profile;
         const char* message;
     };
-    const std::array<refusal_case_t, 8> cases{{
+    const std::array<refusal_case_t, 11> cases{{
         {"CHCNT_X 0\n", "Illegal setting: CHCNT_X = 0 (must be 1 or more).\n"},
+        {"ROW_ADDRESSES = 0x00   0x80 # past 7 bits\n",
+         "Illegal setting: ROW_ADDRESSES = 0x00 0x80 (each must be 0x00 to 0x7F, at most 16).\n"},
+        {"ROW_ADDRESSES 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n",
+         "Illegal setting: ROW_ADDRESSES = 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 (each must be "
+         "0x00 to 0x7F, at most 16).\n"},
+        {"ROW_ADDRESSES 0x 0x40\n",
+         "Illegal setting: ROW_ADDRESSES = 0x 0x40 (each must be 0x00 to 0x7F, at most 16).\n"},
         {"CHARSET a01\n", "Illegal setting: CHARSET = a01 (must be A00 or A02).\n"},
         {"PIXSIZ_Y -4\n", "Illegal setting: PIXSIZ_Y = -4 (must be 1 or more).\n"},
         {"FRAME_Y -1\n", "Illegal setting: FRAME_Y = -1 (must be 0 or more).\n"},

@@ -381,3 +381,36 @@ TEST(LcdprofListingTest, PrintValueAlonePrintsTheDefaults) {
 }
 
 } // namespace
+
+namespace {
+
+// ROW_ADDRESSES reads every word of its line, hexadecimal or decimal; the listing shows it
+// only when set.
+TEST(LcdprofRowAddressesTest, EveryWordIsAStartAddress) {
+    struct row_case_t {
+        const char* line;
+        int count;
+        std::vector<unsigned char> addresses;
+        const char* listed;
+    };
+    const std::vector<row_case_t> cases{
+        {"ROW_ADDRESSES 0x00 0x40 0x10 0x50", 4, {0x00, 0x40, 0x10, 0x50},
+         "ROW_ADDRESSES = 0x00 0x40 0x10 0x50\n"},
+        {"ROW_ADDRESSES=0X14\t84  127", 3, {0x14, 0x54, 0x7F}, "ROW_ADDRESSES = 0X14 84 127\n"},
+        {"ROW_ADDRESSES 0x00 128", -1, {}, "ROW_ADDRESSES = 0x00 128\n"},
+        {"ROW_ADDRESSES 0x00 -1", -1, {}, "ROW_ADDRESSES = 0x00 -1\n"},
+        {"ROW_ADDRESSES", 0, {}, ""},
+    };
+    for (const row_case_t& c : cases) {
+        auto img = default_record();
+        pickup_value(img.get(), c.line);
+        EXPECT_EQ(img->row_address_count, c.count) << c.line;
+        for (std::size_t i = 0; i < c.addresses.size(); ++i) {
+            EXPECT_EQ(img->row_addresses[i], c.addresses[i]) << c.line;
+        }
+        const std::string listing = capture_stdout([&] { print_value(img.get()); });
+        EXPECT_EQ(listing, std::string(DEFAULT_LISTING) + c.listed) << c.line;
+    }
+}
+
+} // namespace

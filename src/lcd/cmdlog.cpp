@@ -1,0 +1,813 @@
+#include "lcd/cmdlog.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lcd/charset.hpp"
+#include "lcd/controller.hpp"
+#include "lcd/lcdimg.hpp"
+#include "lcd/util.hpp"
+
+static_assert(CMDLOG_MAX_ROW_ADDRESSES == LCDIMG_MAX_ROW_ADDRESSES,
+              "the module takes the profile's row addresses as they are");
+
+namespace {
+
+constexpr std::size_t FIRST_CAPACITY = 256; // events; doubled whenever full
+constexpr int DEFINE_ROWS = 8;
+constexpr int DEFINE_COLUMNS = 5;
+constexpr unsigned NUMBER_CEILING = 0x10000; // numbers saturate here: all limits are below
+
+// A piece of the log text: not terminated, may hold any byte.
+struct span_t {
+    const char* p;
+    std::size_t n;
+};
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool equals(span_t word, const char* text) {
+    const std::size_t n = std::strlen(text);
+    return word.n == n && std::memcmp(word.p, text, n) == 0;
+}
+
+// The rest of one line, read word by word; a '#' ends it.
+struct words_t {
+    const char* p;
+    const char* end;
+};
+
+bool next_word(words_t* words, span_t* word) {
+    while (words->p < words->end && is_blank(*words->p)) {
+        ++words->p;
+    }
+    if (words->p == words->end || *words->p == '#') {
+        words->p = words->end;
+        return false;
+    }
+    const char* start = words->p;
+    while (words->p < words->end && !is_blank(*words->p) && *words->p != '#') {
+        ++words->p;
+    }
+    *word = {start, static_cast<std::size_t>(words->p - start)};
+    return true;
+}
+
+// A word as a message shows it: printable ASCII as is, other bytes as \xHH, cut after 24
+// characters so that a huge word cannot fill the message.
+void quote_word(span_t word, char* out, std::size_t capacity) {
+    constexpr std::size_t shown = 24;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < word.n && i < shown && used + 8 < capacity; ++i) {
+        const auto c = static_cast<unsigned char>(word.p[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out[used++] = static_cast<char>(c);
+        } else {
+            used += static_cast<std::size_t>(std::snprintf(out + used, capacity - used, "\\x%02X", c));
+        }
+    }
+    if (word.n > shown && used + 4 < capacity) {
+        std::memcpy(out + used, "...", 3);
+        used += 3;
+    }
+    out[used] = '\0';
+}
+
+// "0x" or "0X" and hexadecimal digits in either case, or decimal digits. Large values
+// saturate at NUMBER_CEILING. False when the word is not a number.
+bool parse_number(span_t word, unsigned* value) {
+    unsigned base = 10;
+    std::size_t i = 0;
+    if (word.n > 2 && word.p[0] == '0' && (word.p[1] == 'x' || word.p[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i == word.n) {
+        return false;
+    }
+    unsigned result = 0;
+    for (; i < word.n; ++i) {
+        const char c = word.p[i];
+        const int digit = base == 16 ? get_hexval(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (digit < 0) {
+            return false;
+        }
+        result = std::min(result * base + static_cast<unsigned>(digit), NUMBER_CEILING);
+    }
+    *value = result;
+    return true;
+}
+
+// Which expander pin carries each line, in the order the wiring line names them.
+enum wire : int { WIRE_RS, WIRE_RW, WIRE_E, WIRE_BL, WIRE_D4, WIRE_D5, WIRE_D6, WIRE_D7 };
+constexpr std::array<unsigned char, 8> DEFAULT_WIRING{{0, 1, 2, 3, 4, 5, 6, 7}};
+
+constexpr unsigned char DISPLAY_ON = 0x04; // the D, C and B bits of display on/off control
+constexpr unsigned char CURSOR_ON = 0x02;
+constexpr unsigned char BLINK_ON = 0x01;
+
+struct reader_t {
+    const cmdlog_module_t* module;
+    cmdlog_t* log;
+    char* message;
+    int message_capacity;
+    std::int64_t time_us = 0;
+    std::uint32_t line = 0;
+    int chip = 0; // where raw events go: `controller` and `goto` choose
+    // i2c: E's level after the last expander byte, and the byte that last held E high.
+    bool e_high = false;
+    unsigned char e_high_byte = 0;
+    std::array<unsigned char, 8> wiring = DEFAULT_WIRING;
+    // The D, C and B bits each chip was last given, as a firmware library keeps them.
+    std::array<unsigned char, CMDLOG_MAX_CHIPS> display_bits{};
+    // A define waiting for its dot rows: the code (-1 for none), its line, the rows so far.
+    int define_code = -1;
+    std::uint32_t define_line = 0;
+    int define_rows = 0;
+    std::array<unsigned char, DEFINE_ROWS> define_dots{};
+    // Scratch of `print`, grown as needed and reused by every line.
+    char* text = nullptr;
+    unsigned char* codes = nullptr;
+    std::size_t scratch_capacity = 0;
+};
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+int refuse(reader_t* reader, const char* format, ...) {
+    if (reader->message == nullptr || reader->message_capacity <= 0) {
+        return -1;
+    }
+    const auto capacity = static_cast<std::size_t>(reader->message_capacity);
+    const int used = std::snprintf(reader->message, capacity, "line %u: ",
+                                   static_cast<unsigned>(reader->line));
+    if (used >= 0 && static_cast<std::size_t>(used) < capacity) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(reader->message + used, capacity - static_cast<std::size_t>(used), format,
+                       args);
+        va_end(args);
+    }
+    return -1;
+}
+
+int out_of_memory(reader_t* reader) {
+    if (reader->message != nullptr && reader->message_capacity > 0) {
+        std::snprintf(reader->message, static_cast<std::size_t>(reader->message_capacity), "%s",
+                      "Memory Allocation Error.");
+    }
+    return -1;
+}
+
+int emit(reader_t* reader, cmdlog_kind kind, unsigned char value, int chip, unsigned char flags) {
+    cmdlog_t* log = reader->log;
+    if (log->count == log->capacity) {
+        const std::size_t capacity = log->capacity == 0 ? FIRST_CAPACITY : 2 * log->capacity;
+        if (capacity > SIZE_MAX / sizeof(cmdlog_event_t)) {
+            return out_of_memory(reader);
+        }
+        void* grown = std::realloc(log->events, capacity * sizeof(cmdlog_event_t));
+        if (grown == nullptr) {
+            return out_of_memory(reader);
+        }
+        log->events = static_cast<cmdlog_event_t*>(grown);
+        log->capacity = capacity;
+    }
+    log->events[log->count++] = {reader->time_us, reader->line, kind, value,
+                                 static_cast<unsigned char>(chip), flags};
+    return 0;
+}
+
+// An event for the selected chip, or for every chip of the module.
+int emit_selected(reader_t* reader, cmdlog_kind kind, unsigned char value) {
+    return emit(reader, kind, value, reader->chip, 0);
+}
+
+int emit_all(reader_t* reader, cmdlog_kind kind, unsigned char value) {
+    for (int chip = 0; chip < reader->module->chip_count; ++chip) {
+        if (emit(reader, kind, value, chip, 0) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int expect_end(reader_t* reader, words_t* words, const char* keyword) {
+    span_t extra{};
+    if (!next_word(words, &extra)) {
+        return 0;
+    }
+    std::array<char, 128> shown{};
+    quote_word(extra, shown.data(), shown.size());
+    return refuse(reader, "unexpected '%s' after %s", shown.data(), keyword);
+}
+
+// A number no larger than `maximum`; `what` names it in the refusal.
+int take_number(reader_t* reader, span_t word, unsigned maximum, const char* what,
+                unsigned* value) {
+    std::array<char, 128> shown{};
+    quote_word(word, shown.data(), shown.size());
+    if (!parse_number(word, value)) {
+        return refuse(reader, "not a number: '%s'", shown.data());
+    }
+    if (*value > maximum) {
+        return refuse(reader, "%s out of range: %s", what, shown.data());
+    }
+    return 0;
+}
+
+// One of two words, such as on and off: true for the first.
+int take_choice(reader_t* reader, words_t* words, const char* keyword, const char* first,
+                const char* second, bool* is_first) {
+    span_t word{};
+    if (!next_word(words, &word) || !(equals(word, first) || equals(word, second))) {
+        return refuse(reader, "%s needs %s or %s", keyword, first, second);
+    }
+    *is_first = equals(word, first);
+    return expect_end(reader, words, keyword);
+}
+
+// cmd and data: one or more bytes.
+int read_bytes(reader_t* reader, words_t* words, cmdlog_kind kind, const char* keyword) {
+    span_t word{};
+    int count = 0;
+    while (next_word(words, &word)) {
+        unsigned value = 0;
+        if (take_number(reader, word, 0xFF, "byte", &value) != 0) {
+            return -1;
+        }
+        const auto byte = static_cast<unsigned char>(value);
+        if (kind == CMDLOG_INSTRUCTION && (byte & 0xF8) == 0x08) {
+            reader->display_bits[static_cast<std::size_t>(reader->chip)] = byte & 0x07;
+        }
+        if (emit_selected(reader, kind, byte) != 0) {
+            return -1;
+        }
+        ++count;
+    }
+    return count > 0 ? 0 : refuse(reader, "%s needs at least one byte", keyword);
+}
+
+int read_cmd(reader_t* reader, words_t* words) {
+    return read_bytes(reader, words, CMDLOG_INSTRUCTION, "cmd");
+}
+
+int read_data(reader_t* reader, words_t* words) {
+    return read_bytes(reader, words, CMDLOG_DATA, "data");
+}
+
+int read_read(reader_t* reader, words_t* words) {
+    bool busy = false;
+    if (take_choice(reader, words, "read", "busy", "data", &busy) != 0) {
+        return -1;
+    }
+    return emit_selected(reader, busy ? CMDLOG_READ_BUSY : CMDLOG_READ_DATA, 0);
+}
+
+int read_wait(reader_t* reader, words_t* words) {
+    span_t word{};
+    std::array<char, 64> text{};
+    std::int64_t wait_us = 0;
+    if (!next_word(words, &word) || word.n >= text.size() ||
+        std::memchr(word.p, '\0', word.n) != nullptr) {
+        return refuse(reader, "wait needs a time such as 250ms, 1.5s or 100us");
+    }
+    std::memcpy(text.data(), word.p, word.n);
+    if (cmdlog_parse_time(text.data(), &wait_us) != 0) {
+        std::array<char, 128> shown{};
+        quote_word(word, shown.data(), shown.size());
+        return refuse(reader, "not a time: '%s' (a number and s, ms or us, whole microseconds)",
+                      shown.data());
+    }
+    if (wait_us > CMDLOG_MAX_TIME_US - reader->time_us) {
+        return refuse(reader, "the log runs past %lld us", static_cast<long long>(CMDLOG_MAX_TIME_US));
+    }
+    reader->time_us += wait_us;
+    return expect_end(reader, words, "wait");
+}
+
+bool pin_level(const reader_t* reader, unsigned char byte, wire line) {
+    return ((byte >> reader->wiring[line]) & 1) != 0;
+}
+
+// One byte on the expander's pins: a falling edge of E latches what the pins held while E
+// was high (a correct firmware keeps them steady across the edge).
+int take_expander_byte(reader_t* reader, unsigned char byte) {
+    const bool e = pin_level(reader, byte, WIRE_E);
+    if (reader->e_high && !e) {
+        const unsigned char held = reader->e_high_byte;
+        unsigned data = 0;
+        for (int bit = 0; bit < 4; ++bit) {
+            if (pin_level(reader, held, static_cast<wire>(WIRE_D4 + bit))) {
+                data |= 1U << (4 + bit);
+            }
+        }
+        const unsigned char flags =
+            static_cast<unsigned char>((pin_level(reader, held, WIRE_RS) ? CMDLOG_FLAG_RS : 0) |
+                                       (pin_level(reader, held, WIRE_RW) ? CMDLOG_FLAG_RW : 0));
+        if (emit(reader, CMDLOG_BUS, static_cast<unsigned char>(data), reader->chip, flags) != 0) {
+            return -1;
+        }
+    }
+    reader->e_high = e;
+    if (e) {
+        reader->e_high_byte = byte;
+    }
+    return 0;
+}
+
+int read_i2c(reader_t* reader, words_t* words) {
+    span_t word{};
+    unsigned value = 0;
+    if (!next_word(words, &word)) {
+        return refuse(reader, "i2c needs an address and at least one byte");
+    }
+    if (take_number(reader, word, 0x7F, "i2c address", &value) != 0) {
+        return -1;
+    }
+    int count = 0;
+    while (next_word(words, &word)) {
+        if (take_number(reader, word, 0xFF, "byte", &value) != 0 ||
+            take_expander_byte(reader, static_cast<unsigned char>(value)) != 0) {
+            return -1;
+        }
+        ++count;
+    }
+    return count > 0 ? 0 : refuse(reader, "i2c needs an address and at least one byte");
+}
+
+int read_wiring(reader_t* reader, words_t* words) {
+    std::array<unsigned char, 8> pins{};
+    unsigned used = 0; // one bit per pin already named
+    span_t word{};
+    for (unsigned char& pin : pins) {
+        unsigned value = 0;
+        if (!next_word(words, &word) || !parse_number(word, &value) || value > 7 ||
+            (used & (1U << value)) != 0) {
+            return refuse(reader, "wiring needs eight different pin numbers 0 to 7 "
+                                  "(RS RW E BL D4 D5 D6 D7)");
+        }
+        used |= 1U << value;
+        pin = static_cast<unsigned char>(value);
+    }
+    if (expect_end(reader, words, "wiring") != 0) {
+        return -1;
+    }
+    reader->wiring = pins;
+    return 0;
+}
+
+int read_controller(reader_t* reader, words_t* words) {
+    span_t word{};
+    unsigned value = 0;
+    if (!next_word(words, &word) || !parse_number(word, &value) || value < 1 || value > 2) {
+        return refuse(reader, "controller needs 1 or 2");
+    }
+    if (static_cast<int>(value) > reader->module->chip_count) {
+        return refuse(reader, "controller %u: this module has one controller", value);
+    }
+    reader->chip = static_cast<int>(value) - 1;
+    return expect_end(reader, words, "controller");
+}
+
+int read_init(reader_t* reader, words_t* words) {
+    if (expect_end(reader, words, "init") != 0) {
+        return -1;
+    }
+    const unsigned char function_set = reader->module->rows > 1 ? 0x38 : 0x30;
+    for (const unsigned char byte : {function_set, static_cast<unsigned char>(0x0C),
+                                     static_cast<unsigned char>(0x01),
+                                     static_cast<unsigned char>(0x06)}) {
+        if (emit_all(reader, CMDLOG_INSTRUCTION, byte) != 0) {
+            return -1;
+        }
+    }
+    reader->display_bits.fill(DISPLAY_ON);
+    return 0;
+}
+
+int read_clear(reader_t* reader, words_t* words) {
+    if (expect_end(reader, words, "clear") != 0) {
+        return -1;
+    }
+    return emit_all(reader, CMDLOG_INSTRUCTION, 0x01);
+}
+
+int read_home(reader_t* reader, words_t* words) {
+    if (expect_end(reader, words, "home") != 0) {
+        return -1;
+    }
+    return emit_all(reader, CMDLOG_INSTRUCTION, 0x02);
+}
+
+int read_goto(reader_t* reader, words_t* words) {
+    span_t column_word{};
+    span_t row_word{};
+    unsigned column = 0;
+    unsigned row = 0;
+    if (!next_word(words, &column_word) || !next_word(words, &row_word) ||
+        !parse_number(column_word, &column) || !parse_number(row_word, &row)) {
+        return refuse(reader, "goto needs a column and a row, counted from 0");
+    }
+    const cmdlog_module_t* module = reader->module;
+    if (column >= static_cast<unsigned>(module->columns) ||
+        row >= static_cast<unsigned>(module->rows)) {
+        return refuse(reader, "goto %u %u is outside the %d x %d module", column, row,
+                      module->columns, module->rows);
+    }
+    int chip = 0;
+    int line = 0;
+    int position = 0;
+    if (!cmdlog_row_start(module, static_cast<int>(row), &chip, &line, &position)) {
+        return refuse(reader, "goto %u %u: row %u is not driven", column, row, row);
+    }
+    if (expect_end(reader, words, "goto") != 0) {
+        return -1;
+    }
+    reader->chip = chip;
+    const int address = line * CONTROLLER_LINE2_BASE + position + static_cast<int>(column);
+    return emit_selected(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x80 | (address & 0x7F)));
+}
+
+int grow_scratch(reader_t* reader, std::size_t bytes) {
+    if (bytes <= reader->scratch_capacity) {
+        return 0;
+    }
+    const std::size_t capacity = std::max(bytes, 2 * reader->scratch_capacity);
+    void* text = std::realloc(reader->text, capacity);
+    if (text == nullptr) {
+        return out_of_memory(reader);
+    }
+    reader->text = static_cast<char*>(text);
+    void* codes = std::realloc(reader->codes, capacity);
+    if (codes == nullptr) {
+        return out_of_memory(reader);
+    }
+    reader->codes = static_cast<unsigned char*>(codes);
+    reader->scratch_capacity = capacity;
+    return 0;
+}
+
+// The decoder names a row ("Row 1, column 3: ..."); a log line has one text, so only the
+// column and the reason are kept.
+const char* decoder_reason(const char* message) {
+    if (std::strncmp(message, "Row ", 4) == 0) {
+        const char* comma = std::strstr(message, ", ");
+        if (comma != nullptr) {
+            return comma + 2;
+        }
+    }
+    return message;
+}
+
+int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
+    // A code never takes less than one byte of text, so the codes fit in length + 1.
+    if (grow_scratch(reader, length + 1) != 0) {
+        return -1;
+    }
+    std::memcpy(reader->text, text, length);
+    reader->text[length] = '\0';
+    std::array<char, CHARSET_MESSAGE_CAPACITY> reason{};
+    int count = 0;
+    const int capacity = static_cast<int>(std::min<std::size_t>(length + 1, INT_MAX));
+    if (charset_decode(reader->module->charset, reader->text, 0, reader->codes, capacity, &count,
+                       reason.data(), static_cast<int>(reason.size())) != 0) {
+        if (reason[0] == '\0') {
+            return refuse(reader, "malformed escape in the print text (\\xHH with two "
+                                  "hexadecimal digits, or \\\\)");
+        }
+        return refuse(reader, "%s", decoder_reason(reason.data()));
+    }
+    for (int i = 0; i < count; ++i) {
+        if (emit_selected(reader, CMDLOG_DATA, reader->codes[i]) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// print "text": the text runs to the next double quote; a comment may follow it.
+int read_print(reader_t* reader, words_t* words) {
+    const char* p = words->p;
+    while (p < words->end && is_blank(*p)) {
+        ++p;
+    }
+    if (p == words->end || *p != '"') {
+        return refuse(reader, "print needs a text in double quotes");
+    }
+    ++p;
+    const auto* close = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(words->end - p)));
+    if (close == nullptr) {
+        return refuse(reader, "print text has no closing double quote");
+    }
+    const auto length = static_cast<std::size_t>(close - p);
+    if (std::memchr(p, '\0', length) != nullptr) {
+        return refuse(reader, "print text holds a NUL byte");
+    }
+    words->p = close + 1;
+    if (expect_end(reader, words, "the print text") != 0) {
+        return -1;
+    }
+    return decode_and_print(reader, p, length);
+}
+
+// cursor, blink and display: the display on/off control with one bit changed.
+int read_display_bit(reader_t* reader, words_t* words, const char* keyword, unsigned char bit) {
+    bool on = false;
+    if (take_choice(reader, words, keyword, "on", "off", &on) != 0) {
+        return -1;
+    }
+    // The display goes on and off as a whole; a cursor is the selected chip's own.
+    const int first = bit == DISPLAY_ON ? 0 : reader->chip;
+    const int last = bit == DISPLAY_ON ? reader->module->chip_count - 1 : reader->chip;
+    for (int chip = first; chip <= last; ++chip) {
+        unsigned char& bits = reader->display_bits[static_cast<std::size_t>(chip)];
+        bits = static_cast<unsigned char>(on ? (bits | bit) : (bits & ~bit));
+        if (emit(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int read_cursor(reader_t* reader, words_t* words) {
+    return read_display_bit(reader, words, "cursor", CURSOR_ON);
+}
+
+int read_blink(reader_t* reader, words_t* words) {
+    return read_display_bit(reader, words, "blink", BLINK_ON);
+}
+
+int read_display(reader_t* reader, words_t* words) {
+    return read_display_bit(reader, words, "display", DISPLAY_ON);
+}
+
+int read_shift(reader_t* reader, words_t* words) {
+    bool left = false;
+    if (take_choice(reader, words, "shift", "left", "right", &left) != 0) {
+        return -1;
+    }
+    return emit_all(reader, CMDLOG_INSTRUCTION, left ? 0x18 : 0x1C);
+}
+
+int read_define(reader_t* reader, words_t* words) {
+    span_t word{};
+    unsigned code = 0;
+    if (!next_word(words, &word) || !parse_number(word, &code) || code > 0x0F) {
+        return refuse(reader, "define needs a code 0x00 to 0x0F");
+    }
+    if (expect_end(reader, words, "define") != 0) {
+        return -1;
+    }
+    reader->define_code = static_cast<int>(code);
+    reader->define_line = reader->line;
+    reader->define_rows = 0;
+    return 0;
+}
+
+int refuse_define(reader_t* reader) {
+    reader->line = reader->define_line;
+    return refuse(reader, "define 0x%02X needs eight dot rows, found %d",
+                  static_cast<unsigned>(reader->define_code), reader->define_rows);
+}
+
+// A dot row of a define: five characters between optional blanks, '.' unlit and any other
+// lit, as in font files. Blank and comment lines in between are skipped.
+int read_define_row(reader_t* reader, const char* p, const char* end) {
+    const auto* hash = static_cast<const char*>(std::memchr(p, '#', static_cast<std::size_t>(end - p)));
+    if (hash != nullptr) {
+        end = hash;
+    }
+    while (p < end && is_blank(*p)) {
+        ++p;
+    }
+    while (end > p && is_blank(end[-1])) {
+        --end;
+    }
+    if (p == end) {
+        return 0;
+    }
+    if (end - p != DEFINE_COLUMNS) {
+        return refuse_define(reader);
+    }
+    unsigned char dots = 0;
+    for (int column = 0; column < DEFINE_COLUMNS; ++column) {
+        if (p[column] != '.') {
+            dots = static_cast<unsigned char>(dots | (0x10 >> column)); // bit 4 leftmost
+        }
+    }
+    reader->define_dots[static_cast<std::size_t>(reader->define_rows++)] = dots;
+    if (reader->define_rows < DEFINE_ROWS) {
+        return 0;
+    }
+    // The glyph goes to every chip, so that it shows on every row; the counter stays in CGRAM.
+    const auto address = static_cast<unsigned char>(0x40 | (reader->define_code & 7) << 3);
+    reader->define_code = -1;
+    if (emit_all(reader, CMDLOG_INSTRUCTION, address) != 0) {
+        return -1;
+    }
+    for (int chip = 0; chip < reader->module->chip_count; ++chip) {
+        for (const unsigned char row : reader->define_dots) {
+            if (emit(reader, CMDLOG_DATA, row, chip, 0) != 0) {
+                return -1;
+            }
+        }
+    }
+    return 0;
+}
+
+using keyword_reader_t = int (*)(reader_t*, words_t*);
+
+struct keyword_t {
+    const char* name;
+    keyword_reader_t read;
+};
+
+constexpr std::array<keyword_t, 17> KEYWORDS{{
+    {"cmd", read_cmd},         {"data", read_data},       {"wait", read_wait},
+    {"print", read_print},     {"goto", read_goto},       {"i2c", read_i2c},
+    {"read", read_read},       {"wiring", read_wiring},   {"controller", read_controller},
+    {"init", read_init},       {"clear", read_clear},     {"home", read_home},
+    {"cursor", read_cursor},   {"blink", read_blink},     {"display", read_display},
+    {"shift", read_shift},     {"define", read_define},
+}};
+
+int read_line(reader_t* reader, const char* p, const char* end) {
+    if (reader->define_code >= 0) {
+        return read_define_row(reader, p, end);
+    }
+    words_t words{p, end};
+    span_t keyword{};
+    if (!next_word(&words, &keyword)) {
+        return 0;
+    }
+    for (const keyword_t& entry : KEYWORDS) {
+        if (equals(keyword, entry.name)) {
+            return entry.read(reader, &words);
+        }
+    }
+    std::array<char, 128> shown{};
+    quote_word(keyword, shown.data(), shown.size());
+    return refuse(reader, "unknown keyword '%s'", shown.data());
+}
+
+int read_lines(reader_t* reader, const char* text, std::size_t length) {
+    const char* p = text;
+    const char* end = text + length;
+    while (p < end) {
+        const auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* line_end = newline != nullptr ? newline : end;
+        if (reader->line < UINT32_MAX) {
+            ++reader->line;
+        }
+        if (read_line(reader, p, line_end) != 0) {
+            return -1;
+        }
+        p = newline != nullptr ? newline + 1 : end;
+    }
+    return reader->define_code >= 0 ? refuse_define(reader) : 0;
+}
+
+} // namespace
+
+bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line,
+                      int* position) {
+    if (module == nullptr || row < 0 || row >= module->rows || module->columns < 1) {
+        return false;
+    }
+    int own_chip = 0;
+    int own_row = row;
+    const int upper_rows = (module->rows + 1) / 2;
+    if (module->chip_count > 1 && row >= upper_rows) {
+        own_chip = 1;
+        own_row = row - upper_rows;
+    }
+    int start_line = 0;
+    std::int64_t start = 0;
+    if (module->row_address_count > 0) {
+        if (row >= module->row_address_count || row >= CMDLOG_MAX_ROW_ADDRESSES) {
+            return false;
+        }
+        const int address = module->row_addresses[static_cast<std::size_t>(row)] & 0x7F;
+        start_line = address >= CONTROLLER_LINE2_BASE ? 1 : 0;
+        start = address - start_line * CONTROLLER_LINE2_BASE;
+    } else {
+        start_line = own_row % 2;
+        start = static_cast<std::int64_t>(own_row / 2) * module->columns;
+    }
+    *chip = own_chip;
+    *line = start_line;
+    *position = static_cast<int>(std::min<std::int64_t>(start, INT_MAX / 2)); // far past any ring
+    return true;
+}
+
+void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module) {
+    module->columns = img->chcnt_x;
+    module->rows = img->chcnt_y;
+    const std::int64_t cells = static_cast<std::int64_t>(img->chcnt_x) * img->chcnt_y;
+    module->chip_count = cells > CONTROLLER_ONE_LINE_LENGTH ? 2 : 1;
+    module->row_address_count = std::max(img->row_address_count, 0);
+    module->row_addresses = img->row_addresses;
+    module->charset = img->charset != nullptr ? img->charset : charset_find("A00");
+}
+
+int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
+                char* message, int message_capacity) {
+    if (message != nullptr && message_capacity > 0) {
+        message[0] = '\0';
+    }
+    if (log == nullptr) {
+        return -1;
+    }
+    *log = cmdlog_t{};
+    if (module == nullptr || module->chip_count < 1 || module->chip_count > CMDLOG_MAX_CHIPS ||
+        (text == nullptr && length > 0)) {
+        return -1;
+    }
+    reader_t reader{};
+    reader.module = module;
+    reader.log = log;
+    reader.message = message;
+    reader.message_capacity = message_capacity;
+    const int result = read_lines(&reader, text, length);
+    std::free(reader.text);
+    std::free(reader.codes);
+    if (result != 0) {
+        cmdlog_free(log);
+        return -1;
+    }
+    log->end_us = reader.time_us;
+    return 0;
+}
+
+void cmdlog_free(cmdlog_t* log) {
+    if (log == nullptr) {
+        return;
+    }
+    std::free(log->events);
+    *log = cmdlog_t{};
+}
+
+int cmdlog_parse_time(const char* text, std::int64_t* time_us) {
+    if (text == nullptr || time_us == nullptr) {
+        return -1;
+    }
+    const char* p = text;
+    std::int64_t whole = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        whole = std::min<std::int64_t>(whole * 10 + (*p - '0'), CMDLOG_MAX_TIME_US + 1);
+    }
+    if (p == digits) {
+        return -1;
+    }
+    const char* fraction = p;
+    std::size_t fraction_digits = 0;
+    if (*p == '.') {
+        fraction = ++p;
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            ++fraction_digits;
+        }
+        if (fraction_digits == 0) {
+            return -1;
+        }
+    }
+    std::int64_t scale = 0;
+    std::size_t places = 0; // decimal places that are still whole microseconds
+    if (std::strcmp(p, "s") == 0) {
+        scale = 1000000;
+        places = 6;
+    } else if (std::strcmp(p, "ms") == 0) {
+        scale = 1000;
+        places = 3;
+    } else if (std::strcmp(p, "us") == 0) {
+        scale = 1;
+        places = 0;
+    } else {
+        return -1;
+    }
+    if (whole > CMDLOG_MAX_TIME_US / scale) {
+        return -1;
+    }
+    std::int64_t part = 0;
+    for (std::size_t i = 0; i < places; ++i) {
+        part = part * 10 + (i < fraction_digits ? fraction[i] - '0' : 0);
+    }
+    for (std::size_t i = places; i < fraction_digits; ++i) {
+        if (fraction[i] != '0') {
+            return -1; // a fraction of a microsecond
+        }
+    }
+    const std::int64_t total = whole * scale + part;
+    if (total > CMDLOG_MAX_TIME_US) {
+        return -1;
+    }
+    *time_us = total;
+    return 0;
+}

@@ -1,0 +1,315 @@
+#include "lcd/cmdlog.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "lcd/charset.hpp"
+#include "lcd/controller.hpp"
+
+namespace {
+
+cmdlog_module_t module_of(int columns, int rows, std::vector<unsigned char> starts = {}) {
+    cmdlog_module_t module{};
+    module.columns = columns;
+    module.rows = rows;
+    module.chip_count = columns * rows > 80 ? 2 : 1;
+    module.row_address_count = static_cast<int>(starts.size());
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        module.row_addresses[i] = starts[i];
+    }
+    module.charset = charset_find("A00");
+    return module;
+}
+
+// The events as short words: I instruction, D data, B bus edge (then r/w for RS/RW), Rb and
+// Rd the reads; "/2" for the second controller, "@t" for a time other than 0.
+std::string events_of(const cmdlog_t& log) {
+    std::string out;
+    for (std::size_t i = 0; i < log.count; ++i) {
+        const cmdlog_event_t& e = log.events[i];
+        std::array<char, 64> word{};
+        const char* kind = e.kind == CMDLOG_INSTRUCTION ? "I" : e.kind == CMDLOG_DATA ? "D" : "B";
+        if (e.kind == CMDLOG_READ_BUSY || e.kind == CMDLOG_READ_DATA) {
+            std::snprintf(word.data(), word.size(), "%s", e.kind == CMDLOG_READ_BUSY ? "Rb" : "Rd");
+        } else {
+            std::snprintf(word.data(), word.size(), "%s%s%s%02X", kind,
+                          (e.flags & CMDLOG_FLAG_RS) != 0 ? "r" : "",
+                          (e.flags & CMDLOG_FLAG_RW) != 0 ? "w" : "", e.value);
+        }
+        if (!out.empty()) {
+            out.push_back(' ');
+        }
+        out.append(word.data());
+        if (e.chip != 0) {
+            std::snprintf(word.data(), word.size(), "/%d", e.chip + 1);
+            out.append(word.data());
+        }
+        if (e.time_us != 0) {
+            std::snprintf(word.data(), word.size(), "@%lld", static_cast<long long>(e.time_us));
+            out.append(word.data());
+        }
+    }
+    return out;
+}
+
+struct lowering_case_t {
+    int columns;
+    int rows;
+    const char* log;
+    const char* events;
+};
+
+// Each form becomes the bytes a firmware library sends, to the chip it would send them to.
+TEST(CmdlogTest, FormsLowerToEvents) {
+    const std::vector<lowering_case_t> cases{
+        {16, 2, "init", "I38 I0C I01 I06"},
+        {16, 1, "  init   # one row\r", "I30 I0C I01 I06"},
+        {40, 4, "init", "I38 I38/2 I0C I0C/2 I01 I01/2 I06 I06/2"},
+        {16, 2, "cmd 0x08 0X1c\ncursor on\nblink on\ncursor off\ndisplay on",
+         "I08 I1C I0A I0B I09 I0D"},
+        {40, 4, "init\ngoto 1 2\nblink on\ndisplay off\nclear\nhome",
+         "I38 I38/2 I0C I0C/2 I01 I01/2 I06 I06/2 I81/2 I0D/2 I08 I09/2 I01 I01/2 I02 I02/2"},
+        {20, 4, "goto 5 3\ngoto 19 2\ngoto 0 1", "ID9 IA7 IC0"},
+        {16, 4, "goto 0 2\ngoto 15 3", "I90 IDF"},
+        {16, 1, "goto 3 0\nshift left\nshift right", "I83 I18 I1C"},
+        {16, 2, "print \"A\xC2\xB0\\x01\\\\#\" # ° is 0xDF", "D41 DDF D01 D5C D23"},
+        {16, 2, "data 65 0xff\nread busy\nread data", "D41 DFF Rb Rd"},
+        {16, 2, "wait 1.5ms\ncmd 1\nwait 2s\ndata 0x20", "I01@1500 D20@2001500"},
+        {16, 2, "i2c 0x27 0x0D 0x09 0xF4\ni2c 0x27 0xF0 0xF6 0x00", "Br00 BF0 BwF0"},
+        {16, 2, "wiring 7 6 5 4 0 1 2 3\ni2c 0x3F 0xA5 0x85", "Br50"},
+        {16, 2, "define 0x09\n..o..\n  .ooo. # indented\n\no.o.o\n.....\n.....\n.....\n*...*\nooooo",
+         "I48 D04 D0E D15 D00 D00 D00 D11 D1F"},
+        {40, 4, "controller 2\ndata 0x41\ncontroller 1\ndata 0x42", "D41/2 D42"},
+        {16, 2, "\n# nothing\n   \n", ""},
+    };
+    for (const lowering_case_t& c : cases) {
+        const cmdlog_module_t module = module_of(c.columns, c.rows);
+        cmdlog_t log{};
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        const std::string text(c.log);
+        ASSERT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, message.data(),
+                              static_cast<int>(message.size())),
+                  0)
+            << c.log << ": " << message.data();
+        EXPECT_EQ(events_of(log), c.events) << c.log;
+        cmdlog_free(&log);
+    }
+}
+
+struct refusal_case_t {
+    int columns;
+    int rows;
+    std::string log;
+    const char* message;
+};
+
+TEST(CmdlogTest, MalformedLogsAreRefused) {
+    const std::vector<refusal_case_t> cases{
+        {16, 2, "init\n\nfrob 1", "line 3: unknown keyword 'frob'"},
+        {16, 2, "CMD 0x01", "line 1: unknown keyword 'CMD'"},
+        {16, 2, "cmd 0x01\ncmd 0x1FF", "line 2: byte out of range: 0x1FF"},
+        {16, 2, "data 0x4G", "line 1: not a number: '0x4G'"},
+        {16, 2, "cmd", "line 1: cmd needs at least one byte"},
+        {16, 2, "data # none", "line 1: data needs at least one byte"},
+        {16, 2, "read status", "line 1: read needs busy or data"},
+        {16, 2, "read busy data", "line 1: unexpected 'data' after read"},
+        {16, 2, "wait 10", "line 1: not a time: '10' (a number and s, ms or us, whole microseconds)"},
+        {16, 2, "wait 0.5us", "line 1: not a time: '0.5us' (a number and s, ms or us, whole microseconds)"},
+        {16, 2, "wait", "line 1: wait needs a time such as 250ms, 1.5s or 100us"},
+        {16, 2, "wait 1125899906s\nwait 842624us\nwait 1us", "line 3: the log runs past 1125899906842624 us"},
+        {16, 2, "i2c 0x27", "line 1: i2c needs an address and at least one byte"},
+        {16, 2, "i2c 0x80 0x00", "line 1: i2c address out of range: 0x80"},
+        {16, 2, "wiring 0 1 2 3 4 5 6 6", "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
+        {16, 2, "wiring 0 1 2 3 4 5 6 8", "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
+        {16, 2, "controller 2", "line 1: controller 2: this module has one controller"},
+        {40, 4, "controller 3", "line 1: controller needs 1 or 2"},
+        {16, 2, "init now", "line 1: unexpected 'now' after init"},
+        {16, 2, "goto 16 0", "line 1: goto 16 0 is outside the 16 x 2 module"},
+        {16, 2, "goto 0", "line 1: goto needs a column and a row, counted from 0"},
+        {16, 4, "goto 0 3", "line 1: goto 0 3: row 3 is not driven"},
+        {16, 2, "print hello", "line 1: print needs a text in double quotes"},
+        {16, 2, "print \"hello", "line 1: print text has no closing double quote"},
+        {16, 2, "print \"a\" b", "line 1: unexpected 'b' after the print text"},
+        {16, 2, "print \"caf\xC3\xA9\"", "line 1: column 4: U+00E9 '\xC3\xA9' is not in character set A00."},
+        {16, 2, "print \"\\x4\"", "line 1: column 1: malformed escape (\\xHH with two hexadecimal digits, or \\\\)."},
+        {16, 2, std::string("print \"a\0b\"", 11), "line 1: print text holds a NUL byte"},
+        {16, 2, std::string("cmd 0x01\0", 9), "line 1: not a number: '0x01\\x00'"},
+        {16, 2, "cursor maybe", "line 1: cursor needs on or off"},
+        {16, 2, "shift up", "line 1: shift needs left or right"},
+        {16, 2, "define 0x10", "line 1: define needs a code 0x00 to 0x0F"},
+        {16, 2, "init\ndefine 0x03\n.....\n.....\n.....\n.....\n.....\ngoto 0 0",
+         "line 2: define 0x03 needs eight dot rows, found 5"},
+        {16, 2, "define 3\n.....\n......", "line 1: define 0x03 needs eight dot rows, found 1"},
+        {16, 2, "define 7", "line 1: define 0x07 needs eight dot rows, found 0"},
+        {16, 2, std::string(100, 'x').insert(0, "frob"), "line 1: unknown keyword 'frobxxxxxxxxxxxxxxxxxxxx...'"},
+    };
+    for (const refusal_case_t& c : cases) {
+        const cmdlog_module_t module = module_of(c.columns, c.rows, c.rows == 4 && c.columns == 16
+                                                                        ? std::vector<unsigned char>{0x00, 0x40, 0x10}
+                                                                        : std::vector<unsigned char>{});
+        cmdlog_t log{};
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        EXPECT_EQ(cmdlog_read(c.log.data(), c.log.size(), &module, &log, message.data(),
+                              static_cast<int>(message.size())),
+                  -1)
+            << c.log;
+        EXPECT_STREQ(message.data(), c.message) << c.log;
+        EXPECT_EQ(log.count, 0U);
+        EXPECT_EQ(log.events, nullptr);
+    }
+}
+
+TEST(CmdlogTest, Times) {
+    struct time_case_t {
+        const char* text;
+        std::int64_t us; // -1: refused
+    };
+    const std::vector<time_case_t> cases{
+        {"250ms", 250000},         {"1.5s", 1500000},        {"0.000001s", 1},
+        {"1.000us", 1},            {"0us", 0},               {"1125899906842624us", INT64_C(1) << 50},
+        {"0.0000015s", -1},        {"1.5us", -1},            {"1125899906842625us", -1},
+        {"99999999999999999999s", -1}, {"10", -1},           {"-1ms", -1},
+        {".5s", -1},               {"5.s", -1},              {"2ms ", -1},
+        {"1e3us", -1},             {"5 s", -1},              {"", -1},
+    };
+    for (const time_case_t& c : cases) {
+        std::int64_t us = -1;
+        const int result = cmdlog_parse_time(c.text, &us);
+        EXPECT_EQ(result, c.us < 0 ? -1 : 0) << c.text;
+        if (c.us >= 0) {
+            EXPECT_EQ(us, c.us) << c.text;
+        }
+    }
+}
+
+// Which line and position each module row starts at, and on which chip.
+TEST(CmdlogTest, ModuleWiring) {
+    struct wiring_case_t {
+        int columns;
+        int rows;
+        std::vector<unsigned char> starts;
+        const char* expected; // chip:line:position per row, '-' for an undriven row
+    };
+    const std::vector<wiring_case_t> cases{
+        {16, 2, {}, "0:0:0 0:1:0 -"},
+        {20, 4, {}, "0:0:0 0:1:0 0:0:20 0:1:20 -"},
+        {16, 4, {}, "0:0:0 0:1:0 0:0:16 0:1:16 -"},
+        {40, 4, {}, "0:0:0 0:1:0 1:0:0 1:1:0 -"},
+        {40, 3, {}, "0:0:0 0:1:0 1:0:0 -"},
+        {16, 4, {0x40, 0x00, 0x28}, "0:1:0 0:0:0 0:0:40 - -"},
+        {40, 4, {0x00, 0x40, 0x67, 0x7F}, "0:0:0 0:1:0 1:1:39 1:1:63 -"},
+    };
+    for (const wiring_case_t& c : cases) {
+        const cmdlog_module_t module = module_of(c.columns, c.rows, c.starts);
+        std::string out;
+        for (int row = 0; row <= c.rows; ++row) {
+            int chip = -1;
+            int line = -1;
+            int position = -1;
+            std::array<char, 32> word{};
+            if (cmdlog_row_start(&module, row, &chip, &line, &position)) {
+                std::snprintf(word.data(), word.size(), "%s%d:%d:%d", row == 0 ? "" : " ", chip,
+                              line, position);
+            } else {
+                std::snprintf(word.data(), word.size(), "%s-", row == 0 ? "" : " ");
+            }
+            out.append(word.data());
+        }
+        EXPECT_EQ(out, c.expected) << c.columns << " x " << c.rows;
+    }
+}
+
+// A PCF8574 byte for one nibble edge pair: the pins with E high, then with E low.
+void add_nibble(std::string* line, const std::array<int, 8>& pins, bool rs, unsigned nibble) {
+    unsigned byte = 1U << pins[3]; // backlight
+    byte |= rs ? 1U << pins[0] : 0;
+    for (int bit = 0; bit < 4; ++bit) {
+        byte |= ((nibble >> bit) & 1) << pins[static_cast<std::size_t>(4 + bit)];
+    }
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), " 0x%02X 0x%02X", byte | 1U << pins[2], byte);
+    *line += text.data();
+}
+
+controller_t replayed(const std::string& text) {
+    const cmdlog_module_t module = module_of(16, 2);
+    cmdlog_t log{};
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    EXPECT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, message.data(),
+                          static_cast<int>(message.size())),
+              0)
+        << message.data();
+    controller_t ctl;
+    controller_reset(&ctl);
+    for (std::size_t i = 0; i < log.count; ++i) {
+        const cmdlog_event_t& e = log.events[i];
+        if (e.kind == CMDLOG_INSTRUCTION) {
+            controller_instruction(&ctl, e.value);
+        } else if (e.kind == CMDLOG_DATA) {
+            controller_data(&ctl, e.value);
+        } else if (e.kind == CMDLOG_BUS) {
+            controller_bus(&ctl, (e.flags & CMDLOG_FLAG_RS) != 0, (e.flags & CMDLOG_FLAG_RW) != 0,
+                           e.value);
+        }
+    }
+    cmdlog_free(&log);
+    return ctl;
+}
+
+// One stream written three ways leaves the chip in the same state; only the bus width differs,
+// which is how the bytes travelled, not what they did.
+TEST(CmdlogTest, RawI2cAndNamedFormsAgree) {
+    const std::vector<std::pair<bool, unsigned>> stream{
+        {false, 0x28}, {false, 0x0C}, {false, 0x01}, {false, 0x06}, {false, 0xC3},
+        {true, 0x48},  {true, 0x69},  {false, 0x50}, {true, 0x04},  {true, 0x0E},
+        {true, 0x15},  {true, 0x00},  {true, 0x00},  {true, 0x00},  {true, 0x11},
+        {true, 0x1F},  {false, 0x80}, {false, 0x0E}, {false, 0x0F}, {false, 0x18}};
+    const std::string raw = "cmd 0x28 0x0C 0x01 0x06 0xC3\ndata 0x48 0x69\ncmd 0x50\n"
+                            "data 0x04 0x0E 0x15 0x00 0x00 0x00 0x11 0x1F\ncmd 0x80 0x0E 0x0F 0x18\n";
+    const std::string named = "init\ngoto 3 1\nprint \"Hi\"\ndefine 2\n..o..\n.ooo.\no.o.o\n.....\n"
+                              ".....\n.....\no...o\nooooo\ngoto 0 0\ncursor on\nblink on\nshift left\n";
+    std::vector<std::string> i2c;
+    for (const std::array<int, 8>& pins : {std::array<int, 8>{0, 1, 2, 3, 4, 5, 6, 7},
+                                           std::array<int, 8>{4, 5, 6, 7, 0, 1, 2, 3}}) {
+        std::string text = "wiring";
+        for (const int pin : pins) {
+            text.push_back(' ');
+            text.push_back(static_cast<char>('0' + pin));
+        }
+        text += "\ni2c 0x27";
+        for (const unsigned nibble : {0x3U, 0x3U, 0x3U, 0x2U}) {
+            add_nibble(&text, pins, false, nibble);
+        }
+        for (const auto& [rs, byte] : stream) {
+            text += "\ni2c 0x27";
+            add_nibble(&text, pins, rs, byte >> 4);
+            add_nibble(&text, pins, rs, byte & 0x0F);
+        }
+        text.push_back('\n');
+        i2c.push_back(text);
+    }
+    const controller_t expected = replayed(raw);
+    EXPECT_EQ(expected.ddram[0x43], 'H');
+    EXPECT_EQ(expected.cgram[0x10 + 2], 0x15);
+    for (const std::string& text : {named, i2c[0], i2c[1]}) {
+        const controller_t ctl = replayed(text);
+        EXPECT_EQ(ctl.ddram, expected.ddram) << text;
+        EXPECT_EQ(ctl.cgram, expected.cgram) << text;
+        EXPECT_EQ(ctl.ac, expected.ac) << text;
+        EXPECT_EQ(ctl.ac_in_cgram, expected.ac_in_cgram);
+        EXPECT_EQ(ctl.increment, expected.increment);
+        EXPECT_EQ(ctl.shift_on_write, expected.shift_on_write);
+        EXPECT_EQ(ctl.display_on, expected.display_on);
+        EXPECT_EQ(ctl.cursor_on, expected.cursor_on);
+        EXPECT_EQ(ctl.blink_on, expected.blink_on);
+        EXPECT_EQ(ctl.two_lines, expected.two_lines);
+        EXPECT_EQ(ctl.shift, expected.shift) << text;
+    }
+}
+
+} // namespace
