@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "lcd/charset.hpp"
 #include "lcd/controller.hpp"
@@ -32,9 +33,8 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool equals(span_t word, const char* text) {
-    const std::size_t n = std::strlen(text);
-    return word.n == n && std::memcmp(word.p, text, n) == 0;
+bool equals(span_t word, std::string_view text) {
+    return word.n == text.size() && std::memcmp(word.p, text.data(), text.size()) == 0;
 }
 
 // The rest of one line, read word by word; a '#' ends it.
@@ -69,7 +69,8 @@ void quote_word(span_t word, char* out, std::size_t capacity) {
         if (c >= 0x20 && c < 0x7F) {
             out[used++] = static_cast<char>(c);
         } else {
-            used += static_cast<std::size_t>(std::snprintf(out + used, capacity - used, "\\x%02X", c));
+            used +=
+                static_cast<std::size_t>(std::snprintf(out + used, capacity - used, "\\x%02X", c));
         }
     }
     if (word.n > shown && used + 4 < capacity) {
@@ -145,8 +146,8 @@ int refuse(reader_t* reader, const char* format, ...) {
         return -1;
     }
     const auto capacity = static_cast<std::size_t>(reader->message_capacity);
-    const int used = std::snprintf(reader->message, capacity, "line %u: ",
-                                   static_cast<unsigned>(reader->line));
+    const int used =
+        std::snprintf(reader->message, capacity, "line %u: ", static_cast<unsigned>(reader->line));
     if (used >= 0 && static_cast<std::size_t>(used) < capacity) {
         va_list args;
         va_start(args, format);
@@ -179,8 +180,8 @@ int emit(reader_t* reader, cmdlog_kind kind, unsigned char value, int chip, unsi
         log->events = static_cast<cmdlog_event_t*>(grown);
         log->capacity = capacity;
     }
-    log->events[log->count++] = {reader->time_us, reader->line, kind, value,
-                                 static_cast<unsigned char>(chip), flags};
+    log->events[log->count++] = {
+        reader->time_us, reader->line, kind, value, static_cast<unsigned char>(chip), flags};
     return 0;
 }
 
@@ -211,15 +212,16 @@ int expect_end(reader_t* reader, words_t* words, const char* keyword) {
 // A number no larger than `maximum`; `what` names it in the refusal.
 int take_number(reader_t* reader, span_t word, unsigned maximum, const char* what,
                 unsigned* value) {
+    const bool number = parse_number(word, value);
+    if (number && *value <= maximum) {
+        return 0;
+    }
     std::array<char, 128> shown{};
     quote_word(word, shown.data(), shown.size());
-    if (!parse_number(word, value)) {
+    if (!number) {
         return refuse(reader, "not a number: '%s'", shown.data());
     }
-    if (*value > maximum) {
-        return refuse(reader, "%s out of range: %s", what, shown.data());
-    }
-    return 0;
+    return refuse(reader, "%s out of range: %s", what, shown.data());
 }
 
 // One of two words, such as on and off: true for the first.
@@ -286,7 +288,8 @@ int read_wait(reader_t* reader, words_t* words) {
                       shown.data());
     }
     if (wait_us > CMDLOG_MAX_TIME_US - reader->time_us) {
-        return refuse(reader, "the log runs past %lld us", static_cast<long long>(CMDLOG_MAX_TIME_US));
+        return refuse(reader, "the log runs past %lld us",
+                      static_cast<long long>(CMDLOG_MAX_TIME_US));
     }
     reader->time_us += wait_us;
     return expect_end(reader, words, "wait");
@@ -381,9 +384,9 @@ int read_init(reader_t* reader, words_t* words) {
         return -1;
     }
     const unsigned char function_set = reader->module->rows > 1 ? 0x38 : 0x30;
-    for (const unsigned char byte : {function_set, static_cast<unsigned char>(0x0C),
-                                     static_cast<unsigned char>(0x01),
-                                     static_cast<unsigned char>(0x06)}) {
+    for (const unsigned char byte :
+         {function_set, static_cast<unsigned char>(0x0C), static_cast<unsigned char>(0x01),
+          static_cast<unsigned char>(0x06)}) {
         if (emit_all(reader, CMDLOG_INSTRUCTION, byte) != 0) {
             return -1;
         }
@@ -432,7 +435,8 @@ int read_goto(reader_t* reader, words_t* words) {
     }
     reader->chip = chip;
     const int address = line * CONTROLLER_LINE2_BASE + position + static_cast<int>(column);
-    return emit_selected(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x80 | (address & 0x7F)));
+    return emit_selected(reader, CMDLOG_INSTRUCTION,
+                         static_cast<unsigned char>(0x80 | (address & 0x7F)));
 }
 
 int grow_scratch(reader_t* reader, std::size_t bytes) {
@@ -502,7 +506,8 @@ int read_print(reader_t* reader, words_t* words) {
         return refuse(reader, "print needs a text in double quotes");
     }
     ++p;
-    const auto* close = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(words->end - p)));
+    const auto* close =
+        static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(words->end - p)));
     if (close == nullptr) {
         return refuse(reader, "print text has no closing double quote");
     }
@@ -529,7 +534,8 @@ int read_display_bit(reader_t* reader, words_t* words, const char* keyword, unsi
     for (int chip = first; chip <= last; ++chip) {
         unsigned char& bits = reader->display_bits[static_cast<std::size_t>(chip)];
         bits = static_cast<unsigned char>(on ? (bits | bit) : (bits & ~bit));
-        if (emit(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) != 0) {
+        if (emit(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) !=
+            0) {
             return -1;
         }
     }
@@ -580,7 +586,8 @@ int refuse_define(reader_t* reader) {
 // A dot row of a define: five characters between optional blanks, '.' unlit and any other
 // lit, as in font files. Blank and comment lines in between are skipped.
 int read_define_row(reader_t* reader, const char* p, const char* end) {
-    const auto* hash = static_cast<const char*>(std::memchr(p, '#', static_cast<std::size_t>(end - p)));
+    const auto* hash =
+        static_cast<const char*>(std::memchr(p, '#', static_cast<std::size_t>(end - p)));
     if (hash != nullptr) {
         end = hash;
     }
@@ -625,17 +632,28 @@ int read_define_row(reader_t* reader, const char* p, const char* end) {
 using keyword_reader_t = int (*)(reader_t*, words_t*);
 
 struct keyword_t {
-    const char* name;
+    std::string_view name;
     keyword_reader_t read;
 };
 
 constexpr std::array<keyword_t, 17> KEYWORDS{{
-    {"cmd", read_cmd},         {"data", read_data},       {"wait", read_wait},
-    {"print", read_print},     {"goto", read_goto},       {"i2c", read_i2c},
-    {"read", read_read},       {"wiring", read_wiring},   {"controller", read_controller},
-    {"init", read_init},       {"clear", read_clear},     {"home", read_home},
-    {"cursor", read_cursor},   {"blink", read_blink},     {"display", read_display},
-    {"shift", read_shift},     {"define", read_define},
+    {"cmd", read_cmd},
+    {"data", read_data},
+    {"wait", read_wait},
+    {"print", read_print},
+    {"goto", read_goto},
+    {"i2c", read_i2c},
+    {"read", read_read},
+    {"wiring", read_wiring},
+    {"controller", read_controller},
+    {"init", read_init},
+    {"clear", read_clear},
+    {"home", read_home},
+    {"cursor", read_cursor},
+    {"blink", read_blink},
+    {"display", read_display},
+    {"shift", read_shift},
+    {"define", read_define},
 }};
 
 int read_line(reader_t* reader, const char* p, const char* end) {
@@ -661,7 +679,8 @@ int read_lines(reader_t* reader, const char* text, std::size_t length) {
     const char* p = text;
     const char* end = text + length;
     while (p < end) {
-        const auto* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const auto* newline =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         const char* line_end = newline != nullptr ? newline : end;
         if (reader->line < UINT32_MAX) {
             ++reader->line;
@@ -676,8 +695,7 @@ int read_lines(reader_t* reader, const char* text, std::size_t length) {
 
 } // namespace
 
-bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line,
-                      int* position) {
+bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line, int* position) {
     if (module == nullptr || row < 0 || row >= module->rows || module->columns < 1) {
         return false;
     }

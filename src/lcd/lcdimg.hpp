@@ -14,6 +14,7 @@ inline constexpr int LCDIMG_GLYPH_COUNT = 256;
 inline constexpr int LCDIMG_GLYPH_BYTES = 5; // one byte per dot column, bit 0 = top dot row
 inline constexpr int LCDIMG_DOT_COLUMNS = 5; // dots across a cell
 inline constexpr int LCDIMG_DOT_ROWS = 8;    // dots down a cell
+
 inline constexpr int LCDIMG_MAX_ROW_ADDRESSES = 16; // values ROW_ADDRESSES may give
 
 // Largest picture accepted, per side and in BMP file bytes; larger settings are refused
@@ -65,16 +66,7 @@ struct lcdimg_t {
     // The script's messages begin with its path (a front end's choice; false as opened).
     bool script_messages_named;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
-    // ROW_ADDRESSES as written (its words joined by one blank; empty: none), and the start
-    // address of each module row it gives. row_address_count is -1 when the value is
-    // malformed (check_settings refuses it), 0 without the key.
-    std::array<char, LCDIMG_TEXT_CAPACITY> row_addresses_text;
-    std::array<unsigned char, LCDIMG_MAX_ROW_ADDRESSES> row_addresses;
-    int row_address_count;
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
-    // nullptr, or chcnt_x * chcnt_y glyphs of LCDIMG_GLYPH_BYTES, row-major: when present the
-    // cells are drawn from these instead of from the font by text_grid (a replay's display).
-    unsigned char* cell_glyphs;
     int canvas_width;
     int canvas_height;
     unsigned char* pixels; // canvas_width * canvas_height * 3 bytes, RGB, top row first
@@ -89,6 +81,15 @@ struct lcdimg_t {
     // Dot colours worked out once from the settings, so painting a dot pixel is a copy.
     bmpimg_color_t lit_rgb;
     bmpimg_color_t unlit_rgb;
+    // ROW_ADDRESSES as written (its words joined by one blank; empty: none), and the start
+    // address of each module row it gives. row_address_count is -1 when the value is
+    // malformed (check_settings refuses it), 0 without the key.
+    std::array<char, LCDIMG_TEXT_CAPACITY> row_addresses_text;
+    std::array<unsigned char, LCDIMG_MAX_ROW_ADDRESSES> row_addresses;
+    int row_address_count;
+    // nullptr, or chcnt_x * chcnt_y glyphs of LCDIMG_GLYPH_BYTES, row-major: when present the
+    // cells are drawn from these instead of from the font by text_grid (a replay's display).
+    unsigned char* cell_glyphs;
 };
 
 // Built-in glyphs: printable ASCII at 0x21..0x7F, everything else blank.

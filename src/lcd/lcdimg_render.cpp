@@ -221,7 +221,8 @@ void paint_cells(lcdimg_t* img) {
                 draw_char(img, x0, y0, cell_glyph);
                 cell_glyph += LCDIMG_GLYPH_BYTES;
             } else {
-                draw_char(img, x0, y0, &img->font[static_cast<std::size_t>(*code) * LCDIMG_GLYPH_BYTES]);
+                draw_char(img, x0, y0,
+                          &img->font[static_cast<std::size_t>(*code) * LCDIMG_GLYPH_BYTES]);
             }
             ++code;
         }

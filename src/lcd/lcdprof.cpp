@@ -148,7 +148,8 @@ int parse_row_address(const char* word, std::size_t length) {
     }
     int value = 0;
     for (; i < length; ++i) {
-        const int digit = base == 16 ? get_hexval(word[i]) : (word[i] >= '0' && word[i] <= '9' ? word[i] - '0' : -1);
+        const int digit = base == 16 ? get_hexval(word[i])
+                                     : (word[i] >= '0' && word[i] <= '9' ? word[i] - '0' : -1);
         if (digit < 0) {
             return -1;
         }

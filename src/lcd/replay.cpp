@@ -49,7 +49,17 @@ bool find_cursor(const replay_t* replay, int chip, int* row, int* column) {
         return false;
     }
     for (int r = 0; r < replay->module.rows; ++r) {
-        for (int c = 0; c < replay->module.columns; ++c) {
+        int row_chip = 0;
+        int line = 0;
+        int position = 0;
+        if (!cmdlog_row_start(&replay->module, r, &row_chip, &line, &position) ||
+            row_chip != chip) {
+            continue;
+        }
+        // Cells past the longest line show nothing: a wide module costs no more than 80.
+        const int last =
+            std::min(replay->module.columns, std::max(0, CONTROLLER_ONE_LINE_LENGTH - position));
+        for (int c = 0; c < last; ++c) {
             int cell_chip = 0;
             if (cell_address(replay, r, c, &cell_chip) == ctl.ac && cell_chip == chip) {
                 *row = r;
@@ -78,8 +88,8 @@ bool blink_solid(std::int64_t time_us) {
     return (std::max<std::int64_t>(time_us, 0) / REPLAY_BLINK_PHASE_US) % 2 == 0;
 }
 
-void show_cell(const replay_t* replay, const lcdimg_t* img, int row, int column,
-               bool solid, unsigned char* code, unsigned char* glyph) {
+void show_cell(const replay_t* replay, const lcdimg_t* img, int row, int column, bool solid,
+               unsigned char* code, unsigned char* glyph) {
     int chip = 0;
     const int address = cell_address(replay, row, column, &chip);
     const controller_t& ctl = replay->chips[static_cast<std::size_t>(chip)];
@@ -187,7 +197,8 @@ int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int me
         // F = 1 draws 5 x 10 only in one-line mode; in two-line mode the chip ignores it.
         if (ctl.tall_font && !ctl.two_lines) {
             replay->refused_line = std::max<std::uint32_t>(event.line, 1);
-            replay->refused_function_set = static_cast<unsigned char>(0x24 | (ctl.eight_bit ? 0x10 : 0));
+            replay->refused_function_set =
+                static_cast<unsigned char>(0x24 | (ctl.eight_bit ? 0x10 : 0));
             return refuse_tall_font(replay, message, message_capacity);
         }
     }
@@ -218,9 +229,10 @@ std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us) {
     if (log != nullptr && log->count > 0) {
         const cmdlog_event_t* first = log->events;
         const cmdlog_event_t* end = first + log->count;
-        const cmdlog_event_t* later = std::upper_bound(
-            first, end, time_us,
-            [](std::int64_t t, const cmdlog_event_t& event) { return t < event.time_us; });
+        const cmdlog_event_t* later =
+            std::upper_bound(first, end, time_us, [](std::int64_t t, const cmdlog_event_t& event) {
+                return t < event.time_us;
+            });
         if (later != end) {
             next = later->time_us;
         }

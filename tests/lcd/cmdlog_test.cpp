@@ -82,7 +82,8 @@ TEST(CmdlogTest, FormsLowerToEvents) {
         {16, 2, "wait 1.5ms\ncmd 1\nwait 2s\ndata 0x20", "I01@1500 D20@2001500"},
         {16, 2, "i2c 0x27 0x0D 0x09 0xF4\ni2c 0x27 0xF0 0xF6 0x00", "Br00 BF0 BwF0"},
         {16, 2, "wiring 7 6 5 4 0 1 2 3\ni2c 0x3F 0xA5 0x85", "Br50"},
-        {16, 2, "define 0x09\n..o..\n  .ooo. # indented\n\no.o.o\n.....\n.....\n.....\n*...*\nooooo",
+        {16, 2,
+         "define 0x09\n..o..\n  .ooo. # indented\n\no.o.o\n.....\n.....\n.....\n*...*\nooooo",
          "I48 D04 D0E D15 D00 D00 D00 D11 D1F"},
         {40, 4, "controller 2\ndata 0x41\ncontroller 1\ndata 0x42", "D41/2 D42"},
         {16, 2, "\n# nothing\n   \n", ""},
@@ -118,14 +119,19 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
         {16, 2, "data # none", "line 1: data needs at least one byte"},
         {16, 2, "read status", "line 1: read needs busy or data"},
         {16, 2, "read busy data", "line 1: unexpected 'data' after read"},
-        {16, 2, "wait 10", "line 1: not a time: '10' (a number and s, ms or us, whole microseconds)"},
-        {16, 2, "wait 0.5us", "line 1: not a time: '0.5us' (a number and s, ms or us, whole microseconds)"},
+        {16, 2, "wait 10",
+         "line 1: not a time: '10' (a number and s, ms or us, whole microseconds)"},
+        {16, 2, "wait 0.5us",
+         "line 1: not a time: '0.5us' (a number and s, ms or us, whole microseconds)"},
         {16, 2, "wait", "line 1: wait needs a time such as 250ms, 1.5s or 100us"},
-        {16, 2, "wait 1125899906s\nwait 842624us\nwait 1us", "line 3: the log runs past 1125899906842624 us"},
+        {16, 2, "wait 1125899906s\nwait 842624us\nwait 1us",
+         "line 3: the log runs past 1125899906842624 us"},
         {16, 2, "i2c 0x27", "line 1: i2c needs an address and at least one byte"},
         {16, 2, "i2c 0x80 0x00", "line 1: i2c address out of range: 0x80"},
-        {16, 2, "wiring 0 1 2 3 4 5 6 6", "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
-        {16, 2, "wiring 0 1 2 3 4 5 6 8", "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
+        {16, 2, "wiring 0 1 2 3 4 5 6 6",
+         "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
+        {16, 2, "wiring 0 1 2 3 4 5 6 8",
+         "line 1: wiring needs eight different pin numbers 0 to 7 (RS RW E BL D4 D5 D6 D7)"},
         {16, 2, "controller 2", "line 1: controller 2: this module has one controller"},
         {40, 4, "controller 3", "line 1: controller needs 1 or 2"},
         {16, 2, "init now", "line 1: unexpected 'now' after init"},
@@ -135,8 +141,10 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
         {16, 2, "print hello", "line 1: print needs a text in double quotes"},
         {16, 2, "print \"hello", "line 1: print text has no closing double quote"},
         {16, 2, "print \"a\" b", "line 1: unexpected 'b' after the print text"},
-        {16, 2, "print \"caf\xC3\xA9\"", "line 1: column 4: U+00E9 '\xC3\xA9' is not in character set A00."},
-        {16, 2, "print \"\\x4\"", "line 1: column 1: malformed escape (\\xHH with two hexadecimal digits, or \\\\)."},
+        {16, 2, "print \"caf\xC3\xA9\"",
+         "line 1: column 4: U+00E9 '\xC3\xA9' is not in character set A00."},
+        {16, 2, "print \"\\x4\"",
+         "line 1: column 1: malformed escape (\\xHH with two hexadecimal digits, or \\\\)."},
         {16, 2, std::string("print \"a\0b\"", 11), "line 1: print text holds a NUL byte"},
         {16, 2, std::string("cmd 0x01\0", 9), "line 1: not a number: '0x01\\x00'"},
         {16, 2, "cursor maybe", "line 1: cursor needs on or off"},
@@ -146,12 +154,14 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
          "line 2: define 0x03 needs eight dot rows, found 5"},
         {16, 2, "define 3\n.....\n......", "line 1: define 0x03 needs eight dot rows, found 1"},
         {16, 2, "define 7", "line 1: define 0x07 needs eight dot rows, found 0"},
-        {16, 2, std::string(100, 'x').insert(0, "frob"), "line 1: unknown keyword 'frobxxxxxxxxxxxxxxxxxxxx...'"},
+        {16, 2, std::string(100, 'x').insert(0, "frob"),
+         "line 1: unknown keyword 'frobxxxxxxxxxxxxxxxxxxxx...'"},
     };
     for (const refusal_case_t& c : cases) {
-        const cmdlog_module_t module = module_of(c.columns, c.rows, c.rows == 4 && c.columns == 16
-                                                                        ? std::vector<unsigned char>{0x00, 0x40, 0x10}
-                                                                        : std::vector<unsigned char>{});
+        const cmdlog_module_t module =
+            module_of(c.columns, c.rows,
+                      c.rows == 4 && c.columns == 16 ? std::vector<unsigned char>{0x00, 0x40, 0x10}
+                                                     : std::vector<unsigned char>{});
         cmdlog_t log{};
         std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
         EXPECT_EQ(cmdlog_read(c.log.data(), c.log.size(), &module, &log, message.data(),
@@ -170,12 +180,24 @@ TEST(CmdlogTest, Times) {
         std::int64_t us; // -1: refused
     };
     const std::vector<time_case_t> cases{
-        {"250ms", 250000},         {"1.5s", 1500000},        {"0.000001s", 1},
-        {"1.000us", 1},            {"0us", 0},               {"1125899906842624us", INT64_C(1) << 50},
-        {"0.0000015s", -1},        {"1.5us", -1},            {"1125899906842625us", -1},
-        {"99999999999999999999s", -1}, {"10", -1},           {"-1ms", -1},
-        {".5s", -1},               {"5.s", -1},              {"2ms ", -1},
-        {"1e3us", -1},             {"5 s", -1},              {"", -1},
+        {"250ms", 250000},
+        {"1.5s", 1500000},
+        {"0.000001s", 1},
+        {"1.000us", 1},
+        {"0us", 0},
+        {"1125899906842624us", INT64_C(1) << 50},
+        {"0.0000015s", -1},
+        {"1.5us", -1},
+        {"1125899906842625us", -1},
+        {"99999999999999999999s", -1},
+        {"10", -1},
+        {"-1ms", -1},
+        {".5s", -1},
+        {"5.s", -1},
+        {"2ms ", -1},
+        {"1e3us", -1},
+        {"5 s", -1},
+        {"", -1},
     };
     for (const time_case_t& c : cases) {
         std::int64_t us = -1;
@@ -269,13 +291,15 @@ TEST(CmdlogTest, RawI2cAndNamedFormsAgree) {
         {true, 0x48},  {true, 0x69},  {false, 0x50}, {true, 0x04},  {true, 0x0E},
         {true, 0x15},  {true, 0x00},  {true, 0x00},  {true, 0x00},  {true, 0x11},
         {true, 0x1F},  {false, 0x80}, {false, 0x0E}, {false, 0x0F}, {false, 0x18}};
-    const std::string raw = "cmd 0x28 0x0C 0x01 0x06 0xC3\ndata 0x48 0x69\ncmd 0x50\n"
-                            "data 0x04 0x0E 0x15 0x00 0x00 0x00 0x11 0x1F\ncmd 0x80 0x0E 0x0F 0x18\n";
-    const std::string named = "init\ngoto 3 1\nprint \"Hi\"\ndefine 2\n..o..\n.ooo.\no.o.o\n.....\n"
-                              ".....\n.....\no...o\nooooo\ngoto 0 0\ncursor on\nblink on\nshift left\n";
+    const std::string raw =
+        "cmd 0x28 0x0C 0x01 0x06 0xC3\ndata 0x48 0x69\ncmd 0x50\n"
+        "data 0x04 0x0E 0x15 0x00 0x00 0x00 0x11 0x1F\ncmd 0x80 0x0E 0x0F 0x18\n";
+    const std::string named =
+        "init\ngoto 3 1\nprint \"Hi\"\ndefine 2\n..o..\n.ooo.\no.o.o\n.....\n"
+        ".....\n.....\no...o\nooooo\ngoto 0 0\ncursor on\nblink on\nshift left\n";
     std::vector<std::string> i2c;
-    for (const std::array<int, 8>& pins : {std::array<int, 8>{0, 1, 2, 3, 4, 5, 6, 7},
-                                           std::array<int, 8>{4, 5, 6, 7, 0, 1, 2, 3}}) {
+    for (const std::array<int, 8>& pins :
+         {std::array<int, 8>{0, 1, 2, 3, 4, 5, 6, 7}, std::array<int, 8>{4, 5, 6, 7, 0, 1, 2, 3}}) {
         std::string text = "wiring";
         for (const int pin : pins) {
             text.push_back(' ');

@@ -24,7 +24,8 @@ std::string window(const controller_t& ctl, int line, int width) {
     std::string shown;
     for (int p = 0; p < width; ++p) {
         const int address = controller_address_at(&ctl, line, p);
-        shown += address < 0 ? '?' : static_cast<char>(ctl.ddram[static_cast<std::size_t>(address)]);
+        shown +=
+            address < 0 ? '?' : static_cast<char>(ctl.ddram[static_cast<std::size_t>(address)]);
     }
     return shown;
 }
@@ -100,8 +101,8 @@ TEST(ControllerTest, CounterWrapPoints) {
         controller_t ctl;
         controller_reset(&ctl);
         send(&ctl, {c.function_set, c.set_address, c.move});
-        EXPECT_EQ(ctl.ac, c.expected) << std::hex << int{c.function_set} << " " << int{c.set_address}
-                                      << " " << int{c.move};
+        EXPECT_EQ(ctl.ac, c.expected)
+            << std::hex << int{c.function_set} << " " << int{c.set_address} << " " << int{c.move};
     }
 }
 
@@ -144,9 +145,9 @@ TEST(ControllerTest, FourBitBus) {
     controller_t ctl;
     controller_reset(&ctl);
     const std::vector<edge_t> edges{
-        {false, false, 0x30}, {false, false, 0x30}, {false, false, 0x30}, {false, false, 0x20},
-        {false, false, 0x20}, {false, false, 0x80}, // function set 0x28
-        {true, false, 0x40},  {true, false, 0x10},  // data 'A'
+        {false, false, 0x30}, {false, false, 0x30}, {false, false, 0x30},
+        {false, false, 0x20}, {false, false, 0x20}, {false, false, 0x80}, // function set 0x28
+        {true, false, 0x40},  {true, false, 0x10},                        // data 'A'
         {true, false, 0x40},  {false, false, 0x20}, // data 'B': the first half's RS
         {false, true, 0x00},  {false, true, 0x00},  // read busy: nothing moves
     };

@@ -394,7 +394,9 @@ TEST(LcdprofRowAddressesTest, EveryWordIsAStartAddress) {
         const char* listed;
     };
     const std::vector<row_case_t> cases{
-        {"ROW_ADDRESSES 0x00 0x40 0x10 0x50", 4, {0x00, 0x40, 0x10, 0x50},
+        {"ROW_ADDRESSES 0x00 0x40 0x10 0x50",
+         4,
+         {0x00, 0x40, 0x10, 0x50},
          "ROW_ADDRESSES = 0x00 0x40 0x10 0x50\n"},
         {"ROW_ADDRESSES=0X14\t84  127", 3, {0x14, 0x54, 0x7F}, "ROW_ADDRESSES = 0X14 84 127\n"},
         {"ROW_ADDRESSES 0x00 128", -1, {}, "ROW_ADDRESSES = 0x00 128\n"},
