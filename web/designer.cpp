@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "lcd/rowtext.hpp"
 
 namespace {
 
@@ -108,7 +108,11 @@ EMSCRIPTEN_KEEPALIVE lcdimg_t* designer_render(const char* output_path, double s
             rows.push_back(text.c_str());
         }
         *status = DESIGNER_DONE;
-        if (util_place_rows(img, rows.data(), static_cast<int>(rows.size())) != 0) {
+        const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
+        if (placed == -2) {
+            std::puts("Memory Allocation Error.");
+            *status = DESIGNER_BAD_CONFIGURATION;
+        } else if (placed != 0) {
             std::puts("Illegal format string found.");
             *status = DESIGNER_BAD_FORMAT;
         } else if (lcdimg_write_file(img, output_path) != 0) {

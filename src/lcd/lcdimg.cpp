@@ -471,10 +471,11 @@ int check_settings_message(const lcdimg_t* img, char* message, int capacity) {
     }
     const auto size = static_cast<std::size_t>(capacity);
     message[0] = '\0';
-    if (check_floors(img, message, size) != 0 || check_picture_size(img, message, size) != 0) {
+    if (check_floors(img, message, size) != 0 || check_picture_size(img, message, size) != 0 ||
+        check_charset(img, message, size) != 0) {
         return -1;
     }
-    return check_charset(img, message, size) != 0 ? -1 : check_row_addresses(img, message, size);
+    return check_row_addresses(img, message, size);
 }
 
 int check_settings(const lcdimg_t* img) {

@@ -111,7 +111,8 @@ enum lcdimg_open_status : int {
     LCDIMG_OPEN_BAD_SETTING = 3, // message: "Illegal setting: ..." or "Picture too large: ..."
     LCDIMG_OPEN_NO_MEMORY = 4,   // message: "Memory Allocation Error."
 };
-inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = 256; // holds every refusal line
+// Holds every refusal line, a whole text setting included.
+inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = LCDIMG_TEXT_CAPACITY + 256;
 // lcdimg_open for a front end that reports problems itself and where both files are
 // optional: a null path reads no file (the built-in settings or glyphs stand), and a named
 // file that cannot be read refuses the image. Prints nothing. On refusal *out is null and
