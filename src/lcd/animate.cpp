@@ -116,14 +116,16 @@ std::int64_t count_moments(const replay_t* replay, std::int64_t end_us) {
 // Every moment from 0 to the log's end plus the hold: the display after the events at or
 // before it, in its blink phase, shown until the next moment.
 int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* log) {
-    const std::int64_t end = log->end_us + run->options->hold_us;
-    if (run->options->hold_us < 0 || end > ANIMATE_MAX_US) {
+    const std::int64_t hold = run->options->hold_us;
+    if (hold < 0 || hold > ANIMATE_MAX_US || log->end_us > ANIMATE_MAX_US - hold) {
         char line[128];
-        std::snprintf(
-            line, sizeof line, "The animation would last %.3f s, longer than the %lld s it may.",
-            static_cast<double>(end) / 1e6, static_cast<long long>(ANIMATE_MAX_US / 1000000));
+        std::snprintf(line, sizeof line,
+                      "The animation would last %.3f s, longer than the %lld s it may.",
+                      (static_cast<double>(log->end_us) + static_cast<double>(hold)) / 1e6,
+                      static_cast<long long>(ANIMATE_MAX_US / 1000000));
         return say(run, ANIMATE_REFUSED, line);
     }
+    const std::int64_t end = log->end_us + hold;
     replay_t replay{};
     replay_start(&replay, module, run->img, log);
     if (replay_advance(&replay, log->end_us, run->message, run->capacity) != 0) {
