@@ -372,7 +372,7 @@ int read_controller(reader_t* reader, words_t* words) {
     if (!next_word(words, &word) || !parse_number(word, &value) || value < 1 || value > 2) {
         return refuse(reader, "controller needs 1 or 2");
     }
-    if (static_cast<int>(value) > reader->module->chip_count) {
+    if (reader->module->chip_count < 2) {
         return refuse(reader, "controller %u: this module has one controller", value);
     }
     reader->chip = static_cast<int>(value) - 1;
@@ -471,6 +471,9 @@ const char* decoder_reason(const char* message) {
 }
 
 int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
+    if (length >= static_cast<std::size_t>(INT_MAX)) {
+        return refuse(reader, "print text too long");
+    }
     // A code never takes less than one byte of text, so the codes fit in length + 1.
     if (grow_scratch(reader, length + 1) != 0) {
         return -1;
@@ -479,7 +482,7 @@ int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
     reader->text[length] = '\0';
     std::array<char, CHARSET_MESSAGE_CAPACITY> reason{};
     int count = 0;
-    const int capacity = static_cast<int>(std::min<std::size_t>(length + 1, INT_MAX));
+    const int capacity = static_cast<int>(length + 1);
     if (charset_decode(reader->module->charset, reader->text, 0, reader->codes, capacity, &count,
                        reason.data(), static_cast<int>(reason.size())) != 0) {
         if (reason[0] == '\0') {

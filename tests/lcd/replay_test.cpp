@@ -108,6 +108,10 @@ TEST(ReplayTest, EachCellShowsItsAddress) {
          {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW",
           "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F", "AB" + std::string(38, ' '),
           std::string(40, ' ')}},
+        {"CHCNT_X 40\nCHCNT_Y 3", // the upper half, rounded up, is the first chip's
+         "init\ncontroller 2\ndata 0x41 0x42\ncontroller 1\n",
+         {"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVW",
+          "XYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7F", "AB" + std::string(38, ' ')}},
         {"CHCNT_X 30\nCHCNT_Y 1\nROW_ADDRESSES 0x46",
          "cmd 0x30 0x0C\n",
          {"vwxyz{|}~\x7F" + std::string(20, ' ')}},
@@ -155,7 +159,8 @@ TEST(ReplayTest, CursorAndBlink) {
 TEST(ReplayTest, TwoControllers) {
     rig_t rig("CHCNT_X 40\nCHCNT_Y 4",
               "init\ncmd 0x40\ndata 0x10 0x10\ncmd 0x80\ndata 0x08\n"
-              "controller 2\ncmd 0x48\ndata 0x01\ncmd 0xC4\ndata 0x09\ngoto 3 3\ncursor on\n");
+              "controller 2\ncmd 0x48\ndata 0x01\ncmd 0x4F\ndata 0x10\ncmd 0xC4\ndata 0x09\n"
+              "goto 3 3\ncursor on\n");
     rig.show(0);
     replay_status_t status{};
     replay_status(&rig.replay, &status);
@@ -168,7 +173,7 @@ TEST(ReplayTest, TwoControllers) {
     using glyph_t = std::array<unsigned char, 5>;
     const std::vector<std::pair<std::pair<int, int>, glyph_t>> cells{
         {{0, 0}, {0x03, 0, 0, 0, 0}},             // glyph 0 of chip 0: two dots top left
-        {{3, 4}, {0, 0, 0, 0, 0x01}},             // glyph 1 of chip 1: one dot top right
+        {{3, 4}, {0x80, 0, 0, 0, 0x01}},          // glyph 1 of chip 1: top right, bottom left
         {{3, 3}, {0x80, 0x80, 0x80, 0x80, 0x80}}, // chip 1's cursor
         {{0, 1}, {0, 0, 0, 0, 0}},                // chip 0's counter, no cursor there
     };
@@ -190,6 +195,21 @@ TEST(ReplayTest, TallFontIsRefused) {
         EXPECT_STREQ(message.data(), "line 4: 5 x 10 dots (function set 0x34) are not supported: "
                                      "the picture has 5 x 8 cells.");
     }
+}
+
+// CGRAM starts from the font's glyphs 0 to 7, all eight rows of them.
+TEST(ReplayTest, CgramStartsFromTheFont) {
+    rig_t rig("CHCNT_X 16\nCHCNT_Y 2", "init\ndata 0x09 0x01 0x0E\n");
+    const std::array<unsigned char, 5> glyph{0x01, 0x02, 0x04, 0x08, 0x90};
+    std::memcpy(&rig.img->font[1 * LCDIMG_GLYPH_BYTES], glyph.data(), glyph.size());
+    replay_start(&rig.replay, &rig.module, rig.img, &rig.log);
+    rig.show(0);
+    EXPECT_EQ(std::memcmp(rig.glyph(0, 0), glyph.data(), 5), 0);
+    EXPECT_EQ(std::memcmp(rig.glyph(0, 1), glyph.data(), 5), 0);
+    EXPECT_EQ(rig.replay.chips[0].cgram[8 + 7], 0x01); // row 7: only the rightmost dot
+    EXPECT_EQ(rig.replay.chips[0].cgram[8 + 4], 0x01); // column 4 holds rows 4 and 7
+    EXPECT_EQ(rig.replay.chips[0].cgram[8 + 5], 0x00);
+    EXPECT_EQ(rig.replay.chips[0].cgram[8 + 0], 0x10); // row 0: only the leftmost dot
 }
 
 // A cell drawn from its own glyph paints exactly what the font path paints for that glyph.
