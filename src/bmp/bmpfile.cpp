@@ -86,7 +86,7 @@ int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     const std::size_t capacity = CHUNK_BYTES + BMP_HEADER_BYTES + stride;
     auto* chunk = static_cast<unsigned char*>(std::malloc(capacity));
     if (chunk == nullptr) {
-        return -1;
+        return BMP_NO_MEMORY;
     }
     std::size_t fill = 0;
     bool failed = false;

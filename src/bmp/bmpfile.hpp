@@ -12,8 +12,8 @@ int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writ
                  void* writer_ctx);
 
 // Writes the same file as bmpfile_write from an RGB buffer (3 bytes a pixel, top row first),
-// one padded row per stream call. Returns 0, or -1 when the stream refused bytes or the row
-// buffer could not be had.
+// one padded row per stream call. Returns 0, -1 when the stream refused bytes, or
+// BMP_NO_MEMORY when the row buffer could not be had.
 int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
                       void* ctx);
 

@@ -104,6 +104,7 @@ struct encoder_t {
     bmpfile_write_func_t func;
     void* ctx;
     bool failed;
+    bool no_memory; // set with failed when zlib could not have its memory
     const unsigned char* rgb;
     int width;
     int height;
@@ -340,8 +341,10 @@ void deflate_rows(encoder_t* e, filter_mode_t mode) {
 
 bool deflate_start(encoder_t* e) {
     e->zs = z_stream{};
-    if (deflateInit2(&e->zs, ZLIB_LEVEL, Z_DEFLATED, ZLIB_WINDOW_BITS, ZLIB_MEM_LEVEL,
-                     Z_DEFAULT_STRATEGY) != Z_OK) {
+    const int status = deflateInit2(&e->zs, ZLIB_LEVEL, Z_DEFLATED, ZLIB_WINDOW_BITS,
+                                    ZLIB_MEM_LEVEL, Z_DEFAULT_STRATEGY);
+    if (status != Z_OK) {
+        e->no_memory = status == Z_MEM_ERROR;
         return false;
     }
     e->zs.next_out = e->out;
@@ -397,7 +400,10 @@ template <typename body_t> int with_buffers(encoder_t* e, body_t body) {
     }
     std::free(e->rows);
     std::free(e->out);
-    return ready && !e->failed ? 0 : -1;
+    if (!ready || e->no_memory) {
+        return BMP_NO_MEMORY;
+    }
+    return e->failed ? -1 : 0;
 }
 
 } // namespace
@@ -453,7 +459,7 @@ int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     }
     auto* palette = static_cast<pngfile_palette_t*>(std::calloc(1, sizeof(pngfile_palette_t)));
     if (palette == nullptr) {
-        return -1;
+        return BMP_NO_MEMORY;
     }
     count_colors(rgb, width, height, palette);
     encoder_t e{};

@@ -172,6 +172,7 @@ inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b) {
 // Paints the picture and runs the profile's script on it; the pixels are then final.
 void lcdimg_render(lcdimg_t* img);
 // Paints the picture, runs the profile's script and writes the BMP file at `path`.
-// Returns 0, or -1 when the file could not be written completely (nothing is left behind
-// then, and an existing file at `path` is untouched).
+// Returns 0, OUTFILE_NO_MEMORY (-2) when an encoder ran out of memory, or -1 when the file
+// could not be written completely; errno then says why, and an existing picture at `path`
+// is untouched (outfile_write tells the exceptions).
 int lcdimg_write_file(lcdimg_t* img, const char* path);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -296,6 +297,7 @@ void lcdimg_render(lcdimg_t* img) {
 
 int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
+        errno = EINVAL;
         return -1;
     }
     lcdimg_render(img);
