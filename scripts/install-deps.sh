@@ -6,7 +6,7 @@
 #          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev
-    libcli11-dev)
+    libcli11-dev libgif-dev)
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends, lintian
 # checks it).
 packages+=(groff-base mandoc dpkg-dev file lintian)

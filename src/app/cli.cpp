@@ -13,12 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "app/animout.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
 #include "app/version.hpp"
 #include "bmp/bmpfile.hpp"
+#include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
+#include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
@@ -102,6 +105,8 @@ struct options_t {
     bool text = false;
     int scale = 1;
     std::int64_t max_steps = 0;
+    std::string hold;
+    int loop = 0;
     std::vector<std::string> args; // the positional arguments
     // Worked out from the above by settle_options.
     bool has_profile = false;
@@ -113,6 +118,9 @@ struct options_t {
     std::vector<std::string> rows;
     std::int64_t at_us = -1; // -1: the log's end
     picture_format_t picture_format = FORMAT_BY_NAME;
+    bool animation = false; // the output is a GIF or APNG of the whole log
+    animate_format_t animation_format = ANIMATE_GIF;
+    std::int64_t hold_us = ANIMATE_DEFAULT_HOLD_US;
 };
 
 // A refused command line: the message, then where help is.
@@ -129,6 +137,7 @@ struct run_t {
     bool have_status;
     replay_status_t status;
     unsigned char* scaled; // the picture at --scale, when above 1; owned
+    cmdlog_t log;          // the log replayed, kept for an animation
     const unsigned char* rgb;
     int width;
     int height;
@@ -175,8 +184,8 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
         ->option_text("FILE");
     app->add_option("--format", o->format, "picture format (default: .png names PNG, else BMP)")
-        ->check(CLI::IsMember({"bmp", "png"}))
-        ->option_text("bmp|png");
+        ->check(CLI::IsMember({"bmp", "png", "gif", "apng"}))
+        ->option_text("bmp|png|gif|apng");
     app->add_option("--compare", o->compare,
                     "compare with a PNG or BMP picture (status 4: differs)")
         ->option_text("REF");
@@ -189,6 +198,11 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("--max-steps", o->max_steps, "stop the profile's script after N steps")
         ->check(CLI::Range(std::int64_t{1}, INT64_MAX))
         ->option_text("N");
+    app->add_option("--hold", o->hold, "animation: how long the end stays, e.g. 2s (default: 1s)")
+        ->option_text("TIME");
+    app->add_option("--loop", o->loop, "animation: play it N times (default, or 0: forever)")
+        ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
+        ->option_text("N");
     app->add_option("args", o->args, "OUTPUT, then one text per display row");
     version_info_t info;
     version_info(&info);
@@ -200,6 +214,27 @@ void build_parser(CLI::App* app, options_t* o) {
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
                 "malformed row or log, 3 a picture not written, 4 --compare found a difference.");
+}
+
+// An animation is asked for by --format gif|apng or, without --format, by the output's name.
+void settle_animation(const CLI::App& app, options_t* o) {
+    if (o->format == "gif" || o->format == "apng") {
+        o->animation = o->has_output;
+        o->animation_format = o->format == "gif" ? ANIMATE_GIF : ANIMATE_APNG;
+    } else if (o->format.empty() && o->has_output) {
+        o->animation = animate_format_of(o->output.c_str(), &o->animation_format) != 0;
+    }
+    const bool hold = app.count("--hold") > 0;
+    if ((hold || app.count("--loop") > 0) && (!o->animation || !o->has_replay)) {
+        throw usage_error_t{std::string(hold ? "--hold" : "--loop") +
+                            " needs --replay and a .gif or .apng output"};
+    }
+    if (hold && cmdlog_parse_time(o->hold.c_str(), &o->hold_us) != 0) {
+        throw usage_error_t{"--hold: not a time: '" + o->hold + "' (e.g. 2s, 500ms)"};
+    }
+    if (o->animation && app.count("--at") > 0) {
+        throw usage_error_t{"--at shows one moment: an animation (.gif, .apng) shows them all"};
+    }
 }
 
 // Works out what the positional arguments are and refuses combinations that mean nothing.
@@ -242,9 +277,10 @@ void settle_options(const CLI::App& app, options_t* o) {
     if (o->has_output && o->output.empty()) {
         throw usage_error_t{"empty output name"};
     }
-    if (!o->format.empty()) {
+    if (o->format == "png" || o->format == "bmp") { // gif and apng name animations
         o->picture_format = o->format == "png" ? FORMAT_PNG : FORMAT_BMP;
     }
+    settle_animation(app, o);
 }
 
 // The image of the profile and the font, both optional here; a named file must be readable.
@@ -357,9 +393,7 @@ int make_picture(run_t* run) {
     const options_t& o = *run->options;
     lcdimg_t* img = run->img;
     if (o.has_replay) {
-        cmdlog_t log{};
-        const int status = replay_log(run, &log);
-        cmdlog_free(&log);
+        const int status = replay_log(run, &run->log);
         if (status != EXIT_DONE) {
             return status;
         }
@@ -561,6 +595,22 @@ int compare_with(const run_t& run, const refpic_t& ref) {
     return status;
 }
 
+// Writes the whole log (or the rows) as an animation; on failure says why.
+int write_animation(const run_t& run) {
+    const options_t& o = *run.options;
+    const animout_request_t request{o.output.c_str(), run.out_fd, o.animation_format,
+                                    o.hold_us,        o.loop,     o.scale};
+    std::string message;
+    const int status =
+        animout_write(&request, run.img, o.has_replay ? &run.log : nullptr, &message);
+    if (status != ANIMOUT_OK) {
+        say(message);
+    }
+    return status == ANIMOUT_NO_MEMORY ? EXIT_BAD_CONFIGURATION
+           : status != ANIMOUT_OK      ? EXIT_OUTPUT_FAILED
+                                       : EXIT_DONE;
+}
+
 // After the picture: the reference is read first, so that a bad one writes nothing.
 int deliver(run_t* run) {
     const options_t& o = *run->options;
@@ -570,7 +620,7 @@ int deliver(run_t* run) {
         status = print_text(*run);
     }
     if (status == EXIT_DONE && o.has_output) {
-        status = write_picture(*run, o.output, run->rgb);
+        status = o.animation ? write_animation(*run) : write_picture(*run, o.output, run->rgb);
     }
     if (status == EXIT_DONE && o.has_compare) {
         status = compare_with(*run, ref);
@@ -600,6 +650,7 @@ int run_options(const options_t& o) {
         status = deliver(&run);
     }
     std::free(run.scaled);
+    cmdlog_free(&run.log);
     lcdimg_close(run.img);
     std::fflush(stdout);
     ::dup2(out_fd, STDOUT_FILENO);
