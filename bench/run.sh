@@ -14,7 +14,10 @@
 #                frames, the whole run against ImageMagick's `convert -layers Optimize` of
 #                those frames and against `gifsicle -O3` optimising the GIF; the example logs'
 #                GIF sizes; the GIF writer against giflib's EGifPutLine.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|all]   (default: all)
+#   replay:      a 1,000,000-line command log replayed to a still picture, against `wc -l`;
+#   compare:     --compare of a 25-million-pixel picture with a BMP and a PNG reference,
+#                each against rendering and writing the picture in that format.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
@@ -291,12 +294,64 @@ bench_animation() {
     "$work/gif_libs" "$a/again.gif" "$a/again.apng" 100 "$a"/frames/*.png
 }
 
+# A 1,000,000-line command log (init, then rounds of goto, print, cursor moves, a custom glyph,
+# shifts and waits) replayed to a still picture, against `wc -l` reading the same file.
+bench_replay() {
+    local log="$work/million.log"
+    awk 'BEGIN {
+        print "init"; print "cursor on"; print "blink on"
+        n = 3
+        while (n < 1000000) {
+            r = n % 7
+            if (r == 0) print "goto " (n % 16) " " (n % 2)
+            else if (r == 1) print "print \"" sprintf("%06d", n) "\""
+            else if (r == 2) print "cmd 0x14 0x10"
+            else if (r == 3) print "data 0x41 0x42 0x43"
+            else if (r == 4) print "wait 1ms"
+            else if (r == 5) print "shift left"
+            else print "shift right"
+            n++
+        }
+    }' > "$log"
+    local lines
+    lines=$(wc -l < "$log")
+    hyperfine -N --warmup 2 --runs 10 --export-csv "$work/replay.csv" \
+        -n wc "wc -l $log" \
+        -n replay "$tool --replay $log -p examples/profiles/default.prof $work/replay.bmp" >/dev/null
+    echo "Replay ($lines log lines to a still picture):"
+    compare_line "replay --replay $lines lines" "$work/replay.csv" replay wc "wc -l" \
+        "none; absolute target < 500 ms"
+}
+
+# --compare of a large picture (200 x 60 cells of 6-pixel dots, about 25 million pixels)
+# with a reference of the same size, against rendering and writing that picture.
+bench_compare() {
+    printf 'CHCNT_X 200\nCHCNT_Y 60\nPIXSIZ_X 6\nPIXSIZ_Y 6\n' > "$work/compare.prof"
+    local rows=('Hello, world!' 'Temp 21.5')
+    "$tool" -p "$work/compare.prof" -o "$work/ref.bmp" "${rows[@]}"
+    "$tool" -p "$work/compare.prof" -o "$work/ref.png" "${rows[@]}"
+    hyperfine -N --warmup 2 --runs 15 --export-csv "$work/compare.csv" \
+        -n render "$tool -p $work/compare.prof -o $work/out.bmp ${rows[*]@Q}" \
+        -n render-png "$tool -p $work/compare.prof -o $work/out.png ${rows[*]@Q}" \
+        -n compare-bmp "$tool -p $work/compare.prof --compare $work/ref.bmp ${rows[*]@Q}" \
+        -n compare-png "$tool -p $work/compare.prof --compare $work/ref.png ${rows[*]@Q}" \
+        >/dev/null
+    echo "Compare ($(stat -c %s "$work/ref.bmp") bytes of BMP reference):"
+    compare_line "--compare with a BMP reference" "$work/compare.csv" compare-bmp render \
+        "writing the BMP" "<= 1.2"
+    compare_line "--compare with a PNG reference" "$work/compare.csv" compare-png render-png \
+        "writing the PNG" "<= 1.2"
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
     charset) bench_charset ;;
     output) bench_output ;;
     animation) bench_animation ;;
-    all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|all]" >&2; exit 2 ;;
+    replay) bench_replay ;;
+    compare) bench_compare ;;
+    all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation
+         bench_replay; bench_compare ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|all]" >&2; exit 2 ;;
 esac

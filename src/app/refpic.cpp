@@ -19,20 +19,6 @@ constexpr std::array<unsigned char, 8> PNG_SIGNATURE{0x89, 'P', 'N', 'G', '\r', 
 constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
 constexpr std::int64_t MAX_SIDE = 65535;
 
-void store_pixel(int x, int y, unsigned char r, unsigned char g, unsigned char b, void* ctx) {
-    auto* pic = static_cast<refpic_t*>(ctx);
-    if (x < 0 || y < 0 || x >= pic->width || y >= pic->height) {
-        return;
-    }
-    unsigned char* pixel =
-        pic->rgb + (static_cast<std::size_t>(y) * static_cast<std::size_t>(pic->width) +
-                    static_cast<std::size_t>(x)) *
-                       3;
-    pixel[0] = r;
-    pixel[1] = g;
-    pixel[2] = b;
-}
-
 int refuse(char* message, int capacity, const char* text) {
     std::snprintf(message, static_cast<std::size_t>(capacity), "%s", text);
     return REFPIC_REFUSED;
@@ -102,24 +88,14 @@ int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* 
     if (pic->rgb == nullptr) {
         return REFPIC_NO_MEMORY;
     }
-    bool complete = true;
-    auto read = [reader, &complete](unsigned char* byte, std::uint32_t size) {
-        if (reader->at + size <= reader->fill) { // the common case, inlined
-            std::memcpy(byte, reader->buffer.data() + reader->at, size);
-            reader->at += size;
-            return true;
-        }
-        complete = chunk_take(reader, byte, size);
-        return complete;
-    };
-    auto store = [pic](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
-        store_pixel(x, y, r, g, b, pic);
-    };
-    bmplowio_image_read_with(&ih, read, store);
-    if (!complete) {
+    const int read = bmpfile_read_rgb(chunk_read, reader, pic->width, pic->height, pic->rgb);
+    if (read != 0) {
         refpic_free(pic);
         pic->width = ih.biWidth;
         pic->height = ih.biHeight;
+        if (read == BMP_NO_MEMORY) {
+            return REFPIC_NO_MEMORY;
+        }
         return reader->failed ? REFPIC_UNREADABLE : refuse(message, capacity, "truncated BMP file");
     }
     return REFPIC_OK;

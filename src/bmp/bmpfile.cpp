@@ -38,7 +38,8 @@ int guarded_read(void* data, std::uint32_t size, void* ctx) {
     return 1;
 }
 
-// One file row: the picture row's pixels as blue, green, red, then the zero padding.
+// Swaps the red and blue bytes of `width` pixels: a picture row (RGB) into a file row (BGR),
+// or a file row back into a picture row.
 void make_bgr_row(const unsigned char* rgb, int width, unsigned char* row) {
     for (int x = 0; x < width; ++x) {
         row[0] = rgb[2];
@@ -120,6 +121,30 @@ int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     flush();
     std::free(chunk);
     return failed ? -1 : 0;
+}
+
+int bmpfile_read_rgb(bmpfile_read_func_t func, void* ctx, int width, int height,
+                     unsigned char* rgb) {
+    if (width < 1 || height < 1) {
+        return 0;
+    }
+    const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 3;
+    const std::size_t stride =
+        pixel_bytes + static_cast<std::size_t>(bmplowio_row_padding(FILE_BIT_COUNT, width));
+    auto* row = static_cast<unsigned char*>(std::malloc(stride));
+    if (row == nullptr) {
+        return BMP_NO_MEMORY;
+    }
+    int status = 0;
+    for (int y = height - 1; y >= 0; --y) { // bottom row first
+        if (func(row, static_cast<std::uint32_t>(stride), ctx) == 0) {
+            status = -1;
+            break;
+        }
+        make_bgr_row(row, width, rgb + static_cast<std::size_t>(y) * pixel_bytes); // swaps back
+    }
+    std::free(row);
+    return status;
 }
 
 // The headers start zeroed and reading ends at the first failed read; nothing is

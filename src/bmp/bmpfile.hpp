@@ -17,6 +17,13 @@ int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writ
 int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
                       void* ctx);
 
+// The reading counterpart of bmpfile_write_rgb: the rows of an uncompressed 24-bit file of
+// the given size, whose headers have been read already, into an RGB buffer (3 bytes a pixel,
+// top row first), one padded row per stream call. Returns 0, -1 when the stream ran short
+// (the rows read so far are stored), or BMP_NO_MEMORY when the row buffer could not be had.
+int bmpfile_read_rgb(bmpfile_read_func_t func, void* ctx, int width, int height,
+                     unsigned char* rgb);
+
 // Fills in both headers of an uncompressed 24-bit file of the given size.
 void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih);
 
