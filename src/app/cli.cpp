@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -168,11 +169,19 @@ bool names_png(const std::string& path) {
     return ext == ".png";
 }
 
+// The usage lines of both forms in place of the generated one, which knows only the options.
+class usage_formatter_t : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return "Usage: vimbracli [options] OUTPUT [ROW...]\n"
+               "       vimbracli [options] (-o OUTPUT | --compare REF | --text) [ROW...]\n"
+               "       vimbracli PROFILE FONT OUTPUT ROW...   (the positional form)\n\n"
+               "Draws a picture of a character LCD module; see vimbracli(1).\n";
+    }
+};
+
 void build_parser(CLI::App* app, options_t* o) {
-    app->description("Draws a picture of a character LCD module; see vimbracli(1).\n"
-                     "  vimbracli [options] OUTPUT [ROW...]\n"
-                     "  vimbracli [options] (-o OUTPUT | --compare REF | --text) [ROW...]\n"
-                     "  vimbracli PROFILE FONT OUTPUT ROW...   (the positional form)");
+    app->formatter(std::make_shared<usage_formatter_t>());
     app->add_option("-p,--profile", o->profile, "LCD profile (default: the built-in settings)")
         ->option_text("FILE");
     app->add_option("-f,--font", o->font, "LCD font file (default: the built-in glyphs)")
@@ -203,7 +212,8 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("--loop", o->loop, "animation: play it N times (default, or 0: forever)")
         ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
         ->option_text("N");
-    app->add_option("args", o->args, "OUTPUT, then one text per display row");
+    app->add_option("OUTPUT", o->args, "the picture, then one text per display row")
+        ->option_text("ROW...");
     version_info_t info;
     version_info(&info);
     app->set_version_flag("--version", "vimbracli " + std::to_string(info.major) + "." +
@@ -659,7 +669,7 @@ int run_options(const options_t& o) {
 }
 
 int option_main(int argc, char** argv) {
-    CLI::App app{"vimbracli", "vimbracli"};
+    CLI::App app{"", "vimbracli"};
     options_t o;
     try {
         build_parser(&app, &o);
