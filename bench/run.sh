@@ -8,14 +8,19 @@
 #   output:      BMP against cp (to a fresh name and over an existing file), PNG against BMP
 #                and ImageMagick's convert, PNG sizes against optipng -o2, a 16384 x 16384
 #                BMP's time and peak memory against its pixel buffer, and the PNG writer
-#                against libpng and libspng.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|all]   (default: all)
+#                against libpng and libspng;
+#   animation:   a 200-frame marquee of the default module as GIF and APNG: the GIF's size
+#                against `gifsicle -O3` of it, the APNG's against apngasm (zlib) of the same
+#                frames, the whole run against ImageMagick's `convert -layers Optimize` of
+#                those frames and against `gifsicle -O3` optimising the GIF; the example logs'
+#                GIF sizes; the GIF writer against giflib's EGifPutLine.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
 
 bash scripts/install-deps.sh hyperfine time yabasic brandy imagemagick optipng libpng-dev \
-    libspng-dev >/dev/null
+    libspng-dev gifsicle apngasm libgif-dev >/dev/null
 make build BUILD="${VIMBRA_BUILD:-build}" >/dev/null
 tool="$PWD/${VIMBRA_BUILD:-build}/vimbracli"
 work=$(mktemp -d)
@@ -230,11 +235,68 @@ bench_output() {
         "$peak" "$buffer_kib" "$(ratio "$peak" "$buffer_kib")"
 }
 
+size_line() {
+    printf '  %-40s %8s bytes vs %-18s %8s bytes: ratio %s (target %s)\n' "$1" "$2" "$3" "$4" \
+        "$(ratio "$2" "$4")" "$5"
+}
+
+bench_animation() {
+    local a="$work/anim" i
+    mkdir -p "$a/frames"
+    # 200 moments: the text, then 199 shifts 100 ms apart; the display's 40-position ring
+    # never shows two equal pictures in a row.
+    {
+        printf 'init\nprint "Vimbra marquee: 200 frames of a replayed log"\n'
+        for i in $(seq 199); do printf 'wait 100ms\nshift left\n'; done
+        printf 'wait 100ms\n'
+    } > "$a/marquee.log"
+    local gif=(--hold 0 --replay "$a/marquee.log" -o "$a/marquee.gif")
+    "$tool" "${gif[@]}"
+    "$tool" --hold 0 --replay "$a/marquee.log" -o "$a/marquee.apng"
+    for i in $(seq 0 199); do
+        "$tool" --replay "$a/marquee.log" --at "$((i * 100))ms" -o "$(printf '%s/frames/%03d.png' "$a" "$i")"
+    done
+    gifsicle -O3 "$a/marquee.gif" -o "$a/marquee-O3.gif"
+    (cd "$a" && apngasm marquee-apngasm.png frames/*.png 1 10 -z0 >/dev/null)
+    echo "Animations: a 200-frame marquee of the default module"
+    size_line "GIF" "$(stat -c %s "$a/marquee.gif")" "gifsicle -O3 of it" \
+        "$(stat -c %s "$a/marquee-O3.gif")" "<= 1.1"
+    size_line "APNG" "$(stat -c %s "$a/marquee.apng")" "apngasm -z0" \
+        "$(stat -c %s "$a/marquee-apngasm.png")" "<= 1.1"
+    local c="$work/animation.csv"
+    hyperfine -N --warmup 2 --runs 10 --export-csv "$c" \
+        -n vimbracli "$tool ${gif[*]@Q}" \
+        -n gifsicle "gifsicle -O3 $a/marquee.gif -o $a/again.gif" >/dev/null
+    hyperfine --warmup 1 --runs 3 --export-csv "$work/convert.csv" \
+        -n convert "convert -delay 10 $a/frames/*.png -layers Optimize $a/convert.gif" >/dev/null
+    local ours theirs
+    ours=$(median_of "$c" vimbracli)
+    theirs=$(median_of "$work/convert.csv" convert)
+    printf '  %-40s %10s vs %-18s %10s: %sx faster (target >= 20)\n' "GIF of the log, whole run" \
+        "$(ms "$ours")" "convert -layers Opt." "$(ms "$theirs")" "$(ratio "$theirs" "$ours")"
+    compare_line "GIF of the log, whole run" "$c" vimbracli gifsicle "gifsicle -O3" "<= 1"
+    echo "  The example logs as GIFs, against gifsicle -O3 of each:"
+    local log name profile
+    for log in examples/logs/*.log; do
+        name=$(basename "$log" .log)
+        profile=$(sed -n 's/^# Try: vimbracli -p \([^ ]*\) .*/\1/p' "$log")
+        "$tool" -p "$profile" --replay "$log" -o "$a/$name.gif"
+        gifsicle -O3 "$a/$name.gif" -o "$a/$name-O3.gif"
+        size_line "  $name.gif" "$(stat -c %s "$a/$name.gif")" "gifsicle -O3" \
+            "$(stat -c %s "$a/$name-O3.gif")" "<= 1.1"
+    done
+    echo "GIF writers on the same 200 frames (encoding in memory only):"
+    g++ -O2 -std=c++20 -Isrc bench/gif_libs.cpp "$(dirname "$tool")/libvimbra.a" -lgif -lpng -lz \
+        -o "$work/gif_libs"
+    "$work/gif_libs" "$a/again.gif" "$a/again.apng" 100 "$a"/frames/*.png
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
     charset) bench_charset ;;
     output) bench_output ;;
-    all) bench_pictures; bench_interpreter; bench_charset; bench_output ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|all]" >&2; exit 2 ;;
+    animation) bench_animation ;;
+    all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|all]" >&2; exit 2 ;;
 esac

@@ -1,4 +1,5 @@
-// A command log of any bytes, read for two module shapes, replayed to its end and shown.
+// A command log of any bytes, read for two module shapes, replayed to its end and shown, then
+// written as an animation (GIF on one shape, APNG on the other) into a sink that keeps nothing.
 #include <cstddef>
 #include <cstdint>
 
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "fuzz_util.hpp"
+#include "lcd/animate.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/replay.hpp"
@@ -21,7 +23,10 @@ lcdimg_t* open_image(const char* tag, const char* profile) {
     return lcdimg_open(path.c_str(), "");
 }
 
-void replay_on(lcdimg_t* img, const std::uint8_t* data, std::size_t size) {
+int discard(const void*, std::uint32_t, void*) { return 1; }
+
+void replay_on(lcdimg_t* img, animate_format_t format, const std::uint8_t* data,
+               std::size_t size) {
     if (img == nullptr) return;
     cmdlog_module_t module{};
     cmdlog_module_of(img, &module);
@@ -46,6 +51,10 @@ void replay_on(lcdimg_t* img, const std::uint8_t* data, std::size_t size) {
         replay_status_t status{};
         replay_status(&replay, &status);
         paint_picture(img);
+        const animate_options_t options{format, 500000, 0, nullptr, nullptr};
+        std::array<char, ANIMATE_MESSAGE_CAPACITY> why{};
+        animate_write(img, &module, &log, &options, discard, nullptr, why.data(),
+                      static_cast<int>(why.size()));
     }
     cmdlog_free(&log);
 }
@@ -60,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static lcdimg_t* wide =
         open_image("cmdlog-b", "CHCNT_X 40\nCHCNT_Y 4\nPIXSIZ_X 1\nPIXSIZ_Y 1\n"
                                "PIXGAP_X 0\nPIXGAP_Y 0\nCHOFS_X 0\nCHOFS_Y 0\n");
-    replay_on(narrow, data, size);
-    replay_on(wide, data, size);
+    replay_on(narrow, ANIMATE_GIF, data, size);
+    replay_on(wide, ANIMATE_APNG, data, size);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lcd/charset.hpp"
+#include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
 
 namespace {
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
             message.fill('?');
             count = -1;
-            status = charset_decode(charset_find(name), src.c_str(), 3, dst.data(), cap, &count,
+            status = rowtext_decode(charset_find(name), src.c_str(), 3, dst.data(), cap, &count,
                                     message.data(), CHARSET_MESSAGE_CAPACITY);
             if (count < 0 || count > cap - 1 || dst[static_cast<std::size_t>(count)] != 0)
                 __builtin_trap();

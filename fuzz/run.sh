@@ -13,6 +13,7 @@ seeds_for() {
         profile) echo examples/profiles ;;
         font) echo examples/fonts ;;
         progedit|interpreter) echo examples/scripts ;;
+        cmdlog) echo examples/logs ;;
     esac
 }
 

@@ -17,7 +17,8 @@ make install PREFIX=/usr DESTDIR="$stage" >/dev/null
 bin="$stage/usr/bin/vimbracli"
 data="$stage/usr/share/vimbracli"
 page="$stage/usr/share/man/man1/vimbracli.1.gz"
-for f in "$bin" "$page" "$stage"/usr/share/doc/vimbracli/{README.md,formats.md,language.md}; do
+for f in "$bin" "$page" "$stage"/usr/share/doc/vimbracli/{README.md,formats.md,language.md} \
+    "$stage"/usr/include/vimbra/lcd_shim.hpp; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done
 for f in examples/*/* fonts/*.fnt; do
@@ -40,6 +41,12 @@ for font in "${fonts[@]}"; do
     [ "$(stat -c %s "$out")" -eq 226478 ] || fail "picture of the wrong size with ${font#"$stage"}"
     [ "$(od -An -tu4 -j18 -N8 "$out" | tr -s ' ')" = " 454 166" ] || fail "picture not 454 x 166"
 done
+# The installed firmware shim builds the installed example on its own and writes its log.
+c++ -std=c++17 -Wall -Wextra -Werror -I"$stage/usr/include" "$data/examples/firmware/menu.cpp" \
+    -o "$stage/firmware_menu" || fail "the installed firmware example does not build"
+"$stage/firmware_menu" | cmp -s - "$data/examples/firmware/menu.log" ||
+    fail "the installed firmware example writes another log"
+echo "Installed firmware shim built the installed menu example, which wrote its log."
 version="$("$bin" | sed -n 's/^ Vimbra (Version \(.*\))$/\1/p')"
 [ -n "$version" ] || fail "no version in the installed tool's banner"
 echo "Installed tool $version ran on an installed profile with each installed font (${#fonts[@]})."

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the README's pictures with the tool itself: one PNG of every shipped profile into
-# docs/gallery/, and docs/demo.png and docs/bargraph.png.
+# docs/gallery/, docs/demo.png and docs/bargraph.png, and a GIF of every example log into
+# docs/animations/ (each on the profile its "# Try:" line names).
 # Usage: scripts/gallery.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,3 +40,12 @@ trap 'rm -rf "$work"' EXIT
 printf 'SCRIPT examples/scripts/bargraph.bas\n' > "$work/bargraph.prof"
 "$tool" "$work/bargraph.prof" "$font" docs/bargraph.png 'Weekly output' '' >/dev/null
 echo "Wrote docs/demo.png and docs/bargraph.png"
+
+mkdir -p docs/animations
+rm -f docs/animations/*.gif
+for log in examples/logs/*.log; do
+    name=$(basename "$log" .log)
+    profile=$(sed -n 's/^# Try: vimbracli -p \([^ ]*\) .*/\1/p' "$log")
+    "$tool" -p "${profile:-examples/profiles/default.prof}" --replay "$log" "docs/animations/$name.gif"
+    echo "Wrote docs/animations/$name.gif"
+done

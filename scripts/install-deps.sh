@@ -5,7 +5,8 @@
 #          node-acorn its optimiser uses), zlib's sources (shipped in binutils-source),
 #          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
-packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev)
+packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev
+    libcli11-dev libgif-dev)
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
 packages+=(groff-base mandoc dpkg-dev file)
 if [ "${1:-}" = "--web" ]; then

@@ -18,6 +18,7 @@
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
+#include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
 #include "script/core.hpp"
 #include "script/kestbasic.hpp"
@@ -359,7 +360,11 @@ EMSCRIPTEN_KEEPALIVE lcdimg_t* designer_render(const char* output_path, double b
             rows.push_back(text.c_str());
         }
         *status = DESIGNER_DONE;
-        if (util_place_rows(img, rows.data(), static_cast<int>(rows.size())) != 0) {
+        const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
+        if (placed == -2) {
+            std::puts("Memory Allocation Error.");
+            *status = DESIGNER_BAD_CONFIGURATION;
+        } else if (placed != 0) {
             std::puts("Illegal format string found.");
             *status = DESIGNER_BAD_FORMAT;
         } else if (draw_picture(img, output_path, budget_ms) != 0) {

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr std::array<unsigned char, 8> SIGNATURE{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-constexpr int MAX_PALETTE = 256;
+constexpr int MAX_PALETTE = PNGFILE_MAX_PALETTE;
 constexpr unsigned char COLOR_TYPE_RGB = 2;
 constexpr unsigned char COLOR_TYPE_PALETTE = 3;
 constexpr std::size_t IDAT_BYTES = 64 * 1024; // deflated bytes per IDAT chunk
@@ -46,28 +46,18 @@ std::uint32_t color_key(const unsigned char* pixel) {
            pixel[2];
 }
 
-// The picture's colours in order of first appearance, up to 256, with a small open-addressing
-// table from colour to palette index.
-struct palette_t {
-    static constexpr std::size_t SLOTS = 1024; // a power of two, at most a quarter used
-    std::array<std::uint32_t, MAX_PALETTE> colors;
-    int count;                             // MAX_PALETTE + 1 once the picture has more colours
-    std::array<std::uint32_t, SLOTS> keys; // colour + 1; 0 marks a free slot
-    std::array<unsigned char, SLOTS> index;
-};
-
 std::size_t slot_of(std::uint32_t key) {
-    return (key * 2654435761U >> 16) & (palette_t::SLOTS - 1);
+    return (key * 2654435761U >> 16) & (pngfile_palette_t::SLOTS - 1);
 }
 
 // The palette index of a colour, adding it when new; -1 once past 256 colours.
-int palette_index(palette_t* p, std::uint32_t key) {
+int palette_index(pngfile_palette_t* p, std::uint32_t key) {
     std::size_t slot = slot_of(key);
     while (p->keys[slot] != 0) {
         if (p->keys[slot] == key + 1) {
             return p->index[slot];
         }
-        slot = (slot + 1) & (palette_t::SLOTS - 1);
+        slot = (slot + 1) & (pngfile_palette_t::SLOTS - 1);
     }
     if (p->count >= MAX_PALETTE) {
         p->count = MAX_PALETTE + 1;
@@ -81,7 +71,7 @@ int palette_index(palette_t* p, std::uint32_t key) {
 
 // Gathers the colours; stops early past 256. A row equal to the one above adds nothing,
 // and neither does a pixel equal to its left neighbour, so an LCD picture costs little.
-void count_colors(const unsigned char* rgb, int width, int height, palette_t* p) {
+void count_colors(const unsigned char* rgb, int width, int height, pngfile_palette_t* p) {
     const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
     for (int y = 0; y < height && p->count <= MAX_PALETTE; ++y) {
         const unsigned char* row = rgb + static_cast<std::size_t>(y) * row_bytes;
@@ -118,12 +108,13 @@ struct encoder_t {
     const unsigned char* rgb;
     int width;
     int height;
-    palette_t* palette;    // nullptr for truecolour
-    int depth;             // bits per palette index, or 8 for truecolour
-    std::size_t row_bytes; // packed bytes of one row, filter byte not counted
-    std::size_t bpp;       // bytes to the left neighbour used by the filters: 1 or 3
-    unsigned char* rows;   // four rows of 1 + row_bytes: previous, current, two filtered
-    unsigned char* out;    // IDAT_BYTES of deflated data
+    pngfile_palette_t* palette; // nullptr for truecolour
+    int depth;                  // bits per palette index, or 8 for truecolour
+    std::size_t row_bytes;      // packed bytes of one row, filter byte not counted
+    std::size_t bpp;            // bytes to the left neighbour used by the filters: 1 or 3
+    unsigned char* rows;        // four rows of 1 + row_bytes: previous, current, two filtered
+    unsigned char* out;         // IDAT_BYTES of deflated data
+    std::uint32_t* sequence;    // animation frames: fdAT chunks, numbered from *sequence on
     z_stream zs;
 };
 
@@ -133,16 +124,37 @@ void emit(encoder_t* e, const void* data, std::size_t size) {
     }
 }
 
-void emit_chunk(encoder_t* e, const char* type, const unsigned char* data, std::size_t size) {
+// A chunk whose data is `prefix_size` bytes of `prefix` and then `size` bytes of `data`.
+void emit_chunk(encoder_t* e, const char* type, const unsigned char* prefix,
+                std::size_t prefix_size, const unsigned char* data, std::size_t size) {
     const auto* type_bytes = reinterpret_cast<const unsigned char*>(type);
     uLong crc = crc32(0L, type_bytes, 4);
-    if (size > 0) { // crc32 given no data returns its starting value, not crc
+    // crc32 given no data returns its starting value, not crc
+    if (prefix_size > 0) {
+        crc = crc32(crc, prefix, static_cast<uInt>(prefix_size));
+    }
+    if (size > 0) {
         crc = crc32(crc, data, static_cast<uInt>(size));
     }
-    emit(e, put_be32(static_cast<std::uint32_t>(size)).data(), 4);
+    emit(e, put_be32(static_cast<std::uint32_t>(prefix_size + size)).data(), 4);
     emit(e, type_bytes, 4);
+    emit(e, prefix, prefix_size);
     emit(e, data, size);
     emit(e, put_be32(static_cast<std::uint32_t>(crc)).data(), 4);
+}
+
+void emit_chunk(encoder_t* e, const char* type, const unsigned char* data, std::size_t size) {
+    emit_chunk(e, type, nullptr, 0, data, size);
+}
+
+// Image data: IDAT, or for an animation frame fdAT led by the next sequence number.
+void emit_data_chunk(encoder_t* e, const unsigned char* data, std::size_t size) {
+    if (e->sequence == nullptr) {
+        emit_chunk(e, "IDAT", data, size);
+        return;
+    }
+    const auto number = put_be32((*e->sequence)++);
+    emit_chunk(e, "fdAT", number.data(), number.size(), data, size);
 }
 
 void emit_header(encoder_t* e) {
@@ -158,7 +170,7 @@ void emit_header(encoder_t* e) {
     emit_chunk(e, "IHDR", ihdr.data(), ihdr.size());
     if (e->palette != nullptr) {
         std::array<unsigned char, 3 * MAX_PALETTE> plte{};
-        const palette_t& p = *e->palette;
+        const pngfile_palette_t& p = *e->palette;
         for (int i = 0; i < p.count; ++i) {
             const std::uint32_t c = p.colors[static_cast<std::size_t>(i)];
             plte[3 * static_cast<std::size_t>(i)] = static_cast<unsigned char>(c >> 16);
@@ -177,7 +189,7 @@ void pack_row(const encoder_t* e, int y, unsigned char* packed) {
         std::memcpy(packed, src, e->row_bytes);
         return;
     }
-    palette_t* p = e->palette;
+    pngfile_palette_t* p = e->palette;
     const int depth = e->depth;
     const int per_byte = 8 / depth;
     std::uint32_t last_key = color_key(src) + 1;
@@ -213,7 +225,7 @@ void deflate_bytes(encoder_t* e, const unsigned char* data, std::size_t size, in
             return;
         }
         if (e->zs.avail_out == 0) {
-            emit_chunk(e, "IDAT", e->out, IDAT_BYTES);
+            emit_data_chunk(e, e->out, IDAT_BYTES);
             e->zs.next_out = e->out;
             e->zs.avail_out = IDAT_BYTES;
             continue;
@@ -323,7 +335,7 @@ void deflate_rows(encoder_t* e, filter_mode_t mode) {
     deflate_bytes(e, nullptr, 0, Z_FINISH);
     const std::size_t tail = IDAT_BYTES - e->zs.avail_out;
     if (tail > 0) {
-        emit_chunk(e, "IDAT", e->out, tail);
+        emit_data_chunk(e, e->out, tail);
     }
 }
 
@@ -360,15 +372,31 @@ void emit_image_data(encoder_t* e) {
     deflateEnd(&e->zs);
 }
 
-int encode(encoder_t* e) {
+// Sets the encoder's format for a picture of `width` pixels a row: indexed at the smallest
+// depth that holds the palette, or truecolour when there is none or it overflowed.
+void set_format(encoder_t* e, pngfile_palette_t* palette, int width) {
+    if (palette != nullptr && palette->count <= MAX_PALETTE) {
+        e->palette = palette;
+        e->depth = bit_depth_for(palette->count);
+        e->bpp = 1;
+        e->row_bytes =
+            (static_cast<std::size_t>(width) * static_cast<std::size_t>(e->depth) + 7) / 8;
+    } else {
+        e->depth = 8;
+        e->bpp = 3;
+        e->row_bytes = static_cast<std::size_t>(width) * 3;
+    }
+}
+
+// Runs `body` with the row and output buffers; 0, or -1 when memory was short or a byte
+// was refused.
+template <typename body_t> int with_buffers(encoder_t* e, body_t body) {
     const std::size_t stride = 1 + e->row_bytes;
     e->rows = static_cast<unsigned char*>(std::malloc(4 * stride));
     e->out = static_cast<unsigned char*>(std::malloc(IDAT_BYTES));
     const bool ready = e->rows != nullptr && e->out != nullptr;
     if (ready) {
-        emit_header(e);
-        emit_image_data(e);
-        emit_chunk(e, "IEND", nullptr, 0);
+        body();
     }
     std::free(e->rows);
     std::free(e->out);
@@ -380,12 +408,56 @@ int encode(encoder_t* e) {
 
 } // namespace
 
+void pngfile_palette_gather(pngfile_palette_t* palette, const unsigned char* rgb, int width,
+                            int height) {
+    count_colors(rgb, width, height, palette);
+}
+
+int pngfile_palette_index(pngfile_palette_t* palette, const unsigned char* pixel) {
+    return palette_index(palette, color_key(pixel));
+}
+
+int pngfile_write_head(int width, int height, pngfile_palette_t* palette, bmpfile_write_func_t func,
+                       void* ctx) {
+    encoder_t e{};
+    e.func = func;
+    e.ctx = ctx;
+    e.width = width;
+    e.height = height;
+    set_format(&e, palette, width);
+    emit_header(&e);
+    return e.failed ? -1 : 0;
+}
+
+int pngfile_write_chunk(const char* type, const unsigned char* data, std::size_t size,
+                        bmpfile_write_func_t func, void* ctx) {
+    encoder_t e{};
+    e.func = func;
+    e.ctx = ctx;
+    emit_chunk(&e, type, data, size);
+    return e.failed ? -1 : 0;
+}
+
+int pngfile_write_pixels(const unsigned char* rgb, int width, int height,
+                         pngfile_palette_t* palette, std::uint32_t* sequence,
+                         bmpfile_write_func_t func, void* ctx) {
+    encoder_t e{};
+    e.func = func;
+    e.ctx = ctx;
+    e.rgb = rgb;
+    e.width = width;
+    e.height = height;
+    e.sequence = sequence;
+    set_format(&e, palette, width);
+    return with_buffers(&e, [&e] { emit_image_data(&e); });
+}
+
 int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_write_func_t func,
                       void* ctx) {
     if (rgb == nullptr || width < 1 || height < 1) {
         return -1;
     }
-    auto* palette = static_cast<palette_t*>(std::calloc(1, sizeof(palette_t)));
+    auto* palette = static_cast<pngfile_palette_t*>(std::calloc(1, sizeof(pngfile_palette_t)));
     if (palette == nullptr) {
         return BMP_NO_MEMORY;
     }
@@ -396,17 +468,12 @@ int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     e.rgb = rgb;
     e.width = width;
     e.height = height;
-    if (palette->count <= MAX_PALETTE) {
-        e.palette = palette;
-        e.depth = bit_depth_for(palette->count);
-        e.bpp = 1;
-        e.row_bytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(e.depth) + 7) / 8;
-    } else {
-        e.depth = 8;
-        e.bpp = 3;
-        e.row_bytes = static_cast<std::size_t>(width) * 3;
-    }
-    const int status = encode(&e);
+    set_format(&e, palette, width);
+    const int status = with_buffers(&e, [&e] {
+        emit_header(&e);
+        emit_image_data(&e);
+        emit_chunk(&e, "IEND", nullptr, 0);
+    });
     std::free(palette);
     return status;
 }

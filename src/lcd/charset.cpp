@@ -29,6 +29,31 @@ struct utf8_char_t {
 constexpr std::array<char32_t, 4> SMALLEST_OF_LENGTH{0, 0x80, 0x800, 0x10000}; // by extra bytes
 constexpr char32_t LARGEST_CODE_POINT = 0x10FFFF;
 
+// The fault of a sequence that no later byte can mend, known from its lead byte and, when
+// `second` is not 0, its second byte; 0 while it may still be valid. A sequence cut short
+// after such bytes is named by this fault, not as truncated.
+constexpr int utf8_doomed(unsigned lead, unsigned second) {
+    if (lead == 0xC0 || lead == 0xC1) {
+        return CHARSET_OVERLONG;
+    }
+    if (lead >= 0xF5) {
+        return CHARSET_ABOVE_MAX;
+    }
+    if (second == 0) {
+        return 0;
+    }
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90)) {
+        return CHARSET_OVERLONG;
+    }
+    if (lead == 0xED && second >= 0xA0) {
+        return CHARSET_SURROGATE;
+    }
+    if (lead == 0xF4 && second >= 0x90) {
+        return CHARSET_ABOVE_MAX;
+    }
+    return 0;
+}
+
 // Reads one character of NUL-terminated text; never reads past the terminator, which is no
 // continuation byte.
 constexpr utf8_char_t utf8_read(const char* s) {
@@ -47,7 +72,8 @@ constexpr utf8_char_t utf8_read(const char* s) {
     for (int i = 1; i <= extra; ++i) {
         const auto byte = static_cast<unsigned char>(s[i]);
         if ((byte & 0xC0U) != 0x80U) {
-            return {0, i, CHARSET_TRUNCATED};
+            const int doomed = utf8_doomed(lead, i > 1 ? static_cast<unsigned char>(s[1]) : 0);
+            return {0, i, doomed != 0 ? doomed : CHARSET_TRUNCATED};
         }
         cp = (cp << 6) | (byte & 0x3FU);
     }
@@ -187,6 +213,14 @@ struct map_scratch_t {
         entries[count] = {first, second, {code, mark}, code_count};
         ++count;
     }
+    constexpr bool has(char32_t first, char32_t second) const {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (entries[i].first == first && entries[i].second == second) {
+                return true;
+            }
+        }
+        return false;
+    }
     // The one code of a one-code-point character; -1 when it has none.
     constexpr int code_of(char32_t cp) const {
         for (std::size_t i = 0; i < count; ++i) {
@@ -198,30 +232,109 @@ struct map_scratch_t {
     }
 };
 
-// Adds the character word of one CODE line comment: U+XXXX, or one or two code points.
-constexpr void add_word(map_scratch_t& map, int code, std::string_view word) {
-    const auto byte = static_cast<unsigned char>(code);
+// The character of one word of a CODE line comment: U+XXXX, or one or two code points.
+struct word_t {
+    std::array<char32_t, 2> cps; // the second is 0 for a one-code-point character
+    bool ok;
+};
+
+constexpr word_t read_word(std::string_view word) {
+    word_t out{{}, true};
     if (word.size() >= 6 && word.substr(0, 2) == "U+" && word.size() <= 8) {
-        char32_t cp = 0;
         for (const char c : word.substr(2)) {
             const int digit = get_hexval(c);
-            map.ok = map.ok && digit >= 0;
-            cp = cp * 16 + static_cast<char32_t>(digit < 0 ? 0 : digit);
+            out.ok = out.ok && digit >= 0;
+            out.cps[0] = out.cps[0] * 16 + static_cast<char32_t>(digit < 0 ? 0 : digit);
         }
-        map.add(cp, 0, byte, 0, 1);
-        return;
+        return out;
     }
-    std::array<char32_t, 2> cps{};
     std::size_t pos = 0;
     std::size_t n = 0;
-    while (pos < word.size() && n < cps.size()) {
+    while (pos < word.size() && n < out.cps.size()) {
         const utf8_char_t c = utf8_read(word.data() + pos);
-        map.ok = map.ok && c.status == 0;
-        cps[n++] = c.cp;
+        out.ok = out.ok && c.status == 0;
+        out.cps[n++] = c.cp;
         pos += static_cast<std::size_t>(c.length);
     }
-    map.ok = map.ok && pos == word.size() && cps[0] != 0;
-    map.add(cps[0], cps[1], byte, 0, 1);
+    out.ok = out.ok && pos == word.size() && out.cps[0] != 0;
+    return out;
+}
+
+// Adds the character word of one CODE line comment.
+constexpr void add_word(map_scratch_t& map, int code, std::string_view word) {
+    const word_t w = read_word(word);
+    map.ok = map.ok && w.ok;
+    map.add(w.cps[0], w.cps[1], static_cast<unsigned char>(code), 0, 1);
+}
+
+// The first word of a comment; empty when it has none.
+constexpr std::string_view first_word(std::string_view comment) {
+    std::size_t start = 0;
+    while (start < comment.size() && is_blank(comment[start])) {
+        ++start;
+    }
+    std::size_t end = start;
+    while (end < comment.size() && !is_blank(comment[end])) {
+        ++end;
+    }
+    return comment.substr(start, end - start);
+}
+
+// A letter with one accent, and the letter and combining mark it decomposes into.
+struct decomposed_t {
+    char32_t composed;
+    char32_t base;
+    char32_t mark;
+};
+
+constexpr char32_t GRAVE = 0x0300;
+constexpr char32_t ACUTE = 0x0301;
+constexpr char32_t CIRCUMFLEX = 0x0302;
+constexpr char32_t TILDE = 0x0303;
+constexpr char32_t BREVE = 0x0306;
+constexpr char32_t DIAERESIS = 0x0308;
+constexpr char32_t RING = 0x030A;
+constexpr char32_t CEDILLA = 0x0327;
+
+// The capital accented letters of Latin-1; each small one lies 0x20 above its capital, and
+// so does its base letter.
+constexpr std::array<decomposed_t, 26> LATIN1_CAPITALS{{
+    {U'À', U'A', GRAVE},      {U'Á', U'A', ACUTE},      {U'Â', U'A', CIRCUMFLEX},
+    {U'Ã', U'A', TILDE},      {U'Ä', U'A', DIAERESIS},  {U'Å', U'A', RING},
+    {U'Ç', U'C', CEDILLA},    {U'È', U'E', GRAVE},      {U'É', U'E', ACUTE},
+    {U'Ê', U'E', CIRCUMFLEX}, {U'Ë', U'E', DIAERESIS},  {U'Ì', U'I', GRAVE},
+    {U'Í', U'I', ACUTE},      {U'Î', U'I', CIRCUMFLEX}, {U'Ï', U'I', DIAERESIS},
+    {U'Ñ', U'N', TILDE},      {U'Ò', U'O', GRAVE},      {U'Ó', U'O', ACUTE},
+    {U'Ô', U'O', CIRCUMFLEX}, {U'Õ', U'O', TILDE},      {U'Ö', U'O', DIAERESIS},
+    {U'Ù', U'U', GRAVE},      {U'Ú', U'U', ACUTE},      {U'Û', U'U', CIRCUMFLEX},
+    {U'Ü', U'U', DIAERESIS},  {U'Ý', U'Y', ACUTE},
+}};
+constexpr char32_t LATIN1_SMALL_OFFSET = 0x20;
+
+constexpr std::array<decomposed_t, 5> OTHER_DECOMPOSED{{
+    {U'ÿ', U'y', DIAERESIS},
+    {U'Ё', U'Е', DIAERESIS},
+    {U'ё', U'е', DIAERESIS},
+    {U'Й', U'И', BREVE},
+    {U'й', U'и', BREVE},
+}};
+
+// Text written decomposed (a letter, then its combining mark: macOS file names arrive so)
+// maps like the composed letter where the set has it.
+constexpr void add_decomposed(map_scratch_t& map) {
+    const auto add_one = [&map](const decomposed_t& d) {
+        const int code = map.code_of(d.composed);
+        if (code >= 0 && !map.has(d.base, d.mark)) {
+            map.add(d.base, d.mark, static_cast<unsigned char>(code), 0, 1);
+        }
+    };
+    for (const decomposed_t& d : LATIN1_CAPITALS) {
+        add_one(d);
+        add_one({d.composed + LATIN1_SMALL_OFFSET, d.base + LATIN1_SMALL_OFFSET, d.mark});
+    }
+    for (const decomposed_t& d : OTHER_DECOMPOSED) {
+        add_one(d);
+    }
 }
 
 // Katakana written with a voicing mark, and the kana they are written with.
@@ -298,6 +411,7 @@ constexpr map_scratch_t collect_map(std::string_view text, bool kana) {
     if (kana) {
         add_kana(map);
     }
+    add_decomposed(map);
     std::sort(map.entries.begin(), map.entries.begin() + static_cast<std::ptrdiff_t>(map.count),
               entry_less);
     for (std::size_t i = 1; i < map.count; ++i) {
@@ -321,9 +435,12 @@ constexpr std::array<short, 128> make_ascii(const std::array<charset_entry_t, N>
             ascii[e.first] = e.codes[0];
         }
     }
+    // A character followed by a non-ASCII byte takes the full lookup anyway (it may start a
+    // two-code-point character, such as a letter and its combining mark); only pairs of two
+    // ASCII characters need it always.
     for (const charset_entry_t& e : map) {
-        if (e.first < 128 && e.second != 0) {
-            ascii[e.first] = -1; // may start a two-code-point character: full lookup
+        if (e.first < 128 && e.second != 0 && e.second < 128) {
+            ascii[e.first] = -1;
         }
     }
     ascii['\\'] = -1; // starts an escape
@@ -348,6 +465,63 @@ constexpr auto A00_MAP = take_map<A00_SCRATCH.count>(A00_SCRATCH);
 constexpr auto A02_MAP = take_map<A02_SCRATCH.count>(A02_SCRATCH);
 constexpr std::array<short, 128> A00_ASCII = make_ascii(A00_MAP);
 constexpr std::array<short, 128> A02_ASCII = make_ascii(A02_MAP);
+
+// ---- Spellings: each code's usual character as UTF-8 ----
+
+using spelling_t = std::array<char, 12>; // two code points of up to four bytes, terminated
+
+constexpr std::size_t utf8_write(char32_t cp, char* out) {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    const std::size_t extra = cp < 0x800 ? 1 : (cp < 0x10000 ? 2 : 3);
+    constexpr std::array<unsigned, 4> LEAD_MARK{0, 0xC0, 0xE0, 0xF0};
+    out[0] = static_cast<char>(LEAD_MARK[extra] | (cp >> (6 * extra)));
+    for (std::size_t i = 1; i <= extra; ++i) {
+        out[i] = static_cast<char>(0x80U | ((cp >> (6 * (extra - i))) & 0x3FU));
+    }
+    return extra + 1;
+}
+
+// The entry of exactly (first, second) in a sorted map; nullptr when there is none.
+template <std::size_t N>
+constexpr const charset_entry_t* find_entry(const std::array<charset_entry_t, N>& map,
+                                            char32_t first, char32_t second) {
+    const charset_entry_t key{first, second, {}, 0};
+    const auto* it = std::lower_bound(map.begin(), map.end(), key, entry_less);
+    return it != map.end() && it->first == first && it->second == second ? it : nullptr;
+}
+
+// The first character listed for each code, kept only where decoding it alone gives that one
+// code back. The backslash never: as text it starts an escape.
+template <std::size_t N>
+constexpr std::array<spelling_t, CHARSET_GLYPH_COUNT>
+make_spellings(std::string_view text, const std::array<charset_entry_t, N>& map) {
+    std::array<spelling_t, CHARSET_GLYPH_COUNT> out{};
+    for_each_line(text, [&](const fnt_line_t& line) {
+        const int code = header_code(line.body);
+        const word_t w = read_word(first_word(line.comment));
+        if (code < 0 || !w.ok || w.cps[0] == U'\\') {
+            return;
+        }
+        const charset_entry_t* e = find_entry(map, w.cps[0], w.cps[1]);
+        if (e == nullptr || e->code_count != 1 || e->codes[0] != code) {
+            return;
+        }
+        spelling_t& spelling = out[static_cast<std::size_t>(code)];
+        const std::size_t used = utf8_write(w.cps[0], spelling.data());
+        if (w.cps[1] != 0) {
+            utf8_write(w.cps[1], spelling.data() + used);
+        }
+    });
+    return out;
+}
+
+constexpr std::array<spelling_t, CHARSET_GLYPH_COUNT> A00_SPELLINGS =
+    make_spellings(A00_FNT, A00_MAP);
+constexpr std::array<spelling_t, CHARSET_GLYPH_COUNT> A02_SPELLINGS =
+    make_spellings(A02_FNT, A02_MAP);
 
 constexpr std::array<charset_t, 2> SETS{{
     {"A00", &A00_PARSED.glyphs, A00_MAP.data(), A00_MAP.size(), &A00_ASCII},
@@ -392,29 +566,38 @@ const charset_entry_t* lookup(const charset_t* set, char32_t cp, char32_t next) 
     return single;
 }
 
-// Code points that would not show as themselves between quotes: controls, combining marks,
-// invisible formatting characters.
-constexpr std::array<std::array<char32_t, 2>, 15> UNPRINTABLE{{
-    {0x0000, 0x001F},
-    {0x007F, 0x009F},
-    {0x00AD, 0x00AD},
+// Code points that would not show as themselves between quotes: controls, format characters,
+// combining marks, spaces other than U+0020, blank-looking letters (Hangul fillers, the empty
+// braille pattern), private use and noncharacters. Sorted, without overlaps.
+constexpr std::array<std::array<char32_t, 2>, 35> NOT_GRAPHIC{{
+    {0x0000, 0x001F},   {0x007F, 0x00A0},   {0x00AD, 0x00AD},    {0x0300, 0x036F},
+    {0x061C, 0x061C},   {0x115F, 0x1160},   {0x1680, 0x1680},    {0x180B, 0x180F},
+    {0x1AB0, 0x1AFF},   {0x1DC0, 0x1DFF},   {0x2000, 0x200F},    {0x2028, 0x202F},
+    {0x205F, 0x206F},   {0x20D0, 0x20FF},   {0x2800, 0x2800},    {0x3000, 0x3000},
+    {0x3099, 0x309A},   {0x3164, 0x3164},   {0xE000, 0xF8FF},    {0xFDD0, 0xFDEF},
+    {0xFE00, 0xFE0F},   {0xFE20, 0xFE2F},   {0xFEFF, 0xFEFF},    {0xFFA0, 0xFFA0},
+    {0xFFF0, 0xFFFB},   {0xFFFE, 0xFFFF},   {0x1BCA0, 0x1BCA3},  {0x1D173, 0x1D17A},
+    {0x1FFFE, 0x1FFFF}, {0x2FFFE, 0x2FFFF}, {0x3FFFE, 0x3FFFF},  {0xDFFFE, 0xDFFFF},
+    {0xE0000, 0xE0FFF}, {0xEFFFE, 0xEFFFF}, {0xF0000, 0x10FFFF},
+}};
+
+// Code points that attach to the character before them.
+constexpr std::array<std::array<char32_t, 2>, 5> COMBINING{{
     {0x0300, 0x036F},
     {0x1AB0, 0x1AFF},
     {0x1DC0, 0x1DFF},
-    {0x200B, 0x200F},
-    {0x2028, 0x202E},
-    {0x2060, 0x206F},
     {0x20D0, 0x20FF},
-    {0x3099, 0x309A},
-    {0xFE00, 0xFE0F},
     {0xFE20, 0xFE2F},
-    {0xFEFF, 0xFEFF},
-    {0xE0000, 0xE01EF},
 }};
 
+template <std::size_t N>
+bool in_ranges(const std::array<std::array<char32_t, 2>, N>& ranges, char32_t cp) {
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [cp](const auto& range) { return cp >= range[0] && cp <= range[1]; });
+}
+
 bool printable(char32_t cp) {
-    return std::none_of(UNPRINTABLE.begin(), UNPRINTABLE.end(),
-                        [cp](const auto& range) { return cp >= range[0] && cp <= range[1]; });
+    return !in_ranges(NOT_GRAPHIC, cp);
 }
 
 struct message_t {
@@ -440,6 +623,21 @@ void say_not_in_set(message_t out, int row, int column, const charset_t* set, co
     std::snprintf(out.text, static_cast<std::size_t>(out.capacity),
                   "Row %d, column %d: U+%04X '%.*s' is not in character set %s.", row, column,
                   static_cast<unsigned>(c.cp), c.length, at, set->name);
+}
+
+// A letter and the combining mark after it, which the set has neither composed nor apart.
+void say_sequence_not_in_set(message_t out, int row, int column, const charset_t* set,
+                             const char* at, utf8_char_t c, utf8_char_t mark) {
+    if (!printable(c.cp)) {
+        std::snprintf(out.text, static_cast<std::size_t>(out.capacity),
+                      "Row %d, column %d: U+%04X U+%04X is not in character set %s.", row, column,
+                      static_cast<unsigned>(c.cp), static_cast<unsigned>(mark.cp), set->name);
+        return;
+    }
+    std::snprintf(out.text, static_cast<std::size_t>(out.capacity),
+                  "Row %d, column %d: U+%04X U+%04X '%.*s' is not in character set %s.", row,
+                  column, static_cast<unsigned>(c.cp), static_cast<unsigned>(mark.cp),
+                  c.length + mark.length, at, set->name);
 }
 
 const char* invalid_kind(int status) {
@@ -482,7 +680,14 @@ int decode_character(const charset_t* set, const char* at, int row, row_sink_t* 
         return 0;
     }
     const utf8_char_t next = utf8_read(at + c.length);
-    const charset_entry_t* e = lookup(set, c.cp, next.status == 0 ? next.cp : 0);
+    const char32_t next_cp = next.status == 0 ? next.cp : 0;
+    const charset_entry_t* e = lookup(set, c.cp, next_cp);
+    const bool paired = e != nullptr && e->second != 0;
+    if (!paired && in_ranges(COMBINING, next_cp) && lookup(set, next_cp, 0) == nullptr) {
+        *status = CHARSET_NOT_IN_SET;
+        say_sequence_not_in_set(out, row, sink->column + 1, set, at, c, next);
+        return 0;
+    }
     if (e == nullptr) {
         *status = CHARSET_NOT_IN_SET;
         say_not_in_set(out, row, sink->column + 1, set, at, c);
@@ -538,7 +743,8 @@ int charset_decode(const charset_t* set, const char* src, int row, unsigned char
     std::size_t pos = 0;
     while (src != nullptr && src[pos] != '\0' && status == UTIL_FORMAT_OK) {
         const auto byte = static_cast<unsigned char>(src[pos]);
-        if (byte < 0x80 && ascii[byte] >= 0) {
+        const auto after = static_cast<unsigned char>(src[pos + 1]); // the terminator at most
+        if (byte < 0x80 && ascii[byte] >= 0 && after < 0x80) {
             put_code(&sink, static_cast<unsigned char>(ascii[byte]));
             ++pos;
         } else if (byte == '\\') {
@@ -563,4 +769,14 @@ int charset_decode(const charset_t* set, const char* src, int row, unsigned char
         *count = sink.count;
     }
     return status;
+}
+
+const char* charset_spell(const charset_t* set, unsigned char code) {
+    if (set == &SETS[0]) {
+        return A00_SPELLINGS[code].data();
+    }
+    if (set == &SETS[1]) {
+        return A02_SPELLINGS[code].data();
+    }
+    return "";
 }

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -182,19 +183,20 @@ void format_side(std::int64_t side, std::array<char, 32>* text) {
     }
 }
 
-int check_floors(const lcdimg_t* img) {
+// The checks below put their one line, without a line end, into `message`.
+int check_floors(const lcdimg_t* img, char* message, std::size_t capacity) {
     for (const setting_floor_t& floor : GEOMETRY_FLOORS) {
         const int value = img->*(floor.field);
         if (value < floor.minimum) {
-            std::printf("Illegal setting: %s = %d (must be %d or more).\n", floor.key, value,
-                        floor.minimum);
+            std::snprintf(message, capacity, "Illegal setting: %s = %d (must be %d or more).",
+                          floor.key, value, floor.minimum);
             return -1;
         }
     }
     return 0;
 }
 
-int check_picture_size(const lcdimg_t* img) {
+int check_picture_size(const lcdimg_t* img, char* message, std::size_t capacity) {
     const std::int64_t width =
         side_length(img->frame_x, img->chofs_x, img->chcnt_x, LCDIMG_DOT_COLUMNS, img->pixsiz_x,
                     img->pixgap_x, img->chgap_x);
@@ -211,26 +213,29 @@ int check_picture_size(const lcdimg_t* img) {
     std::array<char, 32> height_text{};
     format_side(width, &width_text);
     format_side(height, &height_text);
-    std::printf("Picture too large: %s x %s pixels (at most %" PRId64 " x %" PRId64
-                " and 2 GiB).\n",
-                width_text.data(), height_text.data(), LCDIMG_MAX_SIDE, LCDIMG_MAX_SIDE);
+    std::snprintf(message, capacity,
+                  "Picture too large: %s x %s pixels (at most %" PRId64 " x %" PRId64
+                  " and 2 GiB).",
+                  width_text.data(), height_text.data(), LCDIMG_MAX_SIDE, LCDIMG_MAX_SIDE);
     return -1;
 }
 
-int check_charset(const lcdimg_t* img) {
+int check_charset(const lcdimg_t* img, char* message, std::size_t capacity) {
     if (img->charset_name[0] == '\0' || charset_find(img->charset_name.data()) != nullptr) {
         return 0;
     }
-    std::printf("Illegal setting: CHARSET = %s (must be A00 or A02).\n", img->charset_name.data());
+    std::snprintf(message, capacity, "Illegal setting: CHARSET = %s (must be A00 or A02).",
+                  img->charset_name.data());
     return -1;
 }
 
-int check_row_addresses(const lcdimg_t* img) {
+int check_row_addresses(const lcdimg_t* img, char* message, std::size_t capacity) {
     if (img->row_address_count >= 0) {
         return 0;
     }
-    std::printf("Illegal setting: ROW_ADDRESSES = %s (each must be 0x00 to 0x7F, at most %d).\n",
-                img->row_addresses_text.data(), LCDIMG_MAX_ROW_ADDRESSES);
+    std::snprintf(message, capacity,
+                  "Illegal setting: ROW_ADDRESSES = %s (each must be 0x00 to 0x7F, at most %d).",
+                  img->row_addresses_text.data(), LCDIMG_MAX_ROW_ADDRESSES);
     return -1;
 }
 
@@ -296,7 +301,8 @@ unsigned char* allocate_pixels(std::size_t bytes) {
     return static_cast<unsigned char*>(pixels);
 }
 
-// Text grid, picture size, pixel buffer and canvas; -1 (nothing kept) when memory is short.
+// Text grid, picture size, pixel buffer and canvas. Nothing is kept on failure: -1 when the
+// text grid cannot be had, -2 when the pixel buffer cannot.
 int allocate_buffers(lcdimg_t* img) {
     const std::size_t cells =
         static_cast<std::size_t>(img->chcnt_x) * static_cast<std::size_t>(img->chcnt_y);
@@ -310,10 +316,9 @@ int allocate_buffers(lcdimg_t* img) {
                               static_cast<std::size_t>(img->canvas_height) * 3;
     img->pixels = allocate_pixels(bytes);
     if (img->pixels == nullptr) {
-        std::puts("Memory Allocation Error.");
         std::free(img->text_grid);
         img->text_grid = nullptr;
-        return -1;
+        return -2;
     }
     bmpimg_open(&img->canvas, img->canvas_width, img->canvas_height, canvas_pixel_writer, img,
                 canvas_pixel_reader, img);
@@ -325,6 +330,36 @@ int allocate_buffers(lcdimg_t* img) {
 constexpr lcdimg_font_t font5x8_master = make_master_font();
 static_assert(std::is_same_v<lcdimg_font_t, charset_glyphs_t>, "a set's glyphs are a glyph table");
 
+namespace {
+
+// What lcdimg_open and lcdimg_open_checked share once the settings are read: the checks, the
+// buffers and the starting glyph table. `message` gets the refusal, without a line end.
+int finish_opening(lcdimg_t* img, char* message, std::size_t capacity) {
+    terminate_texts(img);
+    if (check_settings_message(img, message, static_cast<int>(capacity)) != 0) {
+        return LCDIMG_OPEN_BAD_SETTING;
+    }
+    const int allocated = allocate_buffers(img);
+    if (allocated != 0) {
+        // Only a missing pixel buffer was ever reported; the tool's output stays as it was.
+        std::snprintf(message, capacity, "%s", allocated == -2 ? "Memory Allocation Error." : "");
+        return LCDIMG_OPEN_NO_MEMORY;
+    }
+    img->charset = charset_find(img->charset_name.data());
+    img->font = img->charset != nullptr ? charset_glyphs(img->charset) : font5x8_master;
+    img->draw_color = LCDIMG_DEFAULT_DRAW_COLOR;
+    return LCDIMG_OPENED;
+}
+
+// Glyphs 0..255 after the font file, or the built-in ones when no font is named.
+void apply_font_quietly(lcdimg_t* img, const char* font_path, int* status) {
+    if (font_path != nullptr && lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
+        *status = LCDIMG_OPEN_FONT_UNREADABLE;
+    }
+}
+
+} // namespace
+
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     auto* img = new (std::nothrow) lcdimg_t{};
     if (img == nullptr) {
@@ -335,20 +370,65 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
         std::printf("[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
                     printable_path(profile_path));
     }
-    terminate_texts(img);
-    if (check_settings(img) != 0 || allocate_buffers(img) != 0) {
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    if (finish_opening(img, message.data(), message.size()) != LCDIMG_OPENED) {
+        if (message[0] != '\0') {
+            std::printf("%s\n", message.data());
+        }
         delete img;
         return nullptr;
     }
-    img->charset = charset_find(img->charset_name.data());
-    img->font = img->charset != nullptr ? charset_glyphs(img->charset) : font5x8_master;
     if (lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
         std::printf("[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
                     printable_path(font_path));
     }
-    img->draw_color = LCDIMG_DEFAULT_DRAW_COLOR;
     calc_dot_colors(img);
     return img;
+}
+
+int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_t** out,
+                        char* message, int message_capacity) {
+    *out = nullptr;
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> text{};
+    auto* img = new (std::nothrow) lcdimg_t{};
+    int status = img == nullptr ? LCDIMG_OPEN_NO_MEMORY : LCDIMG_OPENED;
+    if (img != nullptr) {
+        lcdimg_set_defaults(img);
+        if (profile_path != nullptr && lcdprof_read(profile_path, img, 0) != 0) {
+            status = LCDIMG_OPEN_PROFILE_UNREADABLE;
+        } else {
+            status = finish_opening(img, text.data(), text.size());
+        }
+    }
+    if (status == LCDIMG_OPENED) {
+        apply_font_quietly(img, font_path, &status);
+    }
+    if (status == LCDIMG_OPEN_NO_MEMORY) {
+        std::snprintf(text.data(), text.size(), "Memory Allocation Error.");
+    }
+    if (message != nullptr && message_capacity > 0) {
+        std::snprintf(message, static_cast<std::size_t>(message_capacity), "%s", text.data());
+    }
+    if (status != LCDIMG_OPENED) {
+        const int error = errno; // why a file could not be read, for the caller's message
+        lcdimg_close(img);
+        errno = error;
+        return status;
+    }
+    calc_dot_colors(img);
+    *out = img;
+    return LCDIMG_OPENED;
+}
+
+int lcdimg_use_charset(lcdimg_t* img, const charset_t* set, const char* font_path) {
+    if (img == nullptr || set == nullptr) {
+        return -1;
+    }
+    img->charset = set;
+    img->font = charset_glyphs(set);
+    int status = LCDIMG_OPENED;
+    apply_font_quietly(img, font_path, &status);
+    return status == LCDIMG_OPENED ? 0 : -1;
 }
 
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code) {
@@ -385,11 +465,26 @@ int lcdimg_close(lcdimg_t* img) {
     return 0;
 }
 
-int check_settings(const lcdimg_t* img) {
-    if (check_floors(img) != 0 || check_picture_size(img) != 0) {
+int check_settings_message(const lcdimg_t* img, char* message, int capacity) {
+    if (message == nullptr || capacity < 1) {
         return -1;
     }
-    return check_charset(img) != 0 ? -1 : check_row_addresses(img);
+    const auto size = static_cast<std::size_t>(capacity);
+    message[0] = '\0';
+    if (check_floors(img, message, size) != 0 || check_picture_size(img, message, size) != 0 ||
+        check_charset(img, message, size) != 0) {
+        return -1;
+    }
+    return check_row_addresses(img, message, size);
+}
+
+int check_settings(const lcdimg_t* img) {
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    if (check_settings_message(img, message.data(), static_cast<int>(message.size())) != 0) {
+        std::printf("%s\n", message.data());
+        return -1;
+    }
+    return 0;
 }
 
 void calc_cell_size(const lcdimg_t* img, int* width, int* height) {

@@ -63,6 +63,8 @@ struct lcdimg_t {
     // Most interpreter steps the script may take; 0, as lcdimg_open leaves it, for no limit.
     // Not a profile setting: a front end that must stay responsive sets it.
     std::int64_t script_step_limit;
+    // The script's messages begin with its path (a front end's choice; false as opened).
+    bool script_messages_named;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
     int canvas_width;
@@ -101,6 +103,27 @@ inline constexpr bmpimg_color_t LCDIMG_DEFAULT_DRAW_COLOR{255, 255, 255};
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path);
 // Gives every setting its built-in value: the profile reader then overwrites some.
 void lcdimg_set_defaults(lcdimg_t* img);
+// Results of lcdimg_open_checked.
+enum lcdimg_open_status : int {
+    LCDIMG_OPENED = 0,
+    LCDIMG_OPEN_PROFILE_UNREADABLE = 1,
+    LCDIMG_OPEN_FONT_UNREADABLE = 2,
+    LCDIMG_OPEN_BAD_SETTING = 3, // message: "Illegal setting: ..." or "Picture too large: ..."
+    LCDIMG_OPEN_NO_MEMORY = 4,   // message: "Memory Allocation Error."
+};
+// Holds every refusal line, a whole text setting included.
+inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = LCDIMG_TEXT_CAPACITY + 256;
+// lcdimg_open for a front end that reports problems itself and where both files are
+// optional: a null path reads no file (the built-in settings or glyphs stand), and a named
+// file that cannot be read refuses the image. Prints nothing. On refusal *out is null and
+// `message` gets the line to print (no line end; empty for an unreadable file, whose errno
+// is still set). The image's set, as lcdimg_open's, follows the profile's CHARSET.
+int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_t** out,
+                        char* message, int message_capacity);
+// Makes `set` the image's character set: its glyphs, with the font file at `font_path`
+// (null: none) applied on top again, without a warning. 0, or -1 when the font cannot be
+// read (the set's glyphs then stand alone).
+int lcdimg_use_charset(lcdimg_t* img, const charset_t* set, const char* font_path);
 // Stores a code in cell (x, y); -1 when the cell does not exist.
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
@@ -126,6 +149,8 @@ void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 // CHARSET that names no character set, or a malformed ROW_ADDRESSES.
 // Prints one line naming the problem and returns -1; 0 when the settings are sound.
 int check_settings(const lcdimg_t* img);
+// check_settings without printing: the line, without its line end, goes into `message`.
+int check_settings_message(const lcdimg_t* img, char* message, int capacity);
 // Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).
 void calc_dot_colors(lcdimg_t* img);
 // Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no
@@ -144,8 +169,9 @@ inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
 
+// Paints the picture and runs the profile's script on it; the pixels are then final.
+void lcdimg_render(lcdimg_t* img);
 // Paints the picture, runs the profile's script and writes the BMP file at `path`.
-// Returns 0, OUTFILE_NO_MEMORY (-2) when an encoder ran out of memory, or -1 when the file
-// could not be written completely; errno then says why, and an existing picture at `path`
-// is untouched (outfile_write tells the exceptions).
+// Returns 0, or -1 when the file could not be written completely (nothing is left behind
+// then, and an existing file at `path` is untouched).
 int lcdimg_write_file(lcdimg_t* img, const char* path);

@@ -283,16 +283,24 @@ void paint_picture(lcdimg_t* img) {
     paint_cells(img);
 }
 
+void lcdimg_render(lcdimg_t* img) {
+    if (img == nullptr || img->pixels == nullptr) {
+        return;
+    }
+    paint_picture(img);
+    if (img->script_path[0] != '\0') {
+        img->script_path.back() = '\0';
+        script_execute(img->script_path.data(), img, 0, img->script_step_limit,
+                       img->script_messages_named);
+    }
+}
+
 int lcdimg_write_file(lcdimg_t* img, const char* path) {
     if (img == nullptr || img->pixels == nullptr) {
         errno = EINVAL;
         return -1;
     }
-    paint_picture(img);
-    if (img->script_path[0] != '\0') {
-        img->script_path.back() = '\0';
-        script_execute(img->script_path.data(), img, 0, img->script_step_limit);
-    }
+    lcdimg_render(img);
     // The picture may go to standard output itself; what was printed comes first.
     std::fflush(stdout);
     return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);

@@ -1,11 +1,6 @@
 #include "lcd/util.hpp"
 
-#include <array>
 #include <cstddef>
-#include <cstdio>
-
-#include "lcd/charset.hpp"
-#include "lcd/lcdimg.hpp"
 
 namespace {
 
@@ -95,30 +90,6 @@ int util_remove_comment(char* line) {
         if (*p == '#') {
             *p = '\0';
             break;
-        }
-    }
-    return 0;
-}
-
-int util_place_rows(lcdimg_t* img, const char* const* rows, int count) {
-    constexpr int row_capacity = 8192; // decoded codes of one row, terminator included
-    std::array<unsigned char, row_capacity> codes{};
-    std::array<char, CHARSET_MESSAGE_CAPACITY> message{};
-    for (int k = 0; k < count; ++k) {
-        const char* row = rows[k];
-        int length = 0;
-        const int status = img->charset == nullptr
-                               ? util_format(row, codes.data(), row_capacity, &length)
-                               : charset_decode(img->charset, row, k, codes.data(), row_capacity,
-                                                &length, message.data(), CHARSET_MESSAGE_CAPACITY);
-        if (status != 0) {
-            if (message[0] != '\0') {
-                std::puts(message.data());
-            }
-            return -1;
-        }
-        for (int c = 0; c < length; ++c) {
-            lcdimg_set_text(img, c, k, codes[static_cast<std::size_t>(c)]);
         }
     }
     return 0;

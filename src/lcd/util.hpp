@@ -1,8 +1,6 @@
 // Small text helpers of the command line and the configuration readers.
 #pragma once
 
-struct lcdimg_t;
-
 // Statuses of util_format.
 enum util_format_status : int {
     UTIL_FORMAT_OK = 0,
@@ -18,12 +16,6 @@ enum util_format_status : int {
 // number of codes in *count and terminates dst; never writes more than `capacity` bytes.
 // A row longer than capacity - 1 codes is cut there (its escapes are still checked).
 int util_format(const char* src, unsigned char* dst, int capacity, int* count);
-// Decodes row texts 0, 1, ... in order and stores their codes in the image's text grid,
-// column by column; cells beyond the grid are dropped. With the image's character set rows
-// are UTF-8 text in it; without one every byte is a code. Shared by every front end.
-// 0, or -1 at the first malformed row (the rows before it are stored), after printing the
-// row's problem when there is a line to say.
-int util_place_rows(lcdimg_t* img, const char* const* rows, int count);
 // Decodes the one escape whose backslash is at src[0]: on UTIL_FORMAT_OK stores its code and
 // the number of characters it takes (2 or 4); otherwise returns the util_format status.
 int util_decode_escape(const char* src, unsigned char* code, int* length);

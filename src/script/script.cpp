@@ -44,12 +44,15 @@ int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg,
 
 } // namespace
 
-int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit) {
+int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit,
+                   bool name_file) {
+    const char* file = name_file && path != nullptr ? path : "";
+    const char* separator = name_file && path != nullptr ? ": " : "";
     progedit_t store;
     progedit_init(&store);
     const int lines_read = load_program(&store, path);
     if (lines_read < 0) {
-        std::puts("Script read failed.");
+        std::printf("%s%sScript read failed.\n", file, separator);
         return 2;
     }
     if (listing != 0) {
@@ -60,7 +63,7 @@ int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t
     if (rc != RC_END) {
         std::array<char, MESSAGE_SIZE> message{};
         kestbasic_get_error_message(&kb, rc, message.data(), MESSAGE_SIZE);
-        std::printf("Script error: %s\n", message.data());
+        std::printf("%s%sScript error: %s\n", file, separator, message.data());
     }
     return 0;
 }

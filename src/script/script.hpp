@@ -10,7 +10,10 @@ struct lcdimg_t;
 // Loads, optionally lists, and runs the script at `path`; 2 when it cannot be read, else 0.
 // A positive `step_limit` stops the program after that many interpreter steps, reported as
 // the script error "step limit reached"; 0 lets it run to its end, however long it takes.
-int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit = 0);
+// With `name_file` the runner's own messages begin with the path and ": ", so that a user
+// who gave several files sees which one is meant.
+int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit = 0,
+                   bool name_file = false);
 // Adds every line of the file to the store; the number of lines read, or -1.
 int load_program(progedit_t* store, const char* path);
 // Prints the stored lines; the number printed.

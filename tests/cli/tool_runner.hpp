@@ -1,4 +1,5 @@
-// Runs the built vimbracli as a user would: no shell, standard input from /dev/null.
+// Runs the built vimbracli as a user would: no shell, standard input from /dev/null (or,
+// with run_tool_io, from a given text, and standard error kept apart).
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +10,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -56,5 +60,66 @@ inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memor
     if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
         result.status = WEXITSTATUS(wstatus);
     }
+    return result;
+}
+
+struct tool_io_result_t {
+    int status; // exit status, -1 when the tool did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// run_tool with `input` as standard input and standard error captured on its own. Both go
+// through temporary files, so that no pipe can fill up while the other is read.
+inline tool_io_result_t run_tool_io(const std::vector<std::string>& args,
+                                    const std::string& input = "") {
+    std::array<char, 32> in_name{"/tmp/vimbra_inXXXXXX"};
+    std::array<char, 32> err_name{"/tmp/vimbra_errXXXXXX"};
+    const int in_fd = mkstemp(in_name.data());
+    const int err_fd = mkstemp(err_name.data());
+    if (in_fd < 0 || err_fd < 0 ||
+        write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        return {-1, "", ""};
+    }
+    lseek(in_fd, 0, SEEK_SET);
+    std::string program = VIMBRACLI_PATH;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::array<int, 2> out_pipe{};
+    if (pipe(out_pipe.data()) != 0) {
+        return {-1, "", ""};
+    }
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], STDOUT_FILENO);
+        dup2(in_fd, STDIN_FILENO);
+        dup2(err_fd, STDERR_FILENO);
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    tool_io_result_t result{-1, "", ""};
+    std::array<char, 65536> chunk{};
+    for (ssize_t n; (n = read(out_pipe[0], chunk.data(), chunk.size())) > 0;) {
+        result.out.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    close(out_pipe[0]);
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
+        result.status = WEXITSTATUS(wstatus);
+    }
+    std::ifstream err_file(err_name.data(), std::ios::binary);
+    result.err.assign(std::istreambuf_iterator<char>(err_file), std::istreambuf_iterator<char>());
+    close(in_fd);
+    close(err_fd);
+    unlink(in_name.data());
+    unlink(err_name.data());
     return result;
 }

@@ -106,7 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
         decode_case_t{"A00", "x̄xy⁻¹g", 0, "\xF8xy\xE9g", ""},
         decode_case_t{"A02", "éüñЖ", 0, "\xE9\xFC\xF1\x82", ""},
         decode_case_t{"A02", "~\\\\°→¥Ω", 0, "~\\\xB0\x1A\xA5\x9A", ""},
-        decode_case_t{"A02", "\\x01é\\x00", 0, std::string("\x01\xE9\x00", 3), ""}));
+        decode_case_t{"A02", "\\x01é\\x00", 0, std::string("\x01\xE9\x00", 3), ""},
+        // Letters written decomposed, a letter and then its combining mark.
+        decode_case_t{"A02",
+                      "e\xCC\x81N\xCC\x83"
+                      "c\xCC\xA7y\xCC\x88",
+                      0, "\xE9\xD1\xE7\xFF", ""},
+        decode_case_t{"A02", "\xD0\x98\xCC\x86", 0, "\x85", ""},
+        decode_case_t{"A00", "a\xCC\x88o\xCC\x88", 0, "\xE1\xEF", ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, CharsetDecodeTable,
@@ -137,6 +144,35 @@ INSTANTIATE_TEST_SUITE_P(
                       "Row 2, column 1: invalid UTF-8 (above U+10FFFF): 0xF4 0x90 0x80 0x80."},
         decode_case_t{"A02", "\xFF", CHARSET_NOT_UTF8, "",
                       "Row 2, column 1: invalid UTF-8 (byte never used in UTF-8): 0xFF."},
+        decode_case_t{"A00", "xe\xCC\x81", CHARSET_NOT_IN_SET, "x",
+                      "Row 2, column 2: U+0065 U+0301 'e\xCC\x81' is not in character set A00."},
+        decode_case_t{"A02", "a\xCC\xA3", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+0061 U+0323 'a\xCC\xA3' is not in character set A02."},
+        decode_case_t{"A02", "\xE0\x80\x41", CHARSET_OVERLONG, "",
+                      "Row 2, column 1: invalid UTF-8 (overlong form): 0xE0 0x80."},
+        decode_case_t{"A02", "\xF0\x8F", CHARSET_OVERLONG, "",
+                      "Row 2, column 1: invalid UTF-8 (overlong form): 0xF0 0x8F."},
+        decode_case_t{"A02", "\xED\xA0z", CHARSET_SURROGATE, "",
+                      "Row 2, column 1: invalid UTF-8 (surrogate): 0xED 0xA0."},
+        decode_case_t{"A02", "\xF4\x90\x80", CHARSET_ABOVE_MAX, "",
+                      "Row 2, column 1: invalid UTF-8 (above U+10FFFF): 0xF4 0x90 0x80."},
+        decode_case_t{"A02", "\xC1!", CHARSET_OVERLONG, "",
+                      "Row 2, column 1: invalid UTF-8 (overlong form): 0xC1."},
+        decode_case_t{"A02", "\xF5\x80", CHARSET_ABOVE_MAX, "",
+                      "Row 2, column 1: invalid UTF-8 (above U+10FFFF): 0xF5 0x80."},
+        decode_case_t{"A02", "\xE1\x80z", CHARSET_TRUNCATED, "",
+                      "Row 2, column 1: invalid UTF-8 (truncated sequence): 0xE1 0x80."},
+        // Characters that show nothing between quotes are named by number alone.
+        decode_case_t{"A02", "\xEE\x80\x80", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+E000 is not in character set A02."},
+        decode_case_t{"A02", "\xE2\xA0\x80", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+2800 is not in character set A02."},
+        decode_case_t{"A02", "\xE3\x85\xA4", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+3164 is not in character set A02."},
+        decode_case_t{"A02", "\xE2\x80\x8B", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+200B is not in character set A02."},
+        decode_case_t{"A00", "\xC2\xA0", CHARSET_NOT_IN_SET, "",
+                      "Row 2, column 1: U+00A0 is not in character set A00."},
         decode_case_t{"A00", "a\\x4g", UTIL_FORMAT_BAD_SECOND_DIGIT, "a",
                       "Row 2, column 2: malformed escape (\\xHH with two hexadecimal digits, or "
                       "\\\\)."}));
@@ -156,6 +192,50 @@ TEST(CharsetTest, CutsAtCapacityButChecksTheWholeRow) {
     EXPECT_EQ(charset_decode(a00, "aaaé", 0, dst.data(), 3, &count, message.data(), 12),
               CHARSET_NOT_IN_SET);
     EXPECT_STREQ(message.data(), "Row 1, colu") << "cut to the buffer";
+}
+
+struct spell_case_t {
+    const char* set;
+    int code;
+    const char* text;
+};
+
+// The first character each set file lists, by hand; "" where text cannot place the code.
+TEST(CharsetTest, SpellsTheUsualCharacter) {
+    const spell_case_t cases[] = {
+        {"A00", 0x41, "A"}, {"A00", 0x20, " "},  {"A00", 0x5C, "¥"}, {"A00", 0xB6, "ｶ"},
+        {"A00", 0xDF, "°"}, {"A00", 0xE9, "⁻¹"}, {"A00", 0xF4, "Ω"}, {"A00", 0xFF, "█"},
+        {"A00", 0x03, ""},  {"A00", 0x10, ""},   {"A00", 0x80, ""},  {"A00", 0xE7, ""},
+        {"A02", 0x5C, ""},  {"A02", 0x7E, "~"},  {"A02", 0x85, "Й"}, {"A00", 0xF8, "x̄"},
+        {"A02", 0x10, "▶"}, {"A02", 0x0F, ""},
+    };
+    for (const spell_case_t& c : cases) {
+        EXPECT_STREQ(charset_spell(charset_find(c.set), static_cast<unsigned char>(c.code)), c.text)
+            << c.set << " code " << c.code;
+    }
+    EXPECT_STREQ(charset_spell(nullptr, 0x41), "");
+}
+
+// Every spelling reads back as its one code; the counts are the codes with a character in
+// each set file (A00: 185; A02: 240, less the backslash).
+TEST(CharsetTest, EverySpellingDecodesToItsCode) {
+    for (const auto& [name, spelled] : {std::pair{"A00", 185}, std::pair{"A02", 239}}) {
+        const charset_t* set = charset_find(name);
+        int nonempty = 0;
+        for (int code = 0; code < 256; ++code) {
+            const char* text = charset_spell(set, static_cast<unsigned char>(code));
+            if (text[0] == '\0') {
+                continue;
+            }
+            ++nonempty;
+            std::array<unsigned char, 4> dst{};
+            int count = -1;
+            EXPECT_EQ(charset_decode(set, text, 0, dst.data(), 4, &count, nullptr, 0), 0);
+            EXPECT_EQ(count, 1) << name << " code " << code;
+            EXPECT_EQ(dst[0], code) << name << " " << text;
+        }
+        EXPECT_EQ(nonempty, spelled) << name;
+    }
 }
 
 TEST(CharsetTest, WithoutASetEveryByteIsACode) {

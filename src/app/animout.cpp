@@ -1,0 +1,85 @@
+#include "app/animout.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/screen.hpp"
+#include "bmp/outfile.hpp"
+#include "lcd/cmdlog.hpp"
+
+namespace {
+
+struct job_t {
+    const animout_request_t* request;
+    lcdimg_t* img;
+    const cmdlog_t* log;
+    unsigned char* scaled; // the last frame at the request's scale; owned
+    int status;            // an animate_result
+    std::array<char, ANIMATE_MESSAGE_CAPACITY> message;
+};
+
+// The frames at --scale: each drawn picture enlarged before it is encoded.
+const unsigned char* scale_frame(const unsigned char* rgb, int width, int height, int* out_width,
+                                 int* out_height, void* ctx) {
+    auto* job = static_cast<job_t*>(ctx);
+    const int scale = job->request->scale;
+    std::free(job->scaled);
+    job->scaled = screen_scale(rgb, width, height, scale);
+    *out_width = width * scale;
+    *out_height = height * scale;
+    return job->scaled;
+}
+
+int produce(int fd, void* ctx) {
+    auto* job = static_cast<job_t*>(ctx);
+    const animout_request_t& r = *job->request;
+    outfile_sink_t sink{};
+    if (outfile_sink_open(&sink, fd) != 0) {
+        job->status = ANIMATE_NO_MEMORY;
+        std::strcpy(job->message.data(), "Memory Allocation Error.");
+        return -1;
+    }
+    animate_options_t options{r.format, r.hold_us, r.plays, nullptr, job};
+    if (r.scale > 1) {
+        options.filter = scale_frame;
+    }
+    cmdlog_module_t module{};
+    cmdlog_module_of(job->img, &module);
+    job->status = animate_write(job->img, &module, job->log, &options, outfile_sink_write, &sink,
+                                job->message.data(), static_cast<int>(job->message.size()));
+    const int error = errno;
+    const int closed = outfile_sink_close(&sink);
+    if (closed == 0) {
+        errno = error;
+    }
+    return job->status == ANIMATE_OK && closed == 0 ? 0 : -1;
+}
+
+} // namespace
+
+int animout_write(const animout_request_t* request, lcdimg_t* img, const cmdlog_t* log,
+                  std::string* message) {
+    job_t job{request, img, log, nullptr, ANIMATE_OK, {}};
+    const bool to_stdout = std::strcmp(request->path, "-") == 0;
+    errno = 0;
+    const int status =
+        to_stdout ? produce(request->out_fd, &job) : outfile_write(request->path, produce, &job);
+    const int error = errno;
+    std::free(job.scaled);
+    if (status == 0) {
+        return ANIMOUT_OK;
+    }
+    if (job.status == ANIMATE_NO_MEMORY) {
+        *message = job.message.data();
+        return ANIMOUT_NO_MEMORY;
+    }
+    const std::string name = to_stdout ? std::string("standard output") : request->path;
+    *message = name + ": " +
+               (job.status == ANIMATE_REFUSED
+                    ? std::string(job.message.data())
+                    : "could not be written: " +
+                          std::string(error != 0 ? std::strerror(error) : "unknown error"));
+    return ANIMOUT_NOT_WRITTEN;
+}

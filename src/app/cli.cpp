@@ -1,0 +1,679 @@
+#include "app/cli.hpp"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/animout.hpp"
+#include "app/refpic.hpp"
+#include "app/screen.hpp"
+#include "app/version.hpp"
+#include "bmp/bmpfile.hpp"
+#include "bmp/giffile.hpp"
+#include "bmp/outfile.hpp"
+#include "bmp/pngfile.hpp"
+#include "lcd/animate.hpp"
+#include "lcd/charset.hpp"
+#include "lcd/cmdlog.hpp"
+#include "lcd/lcdimg.hpp"
+#include "lcd/replay.hpp"
+#include "lcd/rowtext.hpp"
+
+namespace {
+
+enum exit_status : int {
+    EXIT_DONE = 0,
+    EXIT_BAD_CONFIGURATION = 1, // also unreadable input and memory
+    EXIT_BAD_FORMAT = 2,        // malformed rows or log, and usage errors
+    EXIT_OUTPUT_FAILED = 3,
+    EXIT_DIFFERENT = 4,
+};
+
+// ---------------------------------------------------------------- positional form
+
+constexpr int FIRST_ROW_ARG = 4;
+
+void print_banner(const version_info_t& info) {
+    const char* rule = "=================================================";
+    std::puts(rule);
+    std::printf(" %s (Version %d.%d.%d)\n", info.product_name.data(), info.major, info.minor,
+                info.revision);
+    std::printf(" %s\n", info.notice.data());
+    std::puts(rule);
+    std::puts("");
+    std::puts(" vimbracli [LCD Profile] [LCD Font] [BMP Output File Name] [Line 1] [Line 2] ...");
+    std::puts("");
+}
+
+int positional_main(int argc, char** argv) {
+    version_info_t info;
+    version_info(&info);
+    if (argc <= FIRST_ROW_ARG) {
+        print_banner(info);
+        return EXIT_DONE;
+    }
+    lcdimg_t* img = lcdimg_open(argv[1], argv[2]);
+    if (img == nullptr) {
+        std::puts("Illegal configuration found.");
+        return EXIT_BAD_CONFIGURATION;
+    }
+    int status = EXIT_DONE;
+    const int placed = rowtext_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG);
+    if (placed == -2) {
+        std::puts("Memory Allocation Error.");
+        status = EXIT_BAD_CONFIGURATION;
+    } else if (placed != 0) {
+        std::puts("Illegal format string found.");
+        status = EXIT_BAD_FORMAT;
+    } else if (const int written = lcdimg_write_file(img, argv[3]); written == OUTFILE_NO_MEMORY) {
+        std::puts("Memory Allocation Error.");
+        status = EXIT_BAD_CONFIGURATION;
+    } else if (written != 0) {
+        std::printf("Output file could not be written. (%s)\n", argv[3]);
+        status = EXIT_OUTPUT_FAILED;
+    }
+    lcdimg_close(img);
+    return status;
+}
+
+// ---------------------------------------------------------------- option form
+
+constexpr const char* STDIO_NAME = "-";
+constexpr int REPORT_CELLS = 10;                              // cells named in a difference report
+constexpr std::size_t MAX_LOG_BYTES = std::size_t{256} << 20; // a log is text: far below this
+
+enum picture_format_t { FORMAT_BY_NAME, FORMAT_BMP, FORMAT_PNG };
+
+struct options_t {
+    std::string profile;
+    std::string font;
+    std::string replay;
+    std::string at;
+    std::string output;
+    std::string format;
+    std::string compare;
+    std::string diff;
+    bool text = false;
+    int scale = 1;
+    std::int64_t max_steps = 0;
+    std::string hold;
+    int loop = 0;
+    std::vector<std::string> args; // the positional arguments
+    // Worked out from the above by settle_options.
+    bool has_profile = false;
+    bool has_font = false;
+    bool has_replay = false;
+    bool has_output = false;
+    std::vector<std::string> rows;
+    std::int64_t at_us = -1; // -1: the log's end
+    picture_format_t picture_format = FORMAT_BY_NAME;
+    bool animation = false; // the output is a GIF or APNG of the whole log
+    animate_format_t animation_format = ANIMATE_GIF;
+    std::int64_t hold_us = ANIMATE_DEFAULT_HOLD_US;
+};
+
+// A refused command line: the message, then where help is.
+struct usage_error_t {
+    std::string message;
+};
+
+// Messages and the script's console go to standard error in this form: standard output
+// carries only what was asked of it (a picture written to "-", or the text of --text).
+struct run_t {
+    const options_t* options;
+    int out_fd; // the process's standard output; descriptor 1 is standard error meanwhile
+    lcdimg_t* img;
+    bool have_status;
+    replay_status_t status;
+    unsigned char* scaled; // the picture at --scale, when above 1; owned
+    cmdlog_t log;          // the log replayed, kept for an animation
+    const unsigned char* rgb;
+    int width;
+    int height;
+};
+
+// One message line on standard error, after whatever the library has printed.
+void say(const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string file_label(const std::string& path) {
+    return path == STDIO_NAME ? "standard input" : path;
+}
+
+std::string reason(int error) {
+    return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+bool names_png(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext) {
+        c = static_cast<char>(c | 0x20);
+    }
+    return ext == ".png";
+}
+
+void build_parser(CLI::App* app, options_t* o) {
+    app->description("Draws a picture of a character LCD module; see vimbracli(1).\n"
+                     "  vimbracli [options] OUTPUT [ROW...]\n"
+                     "  vimbracli [options] (-o OUTPUT | --compare REF | --text) [ROW...]\n"
+                     "  vimbracli PROFILE FONT OUTPUT ROW...   (the positional form)");
+    app->add_option("-p,--profile", o->profile, "LCD profile (default: the built-in settings)")
+        ->option_text("FILE");
+    app->add_option("-f,--font", o->font, "LCD font file (default: the built-in glyphs)")
+        ->option_text("FILE");
+    app->add_option("--replay", o->replay, "command log to replay ('-': standard input)")
+        ->option_text("LOG");
+    app->add_option("--at", o->at, "moment of the log to show, e.g. 1.5s (default: its end)")
+        ->option_text("TIME");
+    app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
+        ->option_text("FILE");
+    app->add_option("--format", o->format, "picture format (default: .png names PNG, else BMP)")
+        ->check(CLI::IsMember({"bmp", "png", "gif", "apng"}))
+        ->option_text("bmp|png|gif|apng");
+    app->add_option("--compare", o->compare,
+                    "compare with a PNG or BMP picture (status 4: differs)")
+        ->option_text("REF");
+    app->add_option("--diff", o->diff, "with --compare: write the picture, differing cells marked")
+        ->option_text("FILE");
+    app->add_flag("--text", o->text, "print the display as row arguments and its cursor state");
+    app->add_option("--scale", o->scale, "each pixel as N x N pixels")
+        ->check(CLI::Range(1, SCREEN_MAX_SCALE))
+        ->option_text("N (1-16)");
+    app->add_option("--max-steps", o->max_steps, "stop the profile's script after N steps")
+        ->check(CLI::Range(std::int64_t{1}, INT64_MAX))
+        ->option_text("N");
+    app->add_option("--hold", o->hold, "animation: how long the end stays, e.g. 2s (default: 1s)")
+        ->option_text("TIME");
+    app->add_option("--loop", o->loop, "animation: play it N times (default, or 0: forever)")
+        ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
+        ->option_text("N");
+    app->add_option("args", o->args, "OUTPUT, then one text per display row");
+    version_info_t info;
+    version_info(&info);
+    app->set_version_flag("--version", "vimbracli " + std::to_string(info.major) + "." +
+                                           std::to_string(info.minor) + "." +
+                                           std::to_string(info.revision));
+    app->footer("Rows: \\\\ places a backslash, \\xHH any code; with the profile's CHARSET, text "
+                "is UTF-8.\n"
+                "A row that begins with '-' follows '--'. Messages go to standard error.\n"
+                "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
+                "malformed row or log, 3 a picture not written, 4 --compare found a difference.");
+}
+
+// An animation is asked for by --format gif|apng or, without --format, by the output's name.
+void settle_animation(const CLI::App& app, options_t* o) {
+    if (o->format == "gif" || o->format == "apng") {
+        o->animation = o->has_output;
+        o->animation_format = o->format == "gif" ? ANIMATE_GIF : ANIMATE_APNG;
+    } else if (o->format.empty() && o->has_output) {
+        o->animation = animate_format_of(o->output.c_str(), &o->animation_format) != 0;
+    }
+    const bool hold = app.count("--hold") > 0;
+    if ((hold || app.count("--loop") > 0) && (!o->animation || !o->has_replay)) {
+        throw usage_error_t{std::string(hold ? "--hold" : "--loop") +
+                            " needs --replay and a .gif or .apng output"};
+    }
+    if (hold && cmdlog_parse_time(o->hold.c_str(), &o->hold_us) != 0) {
+        throw usage_error_t{"--hold: not a time: '" + o->hold + "' (e.g. 2s, 500ms)"};
+    }
+    if (o->animation && app.count("--at") > 0) {
+        throw usage_error_t{"--at shows one moment: an animation (.gif, .apng) shows them all"};
+    }
+}
+
+// Works out what the positional arguments are and refuses combinations that mean nothing.
+void settle_options(const CLI::App& app, options_t* o) {
+    o->has_profile = app.count("--profile") > 0;
+    o->has_font = app.count("--font") > 0;
+    o->has_replay = app.count("--replay") > 0;
+    o->has_output = app.count("--output") > 0;
+    o->rows = o->args;
+    if (!o->has_output && o->compare.empty() && !o->text) {
+        if (o->rows.empty()) {
+            throw usage_error_t{"no output named (give OUTPUT, -o FILE, --compare or --text)"};
+        }
+        o->output = o->rows.front();
+        o->has_output = true;
+        o->rows.erase(o->rows.begin());
+    }
+    if (o->has_replay && !o->rows.empty()) {
+        throw usage_error_t{"rows and --replay cannot be combined"};
+    }
+    if (app.count("--at") > 0) {
+        if (!o->has_replay) {
+            throw usage_error_t{"--at needs --replay"};
+        }
+        if (cmdlog_parse_time(o->at.c_str(), &o->at_us) != 0) {
+            throw usage_error_t{"--at: not a time: '" + o->at + "' (e.g. 1.5s, 250ms, 40us)"};
+        }
+    }
+    if (!o->diff.empty() && o->compare.empty()) {
+        throw usage_error_t{"--diff needs --compare"};
+    }
+    const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
+                          (o->diff == STDIO_NAME ? 1 : 0) + (o->text ? 1 : 0);
+    if (on_stdout > 1) {
+        throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
+                            "standard output"};
+    }
+    if (o->has_output && o->output.empty()) {
+        throw usage_error_t{"empty output name"};
+    }
+    if (o->format == "png" || o->format == "bmp") { // gif and apng name animations
+        o->picture_format = o->format == "png" ? FORMAT_PNG : FORMAT_BMP;
+    }
+    settle_animation(app, o);
+}
+
+// The image of the profile and the font, both optional here; a named file must be readable.
+int open_image(const options_t& o, lcdimg_t** img) {
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    const int status = lcdimg_open_checked(o.has_profile ? o.profile.c_str() : nullptr,
+                                           o.has_font ? o.font.c_str() : nullptr, img,
+                                           message.data(), static_cast<int>(message.size()));
+    const int error = errno;
+    switch (status) {
+    case LCDIMG_OPENED:
+        return EXIT_DONE;
+    case LCDIMG_OPEN_PROFILE_UNREADABLE:
+        say(o.profile + ": cannot read the profile: " + reason(error));
+        break;
+    case LCDIMG_OPEN_FONT_UNREADABLE:
+        say(o.font + ": cannot read the font: " + reason(error));
+        break;
+    case LCDIMG_OPEN_BAD_SETTING:
+        say(o.profile + ": " + message.data());
+        break;
+    default:
+        say(message.data());
+        break;
+    }
+    return EXIT_BAD_CONFIGURATION;
+}
+
+// The whole log file, or standard input; -1 with errno, or with EFBIG past MAX_LOG_BYTES.
+int read_log(const std::string& path, std::string* text) {
+    std::FILE* fp = path == STDIO_NAME ? stdin : std::fopen(path.c_str(), "rb");
+    if (fp == nullptr) {
+        return -1;
+    }
+    std::array<char, 65536> chunk{};
+    int status = 0;
+    for (;;) {
+        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
+        if (n == 0) {
+            status = std::ferror(fp) ? -1 : 0;
+            break;
+        }
+        if (text->size() + n > MAX_LOG_BYTES) {
+            errno = EFBIG;
+            status = -1;
+            break;
+        }
+        text->append(chunk.data(), n);
+    }
+    const int error = errno;
+    if (fp != stdin) {
+        std::fclose(fp);
+    }
+    errno = error;
+    return status;
+}
+
+bool is_memory_message(const char* message) {
+    return std::strcmp(message, "Memory Allocation Error.") == 0;
+}
+
+// Replays the log into the image: first all of it, so that a bad line anywhere refuses the
+// run, then again up to the moment asked for.
+int replay_log(run_t* run, cmdlog_t* log) {
+    const options_t& o = *run->options;
+    const std::string name = file_label(o.replay);
+    lcdimg_t* img = run->img;
+    // Every controller has a character ROM: without a CHARSET, the log shows A00.
+    if (img->charset == nullptr &&
+        lcdimg_use_charset(img, charset_find("A00"), o.has_font ? o.font.c_str() : nullptr) != 0) {
+        say(o.font + ": cannot read the font: " + reason(errno));
+        return EXIT_BAD_CONFIGURATION;
+    }
+    cmdlog_module_t module{};
+    cmdlog_module_of(img, &module);
+    std::string text;
+    if (read_log(o.replay, &text) != 0) {
+        say(name + ": cannot read the log: " + reason(errno));
+        return EXIT_BAD_CONFIGURATION;
+    }
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    const int capacity = static_cast<int>(message.size());
+    if (cmdlog_read(text.data(), text.size(), &module, log, message.data(), capacity) != 0) {
+        say(is_memory_message(message.data()) ? message.data() : name + ": " + message.data());
+        return is_memory_message(message.data()) ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
+    }
+    replay_t replay{};
+    replay_start(&replay, &module, img, log);
+    if (replay_advance(&replay, log->end_us, message.data(), capacity) != 0) {
+        say(name + ": " + message.data());
+        return EXIT_BAD_FORMAT;
+    }
+    const std::int64_t at = o.at_us >= 0 ? o.at_us : log->end_us;
+    replay_start(&replay, &module, img, log);
+    if (replay_advance(&replay, at, message.data(), capacity) != 0) {
+        say(name + ": " + message.data());
+        return EXIT_BAD_FORMAT;
+    }
+    if (replay_show(&replay, img, at) != 0) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
+    }
+    replay_status(&replay, &run->status);
+    run->have_status = true;
+    return EXIT_DONE;
+}
+
+// Fills the display from the rows or the log, renders it and scales it.
+int make_picture(run_t* run) {
+    const options_t& o = *run->options;
+    lcdimg_t* img = run->img;
+    if (o.has_replay) {
+        const int status = replay_log(run, &run->log);
+        if (status != EXIT_DONE) {
+            return status;
+        }
+    } else {
+        std::vector<const char*> rows;
+        for (const std::string& row : o.rows) {
+            rows.push_back(row.c_str());
+        }
+        const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
+        if (placed != 0) {
+            say(placed == -2 ? "Memory Allocation Error." : "Illegal format string found.");
+            return placed == -2 ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
+        }
+    }
+    img->script_step_limit = o.max_steps;
+    img->script_messages_named = true;
+    lcdimg_render(img);
+    run->rgb = img->pixels;
+    run->width = img->canvas_width;
+    run->height = img->canvas_height;
+    if (o.scale > 1) {
+        run->scaled = screen_scale(img->pixels, img->canvas_width, img->canvas_height, o.scale);
+        if (run->scaled == nullptr) {
+            say("Picture too large at scale " + std::to_string(o.scale) +
+                " (at most 65535 pixels a side), or memory is short.");
+            return EXIT_BAD_CONFIGURATION;
+        }
+        run->rgb = run->scaled;
+        run->width *= o.scale;
+        run->height *= o.scale;
+    }
+    return EXIT_DONE;
+}
+
+bool write_all(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The rows as row arguments, then the cursor and the display modes.
+int print_text(const run_t& run) {
+    const lcdimg_t* img = run.img;
+    std::string out;
+    std::string line;
+    for (int r = 0; r < img->chcnt_y; ++r) {
+        const unsigned char* codes =
+            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
+        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
+            say("Memory Allocation Error.");
+            return EXIT_BAD_CONFIGURATION;
+        }
+        out += line + "\n";
+    }
+    // Typed rows show no cursor on a display that is on.
+    replay_status_t status{-1, -1, true, false, false};
+    if (run.have_status) {
+        status = run.status;
+    }
+    const auto on_off = [](bool on) { return on ? "on" : "off"; };
+    out += status.cursor_row < 0 ? std::string("no cursor")
+                                 : "cursor row " + std::to_string(status.cursor_row + 1) +
+                                       " column " + std::to_string(status.cursor_column + 1);
+    out += std::string(", display ") + on_off(status.display_on) + ", cursor " +
+           on_off(status.cursor_on) + ", blink " + on_off(status.blink_on) + "\n";
+    if (!write_all(run.out_fd, out)) {
+        say("standard output: could not be written: " + reason(errno));
+        return EXIT_OUTPUT_FAILED;
+    }
+    return EXIT_DONE;
+}
+
+struct picture_job_t {
+    const unsigned char* rgb;
+    int width;
+    int height;
+    bool png;
+};
+
+int produce_picture(int fd, void* ctx) {
+    const auto* job = static_cast<const picture_job_t*>(ctx);
+    outfile_sink_t sink{};
+    if (outfile_sink_open(&sink, fd) != 0) {
+        return -1;
+    }
+    const int status =
+        job->png ? pngfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink)
+                 : bmpfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink);
+    const int error = errno;
+    const int closed = outfile_sink_close(&sink);
+    if (closed == 0) {
+        errno = error;
+    }
+    return status == 0 && closed == 0 ? 0 : -1;
+}
+
+// Writes one picture to `path` ("-": standard output); on failure says why and returns 3.
+int write_picture(const run_t& run, const std::string& path, const unsigned char* rgb) {
+    const picture_format_t format = run.options->picture_format;
+    picture_job_t job{rgb, run.width, run.height,
+                      format == FORMAT_PNG || (format == FORMAT_BY_NAME && names_png(path))};
+    errno = 0;
+    const int status = path == STDIO_NAME ? produce_picture(run.out_fd, &job)
+                                          : outfile_write(path.c_str(), produce_picture, &job);
+    const int error = errno;
+    if (status == 0) {
+        return EXIT_DONE;
+    }
+    say((path == STDIO_NAME ? std::string("standard output") : path) +
+        ": could not be written: " + reason(error));
+    return EXIT_OUTPUT_FAILED;
+}
+
+// Reads the reference; 0 when it could be read (of whatever size), else the exit status.
+int read_reference(const run_t& run, refpic_t* ref) {
+    const std::string& path = run.options->compare;
+    std::array<char, REFPIC_MESSAGE_CAPACITY> message{};
+    const int status = refpic_read(path.c_str(), run.width, run.height, ref, message.data(),
+                                   static_cast<int>(message.size()));
+    const int error = errno;
+    switch (status) {
+    case REFPIC_OK:
+        return EXIT_DONE;
+    case REFPIC_UNREADABLE:
+        say(path + ": cannot read the reference: " + reason(error));
+        break;
+    case REFPIC_REFUSED:
+        say(path + ": " + message.data());
+        break;
+    default:
+        say("Memory Allocation Error.");
+        break;
+    }
+    return EXIT_BAD_CONFIGURATION;
+}
+
+// Compares with the reference, reports a difference and writes the --diff picture.
+int compare_with(const run_t& run, const refpic_t& ref) {
+    const options_t& o = *run.options;
+    if (ref.width != run.width || ref.height != run.height) {
+        say(o.compare + ": sizes differ: the picture is " + std::to_string(run.width) + " x " +
+            std::to_string(run.height) + ", the reference " + std::to_string(ref.width) + " x " +
+            std::to_string(ref.height));
+        return EXIT_DIFFERENT;
+    }
+    screen_layout_t layout{};
+    screen_layout_of(run.img, o.scale, &layout);
+    screen_diff_t diff{};
+    std::string report;
+    if (screen_compare(&layout, run.rgb, ref.rgb, run.width, run.height, &diff) != 0 ||
+        screen_diff_report(&layout, &diff, REPORT_CELLS, &report) != 0) {
+        screen_diff_free(&diff);
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
+    }
+    int status = report.empty() ? EXIT_DONE : EXIT_DIFFERENT;
+    if (!o.diff.empty()) {
+        const std::size_t bytes =
+            static_cast<std::size_t>(run.width) * static_cast<std::size_t>(run.height) * 3;
+        auto* marked = static_cast<unsigned char*>(std::malloc(bytes));
+        if (marked == nullptr) {
+            say("Memory Allocation Error.");
+            status = EXIT_BAD_CONFIGURATION;
+        } else {
+            std::memcpy(marked, run.rgb, bytes);
+            screen_mark(&layout, &diff, marked, ref.rgb, run.width, run.height);
+            if (write_picture(run, o.diff, marked) != EXIT_DONE) {
+                status = EXIT_OUTPUT_FAILED;
+            }
+            std::free(marked);
+        }
+    }
+    screen_diff_free(&diff);
+    if (!report.empty()) {
+        say(o.compare + ": " + report);
+    }
+    return status;
+}
+
+// Writes the whole log (or the rows) as an animation; on failure says why.
+int write_animation(const run_t& run) {
+    const options_t& o = *run.options;
+    const animout_request_t request{o.output.c_str(), run.out_fd, o.animation_format,
+                                    o.hold_us,        o.loop,     o.scale};
+    std::string message;
+    const int status =
+        animout_write(&request, run.img, o.has_replay ? &run.log : nullptr, &message);
+    if (status != ANIMOUT_OK) {
+        say(message);
+    }
+    return status == ANIMOUT_NO_MEMORY ? EXIT_BAD_CONFIGURATION
+           : status != ANIMOUT_OK      ? EXIT_OUTPUT_FAILED
+                                       : EXIT_DONE;
+}
+
+// After the picture: the reference is read first, so that a bad one writes nothing.
+int deliver(run_t* run) {
+    const options_t& o = *run->options;
+    refpic_t ref{};
+    int status = o.compare.empty() ? EXIT_DONE : read_reference(*run, &ref);
+    if (status == EXIT_DONE && o.text) {
+        status = print_text(*run);
+    }
+    if (status == EXIT_DONE && o.has_output) {
+        status = o.animation ? write_animation(*run) : write_picture(*run, o.output, run->rgb);
+    }
+    if (status == EXIT_DONE && !o.compare.empty()) {
+        status = compare_with(*run, ref);
+    }
+    refpic_free(&ref);
+    return status;
+}
+
+int run_options(const options_t& o) {
+    // Standard output is kept for the picture or the text; everything printed goes to
+    // standard error, in order (line by line).
+    std::fflush(stdout);
+    const int out_fd = ::dup(STDOUT_FILENO);
+    if (out_fd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fprintf(stderr, "vimbracli: standard output: %s\n", std::strerror(errno));
+        return EXIT_BAD_CONFIGURATION;
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    run_t run{};
+    run.options = &o;
+    run.out_fd = out_fd;
+    int status = open_image(o, &run.img);
+    if (status == EXIT_DONE) {
+        status = make_picture(&run);
+    }
+    if (status == EXIT_DONE) {
+        status = deliver(&run);
+    }
+    std::free(run.scaled);
+    cmdlog_free(&run.log);
+    lcdimg_close(run.img);
+    std::fflush(stdout);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::close(out_fd);
+    return status;
+}
+
+int option_main(int argc, char** argv) {
+    CLI::App app{"vimbracli", "vimbracli"};
+    options_t o;
+    try {
+        build_parser(&app, &o);
+        try {
+            app.parse(argc, argv);
+        } catch (const CLI::ParseError& e) {
+            if (e.get_exit_code() == 0) {
+                return app.exit(e); // --help and --version: standard output, status 0
+            }
+            throw usage_error_t{e.what()};
+        }
+        settle_options(app, &o);
+    } catch (const usage_error_t& e) {
+        std::fprintf(stderr, "vimbracli: %s\nRun 'vimbracli --help' for usage.\n",
+                     e.message.c_str());
+        return EXIT_BAD_FORMAT;
+    }
+    return run_options(o);
+}
+
+} // namespace
+
+int cli_main(int argc, char** argv) {
+    if (argc > 1 && argv[1][0] == '-') {
+        try {
+            return option_main(argc, argv);
+        } catch (const std::bad_alloc&) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Memory Allocation Error.\n");
+            return EXIT_BAD_CONFIGURATION;
+        }
+    }
+    return positional_main(argc, argv);
+}

@@ -1,0 +1,201 @@
+#include "lcd/animate.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bmp/apngfile.hpp"
+#include "bmp/giffile.hpp"
+#include "lcd/cmdlog.hpp"
+#include "lcd/lcdimg.hpp"
+#include "lcd/replay.hpp"
+
+namespace {
+
+// One of the two writers behind one face.
+struct writer_t {
+    animate_format_t format;
+    giffile_t gif;
+    apngfile_t apng;
+    bool begun;
+};
+
+int writer_begin(writer_t* w, int width, int height, int plays, bmpfile_write_func_t func,
+                 void* ctx) {
+    w->begun = true;
+    return w->format == ANIMATE_GIF ? giffile_begin(&w->gif, width, height, plays, func, ctx)
+                                    : apngfile_begin(&w->apng, width, height, plays, func, ctx);
+}
+
+int writer_add(writer_t* w, const unsigned char* rgb, std::int64_t duration_us) {
+    return w->format == ANIMATE_GIF ? giffile_add_frame(&w->gif, rgb, duration_us)
+                                    : apngfile_add_frame(&w->apng, rgb, duration_us);
+}
+
+int writer_end(writer_t* w) {
+    w->begun = false;
+    return w->format == ANIMATE_GIF ? giffile_end(&w->gif) : apngfile_end(&w->apng);
+}
+
+void writer_discard(writer_t* w) {
+    if (w->begun) {
+        giffile_discard(&w->gif);
+        apngfile_discard(&w->apng);
+    }
+}
+
+struct run_t {
+    lcdimg_t* img;
+    const animate_options_t* options;
+    writer_t writer;
+    bmpfile_write_func_t func;
+    void* ctx;
+    char* message;
+    int capacity;
+};
+
+int say(const run_t* run, int result, const char* text) {
+    std::snprintf(run->message, static_cast<std::size_t>(run->capacity), "%s", text);
+    return result;
+}
+
+// The result and message for a writer's failure.
+int writer_failure(const run_t* run, int status) {
+    switch (status) {
+    case ANIMFRAMES_WRITE_ERROR:
+        return ANIMATE_WRITE_ERROR;
+    case ANIMFRAMES_TOO_MANY_COLORS:
+        return say(run, ANIMATE_REFUSED,
+                   "The animation has more than 256 colours, more than a GIF can hold.");
+    case ANIMFRAMES_BAD_SIZE:
+        return say(run, ANIMATE_REFUSED, "The picture is too large for an animation.");
+    case ANIMFRAMES_TOO_LARGE:
+        std::snprintf(run->message, static_cast<std::size_t>(run->capacity),
+                      "The animation changes too much of the picture too often: its frames "
+                      "would take more than %zu MiB.",
+                      ANIMFRAMES_MAX_BYTES >> 20);
+        return ANIMATE_REFUSED;
+    default:
+        return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
+    }
+}
+
+// Draws the image as it stands (script included) and adds it as a frame of `duration_us`;
+// the first frame also starts the writer, now that the picture's size is known.
+int add_moment(run_t* run, std::int64_t duration_us) {
+    lcdimg_render(run->img);
+    const unsigned char* rgb = run->img->pixels;
+    int width = run->img->canvas_width;
+    int height = run->img->canvas_height;
+    if (run->options->filter != nullptr) {
+        rgb = run->options->filter(rgb, width, height, &width, &height, run->options->filter_ctx);
+        if (rgb == nullptr) {
+            return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
+        }
+    }
+    int status = ANIMFRAMES_OK;
+    if (!run->writer.begun) {
+        status =
+            writer_begin(&run->writer, width, height, run->options->plays, run->func, run->ctx);
+    }
+    if (status == ANIMFRAMES_OK) {
+        status = writer_add(&run->writer, rgb, duration_us);
+    }
+    return status == ANIMFRAMES_OK ? ANIMATE_OK : writer_failure(run, status);
+}
+
+// Counts the moments up to `end_us` without drawing them, so that a log of too many is
+// refused before the work starts.
+std::int64_t count_moments(const replay_t* replay, std::int64_t end_us) {
+    std::int64_t count = 0;
+    for (std::int64_t t = 0; t < end_us && count <= ANIMATE_MAX_MOMENTS; ++count) {
+        t = replay_next_change(replay, t);
+    }
+    return count;
+}
+
+// Every moment from 0 to the log's end plus the hold: the display after the events at or
+// before it, in its blink phase, shown until the next moment.
+int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* log) {
+    const std::int64_t end = log->end_us + run->options->hold_us;
+    if (run->options->hold_us < 0 || end > ANIMATE_MAX_US) {
+        char line[128];
+        std::snprintf(
+            line, sizeof line, "The animation would last %.3f s, longer than the %lld s it may.",
+            static_cast<double>(end) / 1e6, static_cast<long long>(ANIMATE_MAX_US / 1000000));
+        return say(run, ANIMATE_REFUSED, line);
+    }
+    replay_t replay{};
+    replay_start(&replay, module, run->img, log);
+    if (replay_advance(&replay, log->end_us, run->message, run->capacity) != 0) {
+        return ANIMATE_REFUSED;
+    }
+    const std::int64_t moments = count_moments(&replay, end);
+    if (moments > ANIMATE_MAX_MOMENTS) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "The log changes the display more than %lld times, too often for an "
+                      "animation.",
+                      static_cast<long long>(ANIMATE_MAX_MOMENTS));
+        return say(run, ANIMATE_REFUSED, line);
+    }
+    replay_start(&replay, module, run->img, log);
+    std::int64_t t = 0;
+    do {
+        if (replay_advance(&replay, t, run->message, run->capacity) != 0) {
+            return ANIMATE_REFUSED;
+        }
+        if (replay_show(&replay, run->img, t) != 0) {
+            return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
+        }
+        std::int64_t next = replay_next_change(&replay, t);
+        next = next < end ? next : end;
+        const int status = add_moment(run, next - t);
+        if (status != ANIMATE_OK) {
+            return status;
+        }
+        t = next;
+    } while (t < end);
+    return ANIMATE_OK;
+}
+
+bool ends_with(const char* path, const char* ext) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t n = std::strlen(ext);
+    if (length < n) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((path[length - n + i] | 0x20) != ext[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int animate_write(lcdimg_t* img, const cmdlog_module_t* module, const cmdlog_t* log,
+                  const animate_options_t* options, bmpfile_write_func_t func, void* ctx,
+                  char* message, int message_capacity) {
+    run_t run{img,     options,         writer_t{options->format, {}, {}, false}, func, ctx,
+              message, message_capacity};
+    const int status = log != nullptr ? replay_moments(&run, module, log) : add_moment(&run, 0);
+    if (status != ANIMATE_OK) {
+        writer_discard(&run.writer);
+        return status;
+    }
+    const int written = writer_end(&run.writer);
+    return written == ANIMFRAMES_OK ? ANIMATE_OK : writer_failure(&run, written);
+}
+
+int animate_format_of(const char* path, animate_format_t* format) {
+    if (ends_with(path, ".gif")) {
+        *format = ANIMATE_GIF;
+        return 1;
+    }
+    if (ends_with(path, ".apng")) {
+        *format = ANIMATE_APNG;
+        return 1;
+    }
+    return 0;
+}
