@@ -65,6 +65,10 @@ struct lcdimg_t {
     std::int64_t script_step_limit;
     // The script's messages begin with its path (a front end's choice; false as opened).
     bool script_messages_named;
+    // nullptr, as opened, or asked now and then while the script runs whether to stop it
+    // (script_stop_func_t): a front end with a clock budget sets it.
+    bool (*script_should_stop)(void* ctx);
+    void* script_stop_ctx;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
     int canvas_width;
@@ -172,6 +176,7 @@ inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b) {
 // Paints the picture and runs the profile's script on it; the pixels are then final.
 void lcdimg_render(lcdimg_t* img);
 // Paints the picture, runs the profile's script and writes the BMP file at `path`.
-// Returns 0, or -1 when the file could not be written completely (nothing is left behind
-// then, and an existing file at `path` is untouched).
+// Returns 0, OUTFILE_NO_MEMORY (-2) when an encoder ran out of memory, or -1 when the file
+// could not be written completely; errno then says why, and an existing picture at `path`
+// is untouched (outfile_write tells the exceptions).
 int lcdimg_write_file(lcdimg_t* img, const char* path);
