@@ -484,10 +484,10 @@ EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double 
         *status = DESIGNER_BAD_FORMAT;
     } else {
         use_script_pane(session->img);
-        // The largest time a double holds exactly is far beyond any log's end.
-        const auto at = at_us < 0 || at_us > static_cast<double>(CMDLOG_MAX_TIME_US)
-                            ? std::int64_t{-1}
-                            : static_cast<std::int64_t>(at_us);
+        // Any time of a log is a whole number of microseconds that a double holds exactly;
+        // anything else (NaN too) stands for the log's end.
+        const bool is_time = at_us >= 0 && at_us <= static_cast<double>(CMDLOG_MAX_TIME_US);
+        const std::int64_t at = is_time ? static_cast<std::int64_t>(at_us) : -1;
         *status = file_is_empty(LOG_PATH) ? place_rows(session->img) : replay_log(session, at);
         if (*status == DESIGNER_DONE) {
             const int written = draw_picture(session, output_path, budget_ms);
@@ -533,8 +533,10 @@ EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double
     std::freopen(MESSAGES_PATH, "w", stdout);
     std::freopen(STDIN_PATH, "r", stdin);
     int status = DESIGNER_BAD_FORMAT;
-    if (session->replaying && at_us >= 0 && at_us <= static_cast<double>(CMDLOG_MAX_TIME_US) &&
-        show_moment(session, static_cast<std::int64_t>(at_us)) == 0) {
+    const double last = static_cast<double>(session->log.end_us + session->hold_us);
+    if (!session->replaying || !(at_us >= 0 && at_us <= last)) {
+        std::puts("No such moment of the log."); // the page asks only for its slider's
+    } else if (show_moment(session, static_cast<std::int64_t>(at_us)) == 0) {
         status = draw_picture(session, "", budget_ms);
     }
     std::fflush(stdout);
