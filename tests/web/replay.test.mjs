@@ -45,7 +45,9 @@ test('the Log pane shows the replayed display, rows ignored, at the moment chose
 test('the slider shows each moment in its blink phase', async (t) => {
   // The cursor blinks from 0; its phases are 409.6 ms long, and the marquee starts at 1 s.
   const inputs = { log: STORYBOARD };
-  const p = await page(env, encodeState(inputs));
+  const p = await page(env);
+  await p.select('#example-log', 'storyboard.log');
+  await p.waitForFunction(() => !document.getElementById('timeline').hidden);
   const on = await assertMoment(p, inputs, 200_000, 'first blink phase');
   const off = await assertMoment(p, inputs, 600_000, 'second blink phase');
   assert.ok(!on.equals(off), 'the two phases differ');
