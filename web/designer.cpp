@@ -228,24 +228,27 @@ int show_moment(session_t* session, std::int64_t at_us) {
     return 0;
 }
 
+// Adds a moment's start to the session's list; refuses one beyond an animation's most.
+int take_moment(const replay_t* /*replay*/, std::int64_t start_us, std::int64_t /*end_us*/,
+                void* ctx) {
+    auto& moments = static_cast<session_t*>(ctx)->moments;
+    if (static_cast<std::int64_t>(moments.size()) >= ANIMATE_MAX_MOMENTS) {
+        return ANIMATE_REFUSED;
+    }
+    moments.push_back(static_cast<double>(start_us));
+    return ANIMATE_OK;
+}
+
 // The start of every moment from 0 to the log's end plus the hold, as the animation draws
-// them; none when there are more than an animation may have. The log has replayed to its
-// end without refusal.
+// them (the animation driver's walk); none when there are more than an animation may have.
+// The log has replayed to its end without refusal.
 void list_moments(session_t* session) {
-    const std::int64_t end = session->log.end_us + session->hold_us;
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    replay_start(&session->replay, &session->module, session->img, &session->log);
-    std::int64_t t = 0;
-    do {
-        if (static_cast<std::int64_t>(session->moments.size()) >= ANIMATE_MAX_MOMENTS ||
-            replay_advance(&session->replay, t, message.data(), static_cast<int>(message.size())) !=
-                0) {
-            session->moments.clear();
-            return;
-        }
-        session->moments.push_back(static_cast<double>(t));
-        t = replay_next_change(&session->replay, t);
-    } while (t < end);
+    if (animate_each_moment(&session->replay, &session->module, session->img, &session->log,
+                            session->log.end_us + session->hold_us, take_moment, session,
+                            message.data(), static_cast<int>(message.size())) != ANIMATE_OK) {
+        session->moments.clear();
+    }
 }
 
 // The Log pane's text replayed: the command line's --replay steps (a CHARSET of A00 when the
