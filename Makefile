@@ -32,7 +32,9 @@ $(BUILD)/CMakeCache.txt: | deps
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the tool: the tests are not built for it.
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli
 	$(BUILD)/vimbracli examples/profiles/default.prof examples/fonts/symbols.fnt $(BUILD)/demo.bmp \
 	    'Vimbra LCD \x00\x02' 'Temp 21.5\x01C \x05\x06'
 	@echo "Wrote $(BUILD)/demo.bmp"
@@ -71,10 +73,10 @@ valgrind: build
 	bash scripts/valgrind-examples.sh $(BUILD)
 
 # Installs the tool, its man page, examples, character sets and guides under PREFIX, below
-# DESTDIR when given. Only the executable and the man page are built for it.
+# DESTDIR when given. Only the executable, the man page and the changelog are built for it.
 install: $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
-	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man vimbracli_changelog
 	DESTDIR="$(abspath $(DESTDIR))" cmake --install $(BUILD)
 
 # The Debian package, from a Release build of its own without tests: the files of
@@ -86,8 +88,9 @@ $(PKG_BUILD)/CMakeCache.txt: | deps
 package: $(PKG_BUILD)/CMakeCache.txt
 	cmake --build $(PKG_BUILD) -j $(JOBS) --target package
 
-# Staged install, a run of the installed tool, man page lint and the package's contents.
-install-check: build
+# Staged install, a run of the installed tool, man page lint, the package's contents and
+# lintian. It builds only what it installs.
+install-check: | deps
 	bash scripts/check-install.sh $(STAGE)
 
 # The designer page, compiled with Debian's Emscripten (its optimiser wants node-acorn).

@@ -250,9 +250,9 @@ bench_animation() {
         for i in $(seq 199); do printf 'wait 100ms\nshift left\n'; done
         printf 'wait 100ms\n'
     } > "$a/marquee.log"
-    local gif=(--hold 0 --replay "$a/marquee.log" -o "$a/marquee.gif")
+    local gif=(--hold 0s --replay "$a/marquee.log" -o "$a/marquee.gif")
     "$tool" "${gif[@]}"
-    "$tool" --hold 0 --replay "$a/marquee.log" -o "$a/marquee.apng"
+    "$tool" --hold 0s --replay "$a/marquee.log" -o "$a/marquee.apng"
     for i in $(seq 0 199); do
         "$tool" --replay "$a/marquee.log" --at "$((i * 100))ms" -o "$(printf '%s/frames/%03d.png' "$a" "$i")"
     done

@@ -9,15 +9,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::silence_stdout();
-    const std::string path = fuzz::scratch_path("font");
-    if (!fuzz::write_file(path, data, size)) return 0;
-    static const std::string profile = [] {
-        const std::string p = fuzz::scratch_path("font-prof");
-        const char text[] = "CHCNT_X 8\nCHCNT_Y 4\nPIXSIZ_X 1\nPIXSIZ_Y 1\nCHOFS_X 2\nCHOFS_Y 2\n";
-        fuzz::write_file(p, reinterpret_cast<const std::uint8_t*>(text), sizeof text - 1);
-        return p;
-    }();
-    lcdimg_t* img = lcdimg_open(profile.c_str(), path.c_str());
+    static const fuzz::scratch_file font("font");
+    if (!font.write(data, size)) return 0;
+    static const fuzz::scratch_file profile("font-prof");
+    static const bool profile_written =
+        profile.write("CHCNT_X 8\nCHCNT_Y 4\nPIXSIZ_X 1\nPIXSIZ_Y 1\nCHOFS_X 2\nCHOFS_Y 2\n");
+    (void)profile_written; // without it the defaults apply, which fit as well
+    lcdimg_t* img = lcdimg_open(profile.path.c_str(), font.path.c_str());
     if (img == nullptr) __builtin_trap(); // this geometry always fits
     for (int code = 0; code < 32; ++code)
         lcdimg_set_text(img, code % 8, code / 8, static_cast<unsigned char>(code * 8));

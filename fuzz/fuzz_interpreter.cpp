@@ -18,18 +18,17 @@ constexpr int kMaxSteps = 100000;
 
 lcdimg_t* small_image() {
     static lcdimg_t* img = [] {
-        const std::string path = fuzz::scratch_path("interp-prof");
-        const char prof[] = "CHCNT_X 4\nCHCNT_Y 1\n";
-        fuzz::write_file(path, reinterpret_cast<const std::uint8_t*>(prof), sizeof prof - 1);
-        return lcdimg_open(path.c_str(), "");
+        const fuzz::scratch_file profile("interp-prof");
+        profile.write("CHCNT_X 4\nCHCNT_Y 1\n");
+        return lcdimg_open(profile.path.c_str(), "");
     }();
     return img;
 }
 
 void feed_stdin(const std::uint8_t* data, std::size_t size) {
-    const std::string path = fuzz::scratch_path("stdin");
-    fuzz::write_file(path, data, size);
-    if (std::freopen(path.c_str(), "rb", stdin) == nullptr) __builtin_trap();
+    static const fuzz::scratch_file input("stdin");
+    if (!input.write(data, size)) __builtin_trap();
+    if (std::freopen(input.path.c_str(), "rb", stdin) == nullptr) __builtin_trap();
 }
 
 } // namespace

@@ -7,21 +7,48 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace fuzz {
 
-// A scratch file that lives for the whole fuzzing process and is rewritten per input.
-inline std::string scratch_path(const char* tag) {
-    return std::string("/tmp/vimbra-fuzz-") + tag + "-" + std::to_string(getpid());
-}
+// A file the code under test opens by path, rewritten per input. No folder holds it: it is
+// an anonymous memory file (or, where those are missing, a /tmp file unlinked at once),
+// named through /proc/self/fd. So nothing is left behind however the process ends, a crash
+// or a timeout included, and parallel fuzzers never share one.
+struct scratch_file {
+    explicit scratch_file(const char* tag) : fd(memfd_create(tag, MFD_CLOEXEC)) {
+        if (fd < 0) {
+            char name[] = "/tmp/vimbra-fuzz-XXXXXX";
+            fd = mkstemp(name);
+            if (fd >= 0) unlink(name);
+        }
+        path = fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : std::string("/nonexistent");
+    }
+    scratch_file(const scratch_file&) = delete;
+    scratch_file& operator=(const scratch_file&) = delete;
+    ~scratch_file() {
+        if (fd >= 0) close(fd);
+    }
 
-inline bool write_file(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
+    // Replaces the content with `size` bytes; false when they could not all be stored.
+    bool write(const std::uint8_t* data, std::size_t size) const {
+        if (fd < 0 || ftruncate(fd, 0) != 0) return false;
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    bool write(const std::string& text) const {
+        return write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+
+    int fd;
+    std::string path;
+};
 
 // Splits bytes into lines the way fgets with an 8192-byte buffer does and hands each
 // piece to `sink` (a NUL-terminated copy).

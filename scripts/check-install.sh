@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks what users get: installs into a staging folder with the package's prefix, runs the
-# installed tool on installed examples, lints the man page, then builds the Debian package
-# and checks that it holds the same files, the same version and a computed Depends.
+# Checks what users get: installs into a staging folder with the package's prefix, follows
+# the installed guides' links, runs the installed tool on installed examples, lints the man
+# page, then builds the Debian package, checks that it holds the same files, the same version
+# and a computed Depends, and has lintian find no error and no warning in it.
 # Usage: scripts/check-install.sh [staging folder]   (default build-stage)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,10 +18,35 @@ make install PREFIX=/usr DESTDIR="$stage" >/dev/null
 bin="$stage/usr/bin/vimbracli"
 data="$stage/usr/share/vimbracli"
 page="$stage/usr/share/man/man1/vimbracli.1.gz"
-for f in "$bin" "$page" "$stage"/usr/share/doc/vimbracli/{README.md,formats.md,language.md} \
+doc="$stage/usr/share/doc/vimbracli"
+for f in "$bin" "$page" "$doc"/{README.md,formats.md,language.md,copyright,changelog.gz} \
     "$stage"/usr/include/vimbra/lcd_shim.hpp; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+    "$doc/copyright" || fail "the copyright file is not in the machine-readable format"
+
+# Every relative link of the installed guides leads to an installed file and, with a
+# #fragment into a guide, to one of its headings (named as the usual Markdown renderers name
+# them: lower case, punctuation dropped, spaces as hyphens).
+anchors_of() {
+    sed -n 's/^#\{1,6\} \{1,\}//p' "$1" | tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'
+}
+links=0
+while IFS= read -r md; do
+    while IFS= read -r link; do
+        case "$link" in *://* | mailto:*) continue ;; esac
+        target="${link%%#*}"
+        if [ -n "$target" ]; then target="$(dirname "$md")/$target"; else target="$md"; fi
+        [ -e "$target" ] || fail "${md#"$doc"/} links to $link, which is not installed"
+        if [[ "$link" == *#* && "$target" == *.md ]]; then
+            anchors_of "$target" | grep -qxF -- "${link#*#}" ||
+                fail "${md#"$doc"/} links to $link: no such heading"
+        fi
+        links=$((links + 1))
+    done < <(grep -oE '\]\([^) ]+|<img [^>]*src="[^"]+' "$md" | sed -E 's/^\]\(//; s/.*src="//')
+done < <(find "$doc" -name '*.md')
+echo "The installed guides' $links relative links resolve."
 for f in examples/*/* fonts/*.fnt; do
     [ -f "$f" ] || continue
     cmp -s "$f" "$data/$f" || fail "not installed: /usr/share/vimbracli/$f"
@@ -72,3 +98,12 @@ diff <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort) \
      <(cd "$stage" && find usr -type f | sed 's|^|/|' | sort) ||
     fail "the package's files differ from make install PREFIX=/usr"
 echo "Package $deb: version $version, Depends: $depends."
+
+# Lintian's informational and pedantic tags are shown too; only errors and warnings fail.
+status=0
+report="$(lintian --display-info --pedantic --fail-on error,warning "$deb" 2>&1)" || status=$?
+grep -v '^running with root privileges is not recommended!$' <<<"$report" || true
+[ "$status" -eq 0 ] || fail "lintian found errors or warnings in $deb (status $status)"
+# The hardening tags are only informational, but the build sets every flag they look for.
+! grep -q ' hardening-' <<<"$report" || fail "the tool lacks some of Debian's hardening"
+echo "lintian: no error and no warning."

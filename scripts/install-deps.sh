@@ -7,8 +7,9 @@
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev
     libcli11-dev libgif-dev)
-# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends).
-packages+=(groff-base mandoc dpkg-dev file)
+# The man page lint and the Debian package (dpkg-shlibdeps works out its Depends, lintian
+# checks it).
+packages+=(groff-base mandoc dpkg-dev file lintian)
 if [ "${1:-}" = "--web" ]; then
     shift
     packages+=(emscripten node-acorn binutils-source chromium)

@@ -113,6 +113,8 @@ struct options_t {
     bool has_font = false;
     bool has_replay = false;
     bool has_output = false;
+    bool has_compare = false;
+    bool has_diff = false;
     std::vector<std::string> rows;
     std::int64_t at_us = -1; // -1: the log's end
     picture_format_t picture_format = FORMAT_BY_NAME;
@@ -241,8 +243,10 @@ void settle_options(const CLI::App& app, options_t* o) {
     o->has_font = app.count("--font") > 0;
     o->has_replay = app.count("--replay") > 0;
     o->has_output = app.count("--output") > 0;
+    o->has_compare = app.count("--compare") > 0;
+    o->has_diff = app.count("--diff") > 0;
     o->rows = o->args;
-    if (!o->has_output && o->compare.empty() && !o->text) {
+    if (!o->has_output && !o->has_compare && !o->text) {
         if (o->rows.empty()) {
             throw usage_error_t{"no output named (give OUTPUT, -o FILE, --compare or --text)"};
         }
@@ -261,7 +265,7 @@ void settle_options(const CLI::App& app, options_t* o) {
             throw usage_error_t{"--at: not a time: '" + o->at + "' (e.g. 1.5s, 250ms, 40us)"};
         }
     }
-    if (!o->diff.empty() && o->compare.empty()) {
+    if (o->has_diff && !o->has_compare) {
         throw usage_error_t{"--diff needs --compare"};
     }
     const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
@@ -411,10 +415,15 @@ int make_picture(run_t* run) {
     run->width = img->canvas_width;
     run->height = img->canvas_height;
     if (o.scale > 1) {
+        if (!screen_scale_fits(run->width, run->height, o.scale)) {
+            say("Picture too large: " + std::to_string(std::int64_t{run->width} * o.scale) + " x " +
+                std::to_string(std::int64_t{run->height} * o.scale) + " pixels at scale " +
+                std::to_string(o.scale) + " (at most 65535 x 65535 and 2 GiB).");
+            return EXIT_BAD_CONFIGURATION;
+        }
         run->scaled = screen_scale(img->pixels, img->canvas_width, img->canvas_height, o.scale);
         if (run->scaled == nullptr) {
-            say("Picture too large at scale " + std::to_string(o.scale) +
-                " (at most 65535 pixels a side), or memory is short.");
+            say("Memory Allocation Error.");
             return EXIT_BAD_CONFIGURATION;
         }
         run->rgb = run->scaled;
@@ -478,21 +487,25 @@ struct picture_job_t {
     bool png;
 };
 
+// An outfile producer: 0, OUTFILE_NO_MEMORY, or -1 with errno from the failed write.
 int produce_picture(int fd, void* ctx) {
     const auto* job = static_cast<const picture_job_t*>(ctx);
     outfile_sink_t sink{};
     if (outfile_sink_open(&sink, fd) != 0) {
-        return -1;
+        return OUTFILE_NO_MEMORY;
     }
     const int status =
         job->png ? pngfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink)
                  : bmpfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink);
-    const int error = errno;
     const int closed = outfile_sink_close(&sink);
-    if (closed == 0) {
-        errno = error;
+    if (status == BMP_NO_MEMORY) {
+        return OUTFILE_NO_MEMORY;
     }
-    return status == 0 && closed == 0 ? 0 : -1;
+    if (status == 0 && closed == 0) {
+        return 0;
+    }
+    errno = sink.error != 0 ? sink.error : EIO;
+    return -1;
 }
 
 // Writes one picture to `path` ("-": standard output); on failure says why and returns 3.
@@ -506,6 +519,10 @@ int write_picture(const run_t& run, const std::string& path, const unsigned char
     const int error = errno;
     if (status == 0) {
         return EXIT_DONE;
+    }
+    if (status == OUTFILE_NO_MEMORY) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
     }
     say((path == STDIO_NAME ? std::string("standard output") : path) +
         ": could not be written: " + reason(error));
@@ -555,7 +572,7 @@ int compare_with(const run_t& run, const refpic_t& ref) {
         return EXIT_BAD_CONFIGURATION;
     }
     int status = report.empty() ? EXIT_DONE : EXIT_DIFFERENT;
-    if (!o.diff.empty()) {
+    if (o.has_diff) {
         const std::size_t bytes =
             static_cast<std::size_t>(run.width) * static_cast<std::size_t>(run.height) * 3;
         auto* marked = static_cast<unsigned char*>(std::malloc(bytes));
@@ -598,14 +615,14 @@ int write_animation(const run_t& run) {
 int deliver(run_t* run) {
     const options_t& o = *run->options;
     refpic_t ref{};
-    int status = o.compare.empty() ? EXIT_DONE : read_reference(*run, &ref);
+    int status = o.has_compare ? read_reference(*run, &ref) : EXIT_DONE;
     if (status == EXIT_DONE && o.text) {
         status = print_text(*run);
     }
     if (status == EXIT_DONE && o.has_output) {
         status = o.animation ? write_animation(*run) : write_picture(*run, o.output, run->rgb);
     }
-    if (status == EXIT_DONE && !o.compare.empty()) {
+    if (status == EXIT_DONE && o.has_compare) {
         status = compare_with(*run, ref);
     }
     refpic_free(&ref);
@@ -666,6 +683,7 @@ int option_main(int argc, char** argv) {
 } // namespace
 
 int cli_main(int argc, char** argv) {
+    outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {
             return option_main(argc, argv);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "bmp/bmpfile.hpp"
 #include "bmp/bmplowio.hpp"
 
@@ -16,65 +18,6 @@ namespace {
 constexpr std::array<unsigned char, 8> PNG_SIGNATURE{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
 constexpr std::int64_t MAX_SIDE = 65535;
-
-// A whole file in memory.
-struct file_bytes_t {
-    unsigned char* data;
-    std::size_t size;
-};
-
-// Reads at most `limit` bytes of the file (a FIFO or a device may never end); a longer file
-// is cut there, which a picture of the wanted size never is. -1 with errno on failure.
-int read_file(const char* path, std::size_t limit, file_bytes_t* file) {
-    *file = file_bytes_t{};
-    std::FILE* fp = std::fopen(path, "rb");
-    if (fp == nullptr) {
-        return -1;
-    }
-    std::size_t capacity = 0;
-    int status = 0;
-    while (file->size < limit) {
-        if (file->size == capacity) {
-            capacity = std::min(limit, std::max<std::size_t>(64 * 1024, capacity * 2));
-            auto* grown = static_cast<unsigned char*>(std::realloc(file->data, capacity));
-            if (grown == nullptr) {
-                errno = ENOMEM;
-                status = -1;
-                break;
-            }
-            file->data = grown;
-        }
-        const std::size_t n = std::fread(file->data + file->size, 1, capacity - file->size, fp);
-        file->size += n;
-        if (n == 0) {
-            if (std::ferror(fp)) { // a folder opens, then its first read fails
-                status = -1;
-            }
-            break;
-        }
-    }
-    const int error = errno;
-    std::fclose(fp);
-    errno = error;
-    return status;
-}
-
-// The stream over the file's bytes that the BMP reader pulls from.
-struct memory_reader_t {
-    const unsigned char* data;
-    std::size_t size;
-    std::size_t at;
-};
-
-int memory_read(void* data, std::uint32_t size, void* ctx) {
-    auto* reader = static_cast<memory_reader_t*>(ctx);
-    if (size > reader->size - reader->at) {
-        return 0;
-    }
-    std::memcpy(data, reader->data + reader->at, size);
-    reader->at += size;
-    return 1;
-}
 
 void store_pixel(int x, int y, unsigned char r, unsigned char g, unsigned char b, void* ctx) {
     auto* pic = static_cast<refpic_t*>(ctx);
@@ -95,27 +38,59 @@ int refuse(char* message, int capacity, const char* text) {
     return REFPIC_REFUSED;
 }
 
+// Bytes of an open file through a 64 KiB buffer, for the BMP reader's small reads.
+struct chunk_reader_t {
+    std::FILE* file;
+    std::array<unsigned char, 64 * 1024> buffer;
+    std::size_t fill;
+    std::size_t at;
+    bool failed; // a read error, not the end of the file
+};
+
+bool chunk_take(chunk_reader_t* reader, unsigned char* data, std::uint32_t size) {
+    while (size > 0) {
+        if (reader->at == reader->fill) {
+            reader->fill = std::fread(reader->buffer.data(), 1, reader->buffer.size(), reader->file);
+            reader->at = 0;
+            if (reader->fill == 0) {
+                reader->failed = std::ferror(reader->file) != 0;
+                return false;
+            }
+        }
+        const std::size_t n = std::min<std::size_t>(size, reader->fill - reader->at);
+        std::memcpy(data, reader->buffer.data() + reader->at, n);
+        reader->at += n;
+        data += n;
+        size -= static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+int chunk_read(void* data, std::uint32_t size, void* ctx) {
+    return chunk_take(static_cast<chunk_reader_t*>(ctx), static_cast<unsigned char*>(data), size)
+               ? 1
+               : 0;
+}
+
 // The library's reader takes what it writes: an uncompressed 24-bit file of bottom-up rows
-// right after the 54 header bytes. Anything else is refused rather than misread.
-int read_bmp(const file_bytes_t& file, int want_width, int want_height, refpic_t* pic,
+// right after the 54 header bytes. Anything else is refused rather than misread. The rows are
+// streamed from the file, so a reference as large as the picture costs about what writing
+// the picture does.
+int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic,
              char* message, int capacity) {
-    memory_reader_t reader{file.data, file.size, 0};
     bmp_file_header_t fh{};
     bmp_info_header_t ih{};
     bmplowio_header_init(&fh, &ih);
-    bmplowio_header_read(memory_read, &reader, &fh, &ih);
-    if (file.size < BMP_HEADER_BYTES) {
-        return refuse(message, capacity, "truncated BMP file");
+    const std::size_t start = reader->at;
+    bmplowio_header_read(chunk_read, reader, &fh, &ih);
+    if (reader->at - start < BMP_HEADER_BYTES && reader->fill - start < BMP_HEADER_BYTES) {
+        return reader->failed ? REFPIC_UNREADABLE : refuse(message, capacity, "truncated BMP file");
     }
     if (fh.bfType != BMP_MAGIC || ih.biSize != 40 || fh.bfOffBits != BMP_HEADER_BYTES ||
         ih.biBitCount != 24 || ih.biCompression != 0 || ih.biWidth < 1 || ih.biHeight < 1 ||
         ih.biWidth > MAX_SIDE || ih.biHeight > MAX_SIDE) {
         return refuse(message, capacity,
                       "a BMP file other than uncompressed 24-bit bottom-up rows");
-    }
-    const std::int64_t stride = (3 * static_cast<std::int64_t>(ih.biWidth) + 3) / 4 * 4;
-    if (static_cast<std::int64_t>(file.size) < BMP_HEADER_BYTES + stride * ih.biHeight) {
-        return refuse(message, capacity, "truncated BMP file");
     }
     pic->width = ih.biWidth;
     pic->height = ih.biHeight;
@@ -127,9 +102,66 @@ int read_bmp(const file_bytes_t& file, int want_width, int want_height, refpic_t
     if (pic->rgb == nullptr) {
         return REFPIC_NO_MEMORY;
     }
-    reader.at = 0;
-    bmpfile_read(memory_read, &reader, store_pixel, pic);
+    bool complete = true;
+    auto read = [reader, &complete](unsigned char* byte, std::uint32_t size) {
+        if (reader->at + size <= reader->fill) { // the common case, inlined
+            std::memcpy(byte, reader->buffer.data() + reader->at, size);
+            reader->at += size;
+            return true;
+        }
+        complete = chunk_take(reader, byte, size);
+        return complete;
+    };
+    auto store = [pic](int x, int y, unsigned char r, unsigned char g, unsigned char b) {
+        store_pixel(x, y, r, g, b, pic);
+    };
+    bmplowio_image_read_with(&ih, read, store);
+    if (!complete) {
+        refpic_free(pic);
+        pic->width = ih.biWidth;
+        pic->height = ih.biHeight;
+        return reader->failed ? REFPIC_UNREADABLE : refuse(message, capacity, "truncated BMP file");
+    }
     return REFPIC_OK;
+}
+
+// A PNG is read whole (its size is a small part of the picture's), then decoded by libpng.
+// Reads at most `limit` bytes: a FIFO or a device may never end; a longer file is cut there,
+// which a picture of the wanted size never is.
+int read_png(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic,
+             char* message, int capacity) {
+    const auto raw = static_cast<std::size_t>(std::max(want_width, 0)) * 4 + 1;
+    const std::size_t limit =
+        raw * static_cast<std::size_t>(std::max(want_height, 0)) * 2 + (std::size_t{16} << 20);
+    std::size_t size = reader->fill;
+    std::size_t room = std::max<std::size_t>(size * 2, 256 * 1024);
+    auto* data = static_cast<unsigned char*>(std::malloc(room));
+    if (data == nullptr) {
+        return REFPIC_NO_MEMORY;
+    }
+    std::memcpy(data, reader->buffer.data(), size);
+    while (size < limit) {
+        if (size == room) {
+            room = std::min(limit, room * 2);
+            auto* grown = static_cast<unsigned char*>(std::realloc(data, room));
+            if (grown == nullptr) {
+                std::free(data);
+                return REFPIC_NO_MEMORY;
+            }
+            data = grown;
+        }
+        const std::size_t n = std::fread(data + size, 1, room - size, reader->file);
+        size += n;
+        if (n == 0) {
+            break;
+        }
+    }
+    int status = REFPIC_UNREADABLE;
+    if (std::ferror(reader->file) == 0) {
+        status = refpic_read_png(data, size, want_width, want_height, pic, message, capacity);
+    }
+    std::free(data);
+    return status;
 }
 
 } // namespace
@@ -140,28 +172,33 @@ int refpic_read(const char* path, int want_width, int want_height, refpic_t* pic
     if (message_capacity > 0) {
         message[0] = '\0';
     }
-    // Room for the wanted picture in either format, raw rows and all, and ample metadata.
-    const auto raw = static_cast<std::size_t>(std::max(want_width, 0)) * 3 + 4;
-    const std::size_t limit =
-        raw * static_cast<std::size_t>(std::max(want_height, 0)) * 2 + (std::size_t{16} << 20);
-    file_bytes_t file{};
-    if (read_file(path, limit, &file) != 0) {
-        const int error = errno;
-        std::free(file.data);
-        errno = error;
-        return error == ENOMEM ? REFPIC_NO_MEMORY : REFPIC_UNREADABLE;
+    auto* reader = static_cast<chunk_reader_t*>(std::calloc(1, sizeof(chunk_reader_t)));
+    if (reader == nullptr) {
+        return REFPIC_NO_MEMORY;
     }
+    reader->file = std::fopen(path, "rb");
+    if (reader->file == nullptr) {
+        std::free(reader);
+        return REFPIC_UNREADABLE;
+    }
+    // The first chunk tells the format; a folder opens, then its first read fails.
+    reader->fill = std::fread(reader->buffer.data(), 1, reader->buffer.size(), reader->file);
     int status = REFPIC_REFUSED;
-    if (file.size >= PNG_SIGNATURE.size() &&
-        std::memcmp(file.data, PNG_SIGNATURE.data(), PNG_SIGNATURE.size()) == 0) {
-        status = refpic_read_png(file.data, file.size, want_width, want_height, pic, message,
-                                 message_capacity);
-    } else if (file.size >= 2 && file.data[0] == 'B' && file.data[1] == 'M') {
-        status = read_bmp(file, want_width, want_height, pic, message, message_capacity);
+    const unsigned char* head = reader->buffer.data();
+    if (std::ferror(reader->file) != 0) {
+        status = REFPIC_UNREADABLE;
+    } else if (reader->fill >= PNG_SIGNATURE.size() &&
+               std::memcmp(head, PNG_SIGNATURE.data(), PNG_SIGNATURE.size()) == 0) {
+        status = read_png(reader, want_width, want_height, pic, message, message_capacity);
+    } else if (reader->fill >= 2 && head[0] == 'B' && head[1] == 'M') {
+        status = read_bmp(reader, want_width, want_height, pic, message, message_capacity);
     } else {
         status = refuse(message, message_capacity, "not a PNG or BMP picture");
     }
-    std::free(file.data);
+    const int error = errno;
+    std::fclose(reader->file);
+    std::free(reader);
+    errno = error;
     return status;
 }
 

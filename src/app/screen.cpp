@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::int64_t MAX_SIDE = 65535;
 constexpr std::array<unsigned char, 3> MAGENTA{255, 0, 255};
 
 std::size_t pixel_index(int x, int y, int width) {
@@ -115,12 +114,23 @@ int screen_cell_at(const screen_layout_t* layout, int x, int y) {
     return column < 0 || row < 0 ? -1 : row * layout->columns + column;
 }
 
-unsigned char* screen_scale(const unsigned char* rgb, int width, int height, int scale) {
+bool screen_scale_fits(int width, int height, int scale) {
     const std::int64_t out_width = static_cast<std::int64_t>(width) * scale;
     const std::int64_t out_height = static_cast<std::int64_t>(height) * scale;
-    if (scale < 1 || width < 1 || height < 1 || out_width > MAX_SIDE || out_height > MAX_SIDE) {
+    if (scale < 1 || width < 1 || height < 1 || out_width > LCDIMG_MAX_SIDE ||
+        out_height > LCDIMG_MAX_SIDE) {
+        return false;
+    }
+    const std::int64_t stride = (3 * out_width + 3) / 4 * 4;
+    return 54 + stride * out_height <= LCDIMG_MAX_FILE_BYTES;
+}
+
+unsigned char* screen_scale(const unsigned char* rgb, int width, int height, int scale) {
+    if (!screen_scale_fits(width, height, scale)) {
         return nullptr;
     }
+    const std::int64_t out_width = static_cast<std::int64_t>(width) * scale;
+    const std::int64_t out_height = static_cast<std::int64_t>(height) * scale;
     const auto row_bytes = static_cast<std::size_t>(out_width) * 3;
     auto* out =
         static_cast<unsigned char*>(std::malloc(row_bytes * static_cast<std::size_t>(out_height)));
@@ -153,7 +163,13 @@ int screen_compare(const screen_layout_t* layout, const unsigned char* rgb,
     if (diff->cells == nullptr) {
         return -1;
     }
+    const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
     for (int y = 0; y < height; ++y) {
+        // Equal rows, nearly all of them, take one memcmp; only the others are looked into.
+        const std::size_t row = pixel_index(0, y, width);
+        if (std::memcmp(rgb + row, ref + row, row_bytes) == 0) {
+            continue;
+        }
         for (int x = 0; x < width; ++x) {
             const std::size_t at = pixel_index(x, y, width);
             if (std::memcmp(rgb + at, ref + at, 3) == 0) {

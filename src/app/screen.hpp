@@ -30,9 +30,12 @@ void screen_layout_of(const lcdimg_t* img, int scale, screen_layout_t* layout);
 // the frame, the margins, and the gaps between cells.
 int screen_cell_at(const screen_layout_t* layout, int x, int y);
 
+// True when the picture at `scale` stays within the limits of an opened image (65535 pixels
+// a side, 2 GiB as a BMP file).
+bool screen_scale_fits(int width, int height, int scale);
 // Each pixel of an RGB picture as a scale x scale block, nearest neighbour. Returns a
-// malloc'ed picture of (width * scale) x (height * scale), or null when memory is short or a
-// side would pass 65535 pixels.
+// malloc'ed picture of (width * scale) x (height * scale), or null when memory is short or
+// the picture would not fit (screen_scale_fits).
 unsigned char* screen_scale(const unsigned char* rgb, int width, int height, int scale);
 
 // The outcome of comparing two pictures of one size.

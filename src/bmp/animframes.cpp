@@ -103,6 +103,9 @@ int animframes_begin(animframes_t* frames, int width, int height, int max_side,
 
 int animframes_add(animframes_t* frames, const unsigned char* rgb, std::int64_t duration_us) {
     animframes_t* f = frames;
+    if (duration_us < 0 || duration_us > ANIMFRAMES_MAX_TIME_US - f->elapsed_us) {
+        return ANIMFRAMES_BAD_SIZE;
+    }
     const std::int64_t start = f->elapsed_us;
     f->elapsed_us += duration_us;
     const std::int64_t ticks = ticks_at(f, f->elapsed_us) - ticks_at(f, start);

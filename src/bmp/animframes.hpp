@@ -50,12 +50,15 @@ inline constexpr std::size_t ANIMFRAMES_MAX_BYTES = std::size_t{1} << 22;
 // `tick_us`. ANIMFRAMES_OK, ANIMFRAMES_BAD_SIZE or ANIMFRAMES_NO_MEMORY.
 int animframes_begin(animframes_t* frames, int width, int height, int max_side,
                      std::int64_t tick_us);
-// Adds a picture (RGB, top row first) shown for `duration_us` (0 or more). Frame times are
+inline constexpr std::int64_t ANIMFRAMES_MAX_TIME_US = INT64_C(1) << 50; // all frames together
+
+// Adds a picture (RGB, top row first) shown for `duration_us` (0 or more; the frames
+// together at most ANIMFRAMES_MAX_TIME_US, else ANIMFRAMES_BAD_SIZE). Frame times are
 // rounded with the error carried on: a frame ends at its exact end time rounded to the nearest
 // tick, so the total stays exact to half a tick. A picture equal to the last stored one adds
 // its time to that frame; one that rounds to no time at all is left out (the next frame is
-// then its difference from the last stored picture). ANIMFRAMES_OK, ANIMFRAMES_TOO_LARGE or
-// ANIMFRAMES_NO_MEMORY.
+// then its difference from the last stored picture). ANIMFRAMES_OK, ANIMFRAMES_BAD_SIZE,
+// ANIMFRAMES_TOO_LARGE or ANIMFRAMES_NO_MEMORY.
 int animframes_add(animframes_t* frames, const unsigned char* rgb, std::int64_t duration_us);
 // Completes the list: when every picture was left out, the last one becomes the only frame,
 // of no time. ANIMFRAMES_OK or ANIMFRAMES_NO_MEMORY.

@@ -40,6 +40,7 @@ struct encoder_t {
     pngfile_palette_t* palette;
     std::uint32_t sequence; // fcTL and fdAT share one numbering from 0
     bool failed;
+    bool no_memory; // set with failed
 };
 
 void put_control(encoder_t* e, int x, int y, int width, int height, std::int64_t delay) {
@@ -59,10 +60,11 @@ void put_control(encoder_t* e, int x, int y, int width, int height, std::int64_t
 }
 
 void put_pixels(encoder_t* e, const unsigned char* rgb, int width, int height, bool first) {
-    if (pngfile_write_pixels(rgb, width, height, e->palette, first ? nullptr : &e->sequence,
-                             e->apng->func, e->apng->ctx) != 0) {
-        e->failed = true;
-    }
+    const int status =
+        pngfile_write_pixels(rgb, width, height, e->palette, first ? nullptr : &e->sequence,
+                             e->apng->func, e->apng->ctx);
+    e->failed = e->failed || status != 0;
+    e->no_memory = e->no_memory || status == BMP_NO_MEMORY;
 }
 
 int write_file(encoder_t* e) {
@@ -103,6 +105,9 @@ int write_file(encoder_t* e) {
     if (!e->failed && pngfile_write_chunk("IEND", nullptr, 0, e->apng->func, e->apng->ctx) != 0) {
         e->failed = true;
     }
+    if (e->no_memory) {
+        return ANIMFRAMES_NO_MEMORY;
+    }
     return e->failed ? ANIMFRAMES_WRITE_ERROR : ANIMFRAMES_OK;
 }
 
@@ -127,7 +132,7 @@ int apngfile_end(apngfile_t* apng) {
         status = ANIMFRAMES_NO_MEMORY;
     }
     if (status == ANIMFRAMES_OK) {
-        encoder_t e{apng, palette, 0, false};
+        encoder_t e{apng, palette, 0, false, false};
         status = write_file(&e);
     }
     std::free(palette);

@@ -130,31 +130,12 @@ int bmplowio_image_read(bmpfile_read_func_t func, void* ctx, const bmp_file_head
                         const bmp_info_header_t* ih, bmpimg_pixel_writer_t writer,
                         void* writer_ctx) {
     (void)fh;
-    if (!bmplowio_rows_move_bytes(ih)) {
-        return 0;
-    }
-    const int width = ih->biWidth;
-    const int height = ih->biHeight;
-    const std::int64_t padding = bmplowio_row_padding(ih->biBitCount, width);
-    const int pixel_width = ih->biBitCount == 24 ? width : 0;
-    for (int i = 0; i < height; ++i) {
-        const int y = height - 1 - i;
-        for (int x = 0; x < pixel_width; ++x) {
-            unsigned char r = 0;
-            unsigned char g = 0;
-            unsigned char b = 0;
-            if (func(&b, 1, ctx) == 0 || func(&g, 1, ctx) == 0 || func(&r, 1, ctx) == 0) {
-                return 0;
-            }
-            writer(x, y, r, g, b, writer_ctx);
-        }
-        for (std::int64_t p = 0; p < padding; ++p) {
-            unsigned char dropped = 0;
-            if (func(&dropped, 1, ctx) == 0) {
-                return 0;
-            }
-        }
-    }
+    auto read = [func, ctx](unsigned char* byte, std::uint32_t size) {
+        return func(byte, size, ctx) != 0;
+    };
+    auto write = [writer, writer_ctx](int x, int y, unsigned char r, unsigned char g,
+                                      unsigned char b) { writer(x, y, r, g, b, writer_ctx); };
+    bmplowio_image_read_with(ih, read, write);
     return 0;
 }
 

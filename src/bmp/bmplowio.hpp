@@ -166,3 +166,35 @@ void bmplowio_image_write_with(const bmp_info_header_t* ih, Write& write, Read& 
         }
     }
 }
+
+// The one row loop of the reading direction, bmplowio_image_read's: rows bottom-up, each
+// pixel taken as three one-byte reads (blue, green, red) and handed to write, then the row's
+// padding read past. Stops at the first failed read.
+template <class Read, class Write>
+void bmplowio_image_read_with(const bmp_info_header_t* ih, Read& read, Write& write) {
+    if (!bmplowio_rows_move_bytes(ih)) {
+        return;
+    }
+    const int width = ih->biWidth;
+    const int height = ih->biHeight;
+    const std::int64_t padding = bmplowio_row_padding(ih->biBitCount, width);
+    const int pixel_width = ih->biBitCount == 24 ? width : 0; // other bit counts: padding only
+    for (int i = 0; i < height; ++i) {
+        const int y = height - 1 - i; // bottom row first
+        for (int x = 0; x < pixel_width; ++x) {
+            unsigned char r = 0;
+            unsigned char g = 0;
+            unsigned char b = 0;
+            if (!read(&b, 1) || !read(&g, 1) || !read(&r, 1)) {
+                return;
+            }
+            write(x, y, r, g, b);
+        }
+        for (std::int64_t p = 0; p < padding; ++p) {
+            unsigned char dropped = 0;
+            if (!read(&dropped, 1)) {
+                return;
+            }
+        }
+    }
+}

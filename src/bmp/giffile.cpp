@@ -133,19 +133,18 @@ struct encoder_t {
     writer_t w;
     const animframes_t* frames;
     pngfile_palette_t* palette;
-    int transparent; // the index for "unchanged", -1 when the table has no room for one
-    int min_bits;    // LZW's starting code width less one: 2..8
+    int min_bits; // LZW's starting code width less one: 2..8
     bool animated;
     std::vector<unsigned char> canvas;  // the frames composed so far, RGB
     std::vector<unsigned char> indices; // one frame's rectangle
+    std::vector<unsigned char> changed; // 1 where it differs from the canvas
     std::vector<unsigned char> plain;   // its LZW codes
     std::vector<unsigned char> keyed;   // its LZW codes with unchanged pixels transparent
     lzw_t lzw;
 };
 
 void put_header(encoder_t* e, int plays) {
-    const int colors = e->palette->count + (e->transparent >= 0 ? 1 : 0);
-    const int bits = table_bits(colors);
+    const int bits = table_bits(e->palette->count);
     put_bytes(&e->w, "GIF89a", 6);
     put_u16(&e->w, static_cast<unsigned>(e->frames->width));
     put_u16(&e->w, static_cast<unsigned>(e->frames->height));
@@ -169,14 +168,15 @@ void put_header(encoder_t* e, int plays) {
     }
 }
 
-void put_control(encoder_t* e, std::int64_t delay, bool transparent) {
+// The graphic control extension; `transparent` is the index for "unchanged", or -1.
+void put_control(encoder_t* e, std::int64_t delay, int transparent) {
     if (!e->animated) {
         return;
     }
     put_bytes(&e->w, "\x21\xF9\x04", 3);
-    put_u8(&e->w, 1U << 2 | (transparent ? 1U : 0U)); // disposal 1: leave in place
+    put_u8(&e->w, 1U << 2 | (transparent >= 0 ? 1U : 0U)); // disposal 1: leave in place
     put_u16(&e->w, static_cast<unsigned>(delay));
-    put_u8(&e->w, transparent ? static_cast<unsigned>(e->transparent) : 0U);
+    put_u8(&e->w, transparent >= 0 ? static_cast<unsigned>(transparent) : 0U);
     put_u8(&e->w, 0);
 }
 
@@ -197,54 +197,90 @@ void put_image(encoder_t* e, int x, int y, int width, int height,
     put_u8(&e->w, 0);
 }
 
-// One frame: its rectangle coded plainly and, past the first frame, with unchanged pixels
-// transparent; the smaller is written. A delay beyond the field's range continues in
-// frames of one unchanged pixel.
+// Maps the frame's pixels to palette indices, marks which differ from the canvas, and
+// returns the index that can stand for "unchanged": the first index of the table that no
+// changed pixel uses, or -1 when they use every one.
+int map_frame(encoder_t* e, const animframes_frame_t& f, const unsigned char* rgb) {
+    const std::size_t stride = static_cast<std::size_t>(e->frames->width) * 3;
+    std::array<bool, PNGFILE_MAX_PALETTE> used{};
+    std::uint32_t last = 0xFFFFFFFFU; // no colour: the first pixel looks its index up
+    unsigned char last_index = 0;
+    std::size_t i = 0;
+    for (int y = 0; y < f.height; ++y) {
+        const unsigned char* old =
+            e->canvas.data() + static_cast<std::size_t>(f.y + y) * stride + f.x * std::size_t{3};
+        for (int x = 0; x < f.width; ++x, ++i, old += 3) {
+            const unsigned char* now = rgb + 3 * i;
+            const std::uint32_t key = static_cast<std::uint32_t>(now[0]) << 16 |
+                                      static_cast<std::uint32_t>(now[1]) << 8 | now[2];
+            if (key != last) {
+                last = key;
+                last_index = static_cast<unsigned char>(pngfile_palette_index(e->palette, now));
+            }
+            e->indices[i] = last_index;
+            const bool changed = old[0] != now[0] || old[1] != now[1] || old[2] != now[2];
+            e->changed[i] = changed;
+            used[last_index] = used[last_index] || changed;
+        }
+    }
+    const int table = 1 << table_bits(e->palette->count);
+    for (int k = 0; k < table; ++k) {
+        if (!used[static_cast<std::size_t>(k)]) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+// One frame: its rectangle past the first frame with unchanged pixels transparent, and
+// coded plainly too when most pixels changed; the smaller is written. A delay beyond the field's
+// range continues in frames of one unchanged pixel.
 void put_frame(encoder_t* e, std::size_t index) {
     const animframes_frame_t& f = e->frames->frames[index];
     const std::size_t count =
         static_cast<std::size_t>(f.width) * static_cast<std::size_t>(f.height);
     const unsigned char* rgb = e->frames->pixels.data() + f.offset;
-    const std::size_t stride = static_cast<std::size_t>(e->frames->width) * 3;
     e->indices.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        e->indices[i] = static_cast<unsigned char>(pngfile_palette_index(e->palette, rgb + 3 * i));
+    e->changed.resize(count);
+    const int found = map_frame(e, f, rgb);
+    const int key = index > 0 ? found : -1; // the first frame covers a blank canvas
+    std::size_t unchanged = 0;
+    if (key >= 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+            unchanged += e->changed[i] == 0 ? 1 : 0;
+        }
     }
+    // With unchanged pixels in the majority, transparent ones code smaller; otherwise both
+    // are tried.
+    const bool try_plain = key < 0 || 2 * unchanged <= count;
     e->plain.clear();
-    lzw_encode(&e->lzw, e->indices.data(), count, &e->plain);
-    bool keyed = false;
-    if (index > 0 && e->transparent >= 0) {
-        const auto key = static_cast<unsigned char>(e->transparent);
-        std::size_t i = 0;
-        for (int y = 0; y < f.height; ++y) {
-            const unsigned char* old = e->canvas.data() +
-                                       static_cast<std::size_t>(f.y + y) * stride +
-                                       f.x * std::size_t{3};
-            for (int x = 0; x < f.width; ++x, ++i, old += 3) {
-                const unsigned char* now = rgb + 3 * i;
-                if (old[0] == now[0] && old[1] == now[1] && old[2] == now[2]) {
-                    e->indices[i] = key;
-                }
+    if (try_plain) {
+        lzw_encode(&e->lzw, e->indices.data(), count, &e->plain);
+    }
+    int transparent = -1;
+    if (key >= 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (e->changed[i] == 0) {
+                e->indices[i] = static_cast<unsigned char>(key);
             }
         }
         e->keyed.clear();
         lzw_encode(&e->lzw, e->indices.data(), count, &e->keyed);
-        keyed = e->keyed.size() < e->plain.size();
+        transparent = !try_plain || e->keyed.size() < e->plain.size() ? key : -1;
     }
     std::int64_t left = f.ticks;
     const std::int64_t first = left < MAX_DELAY ? left : MAX_DELAY;
-    put_control(e, first, keyed);
-    put_image(e, f.x, f.y, f.width, f.height, keyed ? e->keyed : e->plain);
+    put_control(e, first, transparent);
+    put_image(e, f.x, f.y, f.width, f.height, transparent >= 0 ? e->keyed : e->plain);
     animframes_compose(e->frames, index, e->canvas.data());
     left -= first;
     while (left > 0) {
         const std::int64_t part = left < MAX_DELAY ? left : MAX_DELAY;
-        const unsigned char same = static_cast<unsigned char>(
-            e->transparent >= 0 ? e->transparent
-                                : pngfile_palette_index(e->palette, e->canvas.data()));
+        const auto same =
+            static_cast<unsigned char>(pngfile_palette_index(e->palette, e->canvas.data()));
         e->plain.clear();
         lzw_encode(&e->lzw, &same, 1, &e->plain);
-        put_control(e, part, e->transparent >= 0);
+        put_control(e, part, -1);
         put_image(e, 0, 0, 1, 1, e->plain);
         left -= part;
     }
@@ -259,12 +295,7 @@ int write_file(giffile_t* gif, encoder_t* e) {
     if (colors > PNGFILE_MAX_PALETTE) {
         return ANIMFRAMES_TOO_MANY_COLORS;
     }
-    // A spare index for "unchanged" is free while the table has room or codes start at 2 bits.
-    e->transparent = colors < PNGFILE_MAX_PALETTE &&
-                             (table_bits(colors + 1) == table_bits(colors) || colors + 1 <= 4)
-                         ? colors
-                         : -1;
-    const int bits = table_bits(colors + (e->transparent >= 0 ? 1 : 0));
+    const int bits = table_bits(colors);
     e->min_bits = bits < 2 ? 2 : bits;
     lzw_start(&e->lzw, e->min_bits);
     e->animated = frames.frames.size() > 1 || frames.frames[0].ticks > 0;

@@ -348,8 +348,9 @@ mode_t new_file_mode() {
 // The replacement takes the old file's owner and group where the process may set them, and
 // its permission bits; a set-id bit only with the owner or group it was set for.
 void keep_owner_and_mode(int fd, const struct stat& old) {
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        // Neither may be set here: the new file keeps this process's owner and group.
     }
     mode_t mode = old.st_mode & 07777;
     struct stat now {};

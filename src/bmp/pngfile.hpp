@@ -43,7 +43,7 @@ int pngfile_write_chunk(const char* type, const unsigned char* data, std::size_t
                         bmpfile_write_func_t func, void* ctx);
 // An RGB picture's rows filtered and deflated in the head's format (the same palette): IDAT
 // chunks, or with a `sequence` fdAT chunks numbered from *sequence on, which is advanced.
-// 0, or -1 when the stream refused bytes or memory was short.
+// 0, BMP_NO_MEMORY when memory was short, or -1 when the stream refused bytes.
 int pngfile_write_pixels(const unsigned char* rgb, int width, int height,
                          pngfile_palette_t* palette, std::uint32_t* sequence,
                          bmpfile_write_func_t func, void* ctx);

@@ -103,11 +103,15 @@ int add_moment(run_t* run, std::int64_t duration_us) {
     return status == ANIMFRAMES_OK ? ANIMATE_OK : writer_failure(run, status);
 }
 
-// Counts the moments up to `end_us` without drawing them, so that a log of too many is
-// refused before the work starts.
-std::int64_t count_moments(const replay_t* replay, std::int64_t end_us) {
+// Counts the moments before `end_us`, up to one past the limit, replaying without drawing,
+// so that a log of too many is refused before the work starts. -1 when the replay refuses
+// an event (`message` says which).
+std::int64_t count_moments(run_t* run, replay_t* replay, std::int64_t end_us) {
     std::int64_t count = 0;
     for (std::int64_t t = 0; t < end_us && count <= ANIMATE_MAX_MOMENTS; ++count) {
+        if (replay_advance(replay, t, run->message, run->capacity) != 0) {
+            return -1;
+        }
         t = replay_next_change(replay, t);
     }
     return count;
@@ -125,20 +129,22 @@ int add_replayed(const replay_t* replay, std::int64_t start_us, std::int64_t end
 
 // Every moment from 0 to the log's end plus the hold.
 int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* log) {
-    const std::int64_t end = log->end_us + run->options->hold_us;
-    if (run->options->hold_us < 0 || end > ANIMATE_MAX_US) {
+    const std::int64_t hold = run->options->hold_us;
+    if (hold < 0 || hold > ANIMATE_MAX_US || log->end_us > ANIMATE_MAX_US - hold) {
         char line[128];
-        std::snprintf(
-            line, sizeof line, "The animation would last %.3f s, longer than the %lld s it may.",
-            static_cast<double>(end) / 1e6, static_cast<long long>(ANIMATE_MAX_US / 1000000));
+        std::snprintf(line, sizeof line,
+                      "The animation would last %.3f s, longer than the %lld s it may.",
+                      (static_cast<double>(log->end_us) + static_cast<double>(hold)) / 1e6,
+                      static_cast<long long>(ANIMATE_MAX_US / 1000000));
         return say(run, ANIMATE_REFUSED, line);
     }
+    const std::int64_t end = log->end_us + hold;
     replay_t replay{};
     replay_start(&replay, module, run->img, log);
-    if (replay_advance(&replay, log->end_us, run->message, run->capacity) != 0) {
+    const std::int64_t moments = count_moments(run, &replay, end);
+    if (moments < 0) {
         return ANIMATE_REFUSED;
     }
-    const std::int64_t moments = count_moments(&replay, end);
     if (moments > ANIMATE_MAX_MOMENTS) {
         char line[128];
         std::snprintf(line, sizeof line,

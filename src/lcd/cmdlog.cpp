@@ -11,6 +11,7 @@
 #include "lcd/charset.hpp"
 #include "lcd/controller.hpp"
 #include "lcd/lcdimg.hpp"
+#include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
 
 static_assert(CMDLOG_MAX_ROW_ADDRESSES == LCDIMG_MAX_ROW_ADDRESSES,
@@ -483,7 +484,7 @@ int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
     std::array<char, CHARSET_MESSAGE_CAPACITY> reason{};
     int count = 0;
     const int capacity = static_cast<int>(length + 1);
-    if (charset_decode(reader->module->charset, reader->text, 0, reader->codes, capacity, &count,
+    if (rowtext_decode(reader->module->charset, reader->text, 0, reader->codes, capacity, &count,
                        reason.data(), static_cast<int>(reason.size())) != 0) {
         if (reason[0] == '\0') {
             return refuse(reader, "malformed escape in the print text (\\xHH with two "

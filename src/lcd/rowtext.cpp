@@ -1,6 +1,8 @@
 #include "lcd/rowtext.hpp"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -24,7 +26,7 @@ int rowtext_decode(const charset_t* set, const char* src, int row, unsigned char
 int rowtext_place_rows(lcdimg_t* img, const char* const* rows, int count) {
     // A row holds as many codes as the grid is wide: the rest would be dropped anyway, and
     // is still decoded, so that a fault further on refuses the row.
-    const int width = img->chcnt_x > 0 ? img->chcnt_x : 0;
+    const int width = std::clamp(img->chcnt_x, 0, INT_MAX - 1); // room for the terminator
     const std::unique_ptr<unsigned char[]> codes(
         new (std::nothrow) unsigned char[static_cast<std::size_t>(width) + 1]);
     if (codes == nullptr) {

@@ -51,7 +51,7 @@ std::string old_file(const temp_dir_t& dir, const std::string& name, mode_t mode
 }
 
 std::string linked(const temp_dir_t& dir, const std::string& link, const std::string& to) {
-    symlink(to.c_str(), dir.file(link).c_str());
+    EXPECT_EQ(symlink(to.c_str(), dir.file(link).c_str()), 0) << link;
     return dir.file(link);
 }
 

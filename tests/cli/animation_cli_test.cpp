@@ -40,9 +40,9 @@ struct anim_case {
     const char* profile; // under examples/profiles
     const char* log;     // under examples/logs, or a log text of its own when it has lines
     const char* output;
-    std::vector<std::string> options;
-    std::int64_t total; // the log's end plus the hold, in the format's unit, by hand
-    int plays;          // as the file says it: GIF's repeats, APNG's plays
+    std::vector<std::string> options; // --scale, when given, applies to the stills too
+    std::int64_t total;               // the log's end plus the hold, in the format's unit, by hand
+    int plays;                        // as the file says it: GIF's repeats, APNG's plays
 };
 
 const anim_case CASES[] = {
@@ -92,8 +92,10 @@ TEST(AnimationCliTest, EveryFrameIsTheStillAtItsTime) {
             // exact one.
             const std::int64_t t = start * unit_us + unit_us / 2;
             std::vector<std::string> still = base;
-            if (c.options.size() > 4) {
-                still.insert(still.end(), {"--scale", "2"});
+            for (std::size_t k = 0; k + 1 < c.options.size(); ++k) {
+                if (c.options[k] == "--scale") {
+                    still.insert(still.end(), {"--scale", c.options[k + 1]});
+                }
             }
             still.insert(still.end(),
                          {"--at", std::to_string(t) + "us", "-o", dir.file("still.png")});
@@ -120,10 +122,16 @@ TEST(AnimationCliTest, RowsMakeOneStillFrame) {
 
 TEST(AnimationCliTest, RefusalsSayWhyAndWriteNothing) {
     struct refusal {
-        std::vector<std::string> args;
+        std::vector<std::string> args; // OUT.* is a file in a fresh folder
         int status;
         std::string message; // the first line on standard error; empty: CLI11's own
     };
+    temp_dir_t logs;
+    std::string busy = "init\n"; // 50001 moments, 1 ms apart
+    for (int i = 0; i <= 50000; ++i) {
+        busy += "shift left\nwait 1ms\n";
+    }
+    const std::string busy_log = logs.write("busy.log", busy);
     const std::string marquee = EXAMPLES + "logs/marquee.log";
     const refusal cases[] = {
         {{"--replay", marquee, "--hold", "2", "-o", "OUT.gif"},
@@ -142,19 +150,22 @@ TEST(AnimationCliTest, RefusalsSayWhyAndWriteNothing) {
         {{"--replay", marquee, "--hold", "3595s", "-o", "OUT.gif"},
          3,
          "OUT.gif: The animation would last 3604.000 s, longer than the 3600 s it may."},
+        {{"--replay", busy_log, "-o", "OUT.apng"},
+         3,
+         "OUT.apng: The log changes the display more than 50000 times, too often for an "
+         "animation."},
     };
     for (const refusal& r : cases) {
         temp_dir_t dir;
         std::vector<std::string> args;
         for (const std::string& a : r.args) {
-            args.push_back(a == "OUT.gif" || a == "OUT.apng" || a == "OUT.png" ? dir.file(a) : a);
+            args.push_back(a.starts_with("OUT.") ? dir.file(a) : a);
         }
         const tool_io_result_t result = run_tool_io(args);
         EXPECT_EQ(result.status, r.status) << r.message;
         std::string first = result.err.substr(0, result.err.find('\n'));
-        const std::size_t folder = first.find(dir.file(""));
-        if (folder != std::string::npos) {
-            first.erase(folder, dir.file("").size());
+        if (first.starts_with(dir.file(""))) {
+            first.erase(0, dir.file("").size());
         }
         if (!r.message.empty()) {
             EXPECT_EQ(first, r.message);

@@ -64,6 +64,7 @@ class OptionCliTest : public ::testing::Test {
         dir_.write("black.prof", "FRAME_X 2\nFRAME_Y 2\n");
         dir_.write("red.prof", "FRAME_X 2\nFRAME_Y 2\nFRCOL.R 255\n");
         dir_.write("zero.prof", "CHCNT_X 0\n");
+        dir_.write("long.prof", "CHCNT_X 200\n");
         dir_.write("loop.bas", "10 goto 10\n");
         dir_.write("loop.prof", "SCRIPT " + f("loop.bas") + "\n");
         dir_.write("dot.fnt", H_PLUS_DOT);
@@ -95,6 +96,11 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
     const std::string usage = "Run 'vimbracli --help' for usage.\n";
     const case_t cases[] = {
         {{"--version"}, "", 0, "", "vimbracli 1.0.0\n"},
+        {{"--bogus", f("x.bmp")},
+         "",
+         2,
+         "vimbracli: The following argument was not expected: --bogus\n" + usage,
+         ""},
         {{"--replay", f("hi.log"), f("x.bmp"), "Hello"},
          "",
          2,
@@ -206,6 +212,12 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
          f("zero.prof") + ": Illegal setting: CHCNT_X = 0 (must be 1 or more).\n",
          ""},
         {{"-o", f("x.bmp"), "\\q"}, "", 2, "Illegal format string found.\n", ""},
+        // 200 cells of 24 pixels, 199 gaps of 2 and margins of 16: 5230 x 112 pixels.
+        {{"-p", f("long.prof"), "--scale", "16", f("x.bmp")},
+         "",
+         1,
+         "Picture too large: 83680 x 1792 pixels at scale 16 (at most 65535 x 65535 and 2 GiB).\n",
+         ""},
         {{"-o", f("no/such/x.bmp")},
          "",
          3,
@@ -232,7 +244,7 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
             EXPECT_EQ(run.out, c.out) << line;
         }
     }
-    EXPECT_EQ(dir_.entries().size(), 19U) << "a refused line wrote a file";
+    EXPECT_EQ(dir_.entries().size(), 20U) << "a refused line wrote a file";
     EXPECT_FALSE(read("loop.bmp").empty());
 }
 

@@ -169,8 +169,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "Row 2, column 1: U+2800 is not in character set A02."},
         decode_case_t{"A02", "\xE3\x85\xA4", CHARSET_NOT_IN_SET, "",
                       "Row 2, column 1: U+3164 is not in character set A02."},
-        decode_case_t{"A02", "\xE2\x80\x8B", CHARSET_NOT_IN_SET, "",
-                      "Row 2, column 1: U+200B is not in character set A02."},
         decode_case_t{"A00", "\xC2\xA0", CHARSET_NOT_IN_SET, "",
                       "Row 2, column 1: U+00A0 is not in character set A00."},
         decode_case_t{"A00", "a\\x4g", UTIL_FORMAT_BAD_SECOND_DIGIT, "a",

@@ -101,14 +101,4 @@ INSTANTIATE_TEST_SUITE_P(
                      ""}),
     [](const ::testing::TestParamInfo<place_case_t>& param) { return param.param.name; });
 
-TEST(RowtextTest, DecodeWithoutASetLeavesNoMessage) {
-    std::array<unsigned char, 8> dst{};
-    std::array<char, 8> message{};
-    message.fill('?');
-    int count = -1;
-    EXPECT_EQ(rowtext_decode(nullptr, "ab\\x4", 0, dst.data(), 8, &count, message.data(), 8), 5);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(message[0], '\0');
-}
-
 } // namespace

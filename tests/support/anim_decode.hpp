@@ -1,6 +1,6 @@
 // Independent readers of the tool's animations: giflib's DGifSlurp for GIF, and for APNG a
 // chunk walker that checks CRCs and sequence numbers and hands each frame, rewrapped as a
-// still PNG, to libpng. Both compose the frames as a viewer does.
+// still PNG, to libpng. Both compose the frames as a viewer does (frames left in place).
 #pragma once
 
 #include <gif_lib.h>
@@ -152,8 +152,10 @@ inline anim_t decode_apng(const std::vector<unsigned char>& bytes) {
         const std::uint32_t w = be32(&control[4]), h = be32(&control[8]);
         const std::uint32_t x = be32(&control[12]), y = be32(&control[16]);
         const unsigned num = control[20] << 8 | control[21], den = control[22] << 8 | control[23];
+        // The tool leaves frames in place and replaces their rectangle: anything else would
+        // need composing rules this reader has not.
         if (x + w > static_cast<std::uint32_t>(a.width) ||
-            y + h > static_cast<std::uint32_t>(a.height) || control[24] > 2 || control[25] > 1) {
+            y + h > static_cast<std::uint32_t>(a.height) || control[24] != 0 || control[25] != 0) {
             return false;
         }
         std::vector<unsigned char> png(signature, signature + 8);
@@ -168,32 +170,15 @@ inline anim_t decode_apng(const std::vector<unsigned char>& bytes) {
         if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) {
             return false;
         }
-        image.format = PNG_FORMAT_RGBA;
-        std::vector<unsigned char> rgba(PNG_IMAGE_SIZE(image));
-        if (png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr) == 0) {
+        image.format = PNG_FORMAT_RGB;
+        std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+        if (png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) == 0) {
             return false;
         }
-        const std::vector<unsigned char> before = canvas;
         for (std::uint32_t r = 0; r < h; ++r) {
-            for (std::uint32_t c = 0; c < w; ++c) {
-                const unsigned char* s = &rgba[(r * w + c) * 4];
-                unsigned char* p = &canvas[((y + r) * a.width + x + c) * 3];
-                if (control[25] == 0 || s[3] == 255) {
-                    std::memcpy(p, s, 3);
-                } else if (s[3] != 0) {
-                    return false; // partial alpha is not something the tool makes
-                }
-            }
+            std::memcpy(&canvas[((y + r) * a.width + x) * 3], &rgb[r * w * 3], w * 3);
         }
-        a.frames.push_back(
-            {canvas, static_cast<int>(den == 0 || den == 1000 ? num : num * 1000 / den)});
-        if (control[24] == 2) {
-            canvas = before;
-        } else if (control[24] == 1) {
-            for (std::uint32_t r = 0; r < h; ++r) {
-                std::memset(&canvas[((y + r) * a.width + x) * 3], 0, w * 3);
-            }
-        }
+        a.frames.push_back({canvas, static_cast<int>(num * 1000 / (den == 0 ? 100 : den))});
         control.clear();
         data.clear();
         return true;
