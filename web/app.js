@@ -5,6 +5,12 @@ import { decodeState, encodeState } from './state.js';
 // Time a script may run per render, measured by the worker's clock. The command line has
 // no such limit.
 const SCRIPT_BUDGET_MS = 2000;
+// The scripts of all an animation's frames together; its watchdog leaves room for encoding
+// up to the most moments an animation may have.
+const ANIMATION_BUDGET_MS = 20000;
+const ANIMATION_WATCHDOG_MS = 120000;
+// RGBA bytes of a log's moments kept for the slider and for playing; the oldest go first.
+const FRAME_CACHE_BYTES = 256 * 1024 * 1024;
 // From the moment the worker starts a request: the script's two seconds, the largest
 // picture the page draws, and room to spare.
 const WATCHDOG_MS = 8000;
@@ -16,13 +22,16 @@ const EXAMPLES = {
     'green-20x4.prof', 'oled-16x2.prof', 'wide-40x2.prof'],
   font: ['symbols.fnt'],
   script: ['bargraph.bas', 'gauge.bas', 'input.bas', 'underline.bas'],
+  log: ['storyboard.log', 'marquee.log', 'menu.log', 'progress.log'],
 };
-const EXAMPLE_DIRS = { profile: 'profiles', font: 'fonts', script: 'scripts' };
+const EXAMPLE_DIRS = { profile: 'profiles', font: 'fonts', script: 'scripts', log: 'logs' };
 
 const $ = (id) => document.getElementById(id);
 const canvas = $('lcd');
 const stage = $('stage');
-const panes = { profile: $('profile'), font: $('font'), script: $('script'), stdin: $('stdin') };
+const panes = { profile: $('profile'), font: $('font'), script: $('script'), stdin: $('stdin'), log: $('log') };
+// The animation's settings, as --hold and --loop.
+const settings = { hold: $('hold'), loop: $('loop') };
 
 // Rows typed so far; only the first rowCount are shown and rendered, the rest are kept so
 // that a profile edit passing through a smaller CHCNT_Y loses nothing.
@@ -47,10 +56,10 @@ class Renderer {
     this.worker.onmessage = (event) => this.answer(event.data);
   }
 
-  request(message) {
+  request(message, watchdogMs = WATCHDOG_MS) {
     return new Promise((resolve) => {
       const id = this.nextId++;
-      this.pending.set(id, { resolve, timer: 0 });
+      this.pending.set(id, { resolve, timer: 0, watchdogMs });
       this.worker.postMessage({ ...message, id });
     });
   }
@@ -59,7 +68,7 @@ class Renderer {
     const waiting = this.pending.get(result.id);
     if (!waiting) return;
     if (result.started) {
-      waiting.timer = setTimeout(() => this.restart(), WATCHDOG_MS);
+      waiting.timer = setTimeout(() => this.restart(), waiting.watchdogMs);
       return;
     }
     clearTimeout(waiting.timer);
@@ -87,12 +96,16 @@ function texts() {
     font: panes.font.value,
     script: panes.script.value,
     stdin: panes.stdin.value,
+    log: panes.log.value,
+    hold: settings.hold.value,
+    loop: settings.loop.value,
     rows: rows.slice(0, rowCount).concat(Array(Math.max(0, rowCount - rows.length)).fill('')),
   };
 }
 
+// A picture of the texts; with a log, at the slider's moment.
 function renderRequest(format) {
-  return { kind: 'render', ...texts(), budgetMs: SCRIPT_BUDGET_MS, format };
+  return { kind: 'render', ...texts(), at: timeline.following ? -1 : timeline.at, budgetMs: SCRIPT_BUDGET_MS, format };
 }
 
 // ---- Rendering -----------------------------------------------------------------------
@@ -126,6 +139,7 @@ function updateLink() {
 
 // Renders the current texts; resolves once a picture of them (or their refusal) is shown.
 function renderNow() {
+  updateRowsIgnored();
   clearTimeout(timer);
   const done = new Promise((resolve) => waiters.push(resolve));
   if (busy) {
@@ -166,6 +180,7 @@ function show(result) {
     }
     drawGlyphs();
   }
+  if (result.preview) setTimeline(result);
   if (result.pixels) {
     const { width, height } = result.geometry;
     if (canvas.width !== width || canvas.height !== height) {
@@ -193,6 +208,171 @@ function fitCanvas() {
   scale = Math.max(scale, Math.min(1, MIN_SHOWN_PX / Math.min(canvas.width, canvas.height)));
   canvas.style.width = `${Math.max(1, Math.floor(canvas.width * scale))}px`;
   canvas.style.height = `${Math.max(1, Math.floor(canvas.height * scale))}px`;
+}
+
+// ---- Time: the slider and play/pause over a replayed log ----------------------------
+
+// The latest preview's log: the start of each of its distinct moments (microseconds,
+// ascending; empty when there are too many to list), its end and the hold; the slider's
+// moment, which follows the log's end until the slider is moved.
+const timeline = { generation: 0, end: -1, hold: 0, moments: new Float64Array(0), at: 0, following: true };
+// Answers of the preview's moments by moment start; a Map keeps insertion order, the age.
+const frames = new Map();
+let frameBytes = 0;
+let frameBusy = false;
+let frameWanted = null;
+let frameWaiters = [];
+let playing = null; // { startedAt: ms, from: µs, plays: 0 for ever }
+
+function formatTime(us) {
+  return `${(us / 1e6).toFixed(3)} s`;
+}
+
+// The start of the moment `t` falls in: its picture is the one of that start.
+function momentOf(t) {
+  const m = timeline.moments;
+  if (m.length === 0) return t;
+  let lo = 0;
+  let hi = m.length - 1;
+  while (lo < hi) {
+    const mid = (lo + hi + 1) >> 1;
+    if (m[mid] <= t) lo = mid;
+    else hi = mid - 1;
+  }
+  return m[lo];
+}
+
+function cacheFrame(key, result) {
+  if (frames.has(key) || !result.pixels) return;
+  frames.set(key, result);
+  frameBytes += result.pixels.length;
+  for (const [old, kept] of frames) {
+    if (frameBytes <= FRAME_CACHE_BYTES) break;
+    frames.delete(old);
+    frameBytes -= kept.pixels.length;
+  }
+}
+
+function setSlider(t) {
+  $('time').value = String(t);
+  $('time-label').textContent = formatTime(t);
+}
+
+// A new preview: its log's times, or none.
+function setTimeline(result) {
+  frames.clear();
+  frameBytes = 0;
+  timeline.generation = result.generation;
+  const t = result.timeline;
+  $('timeline').hidden = !t;
+  if (!t) {
+    stopPlaying();
+    timeline.end = -1;
+    timeline.following = true;
+    return;
+  }
+  Object.assign(timeline, { end: t.end, hold: t.hold, moments: t.moments });
+  $('time').max = String(t.end + t.hold);
+  if (timeline.following || timeline.at > t.end + t.hold) {
+    timeline.following = true;
+    timeline.at = t.end;
+  }
+  if (!playing) setSlider(timeline.at);
+  if (result.status === 0) cacheFrame(momentOf(result.at < 0 ? t.end : result.at), result);
+}
+
+// Shows the moment of time `t` from the cache or the worker; resolves once it is shown, or
+// once a newer preview has replaced the log it was asked of.
+function showMoment(t) {
+  const key = momentOf(t);
+  const cached = frames.get(key);
+  if (cached) {
+    show(cached);
+    document.body.dataset.moment = String(key);
+    return Promise.resolve(cached);
+  }
+  frameWanted = key;
+  const done = new Promise((resolve) => frameWaiters.push({ key, resolve }));
+  if (!frameBusy) fetchFrames();
+  return done;
+}
+
+// One frame request at a time, always for the latest moment wanted: a slider dragged or a
+// log played faster than frames come skips the moments in between.
+async function fetchFrames() {
+  frameBusy = true;
+  while (frameWanted !== null) {
+    const key = frameWanted;
+    frameWanted = null;
+    const result = await renderer.request({ kind: 'frame', generation: timeline.generation, at: key, budgetMs: SCRIPT_BUDGET_MS });
+    const current = !result.stale && result.generation === timeline.generation;
+    if (current && result.status === 0) cacheFrame(key, result);
+    if (current && frameWanted === null) {
+      show(result);
+      document.body.dataset.moment = String(key);
+    }
+    const waiting = frameWaiters.filter((w) => w.key === key || !current);
+    frameWaiters = frameWaiters.filter((w) => !waiting.includes(w));
+    waiting.forEach((w) => w.resolve(result));
+  }
+  frameBusy = false;
+}
+
+// The slider moved (by hand, or by a test): that moment from now on, also for re-renders.
+function seek(t) {
+  timeline.at = Math.max(0, Math.min(t, timeline.end + timeline.hold));
+  timeline.following = false;
+  setSlider(timeline.at);
+  if (playing) {
+    playing.from = timeline.at;
+    playing.startedAt = performance.now();
+  }
+  return showMoment(timeline.at);
+}
+
+function plays() {
+  return /^\s*\d+\s*$/.test(settings.loop.value) ? Number(settings.loop.value) : 0;
+}
+
+function startPlaying() {
+  const length = timeline.end + timeline.hold;
+  if (timeline.end < 0 || length <= 0) return;
+  const from = timeline.following || timeline.at >= length ? 0 : timeline.at;
+  playing = { startedAt: performance.now(), from, plays: plays() };
+  timeline.following = false;
+  $('play').textContent = 'Pause';
+  $('play').setAttribute('aria-pressed', 'true');
+  requestAnimationFrame(tick);
+}
+
+function stopPlaying() {
+  playing = null;
+  $('play').textContent = 'Play';
+  $('play').setAttribute('aria-pressed', 'false');
+}
+
+// Plays in real time, as the animation would: round again after the hold, as many times
+// as Loop says, then stops at the log's end.
+function tick() {
+  if (!playing) return;
+  const length = timeline.end + timeline.hold;
+  const t = playing.from + (performance.now() - playing.startedAt) * 1000;
+  if (playing.plays > 0 && t >= length * playing.plays) {
+    stopPlaying();
+    timeline.at = timeline.end;
+    setSlider(timeline.at);
+    showMoment(timeline.at);
+    return;
+  }
+  timeline.at = t % length;
+  setSlider(timeline.at);
+  showMoment(timeline.at);
+  requestAnimationFrame(tick);
+}
+
+function wireTimeline() {
+  $('play').addEventListener('click', () => (playing ? stopPlaying() : startPlaying()));
+  $('time').addEventListener('input', () => seek(Number($('time').value)));
 }
 
 // ---- Rows ----------------------------------------------------------------------------
@@ -244,6 +424,13 @@ function showRowInputs(count) {
   }
   box.append(added);
   updateRowsHint();
+}
+
+// The command line refuses rows together with a log: here the log wins, and says so.
+function updateRowsIgnored() {
+  const ignored = panes.log.value !== '';
+  $('rows-ignored').hidden = !ignored;
+  $('rows-box').classList.toggle('ignored', ignored);
 }
 
 // Without a character set, a row is read byte by byte and a character outside ASCII shows
@@ -424,7 +611,22 @@ async function savePicture(format) {
   else show(result);
 }
 
+// The animation as the command line writes it for these texts, --hold and --loop.
+async function saveAnimation(format) {
+  const loop = settings.loop.value.trim();
+  if (!/^\d*$/.test(loop)) {
+    $('messages').textContent = `Loop: '${loop}' is not a whole number of plays (0 or empty: for ever).\n`;
+    return;
+  }
+  const request = { kind: 'animation', ...texts(), format, loop: Math.min(Number(loop), 2 ** 31 - 1), budgetMs: ANIMATION_BUDGET_MS };
+  const result = await renderer.request(request, ANIMATION_WATCHDOG_MS);
+  if (result.file) save(new Blob([result.file], { type: format === 'gif' ? 'image/gif' : 'image/apng' }), `lcd.${format}`);
+  else show(result);
+}
+
 function wireActions() {
+  $('save-gif').addEventListener('click', () => saveAnimation('gif'));
+  $('save-apng').addEventListener('click', () => saveAnimation('apng'));
   $('save-png').addEventListener('click', () => savePicture('png'));
   $('save-bmp').addEventListener('click', () => savePicture('bmp'));
   $('save-prof').addEventListener('click', () => save(new Blob([panes.profile.value], { type: 'text/plain' }), 'designer.prof'));
@@ -464,6 +666,7 @@ function wireActions() {
     });
   }
   for (const pane of Object.values(panes)) pane.addEventListener('input', schedule);
+  for (const setting of Object.values(settings)) setting.addEventListener('input', schedule);
   window.addEventListener('resize', fitCanvas);
   window.addEventListener('hashchange', () => load(location.hash));
 }
@@ -471,8 +674,11 @@ function wireActions() {
 // ---- Start ---------------------------------------------------------------------------
 
 function load(fragment) {
-  const state = decodeState(fragment) ?? { profile: '', font: '', script: '', stdin: '', rows: ['Hello, world!'] };
+  const state = decodeState(fragment) ?? { profile: '', font: '', script: '', stdin: '', log: '', hold: '', loop: '', rows: ['Hello, world!'] };
   for (const kind of Object.keys(panes)) panes[kind].value = state[kind];
+  for (const kind of Object.keys(settings)) settings[kind].value = state[kind];
+  stopPlaying();
+  timeline.following = true;
   rows = state.rows.slice();
   $('rows').replaceChildren();
   rowInputs = 0;
@@ -484,7 +690,8 @@ function load(fragment) {
 
 buildGlyphEditor();
 wireActions();
+wireTimeline();
 fitCanvas();
 // For the browser tests and the curious: render on demand and read the figures.
-window.designer = { render: renderNow, cellCodeAt };
+window.designer = { render: renderNow, cellCodeAt, seek };
 load(location.hash);

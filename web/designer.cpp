@@ -1,6 +1,7 @@
 // The designer's entry points into the library, called from its Web Worker. The worker
 // writes the texts into the in-memory file system; a render then runs the command line's
-// steps over them and leaves the image open so that the page can read its pixels.
+// steps over them and leaves a session open (the image, and the replayed log when the Log
+// pane holds one) so that the page can read its pixels and ask for other moments.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
@@ -14,15 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
+#include "lcd/animate.hpp"
+#include "lcd/charset.hpp"
+#include "lcd/cmdlog.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
+#include "lcd/replay.hpp"
 #include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
-#include "script/core.hpp"
-#include "script/kestbasic.hpp"
-#include "script/script.hpp"
 
 namespace {
 
@@ -32,6 +35,7 @@ constexpr const char* SCRIPT_PATH = "/designer/script.bas";
 constexpr const char* ROWS_PATH = "/designer/rows"; // row texts, each ended by a NUL byte
 constexpr const char* STDIN_PATH = "/designer/stdin.txt";
 constexpr const char* MESSAGES_PATH = "/designer/messages.txt";
+constexpr const char* LOG_PATH = "/designer/log.txt";
 
 // The most pixels the page draws, 4096 x 4096: its three copies of a picture (RGB, RGBA and
 // the canvas's) stay within a few hundred megabytes and a render within about a second.
@@ -124,64 +128,179 @@ picture_size_t probe_profile(char* charset) {
     return size;
 }
 
-// The command line's script run (script_execute) with a clock for its budget, since a step
-// may be a jump or a fill of the whole picture: a script still running after `budget_ms`
-// stops with the step-limit error. The clock is read every `stride` steps, the stride
-// doubling up to 4096 while reads come less than a millisecond apart and halving otherwise.
-void run_script(lcdimg_t* img, double budget_ms) {
-    progedit_t store;
-    progedit_init(&store);
-    if (load_program(&store, img->script_path.data()) < 0) {
-        std::puts("Script read failed.");
-        return;
-    }
+// A clock budget for the script runs of one request, asked by the script runner every few
+// steps: a step may be a jump or a fill of the whole picture. The clock is read every
+// `stride` questions, the stride doubling up to 256 while reads come less than a
+// millisecond apart and halving otherwise.
+struct budget_t {
     using clock = std::chrono::steady_clock;
-    const clock::time_point start = clock::now();
-    const auto budget = std::chrono::duration<double, std::milli>(budget_ms);
-    clock::time_point last = start;
-    std::int64_t stride = 1;
-    std::int64_t next_check = 1;
-    kestbasic_t kb;
-    int rc = kestbasic_setup(&kb, store.text.data(), img);
-    for (std::int64_t steps = 1; rc == RC_OK; ++steps) {
-        rc = kestbasic_execute(&kb);
-        if (rc != RC_OK || steps < next_check) {
-            continue;
-        }
-        const clock::time_point now = clock::now();
-        if (now - start > budget) {
-            rc = RC_STEP_LIMIT;
-            break;
-        }
-        const bool quick = now - last < std::chrono::milliseconds(1);
-        stride = quick ? std::min<std::int64_t>(stride * 2, 4096)
-                       : std::max<std::int64_t>(stride / 2, 1);
-        last = now;
-        next_check = steps + stride;
+    clock::time_point start;
+    clock::time_point last;
+    double budget_ms;
+    std::int64_t stride;
+    std::int64_t countdown;
+    bool spent; // a script was stopped by it
+};
+
+void budget_start(budget_t* budget, double budget_ms) {
+    budget->start = budget_t::clock::now();
+    budget->last = budget->start;
+    budget->budget_ms = budget_ms;
+    budget->stride = 1;
+    budget->countdown = 1;
+    budget->spent = false;
+}
+
+bool budget_is_spent(void* ctx) {
+    auto* budget = static_cast<budget_t*>(ctx);
+    if (budget->spent) {
+        return true;
     }
-    if (rc != RC_END) {
-        std::array<char, 8192> message{};
-        kestbasic_get_error_message(&kb, rc, message.data(), static_cast<int>(message.size()));
-        std::printf("Script error: %s\n", message.data());
+    if (--budget->countdown > 0) {
+        return false;
     }
-    if (rc == RC_STEP_LIMIT) {
+    const budget_t::clock::time_point now = budget_t::clock::now();
+    if (std::chrono::duration<double, std::milli>(now - budget->start).count() >
+        budget->budget_ms) {
+        budget->spent = true;
+        return true;
+    }
+    const bool quick = now - budget->last < std::chrono::milliseconds(1);
+    budget->stride = quick ? std::min<std::int64_t>(budget->stride * 2, 256)
+                           : std::max<std::int64_t>(budget->stride / 2, 1);
+    budget->last = now;
+    budget->countdown = budget->stride;
+    return false;
+}
+
+// What the page keeps between requests: the image as the last render left it and, when the
+// Log pane held a log, the log, its replay and the start of every distinct moment.
+struct session_t {
+    lcdimg_t* img;
+    budget_t budget;
+    bool replaying;
+    cmdlog_module_t module;
+    cmdlog_t log;
+    replay_t replay;
+    std::int64_t hold_us;
+    std::vector<double> moments; // microseconds; empty when there are too many to list
+};
+
+void budget_note(const budget_t& budget) {
+    if (budget.spent) {
         std::printf("The page gives a script %g s; vimbracli runs it to its end.\n",
-                    budget_ms / 1000);
+                    budget.budget_ms / 1000);
     }
 }
 
-// lcdimg_write_file's steps with the page's script budget; the file only when `path` names
-// one, since a preview is read from the pixels. 0, or -1 when the file was not written.
-int draw_picture(lcdimg_t* img, const char* path, double budget_ms) {
-    paint_picture(img);
-    if (img->script_path[0] != '\0') {
-        img->script_path.back() = '\0';
-        run_script(img, budget_ms);
-    }
+// Paints the image and runs its script within the budget (lcdimg_render), then writes the
+// file when `path` names one, since a preview is read from the pixels. 0, or the result of
+// outfile_write_picture.
+int draw_picture(session_t* session, const char* path, double budget_ms) {
+    lcdimg_t* img = session->img;
+    budget_start(&session->budget, budget_ms);
+    img->script_should_stop = budget_is_spent;
+    img->script_stop_ctx = &session->budget;
+    lcdimg_render(img);
+    budget_note(session->budget);
     if (path[0] == '\0') {
         return 0;
     }
     return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
+}
+
+// Replays the log to `at_us` (from the start again when that is before the replay's time)
+// and shows that moment in the image. 0, or -1 with the message printed.
+int show_moment(session_t* session, std::int64_t at_us) {
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    if (at_us < session->replay.now_us) {
+        replay_start(&session->replay, &session->module, session->img, &session->log);
+    }
+    if (replay_advance(&session->replay, at_us, message.data(), static_cast<int>(message.size())) !=
+        0) {
+        std::puts(message.data());
+        return -1;
+    }
+    if (replay_show(&session->replay, session->img, at_us) != 0) {
+        std::puts("Memory Allocation Error.");
+        return -1;
+    }
+    return 0;
+}
+
+// Adds a moment's start to the session's list; refuses one beyond an animation's most.
+int take_moment(const replay_t* /*replay*/, std::int64_t start_us, std::int64_t /*end_us*/,
+                void* ctx) {
+    auto& moments = static_cast<session_t*>(ctx)->moments;
+    if (static_cast<std::int64_t>(moments.size()) >= ANIMATE_MAX_MOMENTS) {
+        return ANIMATE_REFUSED;
+    }
+    moments.push_back(static_cast<double>(start_us));
+    return ANIMATE_OK;
+}
+
+// The start of every moment from 0 to the log's end plus the hold, as the animation draws
+// them (the animation driver's walk); none when there are more than an animation may have.
+// The log has replayed to its end without refusal.
+void list_moments(session_t* session) {
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    if (animate_each_moment(&session->replay, &session->module, session->img, &session->log,
+                            session->log.end_us + session->hold_us, take_moment, session,
+                            message.data(), static_cast<int>(message.size())) != ANIMATE_OK) {
+        session->moments.clear();
+    }
+}
+
+// The Log pane's text replayed: the command line's --replay steps (a CHARSET of A00 when the
+// profile names none; the whole log replayed first, so that a bad line anywhere refuses it).
+// A designer_status; messages are printed as the command line's, without its file name.
+int replay_log(session_t* session, std::int64_t at_us) {
+    lcdimg_t* img = session->img;
+    if (img->charset == nullptr && lcdimg_use_charset(img, charset_find("A00"), FONT_PATH) != 0) {
+        std::puts("The font could not be read.");
+        return DESIGNER_BAD_CONFIGURATION;
+    }
+    cmdlog_module_of(img, &session->module);
+    const std::string text = read_file(LOG_PATH);
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    if (cmdlog_read(text.data(), text.size(), &session->module, &session->log, message.data(),
+                    static_cast<int>(message.size())) != 0) {
+        std::puts(message.data());
+        const bool memory = std::strcmp(message.data(), "Memory Allocation Error.") == 0;
+        return memory ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
+    }
+    session->replaying = true;
+    replay_start(&session->replay, &session->module, img, &session->log);
+    if (show_moment(session, session->log.end_us) != 0) {
+        return DESIGNER_BAD_FORMAT;
+    }
+    list_moments(session);
+    return show_moment(session, at_us < 0 ? session->log.end_us : at_us) == 0 ? DESIGNER_DONE
+                                                                              : DESIGNER_BAD_FORMAT;
+}
+
+// The rows pane's texts placed as the command line places its row arguments.
+int place_rows(lcdimg_t* img) {
+    const std::vector<std::string> texts = read_rows();
+    std::vector<const char*> rows;
+    for (const std::string& text : texts) {
+        rows.push_back(text.c_str());
+    }
+    const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
+    if (placed == -2) {
+        std::puts("Memory Allocation Error.");
+        return DESIGNER_BAD_CONFIGURATION;
+    }
+    if (placed != 0) {
+        std::puts("Illegal format string found.");
+        return DESIGNER_BAD_FORMAT;
+    }
+    return DESIGNER_DONE;
+}
+
+// A byte sink into a file of the in-memory file system.
+int write_to_file(const void* data, std::uint32_t size, void* ctx) {
+    return std::fwrite(data, 1, size, static_cast<std::FILE*>(ctx)) == size ? 1 : 0;
 }
 
 // ---- The glyph editor: one dot of a font text, through the library's reader -------------
@@ -332,48 +451,151 @@ extern "C" {
 
 // Renders the texts in /designer with the command line's messages going to MESSAGES_PATH
 // and the script's input read from STDIN_PATH, both fresh for every run; a script gets
-// `budget_ms` of time. The picture is written to `output_path` (.bmp, or another name the
-// library knows) when that is not empty. A picture above PAGE_PIXEL_LIMIT is refused before
-// anything is drawn. *status gets the command line's exit status and `charset`
-// (LCDIMG_TEXT_CAPACITY bytes) the profile's CHARSET as written; the image is returned
-// open (null when it could not be made) and must be given to designer_close.
-EMSCRIPTEN_KEEPALIVE lcdimg_t* designer_render(const char* output_path, double budget_ms,
-                                               int* status, char* charset) {
+// `budget_ms` of time. When the Log pane (LOG_PATH) holds text it is replayed and shown at
+// `at_us` (negative: its end), and the rows are not read; `hold` is the animation's hold
+// (empty: one second), which the list of moments runs to. The picture is written to
+// `output_path` (.bmp, or another name the library knows) when that is not empty. A
+// picture above PAGE_PIXEL_LIMIT is refused before anything is drawn. *status gets the
+// command line's exit status and `charset` (LCDIMG_TEXT_CAPACITY bytes) the profile's
+// CHARSET as written; the session is returned open (null when memory is short) and must
+// be given to designer_close. Its image is null when it could not be made.
+EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double budget_ms,
+                                                double at_us, const char* hold, int* status,
+                                                char* charset) {
     const picture_size_t size = probe_profile(charset);
     std::freopen(MESSAGES_PATH, "w", stdout);
     std::freopen(STDIN_PATH, "r", stdin);
+    *status = DESIGNER_BAD_CONFIGURATION;
+    auto* session = new (std::nothrow) session_t{};
+    if (session == nullptr) {
+        std::puts("Memory Allocation Error.");
+        std::fflush(stdout);
+        return nullptr;
+    }
+    session->hold_us = ANIMATE_DEFAULT_HOLD_US;
     const bool too_large = std::int64_t{size.width} * size.height > PAGE_PIXEL_LIMIT;
-    lcdimg_t* img = too_large ? nullptr : lcdimg_open(PROFILE_PATH, FONT_PATH);
+    session->img = too_large ? nullptr : lcdimg_open(PROFILE_PATH, FONT_PATH);
     if (too_large) {
         std::printf("Picture too large for the page: %d x %d pixels, more than its %lld; "
                     "vimbracli draws it from the same files.\n",
                     size.width, size.height, static_cast<long long>(PAGE_PIXEL_LIMIT));
-        *status = DESIGNER_BAD_CONFIGURATION;
-    } else if (img == nullptr) {
+    } else if (session->img == nullptr) {
         std::puts("Illegal configuration found.");
-        *status = DESIGNER_BAD_CONFIGURATION;
+    } else if (!file_is_empty(LOG_PATH) && hold[0] != '\0' &&
+               cmdlog_parse_time(hold, &session->hold_us) != 0) {
+        std::printf("Hold: not a time: '%s' (e.g. 2s, 500ms)\n", hold);
+        *status = DESIGNER_BAD_FORMAT;
     } else {
-        use_script_pane(img);
-        const std::vector<std::string> texts = read_rows();
-        std::vector<const char*> rows;
-        for (const std::string& text : texts) {
-            rows.push_back(text.c_str());
-        }
-        *status = DESIGNER_DONE;
-        const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
-        if (placed == -2) {
-            std::puts("Memory Allocation Error.");
-            *status = DESIGNER_BAD_CONFIGURATION;
-        } else if (placed != 0) {
-            std::puts("Illegal format string found.");
-            *status = DESIGNER_BAD_FORMAT;
-        } else if (draw_picture(img, output_path, budget_ms) != 0) {
-            std::printf("Output file could not be written. (%s)\n", output_path);
-            *status = DESIGNER_OUTPUT_FAILED;
+        use_script_pane(session->img);
+        // Any time of a log is a whole number of microseconds that a double holds exactly;
+        // anything else (NaN too) stands for the log's end.
+        const bool is_time = at_us >= 0 && at_us <= static_cast<double>(CMDLOG_MAX_TIME_US);
+        const std::int64_t at = is_time ? static_cast<std::int64_t>(at_us) : -1;
+        *status = file_is_empty(LOG_PATH) ? place_rows(session->img) : replay_log(session, at);
+        if (*status == DESIGNER_DONE) {
+            const int written = draw_picture(session, output_path, budget_ms);
+            if (written == OUTFILE_NO_MEMORY) {
+                std::puts("Memory Allocation Error.");
+                *status = DESIGNER_BAD_CONFIGURATION;
+            } else if (written != 0) {
+                std::printf("Output file could not be written. (%s)\n", output_path);
+                *status = DESIGNER_OUTPUT_FAILED;
+            }
         }
     }
     std::fflush(stdout);
-    return img;
+    return session;
+}
+
+// The session's image (null when it could not be made), for the accessors below.
+EMSCRIPTEN_KEEPALIVE lcdimg_t* designer_image(const session_t* session) {
+    return session->img;
+}
+
+// The log's end in microseconds, or -1 when the session draws rows.
+EMSCRIPTEN_KEEPALIVE double designer_log_end(const session_t* session) {
+    return session->replaying ? static_cast<double>(session->log.end_us) : -1;
+}
+
+// The hold in microseconds.
+EMSCRIPTEN_KEEPALIVE double designer_hold(const session_t* session) {
+    return static_cast<double>(session->hold_us);
+}
+
+// The start of every distinct moment, in microseconds, ascending; *count of them (0 when
+// there are too many, or no log).
+EMSCRIPTEN_KEEPALIVE const double* designer_moments(const session_t* session, int* count) {
+    *count = static_cast<int>(session->moments.size());
+    return session->moments.data();
+}
+
+// Shows the replayed log of a session that rendered without refusal at `at_us`, its script
+// run within `budget_ms`, with fresh messages and input as designer_render's. The command
+// line's exit status.
+EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double budget_ms) {
+    std::freopen(MESSAGES_PATH, "w", stdout);
+    std::freopen(STDIN_PATH, "r", stdin);
+    int status = DESIGNER_BAD_FORMAT;
+    const double last = static_cast<double>(session->log.end_us + session->hold_us);
+    if (!session->replaying || !(at_us >= 0 && at_us <= last)) {
+        std::puts("No such moment of the log."); // the page asks only for its slider's
+    } else if (show_moment(session, static_cast<std::int64_t>(at_us)) == 0) {
+        status = draw_picture(session, "", budget_ms);
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+// Writes the session's log (or, without one, its rows as one frame) as the command line's
+// animation to `path`: a GIF (`format` 0) or an APNG (1), played `plays` times (0: forever),
+// its scripts within `budget_ms` all together. A script stopped by the budget would make
+// frames the command line does not make, so it refuses the file. The command line's exit
+// status, with the messages printed.
+EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path, int format,
+                                            int plays, double budget_ms) {
+    std::freopen(MESSAGES_PATH, "a", stdout);
+    std::freopen(STDIN_PATH, "r", stdin);
+    if (plays < 0 || plays > GIFFILE_MAX_PLAYS) {
+        std::printf("Loop: %d is not a number of plays from 0 (forever) to %d.\n", plays,
+                    GIFFILE_MAX_PLAYS);
+        std::fflush(stdout);
+        return DESIGNER_BAD_FORMAT;
+    }
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        std::printf("Output file could not be written. (%s)\n", path);
+        std::fflush(stdout);
+        return DESIGNER_OUTPUT_FAILED;
+    }
+    lcdimg_t* img = session->img;
+    budget_start(&session->budget, budget_ms);
+    img->script_should_stop = budget_is_spent;
+    img->script_stop_ctx = &session->budget;
+    const animate_options_t options{format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us,
+                                    plays, nullptr, nullptr};
+    std::array<char, ANIMATE_MESSAGE_CAPACITY> message{};
+    const int result =
+        animate_write(img, &session->module, session->replaying ? &session->log : nullptr, &options,
+                      write_to_file, file, message.data(), static_cast<int>(message.size()));
+    const bool closed = std::fclose(file) == 0;
+    if (session->replaying) { // the replay now stands at the end: start it again
+        replay_start(&session->replay, &session->module, img, &session->log);
+    }
+    int status = DESIGNER_DONE;
+    if (result == ANIMATE_REFUSED || result == ANIMATE_NO_MEMORY) {
+        std::puts(message.data());
+        status = result == ANIMATE_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION : DESIGNER_OUTPUT_FAILED;
+    } else if (result != ANIMATE_OK || !closed) {
+        std::printf("Output file could not be written. (%s)\n", path);
+        status = DESIGNER_OUTPUT_FAILED;
+    } else if (session->budget.spent) {
+        std::printf("The page gives the scripts of an animation %g s in all; vimbracli draws "
+                    "it from the same files.\n",
+                    budget_ms / 1000);
+        status = DESIGNER_OUTPUT_FAILED;
+    }
+    std::fflush(stdout);
+    return status;
 }
 
 // The picture as RGBA, top row first, for the page's canvas: a buffer to be given to free,
@@ -458,8 +680,13 @@ EMSCRIPTEN_KEEPALIVE const unsigned char* designer_text(const lcdimg_t* img) {
     return img->text_grid;
 }
 
-EMSCRIPTEN_KEEPALIVE void designer_close(lcdimg_t* img) {
-    lcdimg_close(img);
+EMSCRIPTEN_KEEPALIVE void designer_close(session_t* session) {
+    if (session == nullptr) {
+        return;
+    }
+    lcdimg_close(session->img);
+    cmdlog_free(&session->log);
+    delete session;
 }
 
 } // extern "C"

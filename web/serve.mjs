@@ -19,6 +19,7 @@ const TYPES = {
   '.prof': 'text/plain; charset=utf-8',
   '.fnt': 'text/plain; charset=utf-8',
   '.bas': 'text/plain; charset=utf-8',
+  '.log': 'text/plain; charset=utf-8',
 };
 
 function inside(base, file) {

@@ -1,7 +1,8 @@
 // The page's whole state in the URL fragment:
-// profile=...&font=...&script=...&stdin=...&row=...&row=... (percent-encoded UTF-8).
+// profile=...&font=...&script=...&stdin=...&log=...&hold=...&loop=...&row=...&row=...
+// (percent-encoded UTF-8).
 
-const TEXTS = ['profile', 'font', 'script', 'stdin'];
+const TEXTS = ['profile', 'font', 'script', 'stdin', 'log', 'hold', 'loop'];
 
 // Empty texts and trailing empty rows are left out; rows keep their order.
 export function encodeState(state) {
@@ -9,7 +10,7 @@ export function encodeState(state) {
   for (const key of TEXTS) {
     if (state[key]) parts.push(`${key}=${encodeURIComponent(state[key])}`);
   }
-  const { rows } = state;
+  const rows = state.rows ?? [];
   let last = rows.length;
   while (last > 0 && rows[last - 1] === '') last -= 1;
   for (let i = 0; i < last; i += 1) parts.push(`row=${encodeURIComponent(rows[i])}`);
@@ -27,7 +28,7 @@ function decode(value) {
 // The state a fragment (with or without its '#') describes; null when it names nothing.
 export function decodeState(fragment) {
   const text = fragment.startsWith('#') ? fragment.slice(1) : fragment;
-  const state = { profile: '', font: '', script: '', stdin: '', rows: [] };
+  const state = { profile: '', font: '', script: '', stdin: '', log: '', hold: '', loop: '', rows: [] };
   let any = false;
   for (const part of text.split('&')) {
     const eq = part.indexOf('=');

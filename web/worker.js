@@ -1,5 +1,6 @@
 // Owns the WebAssembly module: renders the texts it is sent and answers with the picture,
-// the messages and what the page needs to know of the image; edits glyphs of a font text.
+// the messages and what the page needs to know of the image; shows other moments of a
+// replayed log; writes animations; edits glyphs of a font text.
 // One request at a time, each announced with { id, started: true } as it begins, so that the
 // page times the request itself and not its wait in the queue.
 import createDesigner from './designer.mjs';
@@ -101,36 +102,108 @@ function readImage(m, img, result, preview) {
   result.text = m.HEAPU8.slice(textPtr, textPtr + g[2] * g[3]);
 }
 
-function render(m, req) {
+// The session of the latest preview: its image, and its replayed log for other moments.
+let session = 0;
+let generation = 0;
+
+function writeTexts(m, req) {
   const fs = m.FS;
   fs.writeFile(`${DIR}/profile.prof`, req.profile);
   fs.writeFile(`${DIR}/font.fnt`, req.font);
   fs.writeFile(`${DIR}/script.bas`, req.script);
   fs.writeFile(`${DIR}/rows`, rowsFile(req.rows));
   fs.writeFile(`${DIR}/stdin.txt`, req.stdin);
+  fs.writeFile(`${DIR}/log.txt`, req.log ?? '');
+}
+
+// Opens a session of the request's texts, writing the picture to `output` when named.
+function openSession(m, req, output, result) {
+  writeTexts(m, req);
   messages.size = 0;
-  const output = req.format ? `${DIR}/picture.${req.format === 'png' ? 'png' : 'bmp'}` : '';
   const pathPtr = allocString(m, output);
+  const holdPtr = allocString(m, req.hold ?? '');
   const statusPtr = m._malloc(4);
   const charsetPtr = m._malloc(TEXT_CAPACITY);
+  const opened = m._designer_render(pathPtr, req.budgetMs, req.at ?? -1, holdPtr, statusPtr, charsetPtr);
+  result.status = opened === 0 ? 1 : m.HEAP32[statusPtr >> 2];
+  result.charset = readString(m, charsetPtr);
+  [pathPtr, holdPtr, statusPtr, charsetPtr].forEach((ptr) => m._free(ptr));
+  return opened;
+}
+
+// The log's end, the hold and the moments of a session, for the page's slider.
+function readTimeline(m, opened, result) {
+  const end = m._designer_log_end(opened);
+  if (end < 0) return;
+  const countPtr = m._malloc(4);
+  const at = m._designer_moments(opened, countPtr);
+  const count = m.HEAP32[countPtr >> 2];
+  m._free(countPtr);
+  result.timeline = { end, hold: m._designer_hold(opened), moments: m.HEAPF64.slice(at >> 3, (at >> 3) + count) };
+}
+
+// A file the library wrote, read and removed.
+function takeFile(m, path) {
+  // The file system's umask emulation leaves a new file with no permissions at all.
+  m.FS.chmod(path, 0o644);
+  const file = m.FS.readFile(path);
+  m.FS.unlink(path);
+  return file;
+}
+
+function render(m, req) {
+  const output = req.format ? `${DIR}/picture.${req.format === 'png' ? 'png' : 'bmp'}` : '';
+  const result = { id: req.id };
   const started = performance.now();
-  const img = m._designer_render(pathPtr, req.budgetMs, statusPtr, charsetPtr);
-  const result = { id: req.id, status: m.HEAP32[statusPtr >> 2], charset: readString(m, charsetPtr) };
-  if (img !== 0) {
-    readImage(m, img, result, !req.format);
-    m._designer_close(img);
-  }
+  const opened = openSession(m, req, output, result);
+  const img = opened === 0 ? 0 : m._designer_image(opened);
+  if (img !== 0) readImage(m, img, result, !req.format);
+  if (result.status === 0) readTimeline(m, opened, result);
   result.renderMs = performance.now() - started;
-  if (output && result.status === 0) {
-    // The file system's umask emulation leaves a new file with no permissions at all.
-    fs.chmod(output, 0o644);
-    result.file = fs.readFile(output);
-    fs.unlink(output);
-  }
+  if (output && result.status === 0) result.file = takeFile(m, output);
   result.messages = messageText() + (result.memory ? 'Memory Allocation Error.\n' : '');
-  m._free(pathPtr);
-  m._free(statusPtr);
-  m._free(charsetPtr);
+  if (req.format) {
+    m._designer_close(opened); // a download leaves the preview's session as it was
+  } else {
+    m._designer_close(session);
+    session = result.status === 0 ? opened : 0;
+    if (session === 0) m._designer_close(opened);
+    generation = req.id;
+    Object.assign(result, { preview: true, generation, at: req.at ?? -1 });
+  }
+  return result;
+}
+
+// Another moment of the latest preview's log: its pixels and messages, or stale: true when
+// a newer preview has replaced the session it was asked of.
+function frame(m, req) {
+  if (req.generation !== generation || session === 0) return { id: req.id, stale: true };
+  messages.size = 0;
+  const result = { id: req.id, generation, at: req.at };
+  const started = performance.now();
+  result.status = m._designer_frame(session, req.at, req.budgetMs);
+  if (result.status === 0) readImage(m, m._designer_image(session), result, true);
+  result.renderMs = performance.now() - started;
+  result.messages = messageText() + (result.memory ? 'Memory Allocation Error.\n' : '');
+  return result;
+}
+
+// The texts' animation, GIF or APNG, as the command line writes it.
+function animation(m, req) {
+  const output = `${DIR}/animation.${req.format}`;
+  const result = { id: req.id };
+  const opened = openSession(m, { ...req, at: -1 }, '', result);
+  if (result.status === 0) {
+    const pathPtr = allocString(m, output);
+    result.status = m._designer_animation(opened, pathPtr, req.format === 'apng' ? 1 : 0, req.loop, req.budgetMs);
+    m._free(pathPtr);
+  }
+  if (m.FS.analyzePath(output).exists) {
+    const file = takeFile(m, output);
+    if (result.status === 0) result.file = file;
+  }
+  m._designer_close(opened);
+  result.messages = messageText();
   return result;
 }
 
@@ -160,7 +233,8 @@ self.onmessage = async (event) => {
   try {
     const m = await ready;
     self.postMessage({ id: req.id, started: true });
-    result = req.kind === 'glyph' ? editGlyph(m, req) : render(m, req);
+    const work = { glyph: editGlyph, frame, animation }[req.kind] ?? render;
+    result = work(m, req);
   } catch (error) {
     result = { id: req.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };
   }

@@ -117,8 +117,17 @@ std::int64_t count_moments(run_t* run, replay_t* replay, std::int64_t end_us) {
     return count;
 }
 
-// Every moment from 0 to the log's end plus the hold: the display after the events at or
-// before it, in its blink phase, shown until the next moment.
+// One moment of the log: the display after the events at or before its start, in its
+// blink phase, shown until the next moment.
+int add_replayed(const replay_t* replay, std::int64_t start_us, std::int64_t end_us, void* ctx) {
+    auto* run = static_cast<run_t*>(ctx);
+    if (replay_show(replay, run->img, start_us) != 0) {
+        return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
+    }
+    return add_moment(run, end_us - start_us);
+}
+
+// Every moment from 0 to the log's end plus the hold.
 int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* log) {
     const std::int64_t hold = run->options->hold_us;
     if (hold < 0 || hold > ANIMATE_MAX_US || log->end_us > ANIMATE_MAX_US - hold) {
@@ -144,24 +153,8 @@ int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* lo
                       static_cast<long long>(ANIMATE_MAX_MOMENTS));
         return say(run, ANIMATE_REFUSED, line);
     }
-    replay_start(&replay, module, run->img, log);
-    std::int64_t t = 0;
-    do {
-        if (replay_advance(&replay, t, run->message, run->capacity) != 0) {
-            return ANIMATE_REFUSED;
-        }
-        if (replay_show(&replay, run->img, t) != 0) {
-            return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
-        }
-        std::int64_t next = replay_next_change(&replay, t);
-        next = next < end ? next : end;
-        const int status = add_moment(run, next - t);
-        if (status != ANIMATE_OK) {
-            return status;
-        }
-        t = next;
-    } while (t < end);
-    return ANIMATE_OK;
+    return animate_each_moment(&replay, module, run->img, log, end, add_replayed, run, run->message,
+                               run->capacity);
 }
 
 bool ends_with(const char* path, const char* ext) {
@@ -192,6 +185,26 @@ int animate_write(lcdimg_t* img, const cmdlog_module_t* module, const cmdlog_t* 
     }
     const int written = writer_end(&run.writer);
     return written == ANIMFRAMES_OK ? ANIMATE_OK : writer_failure(&run, written);
+}
+
+int animate_each_moment(replay_t* replay, const cmdlog_module_t* module, const lcdimg_t* img,
+                        const cmdlog_t* log, std::int64_t end_us, animate_moment_func_t func,
+                        void* ctx, char* message, int message_capacity) {
+    replay_start(replay, module, img, log);
+    std::int64_t t = 0;
+    do {
+        if (replay_advance(replay, t, message, message_capacity) != 0) {
+            return ANIMATE_REFUSED;
+        }
+        std::int64_t next = replay_next_change(replay, t);
+        next = next < end_us ? next : end_us;
+        const int status = func(replay, t, next, ctx);
+        if (status != ANIMATE_OK) {
+            return status;
+        }
+        t = next;
+    } while (t < end_us);
+    return ANIMATE_OK;
 }
 
 int animate_format_of(const char* path, animate_format_t* format) {

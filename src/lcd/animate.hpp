@@ -10,6 +10,7 @@
 struct cmdlog_module_t;
 struct cmdlog_t;
 struct lcdimg_t;
+struct replay_t;
 
 enum animate_format_t : int { ANIMATE_GIF, ANIMATE_APNG };
 
@@ -45,6 +46,19 @@ enum animate_result : int {
     ANIMATE_NO_MEMORY = -3,   // `message` is "Memory Allocation Error."
 };
 
+// Called for each moment of an animation in time order, the replay advanced to its start:
+// the moment lasts from `start_us` to `end_us`. An animate_result: other than ANIMATE_OK
+// stops the walk and is returned.
+using animate_moment_func_t = int (*)(const replay_t* replay, std::int64_t start_us,
+                                      std::int64_t end_us, void* ctx);
+
+// Walks the moments an animation draws, from 0 to `end_us` (the log's end plus the hold):
+// each lasts until the display may next look different (an event, a blink edge). `replay`
+// is started afresh. ANIMATE_OK, `func`'s other result, or ANIMATE_REFUSED when an event
+// cannot be replayed (`message` then gets its line).
+int animate_each_moment(replay_t* replay, const cmdlog_module_t* module, const lcdimg_t* img,
+                        const cmdlog_t* log, std::int64_t end_us, animate_moment_func_t func,
+                        void* ctx, char* message, int message_capacity);
 // Writes the animation of `log` replayed on `img` for `module` through `func`; with a null
 // log, one still frame of the image's text grid as it stands. The log must have replayed
 // to its end without refusal. An animate_result; on ANIMATE_REFUSED and ANIMATE_NO_MEMORY

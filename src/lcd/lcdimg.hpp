@@ -65,6 +65,10 @@ struct lcdimg_t {
     std::int64_t script_step_limit;
     // The script's messages begin with its path (a front end's choice; false as opened).
     bool script_messages_named;
+    // nullptr, as opened, or asked now and then while the script runs whether to stop it
+    // (script_stop_func_t): a front end with a clock budget sets it.
+    bool (*script_should_stop)(void* ctx);
+    void* script_stop_ctx;
     std::array<char, LCDIMG_TEXT_CAPACITY> charset_name; // CHARSET as written; empty: none
     unsigned char* text_grid;                            // chcnt_x * chcnt_y codes, row-major
     int canvas_width;

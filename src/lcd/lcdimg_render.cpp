@@ -290,8 +290,10 @@ void lcdimg_render(lcdimg_t* img) {
     paint_picture(img);
     if (img->script_path[0] != '\0') {
         img->script_path.back() = '\0';
-        script_execute(img->script_path.data(), img, 0, img->script_step_limit,
-                       img->script_messages_named);
+        const script_limits_t limits{img->script_step_limit, img->script_should_stop,
+                                     img->script_stop_ctx};
+        script_execute_limited(img->script_path.data(), img, 0, &limits,
+                               img->script_messages_named);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "script/core.hpp"
@@ -26,26 +27,37 @@ void print_listing(const progedit_t* store, int lines_read) {
 }
 
 // Steps the program to its end; the final result (RC_END on a normal end), or
-// RC_STEP_LIMIT when a positive `step_limit` ran out first.
+// RC_STEP_LIMIT when a positive step limit ran out or the stop callback said so first.
 int run_program(kestbasic_t* kb, const progedit_t* store, lcdimg_t* lcdimg,
-                std::int64_t step_limit) {
+                const script_limits_t& limits) {
     int rc = kestbasic_setup(kb, store->text.data(), lcdimg);
-    if (step_limit <= 0) {
-        while (rc == RC_OK) {
-            rc = kestbasic_execute(kb);
+    const std::int64_t limit = limits.step_limit > 0 ? limits.step_limit : INT64_MAX;
+    std::int64_t next_ask = SCRIPT_STOP_STRIDE;
+    for (std::int64_t steps = 0; rc == RC_OK; ++steps) {
+        if (steps == limit) {
+            return RC_STEP_LIMIT;
         }
-        return rc;
-    }
-    for (std::int64_t steps = 0; rc == RC_OK && steps < step_limit; ++steps) {
+        if (steps == next_ask) {
+            if (limits.should_stop != nullptr && limits.should_stop(limits.stop_ctx)) {
+                return RC_STEP_LIMIT;
+            }
+            next_ask += SCRIPT_STOP_STRIDE;
+        }
         rc = kestbasic_execute(kb);
     }
-    return rc == RC_OK ? RC_STEP_LIMIT : rc;
+    return rc;
 }
 
 } // namespace
 
 int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit,
                    bool name_file) {
+    const script_limits_t limits{step_limit, nullptr, nullptr};
+    return script_execute_limited(path, lcdimg, listing, &limits, name_file);
+}
+
+int script_execute_limited(const char* path, lcdimg_t* lcdimg, int listing,
+                           const script_limits_t* limits, bool name_file) {
     const char* file = name_file && path != nullptr ? path : "";
     const char* separator = name_file && path != nullptr ? ": " : "";
     progedit_t store;
@@ -59,7 +71,7 @@ int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t
         print_listing(&store, lines_read);
     }
     kestbasic_t kb;
-    const int rc = run_program(&kb, &store, lcdimg, step_limit);
+    const int rc = run_program(&kb, &store, lcdimg, *limits);
     if (rc != RC_END) {
         std::array<char, MESSAGE_SIZE> message{};
         kestbasic_get_error_message(&kb, rc, message.data(), MESSAGE_SIZE);

@@ -7,6 +7,19 @@ struct lcdimg_t;
 
 #include "script/progedit.hpp"
 
+// Asked while a script runs whether to stop it now (a clock, a cancel button); true stops it.
+using script_stop_func_t = bool (*)(void* ctx);
+
+// When a script stops before its end; every stop is reported as "step limit reached".
+struct script_limits_t {
+    std::int64_t step_limit; // positive: the most interpreter steps; 0: no limit
+    // nullptr, or asked after every SCRIPT_STOP_STRIDE steps: a step may be a jump of a few
+    // nanoseconds or a fill of the whole picture, so the stride is small and the check cheap.
+    script_stop_func_t should_stop;
+    void* stop_ctx;
+};
+inline constexpr std::int64_t SCRIPT_STOP_STRIDE = 16;
+
 // Loads, optionally lists, and runs the script at `path`; 2 when it cannot be read, else 0.
 // A positive `step_limit` stops the program after that many interpreter steps, reported as
 // the script error "step limit reached"; 0 lets it run to its end, however long it takes.
@@ -14,6 +27,9 @@ struct lcdimg_t;
 // who gave several files sees which one is meant.
 int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t step_limit = 0,
                    bool name_file = false);
+// script_execute with a stop callback besides the step limit.
+int script_execute_limited(const char* path, lcdimg_t* lcdimg, int listing,
+                           const script_limits_t* limits, bool name_file = false);
 // Adds every line of the file to the store; the number of lines read, or -1.
 int load_program(progedit_t* store, const char* path);
 // Prints the stored lines; the number printed.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -99,6 +100,45 @@ TEST_F(ScriptTest, StepLimitStopsAnEndlessProgramOnly) {
         StdoutCapture capture;
         EXPECT_EQ(script_execute(c.path->c_str(), nullptr, 0, c.limit), 0);
         EXPECT_EQ(capture.finish(), c.out) << *c.path << " limit " << c.limit;
+    }
+}
+
+// Says stop at its `stop_at`th question (0: never).
+bool stop_at_question(void* ctx) {
+    auto* asked = static_cast<std::array<int, 2>*>(ctx);
+    ++(*asked)[0];
+    return (*asked)[0] == (*asked)[1];
+}
+
+TEST_F(ScriptTest, StopCallbackIsAskedEverySixteenStepsBesideTheLimit) {
+    // A print line takes two interpreter steps (a limit of 20 prints ten lines, as the
+    // command line's --max-steps does): the numbers printed are half the steps taken.
+    std::string program;
+    std::string all;
+    for (int n = 1; n <= 40; ++n) {
+        program += std::to_string(n * 10) + " print " + std::to_string(n) + "\n";
+        all += std::to_string(n) + "\r\n";
+    }
+    const std::string path = write_file("forty.bas", program);
+    const auto first = [&all](int n) {
+        return all.substr(0, all.find(std::to_string(n + 1) + "\r"));
+    };
+    const std::string stopped = "Script error: step limit reached(Line:";
+    struct Case {
+        std::int64_t limit;
+        int stop_at;
+        std::string out;
+        int questions;
+    };
+    for (const Case& c :
+         {Case{0, 1, first(8) + stopped + "9)\n", 1}, Case{0, 2, first(16) + stopped + "17)\n", 2},
+          Case{20, 0, first(10) + stopped + "11)\n", 1}, Case{0, 6, all, 5}}) {
+        std::array<int, 2> asked{0, c.stop_at};
+        const script_limits_t limits{c.limit, stop_at_question, &asked};
+        StdoutCapture capture;
+        EXPECT_EQ(script_execute_limited(path.c_str(), nullptr, 0, &limits), 0);
+        EXPECT_EQ(capture.finish(), c.out) << "limit " << c.limit << ", stop at " << c.stop_at;
+        EXPECT_EQ(asked[0], c.questions);
     }
 }
 

@@ -77,6 +77,24 @@ export function runCli(env, { profile = '', font = '', script = '', rows = [], n
   return { file: readFileSync(at(name)), stdout };
 }
 
+// The tool's option form on these texts as files, with the log as --replay: the output's
+// bytes, or the failure's standard error (stderr) with the log's path cut from its lines.
+export function runCliReplay(env, { profile = '', font = '', script = '', log, args = [], name = 'out.bmp' }) {
+  const at = (file) => join(env.dir, file);
+  writeFileSync(at('p.prof'), script ? `${profile}\nSCRIPT = ${at('s.bas')}\n` : profile);
+  writeFileSync(at('f.fnt'), font);
+  writeFileSync(at('s.bas'), script);
+  writeFileSync(at('l.log'), log);
+  rmSync(at(name), { force: true });
+  try {
+    execFileSync(CLI, ['--profile', at('p.prof'), '--font', at('f.fnt'), '--replay', at('l.log'), ...args, at(name)],
+      { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+  } catch (failure) {
+    return { stderr: failure.stderr.split(`${at('l.log')}: `).join('') };
+  }
+  return { file: readFileSync(at(name)) };
+}
+
 // RGB pixels, top row first, of a 24-bit bottom-up BMP.
 export function bmpPixels(bmp) {
   const offset = bmp.readUInt32LE(10);

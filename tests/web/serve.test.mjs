@@ -30,6 +30,7 @@ test('the server answers every path with the page file or a refusal, and keeps r
   mkdirSync(join(dir, 'site-old'));
   writeFileSync(join(site, 'index.html'), 'page');
   writeFileSync(join(site, 'examples', 'a.prof'), 'CHCNT_X = 8\n');
+  writeFileSync(join(site, 'examples', 'a.log'), 'init\n');
   writeFileSync(join(site, 'CMakeCache.txt'), 'cache');
   writeFileSync(join(site, 'site.tar.gz'), 'archive');
   writeFileSync(join(dir, 'CMakeCache.txt'), 'cache');
@@ -53,6 +54,7 @@ test('the server answers every path with the page file or a refusal, and keeps r
     ['/', 200, 'page'],
     ['/examples/a.prof', 200, 'CHCNT_X = 8\n'],
     ['/%65xamples/a.prof', 200, 'CHCNT_X = 8\n'],
+    ['/examples/a.log', 200, 'init\n'],
   ];
   try {
     for (const [path, status, body] of cases) {
