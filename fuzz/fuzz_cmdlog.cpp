@@ -16,11 +16,10 @@ namespace {
 
 // Small pictures: one chip with row starts of its own, and a two-chip module.
 lcdimg_t* open_image(const char* tag, const char* profile) {
-    const std::string path = fuzz::scratch_path(tag);
-    const std::string text(profile);
-    if (!fuzz::write_file(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
-        return nullptr;
-    return lcdimg_open(path.c_str(), "");
+    // The profile is read once, here, so its scratch file may go right after.
+    const fuzz::scratch_file file(tag);
+    if (!file.write(std::string(profile))) return nullptr;
+    return lcdimg_open(file.path.c_str(), "");
 }
 
 int discard(const void*, std::uint32_t, void*) { return 1; }
