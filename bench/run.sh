@@ -283,7 +283,7 @@ bench_animation() {
     for log in examples/logs/*.log; do
         name=$(basename "$log" .log)
         profile=$(sed -n 's/^# Try: vimbracli -p \([^ ]*\) .*/\1/p' "$log")
-        "$tool" -p "$profile" --replay "$log" -o "$a/$name.gif"
+        "$tool" ${profile:+-p "$profile"} --replay "$log" -o "$a/$name.gif"
         gifsicle -O3 "$a/$name.gif" -o "$a/$name-O3.gif"
         size_line "  $name.gif" "$(stat -c %s "$a/$name.gif")" "gifsicle -O3" \
             "$(stat -c %s "$a/$name-O3.gif")" "<= 1.1"

@@ -22,10 +22,11 @@ lcdimg_t* open_image(const char* tag, const char* profile) {
     return lcdimg_open(file.path.c_str(), "");
 }
 
-int discard(const void*, std::uint32_t, void*) { return 1; }
+int discard(const void*, std::uint32_t, void*) {
+    return 1;
+}
 
-void replay_on(lcdimg_t* img, animate_format_t format, const std::uint8_t* data,
-               std::size_t size) {
+void replay_on(lcdimg_t* img, animate_format_t format, const std::uint8_t* data, std::size_t size) {
     if (img == nullptr) return;
     cmdlog_module_t module{};
     cmdlog_module_of(img, &module);

@@ -9,9 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <memory>
+#include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/animout.hpp"
@@ -286,6 +287,15 @@ void settle_options(const CLI::App& app, options_t* o) {
     }
     if (o->has_output && o->output.empty()) {
         throw usage_error_t{"empty output name"};
+    }
+    for (const auto& [given, name, option] : {std::tuple{o->has_profile, &o->profile, "--profile"},
+                                              std::tuple{o->has_font, &o->font, "--font"},
+                                              std::tuple{o->has_replay, &o->replay, "--replay"},
+                                              std::tuple{o->has_compare, &o->compare, "--compare"},
+                                              std::tuple{o->has_diff, &o->diff, "--diff"}}) {
+        if (given && name->empty()) {
+            throw usage_error_t{std::string(option) + ": empty file name"};
+        }
     }
     if (o->format == "png" || o->format == "bmp") { // gif and apng name animations
         o->picture_format = o->format == "png" ? FORMAT_PNG : FORMAT_BMP;

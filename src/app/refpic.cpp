@@ -36,7 +36,8 @@ struct chunk_reader_t {
 bool chunk_take(chunk_reader_t* reader, unsigned char* data, std::uint32_t size) {
     while (size > 0) {
         if (reader->at == reader->fill) {
-            reader->fill = std::fread(reader->buffer.data(), 1, reader->buffer.size(), reader->file);
+            reader->fill =
+                std::fread(reader->buffer.data(), 1, reader->buffer.size(), reader->file);
             reader->at = 0;
             if (reader->fill == 0) {
                 reader->failed = std::ferror(reader->file) != 0;
@@ -62,8 +63,8 @@ int chunk_read(void* data, std::uint32_t size, void* ctx) {
 // right after the 54 header bytes. Anything else is refused rather than misread. The rows are
 // streamed from the file, so a reference as large as the picture costs about what writing
 // the picture does.
-int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic,
-             char* message, int capacity) {
+int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic, char* message,
+             int capacity) {
     bmp_file_header_t fh{};
     bmp_info_header_t ih{};
     bmplowio_header_init(&fh, &ih);
@@ -104,8 +105,8 @@ int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* 
 // A PNG is read whole (its size is a small part of the picture's), then decoded by libpng.
 // Reads at most `limit` bytes: a FIFO or a device may never end; a longer file is cut there,
 // which a picture of the wanted size never is.
-int read_png(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic,
-             char* message, int capacity) {
+int read_png(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic, char* message,
+             int capacity) {
     const auto raw = static_cast<std::size_t>(std::max(want_width, 0)) * 4 + 1;
     const std::size_t limit =
         raw * static_cast<std::size_t>(std::max(want_height, 0)) * 2 + (std::size_t{16} << 20);

@@ -29,8 +29,7 @@ struct cmdlog_module_t {
 
 // Where a module row starts: its controller, its line (0 or 1) and its first position on
 // that line (before the display shift). False when the row is not driven by any line.
-bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line,
-                      int* position);
+bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line, int* position);
 // The module of an opened image: its grid, its ROW_ADDRESSES, its CHARSET or else A00.
 void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module);
 

@@ -17,20 +17,20 @@ inline constexpr int CONTROLLER_ONE_LINE_LENGTH = 80;
 struct controller_t {
     std::array<unsigned char, CONTROLLER_DDRAM_BYTES> ddram;
     std::array<unsigned char, CONTROLLER_CGRAM_BYTES> cgram;
-    unsigned char ac;     // address counter, 7 bits
-    bool ac_in_cgram;     // the last address set was a CGRAM address
-    bool increment;       // I/D
-    bool shift_on_write;  // S: DDRAM writes also shift the display
-    bool display_on;      // D
-    bool cursor_on;       // C: underline cursor
-    bool blink_on;        // B: blinking cursor
-    bool eight_bit;       // DL
-    bool two_lines;       // N
-    bool tall_font;       // F: 5 x 10 dots
-    int shift;            // display shift, positions moved left, kept in 0..79
-    bool nibble_pending;  // 4-bit bus: the high nibble of a byte has been latched
+    unsigned char ac;    // address counter, 7 bits
+    bool ac_in_cgram;    // the last address set was a CGRAM address
+    bool increment;      // I/D
+    bool shift_on_write; // S: DDRAM writes also shift the display
+    bool display_on;     // D
+    bool cursor_on;      // C: underline cursor
+    bool blink_on;       // B: blinking cursor
+    bool eight_bit;      // DL
+    bool two_lines;      // N
+    bool tall_font;      // F: 5 x 10 dots
+    int shift;           // display shift, positions moved left, kept in 0..79
+    bool nibble_pending; // 4-bit bus: the high nibble of a byte has been latched
     unsigned char high_nibble;
-    bool pending_rs;      // RS and RW of the pending nibble
+    bool pending_rs; // RS and RW of the pending nibble
     bool pending_rw;
     unsigned char data_register; // DR: what the last data read brought
 };

@@ -27,7 +27,7 @@ struct replay_t {
 
 // What the display shows besides its text, for a text report.
 struct replay_status_t {
-    int cursor_row;    // module cell of the (first) cursor, -1 when none is shown
+    int cursor_row; // module cell of the (first) cursor, -1 when none is shown
     int cursor_column;
     bool display_on;
     bool cursor_on; // underline on the chip whose cursor is reported
