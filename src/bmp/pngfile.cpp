@@ -438,17 +438,28 @@ int pngfile_write_chunk(const char* type, const unsigned char* data, std::size_t
     return e.failed ? -1 : 0;
 }
 
-int pngfile_write_pixels(const unsigned char* rgb, int width, int height,
-                         pngfile_palette_t* palette, std::uint32_t* sequence,
-                         bmpfile_write_func_t func, void* ctx) {
+namespace {
+
+// An encoder over `rgb` whose output format follows `palette` (see set_format).
+encoder_t start_encoder(const unsigned char* rgb, int width, int height, pngfile_palette_t* palette,
+                        bmpfile_write_func_t func, void* ctx) {
     encoder_t e{};
     e.func = func;
     e.ctx = ctx;
     e.rgb = rgb;
     e.width = width;
     e.height = height;
-    e.sequence = sequence;
     set_format(&e, palette, width);
+    return e;
+}
+
+} // namespace
+
+int pngfile_write_pixels(const unsigned char* rgb, int width, int height,
+                         pngfile_palette_t* palette, std::uint32_t* sequence,
+                         bmpfile_write_func_t func, void* ctx) {
+    encoder_t e = start_encoder(rgb, width, height, palette, func, ctx);
+    e.sequence = sequence;
     return with_buffers(&e, [&e] { emit_image_data(&e); });
 }
 
@@ -462,13 +473,7 @@ int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
         return BMP_NO_MEMORY;
     }
     count_colors(rgb, width, height, palette);
-    encoder_t e{};
-    e.func = func;
-    e.ctx = ctx;
-    e.rgb = rgb;
-    e.width = width;
-    e.height = height;
-    set_format(&e, palette, width);
+    encoder_t e = start_encoder(rgb, width, height, palette, func, ctx);
     const int status = with_buffers(&e, [&e] {
         emit_header(&e);
         emit_image_data(&e);
