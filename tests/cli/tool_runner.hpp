@@ -21,8 +21,11 @@ struct tool_result_t {
     std::string out;
 };
 
-// A nonzero memory_limit caps the tool's address space (bytes).
-inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memory_limit = 0) {
+// Runs the tool with standard output captured. Standard input is `in_fd` (-1: /dev/null),
+// standard error `err_fd` (-1: this process's); a nonzero memory_limit caps the tool's
+// address space (bytes).
+inline tool_result_t spawn_tool(const std::vector<std::string>& args, int in_fd, int err_fd,
+                                rlim_t memory_limit) {
     std::string program = VIMBRACLI_PATH;
     std::vector<std::string> copies = args;
     std::vector<char*> argv{program.data()};
@@ -40,8 +43,10 @@ inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memor
         dup2(out_pipe[1], STDOUT_FILENO);
         close(out_pipe[0]);
         close(out_pipe[1]);
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, STDIN_FILENO);
+        dup2(in_fd >= 0 ? in_fd : open("/dev/null", O_RDONLY), STDIN_FILENO);
+        if (err_fd >= 0) {
+            dup2(err_fd, STDERR_FILENO);
+        }
         if (memory_limit != 0) {
             const rlimit limit{memory_limit, memory_limit};
             setrlimit(RLIMIT_AS, &limit);
@@ -63,6 +68,11 @@ inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memor
     return result;
 }
 
+// A nonzero memory_limit caps the tool's address space (bytes).
+inline tool_result_t run_tool(const std::vector<std::string>& args, rlim_t memory_limit = 0) {
+    return spawn_tool(args, -1, -1, memory_limit);
+}
+
 struct tool_io_result_t {
     int status; // exit status, -1 when the tool did not exit normally
     std::string out;
@@ -79,42 +89,18 @@ inline tool_io_result_t run_tool_io(const std::vector<std::string>& args,
     const int err_fd = mkstemp(err_name.data());
     if (in_fd < 0 || err_fd < 0 ||
         write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        for (int fd : {in_fd, err_fd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        unlink(in_name.data());
+        unlink(err_name.data());
         return {-1, "", ""};
     }
     lseek(in_fd, 0, SEEK_SET);
-    std::string program = VIMBRACLI_PATH;
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : copies) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::array<int, 2> out_pipe{};
-    if (pipe(out_pipe.data()) != 0) {
-        return {-1, "", ""};
-    }
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out_pipe[1], STDOUT_FILENO);
-        dup2(in_fd, STDIN_FILENO);
-        dup2(err_fd, STDERR_FILENO);
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    tool_io_result_t result{-1, "", ""};
-    std::array<char, 65536> chunk{};
-    for (ssize_t n; (n = read(out_pipe[0], chunk.data(), chunk.size())) > 0;) {
-        result.out.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-    close(out_pipe[0]);
-    int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-        result.status = WEXITSTATUS(wstatus);
-    }
+    const tool_result_t run = spawn_tool(args, in_fd, err_fd, 0);
+    tool_io_result_t result{run.status, run.out, ""};
     std::ifstream err_file(err_name.data(), std::ios::binary);
     result.err.assign(std::istreambuf_iterator<char>(err_file), std::istreambuf_iterator<char>());
     close(in_fd);
