@@ -39,7 +39,7 @@ demo: $(BUILD)/CMakeCache.txt
 	    'Vimbra LCD \x00\x02' 'Temp 21.5\x01C \x05\x06'
 	@echo "Wrote $(BUILD)/demo.bmp"
 
-# The README's pictures, made by the tool: docs/gallery/*.png, docs/demo.png, docs/bargraph.png
+# The README's pictures, made by the tool: docs/gallery/*.png, docs/bargraph.png
 # and the character-set charts.
 gallery: build
 	bash scripts/gallery.sh $(BUILD)

@@ -47,6 +47,22 @@ while IFS= read -r md; do
     done < <(grep -oE '\]\([^) ]+|<img [^>]*src="[^"]+' "$md" | sed -E 's/^\]\(//; s/.*src="//')
 done < <(find "$doc" -name '*.md')
 echo "The installed guides' $links relative links resolve."
+# The installed README shows the installed command and the installed examples.
+! grep -n 'build/vimbracli' "$doc/README.md" || fail "the installed README shows build/vimbracli"
+paths=0
+while IFS= read -r path; do
+    [ -e "$stage$path" ] || fail "the installed README names $path, which is not installed"
+    paths=$((paths + 1))
+done < <(grep -oE '/usr/share/vimbracli/[^ `)*]*' "$doc/README.md" | sed 's/[.,:;]$//' | sort -u)
+[ "$paths" -gt 0 ] || fail "the installed README names no installed example"
+echo "The installed README names $paths installed files by their installed paths."
+# The man page names every installed example folder and the shim header.
+man_text="$(zcat "$page")"
+for folder in "$data"/examples/*/; do
+    name="/usr/share/vimbracli/examples/$(basename "$folder")/"
+    grep -qF -- "$name" <<<"$man_text" || fail "the man page does not name $name"
+done
+grep -qF '/usr/include/vimbra/lcd_shim.hpp' <<<"$man_text" || fail "the man page does not name the shim"
 for f in examples/*/* fonts/*.fnt; do
     [ -f "$f" ] || continue
     cmp -s "$f" "$data/$f" || fail "not installed: /usr/share/vimbracli/$f"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the README's pictures with the tool itself: one PNG of every shipped profile into
-# docs/gallery/, docs/demo.png and docs/bargraph.png, and a GIF of every example log into
-# docs/animations/ (each on the profile its "# Try:" line names).
+# docs/gallery/ (default.png is also the README's first picture), docs/bargraph.png, and a
+# GIF of every example log into docs/animations/ (each on the profile its "# Try:" line
+# names).
 # Usage: scripts/gallery.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,13 +34,11 @@ for profile in examples/profiles/*.prof; do
     echo "Wrote $out/$name.png"
 done
 
-"$tool" examples/profiles/default.prof "$font" docs/demo.png \
-    'Vimbra LCD \x00\x02' 'Temp 21.5\x01C \x05\x06' >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf 'SCRIPT examples/scripts/bargraph.bas\n' > "$work/bargraph.prof"
 "$tool" "$work/bargraph.prof" "$font" docs/bargraph.png 'Weekly output' '' >/dev/null
-echo "Wrote docs/demo.png and docs/bargraph.png"
+echo "Wrote docs/bargraph.png"
 
 mkdir -p docs/animations
 rm -f docs/animations/*.gif

@@ -27,6 +27,7 @@
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
+#include "lcd/loghint.hpp"
 #include "lcd/replay.hpp"
 #include "lcd/rowtext.hpp"
 
@@ -193,7 +194,8 @@ void build_parser(CLI::App* app, options_t* o) {
         ->option_text("TIME");
     app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
         ->option_text("FILE");
-    app->add_option("--format", o->format, "picture format (default: .png names PNG, else BMP)")
+    app->add_option("--format", o->format,
+                    "picture format (default by name: .png, .gif, .apng, else BMP)")
         ->check(CLI::IsMember({"bmp", "png", "gif", "apng"}))
         ->option_text("bmp|png|gif|apng");
     app->add_option("--compare", o->compare,
@@ -392,6 +394,9 @@ int replay_log(run_t* run, cmdlog_t* log) {
     if (replay_advance(&replay, log->end_us, message.data(), capacity) != 0) {
         say(name + ": " + message.data());
         return EXIT_BAD_FORMAT;
+    }
+    if (loghint_warning(log, replay.display_seen_on, message.data(), capacity)) {
+        say(name + ": " + message.data());
     }
     const std::int64_t at = o.at_us >= 0 ? o.at_us : log->end_us;
     replay_start(&replay, &module, img, log);

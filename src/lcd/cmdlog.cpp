@@ -304,7 +304,9 @@ bool pin_level(const reader_t* reader, unsigned char byte, wire line) {
 // was high (a correct firmware keeps them steady across the edge).
 int take_expander_byte(reader_t* reader, unsigned char byte) {
     const bool e = pin_level(reader, byte, WIRE_E);
+    ++reader->log->expander_bytes;
     if (reader->e_high && !e) {
+        ++reader->log->expander_edges;
         const unsigned char held = reader->e_high_byte;
         unsigned data = 0;
         for (int bit = 0; bit < 4; ++bit) {
@@ -587,6 +589,8 @@ int refuse_define(reader_t* reader) {
                   static_cast<unsigned>(reader->define_code), reader->define_rows);
 }
 
+bool is_keyword(span_t word);
+
 // A dot row of a define: five characters between optional blanks, '.' unlit and any other
 // lit, as in font files. Blank and comment lines in between are skipped.
 int read_define_row(reader_t* reader, const char* p, const char* end) {
@@ -605,7 +609,17 @@ int read_define_row(reader_t* reader, const char* p, const char* end) {
         return 0;
     }
     if (end - p != DEFINE_COLUMNS) {
-        return refuse_define(reader);
+        words_t words{p, end};
+        span_t first{};
+        if (next_word(&words, &first) && is_keyword(first)) {
+            return refuse_define(reader); // rows left out, not a row mistyped
+        }
+        return refuse(reader,
+                      "a dot row has five characters, found %zu (row %d of define 0x%02X "
+                      "on line %u)",
+                      static_cast<std::size_t>(end - p), reader->define_rows + 1,
+                      static_cast<unsigned>(reader->define_code),
+                      static_cast<unsigned>(reader->define_line));
     }
     unsigned char dots = 0;
     for (int column = 0; column < DEFINE_COLUMNS; ++column) {
@@ -659,6 +673,11 @@ constexpr std::array<keyword_t, 17> KEYWORDS{{
     {"shift", read_shift},
     {"define", read_define},
 }};
+
+bool is_keyword(span_t word) {
+    return std::any_of(KEYWORDS.begin(), KEYWORDS.end(),
+                       [word](const keyword_t& entry) { return equals(word, entry.name); });
+}
 
 int read_line(reader_t* reader, const char* p, const char* end) {
     if (reader->define_code >= 0) {
@@ -752,6 +771,11 @@ int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* mod
         (text == nullptr && length > 0)) {
         return -1;
     }
+    // Some editors begin a UTF-8 file with a byte-order mark.
+    if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        length -= 3;
+    }
     reader_t reader{};
     reader.module = module;
     reader.log = log;
@@ -799,6 +823,10 @@ int cmdlog_parse_time(const char* text, std::int64_t* time_us) {
         if (fraction_digits == 0) {
             return -1;
         }
+    }
+    if (*p == '\0' && whole == 0 && std::strspn(fraction, "0") == fraction_digits) {
+        *time_us = 0; // zero needs no unit
+        return 0;
     }
     std::int64_t scale = 0;
     std::size_t places = 0; // decimal places that are still whole microseconds

@@ -58,17 +58,21 @@ struct cmdlog_t {
     std::size_t count;
     std::size_t capacity;
     std::int64_t end_us; // the log's end: the time after its last line, waits included
+    // i2c bytes read, and how many of them gave E a falling edge (a hint at a wrong wiring).
+    std::uint64_t expander_bytes;
+    std::uint64_t expander_edges;
 };
 
 // Reads a whole log text for `module`. 0 on success; -1 when a line is malformed (`message`
 // gets one line, no line end: "line N: what is wrong"), or when memory is short (message
-// "Memory Allocation Error."). On failure the log holds no events.
+// "Memory Allocation Error."). On failure the log holds no events. A leading UTF-8
+// byte-order mark is skipped.
 int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
                 char* message, int message_capacity);
 // Releases the events; the log is then empty. A zeroed log is accepted.
 void cmdlog_free(cmdlog_t* log);
 // Reads a time: a decimal number with unit "s", "ms" or "us" ("250ms", "1.5s"). Returns 0 and
 // stores whole microseconds, or -1 for anything else (no unit, a fraction of a microsecond,
-// a negative time, more than CMDLOG_MAX_TIME_US).
+// a negative time, more than CMDLOG_MAX_TIME_US). Zero needs no unit ("0").
 int cmdlog_parse_time(const char* text, std::int64_t* time_us);
 inline constexpr std::int64_t CMDLOG_MAX_TIME_US = INT64_C(1) << 50; // about 35 years

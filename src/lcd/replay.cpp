@@ -160,6 +160,7 @@ void replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_
     replay->log = log;
     replay->applied = 0;
     replay->now_us = 0;
+    replay->display_seen_on = false;
     replay->refused_line = 0;
     replay->refused_function_set = 0;
     for (controller_t& ctl : replay->chips) {
@@ -194,6 +195,7 @@ int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int me
         controller_t& ctl = replay->chips[static_cast<std::size_t>(chip)];
         apply_event(&ctl, event);
         ++replay->applied;
+        replay->display_seen_on = replay->display_seen_on || ctl.display_on;
         // F = 1 draws 5 x 10 only in one-line mode; in two-line mode the chip ignores it.
         if (ctl.tall_font && !ctl.two_lines) {
             replay->refused_line = std::max<std::uint32_t>(event.line, 1);

@@ -17,8 +17,9 @@ struct replay_t {
     cmdlog_module_t module;
     const cmdlog_t* log;
     std::array<controller_t, CMDLOG_MAX_CHIPS> chips;
-    std::size_t applied; // events applied so far
-    std::int64_t now_us; // the moment the controllers show
+    std::size_t applied;  // events applied so far
+    std::int64_t now_us;  // the moment the controllers show
+    bool display_seen_on; // some controller's display was on after some event applied
     // The event the replay stopped at (its log line, 0 while none) and the function set byte
     // it could not show.
     std::uint32_t refused_line;

@@ -87,6 +87,12 @@ TEST(CmdlogTest, FormsLowerToEvents) {
          "I48 D04 D0E D15 D00 D00 D00 D11 D1F"},
         {40, 4, "controller 2\ndata 0x41\ncontroller 1\ndata 0x42", "D41/2 D42"},
         {16, 2, "\n# nothing\n   \n", ""},
+        // A byte-order mark before the first line, as some editors save UTF-8.
+        {16, 2,
+         "\xEF\xBB\xBF"
+         "cmd 0x01\nwait 0\ndata 0x41",
+         "I01 D41"},
+        {16, 2, "\xEF\xBB\xBF\n# a comment", ""},
     };
     for (const lowering_case_t& c : cases) {
         const cmdlog_module_t module = module_of(c.columns, c.rows);
@@ -153,7 +159,27 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
         {16, 2, "define 0x10", "line 1: define needs a code 0x00 to 0x0F"},
         {16, 2, "init\ndefine 0x03\n.....\n.....\n.....\n.....\n.....\ngoto 0 0",
          "line 2: define 0x03 needs eight dot rows, found 5"},
-        {16, 2, "define 3\n.....\n......", "line 1: define 0x03 needs eight dot rows, found 1"},
+        {16, 2, "define 3\n.....\n......",
+         "line 3: a dot row has five characters, found 6 (row 2 of define 0x03 on line 1)"},
+        {16, 2, "init\ndefine 0x01\n.....\n..o..\n\n# gap\n.o.o.\n o.o.o. \n.....",
+         "line 8: a dot row has five characters, found 6 (row 4 of define 0x01 on line 2)"},
+        {16, 2, "define 0x0F\n....\n.....",
+         "line 2: a dot row has five characters, found 4 "
+         "(row 1 of define 0x0F on line 1)"},
+        {16, 2, "define 2\n.....\ngoto 0 0", "line 1: define 0x02 needs eight dot rows, found 1"},
+        {16, 2, "define 2\n.....\ngotoo 0 0",
+         "line 3: a dot row has five characters, found 9 (row 2 of define 0x02 on line 1)"},
+        {16, 2,
+         "cmd 0x01\n\xEF\xBB\xBF"
+         "cmd 0x01",
+         "line 2: unknown keyword '\\xEF\\xBB\\xBFcmd'"},
+        {16, 2,
+         "\xEF\xBB"
+         "cmd 0x01",
+         "line 1: unknown keyword '\\xEF\\xBBcmd'"},
+        {16, 2, "wait 0.01",
+         "line 1: not a time: '0.01' (a number and s, ms or us, whole "
+         "microseconds)"},
         {16, 2, "define 7", "line 1: define 0x07 needs eight dot rows, found 0"},
         {16, 2, std::string(100, 'x').insert(0, "frob"),
          "line 1: unknown keyword 'frobxxxxxxxxxxxxxxxxxxxx...'"},
@@ -178,14 +204,16 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
 TEST(CmdlogTest, Times) {
     const std::vector<std::pair<const char*, std::int64_t>> accepted{
         {"250ms", 250000}, {"1.5s", 1500000}, {"0.000001s", 1},
-        {"1.000us", 1},    {"0us", 0},        {"1125899906842624us", INT64_C(1) << 50}};
+        {"1.000us", 1},    {"0us", 0},        {"1125899906842624us", INT64_C(1) << 50},
+        {"0", 0},          {"000", 0},        {"0.000", 0}};
     for (const auto& [text, expected] : accepted) {
         std::int64_t us = -1;
         EXPECT_EQ(cmdlog_parse_time(text, &us), 0) << text;
         EXPECT_EQ(us, expected) << text;
     }
-    for (const char* text : {"0.0000015s", "1.5us", "1125899906842625us", "99999999999999999999s",
-                             "10", "-1ms", ".5s", "5.s", "2ms ", "1e3us", "5 s", ""}) {
+    for (const char* text :
+         {"0.0000015s", "1.5us", "1125899906842625us", "99999999999999999999s", "10", "-1ms", ".5s",
+          "5.s", "2ms ", "1e3us", "5 s", "", "1", "0.1", "0.", "00.0001", "0 ", "-0"}) {
         std::int64_t us = 0;
         EXPECT_EQ(cmdlog_parse_time(text, &us), -1) << text;
     }
