@@ -17,4 +17,13 @@ cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DVIMBRA_WERROR
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
 cd build
 ctest --output-on-failure -j "$(nproc 2>/dev/null || echo 2)" "$@"
+# Run as root, the test that starts the tool as another user must have run, not skipped.
+if [ "$(id -u)" -eq 0 ]; then
+    run="$(./vimbra_tests --gtest_filter='OutfileCliTest.FolderWithoutRoomForATemporaryFile')"
+    if grep -q 'SKIPPED' <<<"$run"; then
+        echo "$run" >&2
+        echo "test-private-clone: the test as another user was skipped" >&2
+        exit 1
+    fi
+fi
 echo "Tests passed in a clone under the 0700 folder $home."
