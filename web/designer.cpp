@@ -553,7 +553,9 @@ EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double
 // status, with the messages printed.
 EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path, int format,
                                             int plays, double budget_ms) {
-    std::freopen(MESSAGES_PATH, "a", stdout);
+    // The messages are a device that keeps every write: opening it anew loses nothing, while
+    // appending would have it seek, which a device cannot.
+    std::freopen(MESSAGES_PATH, "w", stdout);
     std::freopen(STDIN_PATH, "r", stdin);
     if (plays < 0 || plays > GIFFILE_MAX_PLAYS) {
         std::printf("Loop: %d is not a number of plays from 0 (forever) to %d.\n", plays,

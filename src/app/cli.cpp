@@ -194,8 +194,7 @@ void build_parser(CLI::App* app, options_t* o) {
         ->option_text("TIME");
     app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
         ->option_text("FILE");
-    app->add_option("--format", o->format,
-                    "picture format (default by name: .png, .gif, .apng, else BMP)")
+    app->add_option("--format", o->format, "format (default by name: .png, .gif, .apng, else BMP)")
         ->check(CLI::IsMember({"bmp", "png", "gif", "apng"}))
         ->option_text("bmp|png|gif|apng");
     app->add_option("--compare", o->compare,
