@@ -229,6 +229,8 @@ void build_parser(CLI::App* app, options_t* o) {
     app->footer("Rows: \\\\ places a backslash, \\xHH any code; with the profile's CHARSET, text "
                 "is UTF-8.\n"
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
+                "Logs name moments with 'mark NAME' (for --at NAME), their grid with\n"
+                "'module 20x4' (used without -p) and the backlight with 'backlight on|off'.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
                 "malformed row or log, 3 a picture not written, 4 --compare found a difference.");
 }
