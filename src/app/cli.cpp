@@ -403,13 +403,13 @@ int use_log_module(const options_t& o, const std::string& text, lcdimg_t* img) {
     const std::string geometry = std::to_string(columns) + "x" + std::to_string(rows);
     if (o.has_profile) {
         say("[Warning]: " + file_label(o.replay) + ": the log's module is " + geometry +
-            ", the profile's " + std::to_string(img->chcnt_x) + "x" +
-            std::to_string(img->chcnt_y) + " (" + o.profile + ")");
+            ", the profile's " + std::to_string(img->chcnt_x) + "x" + std::to_string(img->chcnt_y) +
+            " (" + o.profile + ")");
         return EXIT_DONE;
     }
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
-    const int status = lcdimg_set_grid(img, columns, rows, message.data(),
-                                       static_cast<int>(message.size()));
+    const int status =
+        lcdimg_set_grid(img, columns, rows, message.data(), static_cast<int>(message.size()));
     if (status != LCDIMG_OPENED) {
         say(message.data());
         return EXIT_BAD_CONFIGURATION;
@@ -685,8 +685,8 @@ int write_diff(const run_t& run, const screen_layout_t& layout, const screen_dif
                const refpic_t& ref) {
     const options_t& o = *run.options;
     const std::int64_t width = std::int64_t{run.width} * 3 + 2 * SCREEN_PANEL_GAP;
-    if (!screen_scale_fits(static_cast<int>(std::min<std::int64_t>(width, INT32_MAX)),
-                           run.height, 1)) {
+    if (!screen_scale_fits(static_cast<int>(std::min<std::int64_t>(width, INT32_MAX)), run.height,
+                           1)) {
         say(o.diff + ": could not be written: three panels of " + std::to_string(run.width) +
             " x " + std::to_string(run.height) + " pixels are too large a picture");
         return EXIT_OUTPUT_FAILED;

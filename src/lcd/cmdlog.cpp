@@ -678,8 +678,8 @@ int read_backlight(reader_t* reader, words_t* words) {
 }
 
 bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
 }
 
 // mark NAME: a repeated name keeps its first moment (firmware may mark in every loop).
@@ -695,8 +695,7 @@ int read_mark(reader_t* reader, words_t* words) {
     if (!valid) {
         std::array<char, 128> shown{};
         quote_word(word, shown.data(), shown.size());
-        return refuse(reader,
-                      "not a mark name: '%s' (1 to %d letters, digits, '_', '-' and '.')",
+        return refuse(reader, "not a mark name: '%s' (1 to %d letters, digits, '_', '-' and '.')",
                       shown.data(), CMDLOG_MARK_NAME_MAX);
     }
     if (expect_end(reader, words, "mark") != 0) {
@@ -748,8 +747,7 @@ int read_module(reader_t* reader, words_t* words) {
         return refuse(reader,
                       "module needs columns x rows such as 20x4 (at most %d columns, %d rows "
                       "and %d cells)",
-                      CMDLOG_MODULE_MAX_COLUMNS, CMDLOG_MODULE_MAX_ROWS,
-                      CMDLOG_MODULE_MAX_CELLS);
+                      CMDLOG_MODULE_MAX_COLUMNS, CMDLOG_MODULE_MAX_ROWS, CMDLOG_MODULE_MAX_CELLS);
     }
     if (expect_end(reader, words, "module") != 0) {
         return -1;

@@ -47,7 +47,8 @@ int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int me
 // is short.
 int replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us);
 // The first moment after `time_us` at which the display may look different: the next event
-// or backlight change, or the next blink edge while a blinking cursor is shown; INT64_MAX when nothing changes.
+// or backlight change, or the next blink edge while a blinking cursor is shown; INT64_MAX when
+// nothing changes.
 std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us);
 // The cursor and the display modes as they stand.
 void replay_status(const replay_t* replay, replay_status_t* status);
