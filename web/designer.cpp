@@ -270,6 +270,12 @@ int replay_log(session_t* session, std::int64_t at_us) {
         const bool memory = std::strcmp(message.data(), "Memory Allocation Error.") == 0;
         return memory ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
     }
+    const cmdlog_t& log = session->log;
+    if (log.module_line != 0 &&
+        (log.module_columns != img->chcnt_x || log.module_rows != img->chcnt_y)) {
+        std::printf("[Warning]: the log's module is %dx%d, the profile's %dx%d\n",
+                    log.module_columns, log.module_rows, img->chcnt_x, img->chcnt_y);
+    }
     session->replaying = true;
     replay_start(&session->replay, &session->module, img, &session->log);
     if (show_moment(session, session->log.end_us) != 0) {
