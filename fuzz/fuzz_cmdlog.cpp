@@ -35,6 +35,12 @@ void replay_on(lcdimg_t* img, animate_format_t format, const std::uint8_t* data,
     if (cmdlog_read(reinterpret_cast<const char*>(data), size, &module, &log, message.data(),
                     static_cast<int>(message.size())) != 0)
         return;
+    int columns = 0;
+    int rows = 0;
+    (void)cmdlog_scan_module(reinterpret_cast<const char*>(data), size, &columns, &rows);
+    if (log.mark_count > 0) {
+        (void)cmdlog_find_mark(&log, log.marks[log.mark_count - 1].name.data());
+    }
     replay_t replay{};
     replay_start(&replay, &module, img, &log);
     // A few moments on the way, then the end.

@@ -171,7 +171,7 @@ function show(result) {
     updateRowsHint();
   }
   if (result.geometry) {
-    image = { geometry: result.geometry, font: result.font, text: result.text };
+    image = { geometry: result.geometry, font: result.font, text: result.text, cgram: result.cgram };
     if (result.geometry.chcntY !== rowCount) {
       setRowCount(result.geometry.chcntY);
       schedule(); // the rows sent were for the old count
@@ -272,6 +272,7 @@ function setTimeline(result) {
     return;
   }
   Object.assign(timeline, { end: t.end, hold: t.hold, moments: t.moments });
+  showMarks(t.marks ?? []);
   $('time').max = String(t.end + t.hold);
   if (timeline.following || timeline.at > t.end + t.hold) {
     timeline.following = true;
@@ -279,6 +280,29 @@ function setTimeline(result) {
   }
   if (!playing) setSlider(timeline.at);
   if (result.status === 0) cacheFrame(momentOf(result.at < 0 ? t.end : result.at), result);
+}
+
+// The log's marks on the slider: a tick each, and a button that moves the slider there.
+function showMarks(marks) {
+  const ticks = $('time-ticks');
+  const list = $('time-marks');
+  ticks.replaceChildren();
+  list.replaceChildren();
+  for (const { name, at } of marks) {
+    ticks.append(new Option(name, String(at)));
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'time-mark';
+    button.textContent = name;
+    button.title = `${name} at ${formatTime(at)} (--at ${name})`;
+    button.dataset.at = String(at);
+    button.addEventListener('click', () => {
+      stopPlaying();
+      seek(at);
+    });
+    list.append(button);
+  }
+  list.hidden = marks.length === 0;
 }
 
 // Shows the moment of time `t` from the cache or the worker; resolves once it is shown, or
@@ -464,6 +488,17 @@ function glyphDots(table, value) {
   return dots;
 }
 
+// Eight strings of five '0'/'1' for CGRAM glyph `value`: eight row bytes, bit 4 leftmost.
+function cgramDots(cgram, value) {
+  const dots = [];
+  for (let r = 0; r < 8; r += 1) {
+    let row = '';
+    for (let c = 0; c < 5; c += 1) row += (cgram[value * 8 + r] >> (4 - c)) & 1 ? '1' : '0';
+    dots.push(row);
+  }
+  return dots;
+}
+
 function currentDots() {
   return image ? glyphDots(image.font, code) : Array(8).fill('00000');
 }
@@ -536,7 +571,10 @@ function drawGlyphs() {
     cell.classList.toggle('selected', c === code);
     const ctx = cell.firstChild.getContext('2d');
     const pixels = ctx.createImageData(5, 8);
-    const rowsOfC = image ? glyphDots(image.font, c) : Array(8).fill('00000');
+    // With a log, the strip shows the glyphs the log has defined by the moment shown.
+    const fromLog = Boolean(image?.cgram);
+    cell.dataset.source = fromLog ? 'log' : 'font';
+    const rowsOfC = fromLog ? cgramDots(image.cgram, c) : image ? glyphDots(image.font, c) : Array(8).fill('00000');
     for (let i = 0; i < 40; i += 1) {
       const v = rowsOfC[Math.floor(i / 5)][i % 5] === '1' ? 20 : 235;
       pixels.data.set([v, v, v, 255], i * 4);
@@ -624,6 +662,29 @@ async function saveAnimation(format) {
   else show(result);
 }
 
+// The grid of a log's first `module COLSxROWS` line, or null.
+function logModule(text) {
+  const found = /^[ \t]*module[ \t]+([1-9]\d*)x([1-9]\d*)[ \t]*(?:#.*)?$/m.exec(text);
+  return found ? { columns: Number(found[1]), rows: Number(found[2]) } : null;
+}
+
+// An example log that names its module gets a profile of that grid: the example profile
+// named for it, else the grid alone. A profile whose grid matches already is kept.
+async function matchProfile(text) {
+  const module = logModule(text);
+  if (!module) return;
+  const g = image?.geometry;
+  if (g && g.chcntX === module.columns && g.chcntY === module.rows) return;
+  const name = EXAMPLES.profile.find((n) => n.endsWith(`-${module.columns}x${module.rows}.prof`));
+  let profile = `CHCNT_X = ${module.columns}\nCHCNT_Y = ${module.rows}\n`;
+  if (name) {
+    const response = await fetch(`examples/profiles/${name}`);
+    if (response.ok) profile = await response.text();
+  }
+  if (charset !== '') profile = `${profile}${profile.endsWith('\n') ? '' : '\n'}CHARSET = ${charset}\n`;
+  panes.profile.value = profile;
+}
+
 function wireActions() {
   $('save-gif').addEventListener('click', () => saveAnimation('gif'));
   $('save-apng').addEventListener('click', () => saveAnimation('apng'));
@@ -660,6 +721,7 @@ function wireActions() {
           text = `${text}${text === '' || text.endsWith('\n') ? '' : '\n'}CHARSET = ${charset}\n`;
         }
         panes[kind].value = text;
+        if (kind === 'log') await matchProfile(text);
         schedule();
       }
       select.value = '';

@@ -184,6 +184,7 @@ struct session_t {
     replay_t replay;
     std::int64_t hold_us;
     std::vector<double> moments; // microseconds; empty when there are too many to list
+    std::string marks_text;      // designer_marks's answer
 };
 
 void budget_note(const budget_t& budget) {
@@ -268,6 +269,12 @@ int replay_log(session_t* session, std::int64_t at_us) {
         std::puts(message.data());
         const bool memory = std::strcmp(message.data(), "Memory Allocation Error.") == 0;
         return memory ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
+    }
+    const cmdlog_t& log = session->log;
+    if (log.module_line != 0 &&
+        (log.module_columns != img->chcnt_x || log.module_rows != img->chcnt_y)) {
+        std::printf("[Warning]: the log's module is %dx%d, the profile's %dx%d\n",
+                    log.module_columns, log.module_rows, img->chcnt_x, img->chcnt_y);
     }
     session->replaying = true;
     replay_start(&session->replay, &session->module, img, &session->log);
@@ -527,6 +534,24 @@ EMSCRIPTEN_KEEPALIVE double designer_hold(const session_t* session) {
 EMSCRIPTEN_KEEPALIVE const double* designer_moments(const session_t* session, int* count) {
     *count = static_cast<int>(session->moments.size());
     return session->moments.data();
+}
+
+// The marks of the session's log, one "NAME TIME_US" line each in log order; empty without
+// a log or marks. Valid until the next call or designer_close.
+EMSCRIPTEN_KEEPALIVE const char* designer_marks(session_t* session) {
+    session->marks_text.clear();
+    for (std::size_t i = 0; session->replaying && i < session->log.mark_count; ++i) {
+        const cmdlog_mark_t& mark = session->log.marks[i];
+        session->marks_text.append(mark.name.data()).append(" ");
+        session->marks_text.append(std::to_string(mark.time_us)).append("\n");
+    }
+    return session->marks_text.c_str();
+}
+
+// The first controller's CGRAM at the moment shown (64 row bytes, bit 4 the leftmost dot):
+// the glyphs the log has defined. Null when the session draws rows.
+EMSCRIPTEN_KEEPALIVE const unsigned char* designer_cgram(const session_t* session) {
+    return session->replaying ? session->replay.chips[0].cgram.data() : nullptr;
 }
 
 // Shows the replayed log of a session that rendered without refusal at `at_us`, its script

@@ -139,7 +139,21 @@ function readTimeline(m, opened, result) {
   const at = m._designer_moments(opened, countPtr);
   const count = m.HEAP32[countPtr >> 2];
   m._free(countPtr);
-  result.timeline = { end, hold: m._designer_hold(opened), moments: m.HEAPF64.slice(at >> 3, (at >> 3) + count) };
+  result.timeline = { end, hold: m._designer_hold(opened), moments: m.HEAPF64.slice(at >> 3, (at >> 3) + count), marks: readMarks(m, opened) };
+}
+
+// The log's marks as { name, at } in log order, from the library's reader.
+function readMarks(m, opened) {
+  return readString(m, m._designer_marks(opened)).split('\n').filter(Boolean).map((line) => {
+    const [name, at] = line.split(' ');
+    return { name, at: Number(at) };
+  });
+}
+
+// The glyphs the log has defined at the moment shown: CGRAM's 64 row bytes, or none.
+function readCgram(m, opened, result) {
+  const at = m._designer_cgram(opened);
+  if (at !== 0) result.cgram = m.HEAPU8.slice(at, at + 64);
 }
 
 // A file the library wrote, read and removed.
@@ -158,7 +172,10 @@ function render(m, req) {
   const opened = openSession(m, req, output, result);
   const img = opened === 0 ? 0 : m._designer_image(opened);
   if (img !== 0) readImage(m, img, result, !req.format);
-  if (result.status === 0) readTimeline(m, opened, result);
+  if (result.status === 0) {
+    readTimeline(m, opened, result);
+    readCgram(m, opened, result);
+  }
   result.renderMs = performance.now() - started;
   if (output && result.status === 0) result.file = takeFile(m, output);
   result.messages = messageText() + (result.memory ? 'Memory Allocation Error.\n' : '');
@@ -182,7 +199,10 @@ function frame(m, req) {
   const result = { id: req.id, generation, at: req.at };
   const started = performance.now();
   result.status = m._designer_frame(session, req.at, req.budgetMs);
-  if (result.status === 0) readImage(m, m._designer_image(session), result, true);
+  if (result.status === 0) {
+    readImage(m, m._designer_image(session), result, true);
+    readCgram(m, session, result);
+  }
   result.renderMs = performance.now() - started;
   result.messages = messageText() + (result.memory ? 'Memory Allocation Error.\n' : '');
   return result;

@@ -105,6 +105,7 @@ struct options_t {
     std::string format;
     std::string compare;
     std::string diff;
+    bool update = false; // --update, or VIMBRA_UPDATE=1: write REF when missing or different
     bool text = false;
     int scale = 1;
     std::int64_t max_steps = 0;
@@ -120,6 +121,7 @@ struct options_t {
     bool has_diff = false;
     std::vector<std::string> rows;
     std::int64_t at_us = -1; // -1: the log's end
+    std::string at_mark;     // --at names a mark: its moment is known once the log is read
     picture_format_t picture_format = FORMAT_BY_NAME;
     bool animation = false; // the output is a GIF or APNG of the whole log
     animate_format_t animation_format = ANIMATE_GIF;
@@ -190,8 +192,9 @@ void build_parser(CLI::App* app, options_t* o) {
         ->option_text("FILE");
     app->add_option("--replay", o->replay, "command log to replay ('-': standard input)")
         ->option_text("LOG");
-    app->add_option("--at", o->at, "moment of the log to show, e.g. 1.5s (default: its end)")
-        ->option_text("TIME");
+    app->add_option("--at", o->at,
+                    "moment of the log to show: a time (1.5s) or a mark's name (default: its end)")
+        ->option_text("TIME|MARK");
     app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
         ->option_text("FILE");
     app->add_option("--format", o->format, "format (default by name: .png, .gif, .apng, else BMP)")
@@ -200,8 +203,11 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("--compare", o->compare,
                     "compare with a PNG or BMP picture (status 4: differs)")
         ->option_text("REF");
-    app->add_option("--diff", o->diff, "with --compare: write the picture, differing cells marked")
+    app->add_option("--diff", o->diff,
+                    "with --compare: write the reference, the marked cells and the picture")
         ->option_text("FILE");
+    app->add_flag("--update", o->update,
+                  "with --compare: write REF when missing or different (or VIMBRA_UPDATE=1)");
     app->add_flag("--text", o->text, "print the display as row arguments and its cursor state");
     app->add_option("--scale", o->scale, "each pixel as N x N pixels")
         ->check(CLI::Range(1, SCREEN_MAX_SCALE))
@@ -224,6 +230,8 @@ void build_parser(CLI::App* app, options_t* o) {
     app->footer("Rows: \\\\ places a backslash, \\xHH any code; with the profile's CHARSET, text "
                 "is UTF-8.\n"
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
+                "Logs name moments with 'mark NAME' (for --at NAME), their grid with\n"
+                "'module 20x4' (used without -p) and the backlight with 'backlight on|off'.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
                 "malformed row or log, 3 a picture not written, 4 --compare found a difference.");
 }
@@ -246,6 +254,29 @@ void settle_animation(const CLI::App& app, options_t* o) {
     }
     if (o->animation && app.count("--at") > 0) {
         throw usage_error_t{"--at shows one moment: an animation (.gif, .apng) shows them all"};
+    }
+}
+
+// --at is a time when it reads as one, else the name of a mark looked up in the log.
+void settle_at(options_t* o) {
+    if (cmdlog_parse_time(o->at.c_str(), &o->at_us) == 0) {
+        return;
+    }
+    if (!cmdlog_is_mark_name(o->at.c_str())) {
+        throw usage_error_t{"--at: not a time or a mark name: '" + o->at +
+                            "' (e.g. 1.5s, 250ms, 40us, or a mark such as main-menu)"};
+    }
+    o->at_mark = o->at;
+}
+
+// --update asks for --compare; VIMBRA_UPDATE=1 switches it on wherever --compare is given.
+void settle_update(const CLI::App& app, options_t* o) {
+    if (app.count("--update") > 0 && !o->has_compare) {
+        throw usage_error_t{"--update needs --compare"};
+    }
+    const char* env = std::getenv("VIMBRA_UPDATE");
+    if (o->has_compare && env != nullptr && std::strcmp(env, "1") == 0) {
+        o->update = true;
     }
 }
 
@@ -273,13 +304,12 @@ void settle_options(const CLI::App& app, options_t* o) {
         if (!o->has_replay) {
             throw usage_error_t{"--at needs --replay"};
         }
-        if (cmdlog_parse_time(o->at.c_str(), &o->at_us) != 0) {
-            throw usage_error_t{"--at: not a time: '" + o->at + "' (e.g. 1.5s, 250ms, 40us)"};
-        }
+        settle_at(o);
     }
     if (o->has_diff && !o->has_compare) {
         throw usage_error_t{"--diff needs --compare"};
     }
+    settle_update(app, o);
     const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
                           (o->diff == STDIO_NAME ? 1 : 0) + (o->text ? 1 : 0);
     if (on_stdout > 1) {
@@ -363,6 +393,52 @@ bool is_memory_message(const char* message) {
     return std::strcmp(message, "Memory Allocation Error.") == 0;
 }
 
+// The log's module line: the geometry without a profile, a warning when the profile differs.
+int use_log_module(const options_t& o, const std::string& text, lcdimg_t* img) {
+    int columns = 0;
+    int rows = 0;
+    if (!cmdlog_scan_module(text.data(), text.size(), &columns, &rows) ||
+        (columns == img->chcnt_x && rows == img->chcnt_y)) {
+        return EXIT_DONE;
+    }
+    const std::string geometry = std::to_string(columns) + "x" + std::to_string(rows);
+    if (o.has_profile) {
+        say("[Warning]: " + file_label(o.replay) + ": the log's module is " + geometry +
+            ", the profile's " + std::to_string(img->chcnt_x) + "x" + std::to_string(img->chcnt_y) +
+            " (" + o.profile + ")");
+        return EXIT_DONE;
+    }
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    const int status =
+        lcdimg_set_grid(img, columns, rows, message.data(), static_cast<int>(message.size()));
+    if (status != LCDIMG_OPENED) {
+        say(message.data());
+        return EXIT_BAD_CONFIGURATION;
+    }
+    return EXIT_DONE;
+}
+
+// The moment of the mark --at names; a missing one is a usage error that lists the marks.
+int find_mark(const cmdlog_t& log, const std::string& mark, const std::string& name,
+              std::int64_t* at) {
+    if (const cmdlog_mark_t* found = cmdlog_find_mark(&log, mark.c_str()); found != nullptr) {
+        *at = found->time_us;
+        return 0;
+    }
+    constexpr std::size_t listed = 20; // the line stays readable
+    std::string marks;
+    for (std::size_t i = 0; i < log.mark_count && i < listed; ++i) {
+        marks += (i > 0 ? ", " : "") + std::string(log.marks[i].name.data());
+    }
+    if (log.mark_count > listed) {
+        marks += " and " + std::to_string(log.mark_count - listed) + " more";
+    }
+    say("vimbracli: --at: no mark '" + mark + "' in " + name +
+        (marks.empty() ? std::string(" (it has no marks)") : " (its marks: " + marks + ")") +
+        "\nRun 'vimbracli --help' for usage.");
+    return -1;
+}
+
 // Replays the log into the image: first all of it, so that a bad line anywhere refuses the
 // run, then again up to the moment asked for.
 int replay_log(run_t* run, cmdlog_t* log) {
@@ -375,13 +451,16 @@ int replay_log(run_t* run, cmdlog_t* log) {
         say(o.font + ": cannot read the font: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }
-    cmdlog_module_t module{};
-    cmdlog_module_of(img, &module);
     std::string text;
     if (read_log(o.replay, &text) != 0) {
         say(name + ": cannot read the log: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }
+    if (const int status = use_log_module(o, text, img); status != EXIT_DONE) {
+        return status;
+    }
+    cmdlog_module_t module{};
+    cmdlog_module_of(img, &module);
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
     if (cmdlog_read(text.data(), text.size(), &module, log, message.data(), capacity) != 0) {
@@ -397,7 +476,10 @@ int replay_log(run_t* run, cmdlog_t* log) {
     if (loghint_warning(log, replay.display_seen_on, message.data(), capacity)) {
         say(name + ": " + message.data());
     }
-    const std::int64_t at = o.at_us >= 0 ? o.at_us : log->end_us;
+    std::int64_t at = o.at_us >= 0 ? o.at_us : log->end_us;
+    if (!o.at_mark.empty() && find_mark(*log, o.at_mark, name, &at) != 0) {
+        return EXIT_BAD_FORMAT;
+    }
     replay_start(&replay, &module, img, log);
     if (replay_advance(&replay, at, message.data(), capacity) != 0) {
         say(name + ": " + message.data());
@@ -554,7 +636,8 @@ int write_picture(const run_t& run, const std::string& path, const unsigned char
 }
 
 // Reads the reference; 0 when it could be read (of whatever size), else the exit status.
-int read_reference(const run_t& run, refpic_t* ref) {
+// With --update a missing reference is no error: `missing` is set and REF gets written.
+int read_reference(const run_t& run, refpic_t* ref, bool* missing) {
     const std::string& path = run.options->compare;
     std::array<char, REFPIC_MESSAGE_CAPACITY> message{};
     const int status = refpic_read(path.c_str(), run.width, run.height, ref, message.data(),
@@ -564,7 +647,12 @@ int read_reference(const run_t& run, refpic_t* ref) {
     case REFPIC_OK:
         return EXIT_DONE;
     case REFPIC_UNREADABLE:
-        say(path + ": cannot read the reference: " + reason(error));
+        if (error == ENOENT && run.options->update) {
+            *missing = true;
+            return EXIT_DONE;
+        }
+        say(path + ": cannot read the reference: " + reason(error) +
+            (error == ENOENT ? " (--update writes it)" : ""));
         break;
     case REFPIC_REFUSED:
         say(path + ": " + message.data());
@@ -576,10 +664,69 @@ int read_reference(const run_t& run, refpic_t* ref) {
     return EXIT_BAD_CONFIGURATION;
 }
 
-// Compares with the reference, reports a difference and writes the --diff picture.
-int compare_with(const run_t& run, const refpic_t& ref) {
+// Writes the picture as the reference (PNG for a .png name, else BMP), for --update.
+int update_reference(const run_t& run) {
+    const std::string& path = run.options->compare;
+    picture_job_t job{run.rgb, run.width, run.height, names_png(path)};
+    errno = 0;
+    const int status = outfile_write(path.c_str(), produce_picture, &job);
+    const int error = errno;
+    if (status == OUTFILE_NO_MEMORY) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
+    }
+    if (status != 0) {
+        say(path + ": could not be written: " + reason(error));
+        return EXIT_OUTPUT_FAILED;
+    }
+    say(path + ": updated");
+    return EXIT_DONE;
+}
+
+// The --diff picture: the reference, the picture with its differing cells marked, and the
+// picture, side by side.
+int write_diff(const run_t& run, const screen_layout_t& layout, const screen_diff_t& diff,
+               const refpic_t& ref) {
     const options_t& o = *run.options;
+    const std::int64_t width = std::int64_t{run.width} * 3 + 2 * SCREEN_PANEL_GAP;
+    if (!screen_scale_fits(static_cast<int>(std::min<std::int64_t>(width, INT32_MAX)), run.height,
+                           1)) {
+        say(o.diff + ": could not be written: three panels of " + std::to_string(run.width) +
+            " x " + std::to_string(run.height) + " pixels are too large a picture");
+        return EXIT_OUTPUT_FAILED;
+    }
+    const std::size_t bytes =
+        static_cast<std::size_t>(run.width) * static_cast<std::size_t>(run.height) * 3;
+    auto* marked = static_cast<unsigned char*>(std::malloc(bytes));
+    unsigned char* panels = nullptr;
+    if (marked != nullptr) {
+        std::memcpy(marked, run.rgb, bytes);
+        screen_mark(&layout, &diff, marked, ref.rgb, run.width, run.height);
+        panels = screen_panels(ref.rgb, marked, run.rgb, run.width, run.height);
+    }
+    std::free(marked);
+    if (panels == nullptr) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
+    }
+    run_t wide = run;
+    wide.width = static_cast<int>(width);
+    const int status = write_picture(wide, o.diff, panels);
+    std::free(panels);
+    return status;
+}
+
+// Compares with the reference, reports a difference and writes the --diff picture; with
+// --update, a reference that differs or is missing is written instead of reported.
+int compare_with(const run_t& run, const refpic_t& ref, bool missing) {
+    const options_t& o = *run.options;
+    if (missing) {
+        return update_reference(run);
+    }
     if (ref.width != run.width || ref.height != run.height) {
+        if (o.update) {
+            return update_reference(run);
+        }
         say(o.compare + ": sizes differ: the picture is " + std::to_string(run.width) + " x " +
             std::to_string(run.height) + ", the reference " + std::to_string(ref.width) + " x " +
             std::to_string(ref.height));
@@ -597,22 +744,13 @@ int compare_with(const run_t& run, const refpic_t& ref) {
     }
     int status = report.empty() ? EXIT_DONE : EXIT_DIFFERENT;
     if (o.has_diff) {
-        const std::size_t bytes =
-            static_cast<std::size_t>(run.width) * static_cast<std::size_t>(run.height) * 3;
-        auto* marked = static_cast<unsigned char*>(std::malloc(bytes));
-        if (marked == nullptr) {
-            say("Memory Allocation Error.");
-            status = EXIT_BAD_CONFIGURATION;
-        } else {
-            std::memcpy(marked, run.rgb, bytes);
-            screen_mark(&layout, &diff, marked, ref.rgb, run.width, run.height);
-            if (write_picture(run, o.diff, marked) != EXIT_DONE) {
-                status = EXIT_OUTPUT_FAILED;
-            }
-            std::free(marked);
-        }
+        const int written = write_diff(run, layout, diff, ref);
+        status = written != EXIT_DONE ? written : status;
     }
     screen_diff_free(&diff);
+    if (status == EXIT_DIFFERENT && o.update) {
+        return update_reference(run);
+    }
     if (!report.empty()) {
         say(o.compare + ": " + report);
     }
@@ -639,7 +777,8 @@ int write_animation(const run_t& run) {
 int deliver(run_t* run) {
     const options_t& o = *run->options;
     refpic_t ref{};
-    int status = o.has_compare ? read_reference(*run, &ref) : EXIT_DONE;
+    bool missing = false;
+    int status = o.has_compare ? read_reference(*run, &ref, &missing) : EXIT_DONE;
     if (status == EXIT_DONE && o.text) {
         status = print_text(*run);
     }
@@ -647,7 +786,7 @@ int deliver(run_t* run) {
         status = o.animation ? write_animation(*run) : write_picture(*run, o.output, run->rgb);
     }
     if (status == EXIT_DONE && o.has_compare) {
-        status = compare_with(*run, ref);
+        status = compare_with(*run, ref, missing);
     }
     refpic_free(&ref);
     return status;

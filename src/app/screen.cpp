@@ -238,6 +238,30 @@ void screen_mark(const screen_layout_t* layout, const screen_diff_t* diff, unsig
     }
 }
 
+unsigned char* screen_panels(const unsigned char* left, const unsigned char* middle,
+                             const unsigned char* right, int width, int height) {
+    if (width < 1 || height < 1) {
+        return nullptr;
+    }
+    const std::size_t panel_row = static_cast<std::size_t>(width) * 3;
+    const std::size_t gap = static_cast<std::size_t>(SCREEN_PANEL_GAP) * 3;
+    const std::size_t row_bytes = 3 * panel_row + 2 * gap;
+    auto* out =
+        static_cast<unsigned char*>(std::malloc(row_bytes * static_cast<std::size_t>(height)));
+    if (out == nullptr) {
+        return nullptr;
+    }
+    std::memset(out, SCREEN_PANEL_GAP_GREY, row_bytes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = out + row_bytes * static_cast<std::size_t>(y);
+        const std::size_t from = panel_row * static_cast<std::size_t>(y);
+        std::memcpy(row, left + from, panel_row);
+        std::memcpy(row + panel_row + gap, middle + from, panel_row);
+        std::memcpy(row + 2 * (panel_row + gap), right + from, panel_row);
+    }
+    return out;
+}
+
 int screen_spell_row(const charset_t* set, const unsigned char* codes, int count,
                      std::string* text) try {
     *text = spell_with(set, codes, count, false);

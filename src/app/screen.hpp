@@ -60,6 +60,15 @@ int screen_diff_report(const screen_layout_t* layout, const screen_diff_t* diff,
 void screen_mark(const screen_layout_t* layout, const screen_diff_t* diff, unsigned char* rgb,
                  const unsigned char* ref, int width, int height);
 
+// The --diff picture's panels stand apart by this many pixels of SCREEN_PANEL_GAP_GREY.
+inline constexpr int SCREEN_PANEL_GAP = 8;
+inline constexpr unsigned char SCREEN_PANEL_GAP_GREY = 128;
+// Three width x height RGB pictures side by side, left to right, with a gap between them:
+// a malloc'ed picture of (3 width + 2 SCREEN_PANEL_GAP) x height, or null when memory is
+// short. The caller checks that the size fits (screen_scale_fits at scale 1).
+unsigned char* screen_panels(const unsigned char* left, const unsigned char* middle,
+                             const unsigned char* right, int width, int height);
+
 // One display row as a row argument that reads back as the same codes: with a set, each
 // code as its character in the set; without one, 0x20..0x7E as themselves; every other code
 // as \xHH and the backslash code as \\. 0, or -1 when memory is short.

@@ -328,6 +328,8 @@ int take_expander_byte(reader_t* reader, unsigned char byte) {
     return 0;
 }
 
+int note_backlight(reader_t* reader, bool on);
+
 int read_i2c(reader_t* reader, words_t* words) {
     span_t word{};
     unsigned value = 0;
@@ -340,7 +342,9 @@ int read_i2c(reader_t* reader, words_t* words) {
     int count = 0;
     while (next_word(words, &word)) {
         if (take_number(reader, word, 0xFF, "byte", &value) != 0 ||
-            take_expander_byte(reader, static_cast<unsigned char>(value)) != 0) {
+            take_expander_byte(reader, static_cast<unsigned char>(value)) != 0 ||
+            note_backlight(reader,
+                           pin_level(reader, static_cast<unsigned char>(value), WIRE_BL)) != 0) {
             return -1;
         }
         ++count;
@@ -647,6 +651,136 @@ int read_define_row(reader_t* reader, const char* p, const char* end) {
     return 0;
 }
 
+// One more item at the end of an owned array, doubling it when full.
+template <typename T>
+int append_item(reader_t* reader, T** items, std::size_t* count, std::size_t* capacity,
+                const T& item) {
+    if (*count == *capacity) {
+        const std::size_t grown_capacity = *capacity == 0 ? 8 : 2 * *capacity;
+        if (grown_capacity > SIZE_MAX / sizeof(T)) {
+            return out_of_memory(reader);
+        }
+        void* grown = std::realloc(*items, grown_capacity * sizeof(T));
+        if (grown == nullptr) {
+            return out_of_memory(reader);
+        }
+        *items = static_cast<T*>(grown);
+        *capacity = grown_capacity;
+    }
+    (*items)[(*count)++] = item;
+    return 0;
+}
+
+// The backlight at the reader's time; only a change is kept, so that the BL pin of every
+// i2c byte costs nothing while it stays.
+int note_backlight(reader_t* reader, bool on) {
+    cmdlog_t* log = reader->log;
+    const bool was_on = log->backlight_count == 0 || log->backlight[log->backlight_count - 1].on;
+    if (on == was_on) {
+        return 0;
+    }
+    return append_item(reader, &log->backlight, &log->backlight_count, &log->backlight_capacity,
+                       cmdlog_backlight_t{reader->time_us, on});
+}
+
+int read_backlight(reader_t* reader, words_t* words) {
+    bool on = false;
+    if (take_choice(reader, words, "backlight", "on", "off", &on) != 0) {
+        return -1;
+    }
+    return note_backlight(reader, on);
+}
+
+bool is_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
+}
+
+// mark NAME: a repeated name keeps its first moment (firmware may mark in every loop).
+int read_mark(reader_t* reader, words_t* words) {
+    span_t word{};
+    if (!next_word(words, &word)) {
+        return refuse(reader, "mark needs a name");
+    }
+    bool valid = word.n >= 1 && word.n <= static_cast<std::size_t>(CMDLOG_MARK_NAME_MAX);
+    for (std::size_t i = 0; valid && i < word.n; ++i) {
+        valid = is_name_char(word.p[i]);
+    }
+    if (!valid) {
+        std::array<char, 128> shown{};
+        quote_word(word, shown.data(), shown.size());
+        return refuse(reader, "not a mark name: '%s' (1 to %d letters, digits, '_', '-' and '.')",
+                      shown.data(), CMDLOG_MARK_NAME_MAX);
+    }
+    if (expect_end(reader, words, "mark") != 0) {
+        return -1;
+    }
+    cmdlog_t* log = reader->log;
+    for (std::size_t i = 0; i < log->mark_count; ++i) {
+        if (equals(word, log->marks[i].name.data())) {
+            return 0;
+        }
+    }
+    cmdlog_mark_t mark{reader->time_us, reader->line, {}};
+    std::memcpy(mark.name.data(), word.p, word.n);
+    return append_item(reader, &log->marks, &log->mark_count, &log->mark_capacity, mark);
+}
+
+// COLSxROWS within the limits of a module line; false for anything else.
+bool parse_geometry(span_t word, int* columns, int* rows) {
+    const auto* x = static_cast<const char*>(std::memchr(word.p, 'x', word.n));
+    if (x == nullptr) {
+        return false;
+    }
+    const span_t left{word.p, static_cast<std::size_t>(x - word.p)};
+    const span_t right{x + 1, word.n - left.n - 1};
+    unsigned c = 0;
+    unsigned r = 0;
+    // Decimal only: "0x10" is no geometry.
+    if (left.n == 0 || right.n == 0 || left.p[0] == '0' || right.p[0] == '0' ||
+        !parse_number(left, &c) || !parse_number(right, &r) ||
+        std::memchr(right.p, 'x', right.n) != nullptr) {
+        return false;
+    }
+    if (c > static_cast<unsigned>(CMDLOG_MODULE_MAX_COLUMNS) ||
+        r > static_cast<unsigned>(CMDLOG_MODULE_MAX_ROWS) ||
+        c * r > static_cast<unsigned>(CMDLOG_MODULE_MAX_CELLS)) {
+        return false;
+    }
+    *columns = static_cast<int>(c);
+    *rows = static_cast<int>(r);
+    return true;
+}
+
+// module COLSxROWS: recorded for the front end, which chose the module before reading.
+int read_module(reader_t* reader, words_t* words) {
+    span_t word{};
+    int columns = 0;
+    int rows = 0;
+    if (!next_word(words, &word) || !parse_geometry(word, &columns, &rows)) {
+        return refuse(reader,
+                      "module needs columns x rows such as 20x4 (at most %d columns, %d rows "
+                      "and %d cells)",
+                      CMDLOG_MODULE_MAX_COLUMNS, CMDLOG_MODULE_MAX_ROWS, CMDLOG_MODULE_MAX_CELLS);
+    }
+    if (expect_end(reader, words, "module") != 0) {
+        return -1;
+    }
+    cmdlog_t* log = reader->log;
+    if (log->module_line == 0) {
+        log->module_columns = columns;
+        log->module_rows = rows;
+        log->module_line = reader->line;
+        return 0;
+    }
+    if (columns != log->module_columns || rows != log->module_rows) {
+        return refuse(reader, "module %dx%d, but line %u gave %dx%d", columns, rows,
+                      static_cast<unsigned>(log->module_line), log->module_columns,
+                      log->module_rows);
+    }
+    return 0;
+}
+
 using keyword_reader_t = int (*)(reader_t*, words_t*);
 
 struct keyword_t {
@@ -654,7 +788,7 @@ struct keyword_t {
     keyword_reader_t read;
 };
 
-constexpr std::array<keyword_t, 17> KEYWORDS{{
+constexpr std::array<keyword_t, 20> KEYWORDS{{
     {"cmd", read_cmd},
     {"data", read_data},
     {"wait", read_wait},
@@ -672,6 +806,9 @@ constexpr std::array<keyword_t, 17> KEYWORDS{{
     {"display", read_display},
     {"shift", read_shift},
     {"define", read_define},
+    {"mark", read_mark},
+    {"module", read_module},
+    {"backlight", read_backlight},
 }};
 
 bool is_keyword(span_t word) {
@@ -797,7 +934,65 @@ void cmdlog_free(cmdlog_t* log) {
         return;
     }
     std::free(log->events);
+    std::free(log->marks);
+    std::free(log->backlight);
     *log = cmdlog_t{};
+}
+
+bool cmdlog_is_mark_name(const char* name) {
+    if (name == nullptr) {
+        return false;
+    }
+    const std::size_t length = std::strlen(name);
+    bool valid = length >= 1 && length <= static_cast<std::size_t>(CMDLOG_MARK_NAME_MAX);
+    for (std::size_t i = 0; valid && i < length; ++i) {
+        valid = is_name_char(name[i]);
+    }
+    return valid;
+}
+
+const cmdlog_mark_t* cmdlog_find_mark(const cmdlog_t* log, const char* name) {
+    if (log == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < log->mark_count; ++i) {
+        if (std::strcmp(log->marks[i].name.data(), name) == 0) {
+            return &log->marks[i];
+        }
+    }
+    return nullptr;
+}
+
+bool cmdlog_backlight_at(const cmdlog_t* log, std::int64_t time_us) {
+    bool on = true;
+    for (std::size_t i = 0; log != nullptr && i < log->backlight_count; ++i) {
+        if (log->backlight[i].time_us > time_us) {
+            break;
+        }
+        on = log->backlight[i].on;
+    }
+    return on;
+}
+
+bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int* rows) {
+    const char* p = text;
+    const char* end = text == nullptr ? text : text + length;
+    while (p < end) {
+        const auto* newline =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* line_end = newline != nullptr ? newline : end;
+        words_t words{p, line_end};
+        span_t keyword{};
+        span_t geometry{};
+        span_t extra{};
+        if (next_word(&words, &keyword) && equals(keyword, "module") &&
+            next_word(&words, &geometry) && !next_word(&words, &extra) &&
+            parse_geometry(geometry, columns, rows)) {
+            return true;
+        }
+        p = newline != nullptr ? newline + 1 : end;
+    }
+    return false;
 }
 
 int cmdlog_parse_time(const char* text, std::int64_t* time_us) {

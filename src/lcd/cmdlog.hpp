@@ -52,6 +52,21 @@ struct cmdlog_event_t {
     unsigned char flags;
 };
 
+inline constexpr int CMDLOG_MARK_NAME_MAX = 64; // characters of a mark's name
+
+// A named moment of the log (`mark NAME`): the log's time at its line.
+struct cmdlog_mark_t {
+    std::int64_t time_us;
+    std::uint32_t line;
+    std::array<char, CMDLOG_MARK_NAME_MAX + 1> name; // terminated
+};
+
+// The backlight switched at a moment: by `backlight on|off` or by the BL pin of `i2c` bytes.
+struct cmdlog_backlight_t {
+    std::int64_t time_us;
+    bool on;
+};
+
 // The events in time order (equal times in line order). Owned; released by cmdlog_free.
 struct cmdlog_t {
     cmdlog_event_t* events;
@@ -61,6 +76,18 @@ struct cmdlog_t {
     // i2c bytes read, and how many of them gave E a falling edge (a hint at a wrong wiring).
     std::uint64_t expander_bytes;
     std::uint64_t expander_edges;
+    // The marks in log order, each name once (its first line); owned.
+    cmdlog_mark_t* marks;
+    std::size_t mark_count;
+    std::size_t mark_capacity;
+    // Backlight changes in time order, only those that change it (it starts on); owned.
+    cmdlog_backlight_t* backlight;
+    std::size_t backlight_count;
+    std::size_t backlight_capacity;
+    // The `module COLSxROWS` line: its geometry and its log line; module_line 0 for none.
+    int module_columns;
+    int module_rows;
+    std::uint32_t module_line;
 };
 
 // Reads a whole log text for `module`. 0 on success; -1 when a line is malformed (`message`
@@ -76,3 +103,19 @@ void cmdlog_free(cmdlog_t* log);
 // a negative time, more than CMDLOG_MAX_TIME_US). Zero needs no unit ("0").
 int cmdlog_parse_time(const char* text, std::int64_t* time_us);
 inline constexpr std::int64_t CMDLOG_MAX_TIME_US = INT64_C(1) << 50; // about 35 years
+
+// Limits of a `module COLSxROWS` line: the modules one or two controllers drive.
+inline constexpr int CMDLOG_MODULE_MAX_COLUMNS = 80;
+inline constexpr int CMDLOG_MODULE_MAX_ROWS = 4;
+inline constexpr int CMDLOG_MODULE_MAX_CELLS = 160;
+
+// True for a mark's name: 1 to CMDLOG_MARK_NAME_MAX letters, digits, '_', '-' and '.'.
+bool cmdlog_is_mark_name(const char* name);
+// The mark named `name`, or nullptr when the log has none of that name.
+const cmdlog_mark_t* cmdlog_find_mark(const cmdlog_t* log, const char* name);
+// Whether the backlight is on at `time_us`: after every change at or before it. A log
+// without backlight lines keeps it on throughout.
+bool cmdlog_backlight_at(const cmdlog_t* log, std::int64_t time_us);
+// The geometry of the first well-formed `module` line of a log text, read before the log
+// itself (which needs the module). True when there is one.
+bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int* rows);

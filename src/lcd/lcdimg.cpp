@@ -453,6 +453,35 @@ int lcdimg_use_cell_glyphs(lcdimg_t* img) {
     return img->cell_glyphs != nullptr ? 0 : -1;
 }
 
+int lcdimg_set_grid(lcdimg_t* img, int columns, int rows, char* message, int message_capacity) {
+    if (img == nullptr || message == nullptr || message_capacity < 1) {
+        return LCDIMG_OPEN_NO_MEMORY;
+    }
+    message[0] = '\0';
+    const int old_columns = img->chcnt_x;
+    const int old_rows = img->chcnt_y;
+    img->chcnt_x = columns;
+    img->chcnt_y = rows;
+    if (check_settings_message(img, message, message_capacity) != 0) {
+        img->chcnt_x = old_columns;
+        img->chcnt_y = old_rows;
+        return LCDIMG_OPEN_BAD_SETTING;
+    }
+    bmpimg_close(&img->canvas);
+    std::free(img->pixels);
+    std::free(img->text_grid);
+    std::free(img->cell_glyphs);
+    img->pixels = nullptr;
+    img->text_grid = nullptr;
+    img->cell_glyphs = nullptr;
+    if (allocate_buffers(img) != 0) {
+        std::snprintf(message, static_cast<std::size_t>(message_capacity), "%s",
+                      "Memory Allocation Error.");
+        return LCDIMG_OPEN_NO_MEMORY;
+    }
+    return LCDIMG_OPENED;
+}
+
 int lcdimg_close(lcdimg_t* img) {
     if (img == nullptr) {
         return 0;

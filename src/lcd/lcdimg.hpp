@@ -94,6 +94,9 @@ struct lcdimg_t {
     // nullptr, or chcnt_x * chcnt_y glyphs of LCDIMG_GLYPH_BYTES, row-major: when present the
     // cells are drawn from these instead of from the font by text_grid (a replay's display).
     unsigned char* cell_glyphs;
+    // The backlight of the moment shown is off (a replay sets it): the panel and the dots
+    // take the unlit colours of backlight_unlit_colors. False as opened.
+    bool backlight_off;
 };
 
 // Built-in glyphs: printable ASCII at 0x21..0x7F, everything else blank.
@@ -133,6 +136,11 @@ int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
 // is short.
 int lcdimg_use_cell_glyphs(lcdimg_t* img);
+// Gives an opened image another grid of cells (a log's module line), all blank, and the
+// picture size that follows. LCDIMG_OPENED; LCDIMG_OPEN_BAD_SETTING with the grid unchanged
+// when the picture would be too large ("Picture too large: ..." in `message`); or
+// LCDIMG_OPEN_NO_MEMORY, after which the image can only be closed.
+int lcdimg_set_grid(lcdimg_t* img, int columns, int rows, char* message, int message_capacity);
 // Releases the image; a null image is accepted. Returns 0.
 int lcdimg_close(lcdimg_t* img);
 // Nominal size of one cell: its dots and the gaps between them (not the gap to the next

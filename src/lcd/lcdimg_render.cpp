@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bmp/outfile.hpp"
+#include "lcd/backlight.hpp"
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
@@ -276,11 +277,22 @@ void paint_picture(lcdimg_t* img) {
     int w = 0;
     int h = 0;
     calc_canvas_size(img, &w, &h);
+    // Unlit, the panel and the dots change colour; the frame and the shadow's shape stay.
+    const lcdimg_rgb_t fgcol = img->fgcol;
+    const lcdimg_rgb_t bgcol = img->bgcol;
+    if (img->backlight_off) {
+        backlight_unlit_colors(fgcol, bgcol, &img->fgcol, &img->bgcol);
+    }
     calc_dot_colors(img);
     paint_background(img, w, h);
     paint_frame(img, w, h);
     paint_shadow(img, w, h);
     paint_cells(img);
+    if (img->backlight_off) {
+        img->fgcol = fgcol;
+        img->bgcol = bgcol;
+        calc_dot_colors(img);
+    }
 }
 
 void lcdimg_render(lcdimg_t* img) {

@@ -212,6 +212,7 @@ int replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us) {
     if (img == nullptr || img->text_grid == nullptr || lcdimg_use_cell_glyphs(img) != 0) {
         return -1;
     }
+    img->backlight_off = !cmdlog_backlight_at(replay->log, time_us);
     const bool solid = blink_solid(time_us);
     unsigned char* code = img->text_grid;
     unsigned char* glyph = img->cell_glyphs;
@@ -237,6 +238,12 @@ std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us) {
             });
         if (later != end) {
             next = later->time_us;
+        }
+    }
+    for (std::size_t i = 0; log != nullptr && i < log->backlight_count; ++i) {
+        if (log->backlight[i].time_us > time_us) {
+            next = std::min(next, log->backlight[i].time_us);
+            break;
         }
     }
     for (int chip = 0; chip < replay->module.chip_count; ++chip) {

@@ -44,10 +44,12 @@ void replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_
 // "line N: ...", and the replay stops there.
 int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int message_capacity);
 // Draws the display at `time_us` (the blink phase of that moment) into the image's text grid
-// and its per-cell glyphs. 0, or -1 when memory is short.
+// and its per-cell glyphs, and sets its backlight_off for that moment. 0, or -1 when memory
+// is short.
 int replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us);
-// The first moment after `time_us` at which the display may look different: the next event,
-// or the next blink edge while a blinking cursor is shown; INT64_MAX when nothing changes.
+// The first moment after `time_us` at which the display may look different: the next event
+// or backlight change, or the next blink edge while a blinking cursor is shown; INT64_MAX when
+// nothing changes.
 std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us);
 // The cursor and the display modes as they stand.
 void replay_status(const replay_t* replay, replay_status_t* status);

@@ -115,7 +115,7 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
         {{"--replay", f("hi.log"), "--at", "soon", f("x.bmp")},
          "",
          2,
-         "vimbracli: --at: not a time: 'soon' (e.g. 1.5s, 250ms, 40us)\n" + usage,
+         "vimbracli: --at: no mark 'soon' in " + f("hi.log") + " (it has no marks)\n" + usage,
          ""},
         {{"--text", "-o", "-"},
          "",
@@ -157,7 +157,8 @@ TEST_F(OptionCliTest, CommandLinesGiveTheirStatusAndMessages) {
         {{"--compare", f("none.png"), "xH"},
          "",
          1,
-         f("none.png") + ": cannot read the reference: No such file or directory\n",
+         f("none.png") + ": cannot read the reference: No such file or directory (--update "
+                         "writes it)\n",
          ""},
         {{"--compare", f("notes.txt"), "xH"},
          "",
@@ -300,8 +301,9 @@ TEST_F(OptionCliTest, AtChoosesTheMomentOfTheLog) {
     EXPECT_EQ(again.status, 0) << again.err; // 1 s is in the third phase: all dots again
 }
 
-// The marked picture differs from the rendered one exactly inside the differing cell:
-// row 1, column 2 of the default module spans x 41..64 and y 15..53.
+// The marked picture (the middle panel, after the reference and a gap of 8) differs from the
+// rendered one exactly inside the differing cell: row 1, column 2 of the default module spans
+// x 41..64 and y 15..53. The right panel is the rendered picture.
 TEST_F(OptionCliTest, DiffMarksExactlyTheDifferingCells) {
     const tool_io_result_t run = run_tool_io(
         {"--compare", f("xh-dot.bmp"), "--diff", f("diff.bmp"), "-o", f("got.bmp"), "xH"});
@@ -309,13 +311,15 @@ TEST_F(OptionCliTest, DiffMarksExactlyTheDifferingCells) {
     const picture_t got = read_bmp(read("got.bmp"));
     const picture_t diff = read_bmp(read("diff.bmp"));
     ASSERT_EQ(got.width, 446);
-    ASSERT_EQ(diff.width, 446);
+    ASSERT_EQ(diff.width, 3 * 446 + 16);
     ASSERT_EQ(diff.height, got.height);
     int tinted = 0;
     for (int y = 0; y < got.height; ++y) {
         for (int x = 0; x < got.width; ++x) {
             const unsigned char* g = got.at(x, y);
-            const unsigned char* d = diff.at(x, y);
+            const unsigned char* d = diff.at(446 + 8 + x, y);
+            const unsigned char* right = diff.at(2 * 446 + 16 + x, y);
+            ASSERT_TRUE(right[0] == g[0] && right[1] == g[1] && right[2] == g[2]) << x << "," << y;
             const bool inside = x >= 41 && x <= 64 && y >= 15 && y <= 53;
             const int want_r = inside ? (g[0] + 255) / 2 : g[0];
             const int want_g = inside ? g[1] / 2 : g[1];

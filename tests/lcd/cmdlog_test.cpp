@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "lcd/charset.hpp"
@@ -306,6 +308,123 @@ TEST(CmdlogTest, RawI2cAndNamedFormsAgree) {
         EXPECT_EQ(ctl.blink_on, expected.blink_on);
         EXPECT_EQ(ctl.two_lines, expected.two_lines);
         EXPECT_EQ(ctl.shift, expected.shift) << text;
+    }
+}
+
+// What a log says besides its events: "mark NAME@t ...", "on|off@t ..." and "COLSxROWS@line".
+struct moments_case_t {
+    std::string log;
+    std::string marks;
+    std::string backlight;
+    std::string module;
+    std::string refusal; // "" when the log is read
+};
+
+std::string moments_of(const cmdlog_t& log, std::string* backlight, std::string* module) {
+    std::string marks;
+    for (std::size_t i = 0; i < log.mark_count; ++i) {
+        marks.append(i > 0 ? " " : "").append(log.marks[i].name.data()).append("@");
+        marks.append(std::to_string(log.marks[i].time_us));
+    }
+    backlight->clear();
+    for (std::size_t i = 0; i < log.backlight_count; ++i) {
+        backlight->append(i > 0 ? " " : "").append(log.backlight[i].on ? "on@" : "off@");
+        backlight->append(std::to_string(log.backlight[i].time_us));
+    }
+    module->clear();
+    if (log.module_line != 0) {
+        module->append(std::to_string(log.module_columns)).append("x");
+        module->append(std::to_string(log.module_rows)).append("@");
+        module->append(std::to_string(log.module_line));
+    }
+    return marks;
+}
+
+TEST(CmdlogTest, MarksBacklightAndModuleLines) {
+    const std::string name64(64, 'n');
+    const std::vector<moments_case_t> cases{
+        {"mark a\nwait 1s\nmark b.c-D_9 # comment\nwait 5ms\nmark a", "a@0 b.c-D_9@1000000", "", "",
+         ""},
+        {"wait 2us\nmark " + name64, name64 + "@2", "", "", ""},
+        {"mark " + name64 + "n", "", "", "",
+         "line 1: not a mark name: 'nnnnnnnnnnnnnnnnnnnnnnnn...' (1 to 64 letters, digits, '_', "
+         "'-' and '.')"},
+        {"init\nmark a/b", "", "", "",
+         "line 2: not a mark name: 'a/b' (1 to 64 letters, digits, '_', '-' and '.')"},
+        {"mark", "", "", "", "line 1: mark needs a name"},
+        {"mark a b", "", "", "", "line 1: unexpected 'b' after mark"},
+        // Only changes count; the backlight starts on.
+        {"backlight on\nbacklight off\nwait 1ms\nbacklight off\nbacklight on", "", "off@0 on@1000",
+         "", ""},
+        {"backlight dim", "", "", "", "line 1: backlight needs on or off"},
+        // The BL pin of every expander byte: pin 3 by default, else where the wiring puts it.
+        {"i2c 0x27 0x08 0x00 0x00\nwait 2us\ni2c 0x27 0x0C 0x08", "", "off@0 on@2", "", ""},
+        {"wiring 0 1 2 7 4 5 6 3\ni2c 0x27 0x08\ni2c 0x27 0x80 0x88", "", "off@0 on@0", "", ""},
+        {"# a 20 x 4 module\nmodule 20x4\ninit\nmodule 20x4", "", "", "20x4@2", ""},
+        {"module 40x4", "", "", "40x4@1", ""},
+        {"module 80x2", "", "", "80x2@1", ""},
+        {"module 16x2\nmodule 20x4", "", "", "", "line 2: module 20x4, but line 1 gave 16x2"},
+    };
+    const std::string bad_geometry =
+        "line 1: module needs columns x rows such as 20x4 (at most 80 columns, 4 "
+        "rows and 160 cells)";
+    std::vector<moments_case_t> all = cases;
+    for (const char* word : {"81x1", "41x4", "20x5", "0x4", "20x0", "20X4", "x4", "20x", "20x4x1",
+                             "20 x 4", "016x2", "-1x2"}) {
+        all.push_back({std::string("module ") + word, "", "", "", bad_geometry});
+    }
+    for (const moments_case_t& c : all) {
+        const cmdlog_module_t module = module_of(16, 2);
+        cmdlog_t log{};
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        const int read = cmdlog_read(c.log.data(), c.log.size(), &module, &log, message.data(),
+                                     static_cast<int>(message.size()));
+        EXPECT_EQ(message.data(), c.refusal) << c.log;
+        EXPECT_EQ(read, c.refusal.empty() ? 0 : -1) << c.log;
+        std::string backlight;
+        std::string geometry;
+        EXPECT_EQ(moments_of(log, &backlight, &geometry), c.marks) << c.log;
+        EXPECT_EQ(backlight, c.backlight) << c.log;
+        EXPECT_EQ(geometry, c.module) << c.log;
+        cmdlog_free(&log);
+    }
+}
+
+TEST(CmdlogTest, BacklightAndMarksAreLookedUpByMoment) {
+    const std::string text = "mark start\nwait 1ms\nbacklight off\nmark dark\nwait 2ms\n"
+                             "backlight on\nwait 1us\nmark start\n";
+    const cmdlog_module_t module = module_of(16, 2);
+    cmdlog_t log{};
+    ASSERT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, nullptr, 0), 0);
+    const std::vector<std::pair<std::int64_t, bool>> moments{
+        {0, true}, {999, true}, {1000, false}, {2999, false}, {3000, true}, {INT64_MAX, true}};
+    for (const auto& [at, on] : moments) {
+        EXPECT_EQ(cmdlog_backlight_at(&log, at), on) << at;
+    }
+    ASSERT_NE(cmdlog_find_mark(&log, "dark"), nullptr);
+    EXPECT_EQ(cmdlog_find_mark(&log, "dark")->time_us, 1000);
+    EXPECT_EQ(cmdlog_find_mark(&log, "dark")->line, 4U);
+    EXPECT_EQ(cmdlog_find_mark(&log, "start")->time_us, 0);
+    EXPECT_EQ(cmdlog_find_mark(&log, "Dark"), nullptr);
+    EXPECT_EQ(cmdlog_find_mark(&log, "dar"), nullptr);
+    cmdlog_free(&log);
+    EXPECT_TRUE(cmdlog_backlight_at(&log, 1000)); // an empty log keeps it on
+}
+
+TEST(CmdlogTest, ModuleLineIsFoundBeforeReading) {
+    const std::vector<std::tuple<std::string, bool, int, int>> cases{
+        {"init\n  module 20x4 # green\ngoto 19 3\n", true, 20, 4},
+        {"module 20x4 extra\nmodule 99x9\nmodule 8x1", true, 8, 1},
+        {"print \"module 16x2\"\n", false, 0, 0},
+        {"", false, 0, 0},
+        {"module 40x4", true, 40, 4},
+    };
+    for (const auto& [text, found, columns, rows] : cases) {
+        int c = 0;
+        int r = 0;
+        EXPECT_EQ(cmdlog_scan_module(text.data(), text.size(), &c, &r), found) << text;
+        EXPECT_EQ(c, columns) << text;
+        EXPECT_EQ(r, rows) << text;
     }
 }
 
