@@ -378,7 +378,7 @@ int read_time(vcd_reader_t* r, std::string_view word) {
                                 " is beyond 2^63 picoseconds (about 106 days)");
     }
     const std::int64_t ps = signed_ticks * r->tick_mul / r->tick_div;
-    if (r->have_time && ps != r->time_ps && flush_step(r) != VCD_OK) {
+    if (ps != r->time_ps && flush_step(r) != VCD_OK) { // values before any stamp are at 0
         return r->status;
     }
     r->have_time = true;
