@@ -493,7 +493,7 @@ void summarise(session_t* s, bool trace) {
     } else if (s->timing.not_taken > 0 && s->timing.config.chip_timing) {
         say(name + ": " + std::to_string(s->timing.not_taken) + " byte" +
             (s->timing.not_taken == 1 ? "" : "s") +
-            " sent while the controller was busy were not taken (--check-timing names them)");
+            " not taken: sent while the controller was busy (--check-timing names them)");
     }
 }
 
