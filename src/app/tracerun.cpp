@@ -72,15 +72,13 @@ struct emit_t {
     std::FILE* fp = nullptr;
     std::string path;
     std::string part; // written here, renamed at the end so that no half log is left
-    std::int64_t last_us = 0;
-    int chip = 0;
-    bool two_chips = false;
+    tracedec_log_t log{};
 };
 
 bool emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
     e->path = path;
     e->part = path + ".part";
-    e->two_chips = two_chips;
+    e->log.two_chips = two_chips;
     e->fp = std::fopen(e->part.c_str(), "wb");
     if (e->fp == nullptr) {
         return false;
@@ -89,37 +87,13 @@ bool emit_open(emit_t* e, const std::string& path, const std::string& source, bo
     return true;
 }
 
-void emit_wait(emit_t* e, std::int64_t time_us) {
-    if (time_us > e->last_us) {
-        std::fprintf(e->fp, "wait %lldus\n", static_cast<long long>(time_us - e->last_us));
-        e->last_us = time_us;
-    }
-}
-
 void emit_byte(emit_t* e, const timing_byte_t* b) {
     if (e->fp == nullptr) {
         return;
     }
-    emit_wait(e, b->time_ps / PS_PER_US);
-    if (e->two_chips && b->chip != e->chip && b->taken) {
-        e->chip = b->chip;
-        std::fprintf(e->fp, "controller %d\n", b->chip + 1);
-    }
-    const char* comment = b->taken ? "" : "# not taken, busy: ";
-    switch (b->kind) {
-    case TIMING_INSTRUCTION:
-        std::fprintf(e->fp, "%scmd 0x%02X\n", comment, b->value);
-        break;
-    case TIMING_DATA:
-        std::fprintf(e->fp, "%sdata 0x%02X\n", comment, b->value);
-        break;
-    case TIMING_READ_BUSY:
-        std::fprintf(e->fp, "%sread busy\n", comment);
-        break;
-    default:
-        std::fprintf(e->fp, "%sread data\n", comment);
-        break;
-    }
+    std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
+    tracedec_log_byte(&e->log, b, lines.data());
+    std::fputs(lines.data(), e->fp);
 }
 
 // 0, or -1 with errno; the part file goes either way.
@@ -128,7 +102,9 @@ int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
         return 0;
     }
     if (keep) {
-        emit_wait(e, end_us);
+        std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
+        tracedec_log_end(&e->log, end_us, line.data());
+        std::fputs(line.data(), e->fp);
     }
     const bool flushed = std::fflush(e->fp) == 0 && std::ferror(e->fp) == 0;
     int error = errno;

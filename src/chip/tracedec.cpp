@@ -364,3 +364,38 @@ int tracedec_check_pins(const char* pins, char* message, int capacity) {
     }
     return -1;
 }
+
+void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out) {
+    out[0] = '\0';
+    if (end_us > log->last_us) {
+        std::snprintf(out, TRACEDEC_LOG_LINE_CAPACITY, "wait %lldus\n",
+                      static_cast<long long>(end_us - log->last_us));
+        log->last_us = end_us;
+    }
+}
+
+void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out) {
+    tracedec_log_end(log, byte->time_ps / 1000000, out);
+    std::size_t n = std::strlen(out);
+    const auto room = [&] { return static_cast<std::size_t>(TRACEDEC_LOG_LINE_CAPACITY) - n; };
+    if (log->two_chips && byte->chip != log->chip && byte->taken) {
+        log->chip = byte->chip;
+        n += static_cast<std::size_t>(
+            std::snprintf(out + n, room(), "controller %d\n", byte->chip + 1));
+    }
+    const char* comment = byte->taken ? "" : "# not taken, busy: ";
+    switch (byte->kind) {
+    case TIMING_INSTRUCTION:
+        std::snprintf(out + n, room(), "%scmd 0x%02X\n", comment, byte->value);
+        break;
+    case TIMING_DATA:
+        std::snprintf(out + n, room(), "%sdata 0x%02X\n", comment, byte->value);
+        break;
+    case TIMING_READ_BUSY:
+        std::snprintf(out + n, room(), "%sread busy\n", comment);
+        break;
+    default:
+        std::snprintf(out + n, room(), "%sread data\n", comment);
+        break;
+    }
+}
