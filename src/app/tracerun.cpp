@@ -201,8 +201,8 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
     if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
         s->emit_started = true; // the pins are known now: two controllers or one
-        const bool two = s->dec != nullptr ? tracedec_two_chips(s->dec)
-                                           : s->request->module->chip_count > 1;
+        const bool two =
+            s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
         if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
             stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
             return;
@@ -212,8 +212,12 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     if (!b->taken) {
         return;
     }
-    const cmdlog_event_t event{b->time_ps / PS_PER_US, b->line, EVENT_KINDS[b->kind & 3],
-                               b->value, static_cast<unsigned char>(b->chip), 0};
+    const cmdlog_event_t event{b->time_ps / PS_PER_US,
+                               b->line,
+                               EVENT_KINDS[b->kind & 3],
+                               b->value,
+                               static_cast<unsigned char>(b->chip),
+                               0};
     if (s->rewrite != nullptr) {
         s->rewrite->events[s->rewritten++] = event;
     }
@@ -285,8 +289,8 @@ void tracerun_add_options(CLI::App* app, trace_options_t* o) {
 }
 
 std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool has_replay) {
-    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc",
-                               "--vcc", "--power-on", "--check-timing", "--emit-log"}) {
+    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc", "--vcc",
+                               "--power-on", "--check-timing", "--emit-log"}) {
         if (app.count(option) > 0 && !has_replay) {
             return std::string(option) + " needs --replay";
         }
@@ -373,7 +377,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     if (s.status == DONE && read != TRACEDEC_OK) {
         const std::string why = tracedec_message(s.dec);
         stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
-             read == TRACEDEC_NO_MEMORY   ? why
+             read == TRACEDEC_NO_MEMORY  ? why
              : read == TRACEDEC_BAD_PINS ? "vimbracli: " + request->name + ": " + why
                                          : request->name + ": " + why);
     }
@@ -444,8 +448,8 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
         case CMDLOG_DATA:
         case CMDLOG_READ_BUSY:
         case CMDLOG_READ_DATA: {
-            static constexpr std::array<unsigned char, 5> KINDS{
-                TIMING_INSTRUCTION, TIMING_DATA, 0, TIMING_READ_BUSY, TIMING_READ_DATA};
+            static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
+                                                                TIMING_READ_BUSY, TIMING_READ_DATA};
             timing_whole(&s.timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
             break;
         }

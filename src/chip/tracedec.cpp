@@ -210,8 +210,8 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
         int bit = 0;
         if (vcd_find(reader, name.c_str(), &signal, &bit) != 0) {
             refuse(d, TRACEDEC_BAD_PINS,
-                   "--pins: the trace has no signal '" + name + "' (its signals: " +
-                       signal_list(reader) + ")");
+                   "--pins: the trace has no signal '" + name +
+                       "' (its signals: " + signal_list(reader) + ")");
             return 1;
         }
         if (vcd_watch(reader, signal, bit, role) != 0) {
@@ -264,8 +264,8 @@ int take_status(tracedec_t* d, int read) {
 } // namespace
 
 tracedec_options_t tracedec_defaults() {
-    return tracedec_options_t{"", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, TIMING_DEFAULT_FOSC_KHZ,
-                              false, false, false, 1};
+    return tracedec_options_t{
+        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, TIMING_DEFAULT_FOSC_KHZ, false, false, false, 1};
 }
 
 tracedec_t* tracedec_open(const tracedec_options_t* options,

@@ -21,14 +21,14 @@ enum tracedec_status : int {
 };
 
 struct tracedec_options_t {
-    const char* pins; // "ROLE=SIGNAL,...", or empty: signals named like the roles
-    int i2c_address;  // -1: the first acknowledged write's
+    const char* pins;          // "ROLE=SIGNAL,...", or empty: signals named like the roles
+    int i2c_address;           // -1: the first acknowledged write's
     std::array<int, 8> wiring; // backpack pins of RS, RW, E, backlight, D4..D7
     bool chip_timing;
     int fosc_khz;
     bool low_voltage; // the 2.7 to 4.5 V bus times
     bool power_on;
-    bool check; // judge the bus times and the chip's waits
+    bool check;     // judge the bus times and the chip's waits
     int chip_count; // controllers of the module: 1 refuses e2
 };
 
