@@ -438,7 +438,9 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     s.rewrite = chip ? log : nullptr;
     for (std::size_t i = 0; i < log->count; ++i) {
         const cmdlog_event_t e = log->events[i];
-        const std::int64_t ps = e.time_us * PS_PER_US;
+        // A log may last 35 years, picoseconds reach about 106 days: later is the same.
+        const std::int64_t ps =
+            e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
         switch (e.kind) {
         case CMDLOG_BUS:
             timing_cycle(&s.timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,

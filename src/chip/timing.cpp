@@ -130,7 +130,9 @@ void complete(timing_t* t, timing_byte_t b) {
     }
     if (accepted && writes) {
         chip.busy_for = timing_execution_ps(b.value, b.kind == TIMING_DATA, t->config.fosc_khz);
-        chip.busy_until = b.time_ps + chip.busy_for;
+        // A trace may end near the largest time: busy then lasts to its end.
+        chip.busy_until =
+            b.time_ps > INT64_MAX - chip.busy_for ? INT64_MAX : b.time_ps + chip.busy_for;
         chip.busy_with = b.value;
         chip.busy_data = b.kind == TIMING_DATA;
     }

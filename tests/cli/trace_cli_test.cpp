@@ -637,4 +637,25 @@ TEST_F(TraceCliTest, CommandLogsTakeTheChipsTimingFromTheirWaits) {
     }
 }
 
+TEST_F(TraceCliTest, TimesNearTheEndOfTimeAreHarmless) {
+    // A clear 1 ms before the last picosecond a trace can have, and a log 30 years long.
+    const std::string trace = dir.write(
+        "late.vcd", "$timescale 1 ps $end $var wire 1 ! e $end $var wire 1 \" rs $end "
+                    "$var wire 8 # d [7:0] $end $enddefinitions $end "
+                    "#0 0! 0\" b00000001 # #9223372036853000000 1! #9223372036854775000 0!\n");
+    const std::string log =
+        dir.write("late.log", "cmd 0x38\nwait 1000000000s\ncmd 0x0C\ndata 0x41\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--replay", trace, "--pins",
+                                   "rs=rs,e=e,d0=d[0],d1=d[1],d2=d[2],d3=d[3],d4=d[4],d5=d[5],"
+                                   "d6=d[6],d7=d[7]",
+                                   "--check-timing", "--text"},
+          std::vector<std::string>{"--replay", log, "--timing", "chip", "--check-timing",
+                                   "--text"}}) {
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
 } // namespace
