@@ -25,13 +25,15 @@ void say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+// A decimal or 0x number from 0 to `max`.
 bool parse_number(const std::string& text, long max, long* value) {
     if (text.empty() || text.size() > 12) {
         return false;
     }
     char* end = nullptr;
     errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10); // decimal or 0x, as in logs
     if (errno != 0 || *end != '\0' || v < 0 || v > max || text[0] == '-' || text[0] == '+') {
         return false;
     }

@@ -658,4 +658,31 @@ TEST_F(TraceCliTest, TimesNearTheEndOfTimeAreHarmless) {
     }
 }
 
+TEST_F(TraceCliTest, RefusesTraceOptionsThatMeanNothing) {
+    const std::string trace = dir.write("t.vcd", entry4().text);
+    const std::string help = "\nRun 'vimbracli --help' for usage.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--pins", "x=rs"}, "--pins: unknown role 'x' (rs, rw, e, e1, e2, d0-d7, sda, scl)"},
+        {{"--pins", "rs=a,rs=b"}, "--pins: rs is given twice"},
+        {{"--pins", "rs"}, "--pins: 'rs' is not ROLE=SIGNAL"},
+        {{"--wiring", "0 1 2"},
+         "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: '0 1 2'"},
+        {{"--wiring", "0 1 2 3 4 5 6 6"},
+         "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: "
+         "'0 1 2 3 4 5 6 6'"},
+        {{"--i2c-address", "0x80"}, "--i2c-address: not an address 0x00 to 0x7F: '0x80'"},
+        {{"--emit-log", "-"}, "--emit-log: give a file name"},
+    };
+    for (const auto& [extra, message] : cases) {
+        std::vector<std::string> args = {"--replay", trace, "--text"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_EQ(run.err, "vimbracli: " + message + help);
+    }
+    const tool_io_result_t alone = run_tool_io({"--check-timing", "--text"});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_EQ(alone.err, "vimbracli: --check-timing needs --replay" + help);
+}
+
 } // namespace
