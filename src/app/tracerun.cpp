@@ -1,0 +1,477 @@
+#include "app/tracerun.hpp"
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chip/timing.hpp"
+#include "chip/tracedec.hpp"
+
+namespace {
+
+constexpr int DONE = 0;
+constexpr int BAD_INPUT = 1; // unreadable, memory
+constexpr int BAD_FORMAT = 2;
+constexpr std::int64_t PS_PER_US = 1000000;
+constexpr std::size_t BATCH_EVENTS = 4096;
+constexpr std::size_t CHUNK_BYTES = 1 << 16;
+
+void say(const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// A decimal or 0x number from 0 to `max`.
+bool parse_number(const std::string& text, long max, long* value) {
+    if (text.empty() || text.size() > 12) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10); // decimal or 0x, as in logs
+    if (errno != 0 || *end != '\0' || v < 0 || v > max || text[0] == '-' || text[0] == '+') {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+// "RS RW E BL D4 D5 D6 D7" pins, blanks or commas between; all different, 0 to 7.
+bool parse_wiring(const std::string& text, std::array<int, 8>* wiring) {
+    std::string spaced = text;
+    for (char& c : spaced) {
+        c = c == ',' || c == '\t' ? ' ' : c;
+    }
+    std::size_t count = 0;
+    unsigned seen = 0;
+    std::size_t i = 0;
+    while (i < spaced.size()) {
+        if (spaced[i] == ' ') {
+            ++i;
+            continue;
+        }
+        const std::size_t end = std::min(spaced.find(' ', i), spaced.size());
+        long pin = 0;
+        if (count == 8 || !parse_number(spaced.substr(i, end - i), 7, &pin) ||
+            ((seen >> pin) & 1) != 0) {
+            return false;
+        }
+        seen |= 1u << pin;
+        (*wiring)[count++] = static_cast<int>(pin);
+        i = end;
+    }
+    return count == 8;
+}
+
+// ---------------------------------------------------------------- the emitted log
+
+struct emit_t {
+    std::FILE* fp = nullptr;
+    std::string path;
+    std::string part; // written here, renamed at the end so that no half log is left
+    tracedec_log_t log{};
+};
+
+bool emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
+    e->path = path;
+    e->part = path + ".part";
+    e->log.two_chips = two_chips;
+    e->fp = std::fopen(e->part.c_str(), "wb");
+    if (e->fp == nullptr) {
+        return false;
+    }
+    std::fprintf(e->fp, "# the bus of %s as the controller took it\n", source.c_str());
+    return true;
+}
+
+void emit_byte(emit_t* e, const timing_byte_t* b) {
+    if (e->fp == nullptr) {
+        return;
+    }
+    std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
+    tracedec_log_byte(&e->log, b, lines.data());
+    std::fputs(lines.data(), e->fp);
+}
+
+// 0, or -1 with errno; the part file goes either way.
+int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
+    if (e->fp == nullptr) {
+        return 0;
+    }
+    if (keep) {
+        std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
+        tracedec_log_end(&e->log, end_us, line.data());
+        std::fputs(line.data(), e->fp);
+    }
+    const bool flushed = std::fflush(e->fp) == 0 && std::ferror(e->fp) == 0;
+    int error = errno;
+    const bool closed = std::fclose(e->fp) == 0;
+    error = closed ? error : errno;
+    e->fp = nullptr;
+    if (keep && flushed && closed && std::rename(e->part.c_str(), e->path.c_str()) == 0) {
+        return 0;
+    }
+    error = keep && flushed && closed ? errno : error;
+    std::remove(e->part.c_str());
+    errno = error;
+    return keep ? -1 : 0;
+}
+
+// ---------------------------------------------------------------- one run
+
+struct session_t {
+    const tracerun_request_t* request;
+    const trace_options_t* o;
+    int status = DONE;
+    std::string message; // the line that ended the run
+    std::uint64_t faults = 0;
+    tracedec_t* dec = nullptr;
+    timing_t timing{}; // a log's
+    replay_t replay{};
+    cmdlog_t batch{};
+    cmdlog_t* log = nullptr; // every event, for an animation
+    emit_t emit;
+    bool emit_started = false;
+    bool in_log = false; // faults name a log's lines
+    // A log under chip timing: the bytes taken, written back over the log's events.
+    cmdlog_t* rewrite = nullptr;
+    std::size_t rewritten = 0;
+};
+
+void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx) {
+    auto* s = static_cast<session_t*>(ctx);
+    if (s->faults++ >= TRACERUN_MAX_FAULT_LINES) {
+        return;
+    }
+    std::array<char, 48> at{};
+    timing_format_ms(time_ps, 6, at.data(), static_cast<int>(at.size()));
+    const std::string where =
+        s->in_log ? s->request->name + ":" + std::to_string(line) : s->request->name;
+    say(where + ": " + at.data() + ": " + text);
+}
+
+bool append(cmdlog_t* log, const cmdlog_event_t& event) {
+    if (log->count == log->capacity) {
+        const std::size_t capacity = log->capacity == 0 ? 256 : log->capacity * 2;
+        void* grown = std::realloc(log->events, capacity * sizeof(cmdlog_event_t));
+        if (grown == nullptr) {
+            return false;
+        }
+        log->events = static_cast<cmdlog_event_t*>(grown);
+        log->capacity = capacity;
+    }
+    log->events[log->count++] = event;
+    return true;
+}
+
+void stop(session_t* s, int status, const std::string& message) {
+    if (s->status == DONE) {
+        s->status = status;
+        s->message = message;
+        if (s->dec != nullptr) {
+            tracedec_stop(s->dec);
+        }
+    }
+}
+
+// The events gathered so far go to the controllers.
+void flush_batch(session_t* s) {
+    if (s->batch.count == 0 || s->status != DONE) {
+        s->batch.count = 0;
+        return;
+    }
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    s->replay.log = &s->batch;
+    s->replay.applied = 0;
+    if (replay_advance(&s->replay, s->batch.events[s->batch.count - 1].time_us, message.data(),
+                       static_cast<int>(message.size())) != 0) {
+        stop(s, BAD_FORMAT, s->request->name + ": " + message.data());
+    }
+    s->replay.log = nullptr;
+    s->batch.count = 0;
+}
+
+constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DATA,
+                                                   CMDLOG_READ_BUSY, CMDLOG_READ_DATA};
+
+void take_byte(const timing_byte_t* b, void* ctx) {
+    auto* s = static_cast<session_t*>(ctx);
+    if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
+        s->emit_started = true; // the pins are known now: two controllers or one
+        const bool two =
+            s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
+        if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
+            stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
+            return;
+        }
+    }
+    emit_byte(&s->emit, b);
+    if (!b->taken) {
+        return;
+    }
+    const cmdlog_event_t event{b->time_ps / PS_PER_US,
+                               b->line,
+                               EVENT_KINDS[b->kind & 3],
+                               b->value,
+                               static_cast<unsigned char>(b->chip),
+                               0};
+    if (s->rewrite != nullptr) {
+        s->rewrite->events[s->rewritten++] = event;
+    }
+    if (s->in_log) {
+        return;
+    }
+    if (s->log != nullptr && !append(s->log, event)) {
+        stop(s, BAD_INPUT, "Memory Allocation Error.");
+    }
+    const std::int64_t at = s->request->at_us;
+    if (at < 0 || event.time_us <= at) {
+        s->batch.events[s->batch.count++] = event;
+        if (s->batch.count == s->batch.capacity) {
+            flush_batch(s);
+        }
+    }
+}
+
+void take_warning(const char* text, void* ctx) {
+    say(static_cast<session_t*>(ctx)->request->name + ": " + text);
+}
+
+bool chip_timing(const trace_options_t& o, bool trace) {
+    return o.timing == "chip" || (o.timing.empty() && trace);
+}
+
+// Bytes the chip did not take, named or counted; the fault count past the lines shown.
+void summarise(session_t* s, std::uint64_t not_taken, bool chip) {
+    const std::string& name = s->request->name;
+    if (s->o->check) {
+        if (s->faults > TRACERUN_MAX_FAULT_LINES) {
+            say(name + ": " + std::to_string(s->faults - TRACERUN_MAX_FAULT_LINES) +
+                " more timing faults (" + std::to_string(s->faults) + " in all)");
+        }
+    } else if (not_taken > 0 && chip) {
+        say(name + ": " + std::to_string(not_taken) + " byte" + (not_taken == 1 ? "" : "s") +
+            " not taken: sent while the controller was busy (--check-timing names them)");
+    }
+}
+
+} // namespace
+
+void tracerun_add_options(CLI::App* app, trace_options_t* o) {
+    app->add_option("--pins", o->pins,
+                    "trace: which signal is which line, e.g. rs=PB0,e=PB1,d4=PD4 (default: "
+                    "signals named like the lines)")
+        ->option_text("ROLE=SIGNAL,...");
+    app->add_option("--i2c-address", o->i2c_address,
+                    "trace: the backpack's I2C address (default: the first written to)")
+        ->option_text("ADDR");
+    app->add_option("--wiring", o->wiring,
+                    "trace: backpack pins of RS RW E BL D4 D5 D6 D7 (default: '0 1 2 3 4 5 6 7')")
+        ->option_text("PINS");
+    app->add_option("--timing", o->timing,
+                    "chip: bytes sent while busy are lost (traces' default); ideal: all run")
+        ->check(CLI::IsMember({"chip", "ideal"}))
+        ->option_text("chip|ideal");
+    app->add_option("--fosc", o->fosc_khz, "the controller's oscillator (default: 270)")
+        ->check(CLI::Range(TIMING_MIN_FOSC_KHZ, TIMING_MAX_FOSC_KHZ))
+        ->option_text("KHZ");
+    app->add_option("--vcc", o->vcc, "supply voltage: below 4.5 the 2.7-4.5 V bus times apply")
+        ->check(CLI::Range(2.7, 5.5))
+        ->option_text("VOLTS");
+    app->add_flag("--power-on", o->power_on, "time 0 is power-on: the first cycle waits 40 ms");
+    app->add_flag("--check-timing", o->check,
+                  "name every timing fault on standard error (status 5: some)");
+    app->add_option("--emit-log", o->emit_log, "write the decoded bus as a command log")
+        ->option_text("FILE");
+}
+
+std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool has_replay) {
+    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc", "--vcc",
+                               "--power-on", "--check-timing", "--emit-log"}) {
+        if (app.count(option) > 0 && !has_replay) {
+            return std::string(option) + " needs --replay";
+        }
+    }
+    if (!o->pins.empty()) {
+        std::array<char, TRACEDEC_MESSAGE_CAPACITY> message{};
+        if (tracedec_check_pins(o->pins.c_str(), message.data(),
+                                static_cast<int>(message.size())) != 0) {
+            return message.data();
+        }
+    } else if (app.count("--pins") > 0) {
+        return "--pins: empty";
+    }
+    long address = 0;
+    if (app.count("--i2c-address") > 0 && !parse_number(o->i2c_address, 0x7F, &address)) {
+        return "--i2c-address: not an address 0x00 to 0x7F: '" + o->i2c_address + "'";
+    }
+    std::array<int, 8> wiring{};
+    if (app.count("--wiring") > 0 && !parse_wiring(o->wiring, &wiring)) {
+        return "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: '" +
+               o->wiring + "'";
+    }
+    if (app.count("--emit-log") > 0 && (o->emit_log.empty() || o->emit_log == "-")) {
+        return "--emit-log: give a file name";
+    }
+    return "";
+}
+
+int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
+                 cmdlog_t* log, tracerun_result_t* result) {
+    const trace_options_t& o = *request->options;
+    session_t s;
+    s.request = request;
+    s.o = &o;
+    s.log = log;
+    tracedec_options_t options = tracedec_defaults();
+    options.pins = o.pins.c_str();
+    long address = -1;
+    if (!o.i2c_address.empty()) {
+        parse_number(o.i2c_address, 0x7F, &address); // checked with the options
+    }
+    options.i2c_address = static_cast<int>(address);
+    if (!o.wiring.empty()) {
+        parse_wiring(o.wiring, &options.wiring);
+    }
+    options.chip_timing = chip_timing(o, true);
+    options.fosc_khz = o.fosc_khz;
+    options.low_voltage = o.vcc < 4.5;
+    options.power_on = o.power_on;
+    options.check = o.check;
+    options.chip_count = request->module->chip_count;
+    const tracedec_callbacks_t callbacks{take_byte, report_fault, take_warning, &s};
+    s.batch.events =
+        static_cast<cmdlog_event_t*>(std::malloc(BATCH_EVENTS * sizeof(cmdlog_event_t)));
+    s.batch.capacity = BATCH_EVENTS;
+    s.dec = tracedec_open(&options, &callbacks);
+    std::vector<char> chunk;
+    try {
+        chunk.resize(CHUNK_BYTES);
+    } catch (const std::bad_alloc&) {
+        s.status = BAD_INPUT;
+    }
+    if (s.batch.events == nullptr || s.dec == nullptr || s.status != DONE) {
+        std::free(s.batch.events);
+        tracedec_close(s.dec);
+        say("Memory Allocation Error.");
+        return BAD_INPUT;
+    }
+    replay_start(&s.replay, request->module, request->img, nullptr);
+    int read = tracedec_feed(s.dec, head.data(), head.size());
+    while (read == TRACEDEC_OK) {
+        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
+        if (n == 0) {
+            if (std::ferror(fp)) {
+                stop(&s, BAD_INPUT,
+                     request->name + ": cannot read the trace: " + std::strerror(errno));
+            } else {
+                read = tracedec_finish(s.dec);
+            }
+            break;
+        }
+        read = tracedec_feed(s.dec, chunk.data(), n);
+    }
+    if (s.status == DONE && read != TRACEDEC_OK) {
+        const std::string why = tracedec_message(s.dec);
+        stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
+             read == TRACEDEC_NO_MEMORY  ? why
+             : read == TRACEDEC_BAD_PINS ? "vimbracli: " + request->name + ": " + why
+                                         : request->name + ": " + why);
+    }
+    flush_batch(&s);
+    const std::int64_t end_us = tracedec_end_ps(s.dec) / PS_PER_US;
+    if (log != nullptr) {
+        log->end_us = end_us;
+    }
+    if (s.status == DONE) {
+        const std::int64_t at = request->at_us >= 0 ? request->at_us : end_us;
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        if (replay_advance(&s.replay, at, message.data(), static_cast<int>(message.size())) != 0) {
+            stop(&s, BAD_FORMAT, request->name + ": " + message.data());
+        } else if (replay_show(&s.replay, request->img, at) != 0) {
+            stop(&s, BAD_INPUT, "Memory Allocation Error.");
+        }
+        replay_status(&s.replay, &result->status);
+    }
+    if (s.status == DONE && !o.emit_log.empty() && s.emit.fp == nullptr &&
+        !emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec))) {
+        stop(&s, BAD_INPUT, o.emit_log + ": cannot be written: " + std::strerror(errno));
+    }
+    if (emit_close(&s.emit, s.status == DONE, end_us) != 0) {
+        stop(&s, BAD_INPUT, o.emit_log + ": could not be written: " + std::strerror(errno));
+    }
+    if (s.status == DONE) {
+        summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
+    } else {
+        say(s.message);
+    }
+    result->faults = s.faults > 0;
+    std::free(s.batch.events);
+    tracedec_close(s.dec);
+    return s.status;
+}
+
+int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_result_t* result) {
+    const trace_options_t& o = *request->options;
+    const bool chip = o.timing == "chip";
+    result->faults = false;
+    if (!chip && !o.check && o.emit_log.empty()) {
+        return DONE;
+    }
+    session_t s;
+    s.request = request;
+    s.o = &o;
+    s.in_log = true;
+    const bool two = request->module->chip_count > 1;
+    const timing_config_t config{chip, o.fosc_khz, o.power_on, two};
+    const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, &s};
+    timing_start(&s.timing, &config, &callbacks);
+    s.emit_started = true;
+    if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, two)) {
+        say(o.emit_log + ": cannot be written: " + std::strerror(errno));
+        return BAD_INPUT;
+    }
+    // Under chip timing the log keeps only what the chip took, each byte whole.
+    s.rewrite = chip ? log : nullptr;
+    for (std::size_t i = 0; i < log->count; ++i) {
+        const cmdlog_event_t e = log->events[i];
+        // A log may last 35 years, picoseconds reach about 106 days: later is the same.
+        const std::int64_t ps =
+            e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
+        switch (e.kind) {
+        case CMDLOG_BUS:
+            timing_cycle(&s.timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,
+                         (e.flags & CMDLOG_FLAG_RW) != 0, e.value);
+            break;
+        case CMDLOG_INSTRUCTION:
+        case CMDLOG_DATA:
+        case CMDLOG_READ_BUSY:
+        case CMDLOG_READ_DATA: {
+            static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
+                                                                TIMING_READ_BUSY, TIMING_READ_DATA};
+            timing_whole(&s.timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
+            break;
+        }
+        default:
+            if (s.rewrite != nullptr) {
+                log->events[s.rewritten++] = e;
+            }
+            break;
+        }
+    }
+    if (s.rewrite != nullptr) {
+        log->count = s.rewritten;
+    }
+    if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
+        say(o.emit_log + ": could not be written: " + std::strerror(errno));
+        return BAD_INPUT;
+    }
+    summarise(&s, s.timing.not_taken, chip);
+    result->faults = s.faults > 0;
+    return DONE;
+}
