@@ -475,6 +475,8 @@ int replay_log(run_t* run, cmdlog_t* log) {
         return EXIT_BAD_CONFIGURATION;
     }
     cmdlog_module_t module{};
+    const tracerun_request_t request{&o.trace, name, &module, img, o.at_us};
+    tracerun_result_t traced{};
     if (trace != nullptr) {
         cmdlog_module_of(img, &module);
         if (!o.at_mark.empty()) {
@@ -484,8 +486,6 @@ int replay_log(run_t* run, cmdlog_t* log) {
             }
             return EXIT_BAD_FORMAT;
         }
-        const tracerun_request_t request{&o.trace, name, &module, img, o.at_us};
-        tracerun_result_t traced{};
         const int status =
             tracerun_vcd(&request, trace, text, o.animation ? log : nullptr, &traced);
         if (trace != stdin) {
