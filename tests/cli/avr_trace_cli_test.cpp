@@ -23,7 +23,7 @@ const std::string PINS = "rs=PB0,e=PB1,rw=PB2,d4=PD4,d5=PD5,d6=PD6,d7=PD7";
 
 #define SKIP_WITHOUT_SIMULATOR()                                                                   \
     if (!simulator_built()) {                                                                      \
-        GTEST_SKIP() << "avr-gcc or libsimavr was not found when this was built";               \
+        GTEST_SKIP() << "avr-gcc or libsimavr was not found when this was built";                  \
     }
 
 bool simulator_built() {
@@ -88,19 +88,27 @@ struct screen_case {
 TEST(AvrFirmwareTrace, ShowsTheScreenTheModuleWouldShow) {
     SKIP_WITHOUT_SIMULATOR();
     const std::vector<screen_case> cases = {
-        {"clean", {}, "Hello from AVR\nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
+        {"clean",
+         {},
+         "Hello from AVR\nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
         // The chip timing of a trace is the default, and at 5 V with the slowest oscillator
         // the firmware's waits still hold.
-        {"clean", {"--timing", "chip", "--fosc", "190"}, "Hello from AVR\nATmega328P 4-bit\n"
-                                                          "no cursor, display on, cursor off, blink off\n"},
+        {"clean",
+         {"--timing", "chip", "--fosc", "190"},
+         "Hello from AVR\nATmega328P 4-bit\n"
+         "no cursor, display on, cursor off, blink off\n"},
         // Line 1 follows a clear with no wait: all of it arrives within the clear's 1.52 ms, so
         // the chip takes none of it; replayed as if every byte executed, it is there.
         {"NO_CLEAR_WAIT", {}, "\nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
-        {"NO_CLEAR_WAIT", {"--timing", "ideal"}, "Hello from AVR\nATmega328P 4-bit\n"
-                                                 "no cursor, display on, cursor off, blink off\n"},
+        {"NO_CLEAR_WAIT",
+         {"--timing", "ideal"},
+         "Hello from AVR\nATmega328P 4-bit\n"
+         "no cursor, display on, cursor off, blink off\n"},
         // A too-short reset wait and a too-early start are faults to the checker only.
-        {"SHORT_RESET_WAIT", {}, "Hello from AVR\nATmega328P 4-bit\n"
-                                 "no cursor, display on, cursor off, blink off\n"},
+        {"SHORT_RESET_WAIT",
+         {},
+         "Hello from AVR\nATmega328P 4-bit\n"
+         "no cursor, display on, cursor off, blink off\n"},
     };
     temp_dir_t dir;
     for (const screen_case& c : cases) {
@@ -167,8 +175,9 @@ TEST(AvrFirmwareTrace, FindsEachPlantedFaultWhereItWasPlanted) {
     for (const planted_case& c : cases) {
         const std::string vcd = trace_of(dir, c.build);
         ASSERT_FALSE(vcd.empty()) << c.build;
-        const tool_io_result_t r = run_tool_io(with(
-            {"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--text", "--check-timing"}, c.options));
+        const tool_io_result_t r = run_tool_io(
+            with({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--text", "--check-timing"},
+                 c.options));
         EXPECT_EQ(r.status, 5) << c.build << ": " << r.err;
         const std::vector<fault_t> faults = faults_in(r.err, vcd);
         ASSERT_FALSE(faults.empty()) << c.build << ": " << r.err;
@@ -176,9 +185,32 @@ TEST(AvrFirmwareTrace, FindsEachPlantedFaultWhereItWasPlanted) {
         EXPECT_LE(faults[0].ms, c.latest_ms) << c.build << ": " << r.err;
         EXPECT_NE(faults[0].what.find(c.what), std::string::npos) << c.build << ": " << r.err;
         // Without --check-timing the same trace is no failure.
-        const tool_io_result_t quiet =
-            run_tool_io(with({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--text"}, c.options));
+        const tool_io_result_t quiet = run_tool_io(
+            with({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--text"}, c.options));
         EXPECT_EQ(quiet.status, 0) << c.build << ": " << quiet.err;
+    }
+}
+
+// The trace shipped as an example: the same firmware with no wait after the clear at 70 ms.
+// Needs no simulator.
+TEST(ShippedTrace, ShowsTheLostLineAndNamesEachByteSentWhileBusy) {
+    const std::string vcd = (SOURCE / "examples/traces/no-clear-wait.vcd").string();
+    const std::string picture = (SOURCE / "examples/traces/no-clear-wait.png").string();
+    const tool_io_result_t r =
+        run_tool_io({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--compare", picture});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const tool_io_result_t c = run_tool_io(
+        {"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--compare", picture, "--check-timing"});
+    EXPECT_EQ(c.status, 5) << c.err;
+    // 0x80 and the 14 characters of line 1 come 65 us apart or less, all within the clear's
+    // 1.52 ms; line 2, 10 ms later, is taken.
+    const std::vector<fault_t> faults = faults_in(c.err, vcd);
+    ASSERT_EQ(faults.size(), 15u) << c.err;
+    EXPECT_GE(faults.front().ms, 70.067) << c.err;
+    EXPECT_LE(faults.front().ms, 70.095) << c.err;
+    EXPECT_LE(faults.back().ms, 70.0 + 1.52) << c.err;
+    for (const fault_t& f : faults) {
+        EXPECT_NE(f.what.find("clear"), std::string::npos) << c.err;
     }
 }
 

@@ -1,15 +1,15 @@
 // Runs an AVR firmware image in simulation (libsimavr) for a fixed time and records the pins
 // of ports B, C and D as a value change dump, as a logic analyser on those pins would.
 // Usage: avr_trace FIRMWARE.elf OUT.vcd [MCU [HZ [MS]]]   (atmega328p, 16000000, 100)
+#include <avr_ioport.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
 #include <sim_irq.h>
-#include <avr_ioport.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdarg>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +36,9 @@ struct pin_t {
 };
 
 // VCD identifier codes: one printable character per pin, from '!'.
-char pin_code(int index) { return static_cast<char>('!' + index); }
+char pin_code(int index) {
+    return static_cast<char>('!' + index);
+}
 
 void on_pin(avr_irq_t* /*irq*/, std::uint32_t value, void* context) {
     const auto* pin = static_cast<pin_t*>(context);
@@ -107,8 +109,9 @@ int main(int argc, char** argv) {
     }
     avr_global_logger_set(log_quietly);
     static elf_firmware_t firmware; // large; zeroed as a static
-    if (elf_read_firmware(argv[1], &firmware) != 0) {
+    if (elf_read_firmware(argv[1], &firmware) != 0 || firmware.flashsize == 0) {
         std::fprintf(stderr, "avr_trace: %s: not a firmware image\n", argv[1]);
+        std::free(firmware.flash);
         return 1;
     }
     avr_t* avr = avr_make_mcu_by_name(mcu);

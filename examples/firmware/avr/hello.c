@@ -73,7 +73,9 @@ static void lcd_byte(uint8_t byte, uint8_t rs, uint8_t wait_us) {
     }
 }
 
-static void lcd_command(uint8_t command) { lcd_byte(command, 0, 60); }
+static void lcd_command(uint8_t command) {
+    lcd_byte(command, 0, 60);
+}
 
 static void lcd_clear(void) {
     lcd_command(0x01);
