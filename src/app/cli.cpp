@@ -18,11 +18,13 @@
 #include "app/animout.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
+#include "app/tracerun.hpp"
 #include "app/version.hpp"
 #include "bmp/bmpfile.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
+#include "chip/vcd.hpp"
 #include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
@@ -38,6 +40,7 @@ enum exit_status : int {
     EXIT_BAD_FORMAT = 2,        // malformed rows or log, and usage errors
     EXIT_OUTPUT_FAILED = 3,
     EXIT_DIFFERENT = 4,
+    EXIT_TIMING_FAULTS = TRACERUN_TIMING_FAULTS,
 };
 
 // ---------------------------------------------------------------- positional form
@@ -110,6 +113,7 @@ struct options_t {
     std::string hold;
     int loop = 0;
     std::vector<std::string> args; // the positional arguments
+    trace_options_t trace;
     // Worked out from the above by settle_options.
     bool has_profile = false;
     bool has_font = false;
@@ -143,6 +147,7 @@ struct run_t {
     const unsigned char* rgb;
     int width;
     int height;
+    bool timing_faults; // --check-timing found some
 };
 
 // One message line on standard error, after whatever the library has printed.
@@ -187,8 +192,9 @@ void build_parser(CLI::App* app, options_t* o) {
         ->option_text("FILE");
     app->add_option("-f,--font", o->font, "LCD font file (default: the built-in glyphs)")
         ->option_text("FILE");
-    app->add_option("--replay", o->replay, "command log to replay ('-': standard input)")
-        ->option_text("LOG");
+    app->add_option("--replay", o->replay,
+                    "command log or VCD trace to replay ('-': standard input)")
+        ->option_text("LOG|VCD");
     app->add_option("--at", o->at, "moment of the log to show, e.g. 1.5s (default: its end)")
         ->option_text("TIME");
     app->add_option("-o,--output", o->output, "picture to write ('-': standard output)")
@@ -213,6 +219,7 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("--loop", o->loop, "animation: play it N times (default, or 0: forever)")
         ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
         ->option_text("N");
+    tracerun_add_options(app, &o->trace);
     app->add_option("OUTPUT", o->args, "the picture, then one text per display row")
         ->option_text("ROW...");
     version_info_t info;
@@ -224,7 +231,8 @@ void build_parser(CLI::App* app, options_t* o) {
                 "is UTF-8.\n"
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
-                "malformed row or log, 3 a picture not written, 4 --compare found a difference.");
+                "malformed row, log or trace, 3 a picture not written, 4 --compare found a\n"
+                "difference, 5 --check-timing found a timing fault.");
 }
 
 // An animation is asked for by --format gif|apng or, without --format, by the output's name.
@@ -264,6 +272,9 @@ void settle_options(const CLI::App& app, options_t* o) {
         o->output = o->rows.front();
         o->has_output = true;
         o->rows.erase(o->rows.begin());
+    }
+    if (const std::string error = tracerun_settle(app, &o->trace, o->has_replay); !error.empty()) {
+        throw usage_error_t{error};
     }
     if (o->has_replay && !o->rows.empty()) {
         throw usage_error_t{"rows and --replay cannot be combined"};
@@ -330,7 +341,8 @@ int open_image(const options_t& o, lcdimg_t** img) {
 }
 
 // The whole log file, or standard input; -1 with errno, or with EFBIG past MAX_LOG_BYTES.
-int read_log(const std::string& path, std::string* text) {
+// A VCD is left open for streaming instead: `trace` gets the file, `text` its first bytes.
+int read_log(const std::string& path, std::string* text, std::FILE** trace) {
     std::FILE* fp = path == STDIO_NAME ? stdin : std::fopen(path.c_str(), "rb");
     if (fp == nullptr) {
         return -1;
@@ -347,6 +359,11 @@ int read_log(const std::string& path, std::string* text) {
             errno = EFBIG;
             status = -1;
             break;
+        }
+        if (text->empty() && vcd_sniff(chunk.data(), n)) {
+            text->assign(chunk.data(), n);
+            *trace = fp;
+            return 0;
         }
         text->append(chunk.data(), n);
     }
@@ -377,9 +394,23 @@ int replay_log(run_t* run, cmdlog_t* log) {
     cmdlog_module_t module{};
     cmdlog_module_of(img, &module);
     std::string text;
-    if (read_log(o.replay, &text) != 0) {
+    std::FILE* trace = nullptr;
+    if (read_log(o.replay, &text, &trace) != 0) {
         say(name + ": cannot read the log: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
+    }
+    const tracerun_request_t request{&o.trace, name, &module, img, o.at_us};
+    tracerun_result_t traced{};
+    if (trace != nullptr) {
+        const int status =
+            tracerun_vcd(&request, trace, text, o.animation ? log : nullptr, &traced);
+        if (trace != stdin) {
+            std::fclose(trace);
+        }
+        run->status = traced.status;
+        run->have_status = status == EXIT_DONE;
+        run->timing_faults = traced.faults;
+        return status;
     }
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
@@ -387,6 +418,10 @@ int replay_log(run_t* run, cmdlog_t* log) {
         say(is_memory_message(message.data()) ? message.data() : name + ": " + message.data());
         return is_memory_message(message.data()) ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
     }
+    if (const int status = tracerun_log(&request, log, &traced); status != EXIT_DONE) {
+        return status;
+    }
+    run->timing_faults = traced.faults;
     replay_t replay{};
     replay_start(&replay, &module, img, log);
     if (replay_advance(&replay, log->end_us, message.data(), capacity) != 0) {
@@ -668,6 +703,9 @@ int run_options(const options_t& o) {
     }
     if (status == EXIT_DONE) {
         status = deliver(&run);
+    }
+    if (status == EXIT_DONE && run.timing_faults) {
+        status = EXIT_TIMING_FAULTS;
     }
     std::free(run.scaled);
     cmdlog_free(&run.log);

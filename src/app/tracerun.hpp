@@ -1,0 +1,59 @@
+// The command line's side of traces: the options that say how a VCD's signals are wired and
+// timed, the trace decoded into the controllers' events (a still, the events of an
+// animation, a command log written out), and the chip's timing applied to a command log.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "lcd/cmdlog.hpp"
+#include "lcd/replay.hpp"
+
+namespace CLI {
+class App;
+}
+struct lcdimg_t;
+
+inline constexpr int TRACERUN_TIMING_FAULTS = 5; // the exit status when --check-timing finds any
+inline constexpr int TRACERUN_MAX_FAULT_LINES = 100;
+
+struct trace_options_t {
+    std::string pins;
+    std::string i2c_address;
+    std::string wiring;
+    std::string timing; // "chip", "ideal", or empty: chip for traces, ideal for logs
+    int fosc_khz = 270;
+    double vcc = 5.0;
+    bool power_on = false;
+    bool check = false;
+    std::string emit_log;
+};
+
+// Adds the trace options to the parser.
+void tracerun_add_options(CLI::App* app, trace_options_t* options);
+// Checks what the parser cannot; returns an empty string or the usage error's text.
+std::string tracerun_settle(const CLI::App& app, const trace_options_t* options, bool has_replay);
+
+struct tracerun_request_t {
+    const trace_options_t* options;
+    std::string name; // the file as messages name it
+    const cmdlog_module_t* module;
+    lcdimg_t* img;
+    std::int64_t at_us; // -1: the end
+};
+
+struct tracerun_result_t {
+    replay_status_t status;
+    bool faults; // --check-timing found some: exit status 5 once all else is done
+};
+
+// Decodes a VCD whose first bytes `head` were already read from `fp` (not closed here) and
+// draws the moment asked for into the image. `log`, when not null, receives every event (for
+// an animation). Returns an exit status: 0, 1 (memory, unreadable), 2 (malformed, usage).
+int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
+                 cmdlog_t* log, tracerun_result_t* result);
+// The chip's timing on a command log just read: with --timing chip, bytes it would not take
+// leave the log; with --check-timing every fault is named; --emit-log writes it out. Returns
+// an exit status as above.
+int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_result_t* result);

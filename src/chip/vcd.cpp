@@ -1,0 +1,658 @@
+#include "chip/vcd.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr int FIRST_ID_CHAR = 33; // identifier codes are printable ASCII, '!' to '~'
+constexpr int ID_CHARS = 94;
+constexpr int SHORT_IDS = ID_CHARS + ID_CHARS * ID_CHARS; // codes of one or two characters
+constexpr std::size_t MAX_HEADER_WORDS = 64;              // of one $var, $scope or $timescale
+constexpr std::int64_t DEFAULT_TICK_PS = 1000;            // no $timescale: 1 ns
+
+struct watch_t {
+    int offset; // bit position counted from the right of a value
+    int slot;
+};
+
+struct signal_t {
+    std::string path; // dotted scopes and the reference
+    std::string last; // the reference alone
+    std::string name; // what the user calls it
+    int width = 1;
+    int msb = 0;
+    int lsb = 0;
+    bool ranged = false; // a vector with a [msb:lsb] range
+    int next_alias = -1; // another signal with the same identifier code
+    std::vector<watch_t> watches;
+};
+
+enum section_t { NONE, SKIP, TIMESCALE, SCOPE, UPSCOPE, VAR, ENDDEFS, VALUES, DUMPOFF };
+
+} // namespace
+
+struct vcd_reader_t {
+    vcd_callbacks_t callbacks{};
+    int status = VCD_OK;
+    std::array<char, VCD_MESSAGE_CAPACITY> message{};
+    std::uint32_t line = 1;
+    std::size_t column = 0; // bytes of the current line so far
+    std::string carry;      // a word cut by the end of a piece
+    bool in_body = false;
+    section_t section = NONE;
+    std::vector<std::string> words; // of the header section being read
+    std::vector<std::string> scopes;
+    std::vector<signal_t> signals;
+    std::vector<int> short_ids; // signal of each one- or two-character code, -1 when none
+    std::unordered_map<std::string, int> long_ids;
+    std::int64_t tick_mul = DEFAULT_TICK_PS; // picoseconds = ticks * mul / div
+    std::int64_t tick_div = 1;
+    // The value of a vector or real change, waiting for its identifier code.
+    bool want_id = false;
+    bool want_id_ignored = false; // a real or string value: read and dropped
+    std::string value;
+    // Time and the watched bits.
+    bool have_time = false;
+    std::uint64_t ticks = 0;
+    std::int64_t time_ps = 0;
+    std::uint32_t time_line = 1;
+    std::uint32_t levels = 0;
+    std::uint32_t step_start = 0;
+    std::uint32_t assigned = 0;
+    std::uint32_t fresh = 0;
+    std::uint64_t unknown = 0;
+};
+
+namespace {
+
+int fail(vcd_reader_t* r, int status, const char* text) {
+    if (r->status == VCD_OK) {
+        r->status = status;
+        if (status == VCD_NO_MEMORY) {
+            std::snprintf(r->message.data(), r->message.size(), "Memory Allocation Error.");
+        } else {
+            std::snprintf(r->message.data(), r->message.size(), "line %lu: %s",
+                          static_cast<unsigned long>(r->line), text);
+        }
+    }
+    return r->status;
+}
+
+// The word shortened for a message.
+std::string shown(std::string_view word) {
+    constexpr std::size_t LIMIT = 40;
+    std::string out(word.substr(0, LIMIT));
+    if (word.size() > LIMIT) {
+        out += "...";
+    }
+    return out;
+}
+
+// The word in quotes, shortened.
+std::string quoted(std::string_view word) {
+    std::string out(1, '\'');
+    out += shown(word);
+    out += '\'';
+    return out;
+}
+
+int malformed(vcd_reader_t* r, const std::string& text) {
+    return fail(r, VCD_MALFORMED, text.c_str());
+}
+
+int short_id_index(std::string_view id) {
+    const auto code = [](char c) { return static_cast<unsigned char>(c) - FIRST_ID_CHAR; };
+    if (id.size() == 1 && code(id[0]) >= 0 && code(id[0]) < ID_CHARS) {
+        return code(id[0]);
+    }
+    if (id.size() == 2 && code(id[0]) >= 0 && code(id[0]) < ID_CHARS && code(id[1]) >= 0 &&
+        code(id[1]) < ID_CHARS) {
+        return ID_CHARS + code(id[0]) * ID_CHARS + code(id[1]);
+    }
+    return -1;
+}
+
+int find_id(const vcd_reader_t* r, std::string_view id) {
+    const int index = short_id_index(id);
+    if (index >= 0) {
+        return r->short_ids[static_cast<std::size_t>(index)];
+    }
+    const auto it = r->long_ids.find(std::string(id));
+    return it == r->long_ids.end() ? -1 : it->second;
+}
+
+// Reads "[msb:lsb]" or "[bit]" at the end of `text`; false when there is none.
+bool split_range(std::string_view text, std::string_view* base, int* msb, int* lsb) {
+    if (text.empty() || text.back() != ']') {
+        return false;
+    }
+    const std::size_t open = text.rfind('[');
+    if (open == std::string_view::npos || open == 0) {
+        return false;
+    }
+    std::array<long, 2> bounds{};
+    int count = 0;
+    std::size_t i = open + 1;
+    while (count < 2) {
+        long v = 0;
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 1000000) {
+            v = v * 10 + (text[i] - '0');
+            ++i;
+        }
+        if (i == start || v >= 1000000) {
+            return false;
+        }
+        bounds[static_cast<std::size_t>(count++)] = v;
+        if (text[i] == ']') {
+            break;
+        }
+        if (text[i] != ':') {
+            return false;
+        }
+        ++i;
+    }
+    if (i != text.size() - 1) {
+        return false;
+    }
+    *base = text.substr(0, open);
+    *msb = static_cast<int>(bounds[0]);
+    *lsb = static_cast<int>(count == 2 ? bounds[1] : bounds[0]);
+    return true;
+}
+
+int read_timescale(vcd_reader_t* r) {
+    std::string text;
+    for (const std::string& w : r->words) {
+        text += w;
+    }
+    std::size_t i = 0;
+    std::int64_t number = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && number < 1000) {
+        number = number * 10 + (text[i] - '0');
+        ++i;
+    }
+    const std::string unit = text.substr(i);
+    static constexpr std::array<std::pair<const char*, std::int64_t>, 5> units{
+        {{"s", 1000000000000}, {"ms", 1000000000}, {"us", 1000000}, {"ns", 1000}, {"ps", 1}}};
+    if (number != 1 && number != 10 && number != 100) {
+        return malformed(r, "$timescale: not 1, 10 or 100 of a unit: " + quoted(text));
+    }
+    if (unit == "fs") {
+        r->tick_mul = number;
+        r->tick_div = 1000;
+        return VCD_OK;
+    }
+    for (const auto& [name, ps] : units) {
+        if (unit == name) {
+            r->tick_mul = number * ps;
+            r->tick_div = 1;
+            return VCD_OK;
+        }
+    }
+    return malformed(r, "$timescale: unknown unit '" + shown(unit) + "' (s, ms, us, ns, ps, fs)");
+}
+
+int read_var(vcd_reader_t* r) {
+    const std::vector<std::string>& w = r->words;
+    if (w.size() < 4) {
+        return malformed(r, "$var needs a type, a width, a code and a name");
+    }
+    signal_t s;
+    long width = 0;
+    for (char c : w[1]) {
+        if (c < '0' || c > '9' || width > 1000000) {
+            return malformed(r, "$var " + shown(w[3]) + ": bad width " + quoted(w[1]));
+        }
+        width = width * 10 + (c - '0');
+    }
+    if (width < 1 || width > 1000000) {
+        return malformed(r, "$var " + shown(w[3]) + ": bad width " + quoted(w[1]));
+    }
+    s.width = static_cast<int>(width);
+    std::string reference;
+    for (std::size_t i = 3; i < w.size(); ++i) {
+        reference += w[i];
+    }
+    std::string_view base;
+    int msb = 0;
+    int lsb = 0;
+    if (split_range(reference, &base, &msb, &lsb) && s.width > 1) {
+        if (std::abs(msb - lsb) + 1 != s.width) {
+            return malformed(r, "$var " + shown(reference) + ": the range does not match width " +
+                                    std::to_string(s.width));
+        }
+        s.last = std::string(base);
+        s.msb = msb;
+        s.lsb = lsb;
+        s.ranged = true;
+    } else {
+        s.last = reference; // a scalar keeps "data[2]" as its name
+        s.msb = s.width - 1;
+        s.lsb = 0;
+        s.ranged = s.width > 1;
+    }
+    for (const std::string& scope : r->scopes) {
+        s.path += scope;
+        s.path += '.';
+    }
+    s.path += s.last;
+    const std::string& id = w[2];
+    const int index = static_cast<int>(r->signals.size());
+    const int existing = find_id(r, id);
+    if (existing >= 0) { // the same wires seen from another scope
+        int tail = existing;
+        while (r->signals[static_cast<std::size_t>(tail)].next_alias >= 0) {
+            tail = r->signals[static_cast<std::size_t>(tail)].next_alias;
+        }
+        r->signals[static_cast<std::size_t>(tail)].next_alias = index;
+    } else if (const int slot = short_id_index(id); slot >= 0) {
+        r->short_ids[static_cast<std::size_t>(slot)] = index;
+    } else {
+        r->long_ids.emplace(id, index);
+    }
+    r->signals.push_back(std::move(s));
+    return VCD_OK;
+}
+
+void name_signals(vcd_reader_t* r) {
+    std::unordered_map<std::string, int> uses;
+    for (const signal_t& s : r->signals) {
+        ++uses[s.last];
+    }
+    for (signal_t& s : r->signals) {
+        s.name = uses[s.last] == 1 ? s.last : s.path;
+    }
+}
+
+// The end of a header section.
+int end_section(vcd_reader_t* r) {
+    int status = VCD_OK;
+    switch (r->section) {
+    case TIMESCALE:
+        status = read_timescale(r);
+        break;
+    case SCOPE:
+        if (r->words.size() < 2) {
+            return malformed(r, "$scope needs a type and a name");
+        }
+        r->scopes.push_back(r->words[1]);
+        break;
+    case UPSCOPE:
+        if (!r->scopes.empty()) {
+            r->scopes.pop_back();
+        }
+        break;
+    case VAR:
+        status = read_var(r);
+        break;
+    case ENDDEFS:
+        name_signals(r);
+        r->in_body = true;
+        r->section = NONE;
+        if (r->callbacks.header != nullptr && r->callbacks.header(r, r->callbacks.ctx) != 0) {
+            return fail(r, VCD_STOPPED, "stopped");
+        }
+        return r->status;
+    default:
+        break;
+    }
+    r->section = NONE;
+    r->words.clear();
+    return status;
+}
+
+int header_word(vcd_reader_t* r, std::string_view word) {
+    if (word == "$end") {
+        if (r->section == NONE) {
+            return malformed(r, "$end without a section");
+        }
+        return end_section(r);
+    }
+    if (r->section == SKIP) {
+        return VCD_OK;
+    }
+    if (r->section != NONE) {
+        if (r->words.size() >= MAX_HEADER_WORDS) {
+            return malformed(r, "a section without $end");
+        }
+        r->words.emplace_back(word);
+        return VCD_OK;
+    }
+    if (word[0] != '$') {
+        return malformed(r, quoted(word) + " in the header, where a $ keyword belongs");
+    }
+    r->section = word == "$timescale"        ? TIMESCALE
+                 : word == "$scope"          ? SCOPE
+                 : word == "$upscope"        ? UPSCOPE
+                 : word == "$var"            ? VAR
+                 : word == "$enddefinitions" ? ENDDEFS
+                                             : SKIP; // $date, $version, $comment and others
+    return VCD_OK;
+}
+
+int flush_step(vcd_reader_t* r) {
+    const std::uint32_t changed = r->levels ^ r->step_start;
+    if ((changed | r->fresh) != 0 && r->callbacks.step != nullptr) {
+        const vcd_step_t step{r->time_ps, r->time_line, changed, r->levels, r->fresh};
+        if (r->callbacks.step(&step, r->callbacks.ctx) != 0) {
+            return fail(r, VCD_STOPPED, "stopped");
+        }
+    }
+    r->step_start = r->levels;
+    r->fresh = 0;
+    return VCD_OK;
+}
+
+int read_time(vcd_reader_t* r, std::string_view word) {
+    std::uint64_t ticks = 0;
+    if (word.size() < 2) {
+        return malformed(r, "a time stamp without digits");
+    }
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        const char c = word[i];
+        if (c < '0' || c > '9') {
+            return malformed(r, "bad time stamp " + quoted(word));
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (ticks > (static_cast<std::uint64_t>(INT64_MAX) - digit) / 10) {
+            return malformed(r, "time stamp beyond 2^63: " + quoted(word));
+        }
+        ticks = ticks * 10 + digit;
+    }
+    if (r->have_time && ticks < r->ticks) {
+        return malformed(r, "time goes backwards: #" + std::to_string(ticks) + " after #" +
+                                std::to_string(r->ticks));
+    }
+    const auto signed_ticks = static_cast<std::int64_t>(ticks);
+    if (signed_ticks > INT64_MAX / r->tick_mul) {
+        return malformed(r, "time #" + std::to_string(ticks) +
+                                " is beyond 2^63 picoseconds (about 106 days)");
+    }
+    const std::int64_t ps = signed_ticks * r->tick_mul / r->tick_div;
+    if (ps != r->time_ps && flush_step(r) != VCD_OK) { // values before any stamp are at 0
+        return r->status;
+    }
+    r->have_time = true;
+    r->ticks = ticks;
+    r->time_line = r->line;
+    r->time_ps = ps;
+    return VCD_OK;
+}
+
+bool is_value_char(char c) {
+    return c == '0' || c == '1' || c == 'x' || c == 'X' || c == 'z' || c == 'Z';
+}
+
+void set_slot(vcd_reader_t* r, int slot, char c) {
+    const std::uint32_t bit = std::uint32_t{1} << slot;
+    if (c != '0' && c != '1') {
+        ++r->unknown;
+    }
+    r->fresh |= bit & ~r->assigned;
+    r->assigned |= bit;
+    r->levels = c == '1' ? (r->levels | bit) : (r->levels & ~bit);
+}
+
+// A value for the signals of identifier code `id`, the rightmost character its bit 0.
+int apply_value(vcd_reader_t* r, std::string_view value, std::string_view id, bool ignored) {
+    const int first = find_id(r, id);
+    if (first < 0) {
+        return malformed(r, "unknown identifier code " + quoted(id));
+    }
+    if (ignored || r->section == DUMPOFF) {
+        return VCD_OK;
+    }
+    const char pad = value[0] == '1' ? '0' : value[0]; // x and z extend, 0 and 1 pad with 0
+    for (int s = first; s >= 0; s = r->signals[static_cast<std::size_t>(s)].next_alias) {
+        for (const watch_t& w : r->signals[static_cast<std::size_t>(s)].watches) {
+            const auto offset = static_cast<std::size_t>(w.offset);
+            set_slot(r, w.slot, offset < value.size() ? value[value.size() - 1 - offset] : pad);
+        }
+    }
+    return VCD_OK;
+}
+
+int body_word(vcd_reader_t* r, std::string_view word) {
+    if (r->section == SKIP) {
+        if (word == "$end") {
+            r->section = NONE;
+        }
+        return VCD_OK;
+    }
+    if (r->want_id) {
+        r->want_id = false;
+        return apply_value(r, r->value, word, r->want_id_ignored);
+    }
+    const char c = word[0];
+    if (is_value_char(c)) {
+        if (word.size() < 2) {
+            return malformed(r, "value '" + shown(word) + "' without an identifier code");
+        }
+        return apply_value(r, word.substr(0, 1), word.substr(1), false);
+    }
+    switch (c) {
+    case '#':
+        return read_time(r, word);
+    case 'b':
+    case 'B':
+        if (word.size() < 2 || !std::all_of(word.begin() + 1, word.end(), is_value_char)) {
+            return malformed(r, "bad vector value " + quoted(word));
+        }
+        r->value.assign(word.substr(1));
+        r->want_id = true;
+        r->want_id_ignored = false;
+        return VCD_OK;
+    case 'r':
+    case 'R':
+    case 's':
+    case 'S':
+        r->want_id = true;
+        r->want_id_ignored = true;
+        return VCD_OK;
+    case '$':
+        if (word == "$end") {
+            r->section = NONE;
+        } else if (word == "$dumpvars" || word == "$dumpall" || word == "$dumpon") {
+            r->section = VALUES;
+        } else if (word == "$dumpoff") {
+            r->section = DUMPOFF; // its x values say nothing about the wires
+        } else {
+            r->section = SKIP; // $comment and the like
+        }
+        return VCD_OK;
+    default:
+        return malformed(r, "unexpected " + quoted(word));
+    }
+}
+
+int take_word(vcd_reader_t* r, std::string_view word) {
+    try {
+        return r->in_body ? body_word(r, word) : header_word(r, word);
+    } catch (const std::bad_alloc&) {
+        return fail(r, VCD_NO_MEMORY, "");
+    }
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+vcd_reader_t* vcd_open(const vcd_callbacks_t* callbacks) {
+    auto* r = new (std::nothrow) vcd_reader_t;
+    if (r == nullptr) {
+        return nullptr;
+    }
+    try {
+        r->short_ids.assign(SHORT_IDS, -1);
+        r->carry.reserve(64);
+    } catch (const std::bad_alloc&) {
+        delete r;
+        return nullptr;
+    }
+    r->callbacks = *callbacks;
+    return r;
+}
+
+void vcd_close(vcd_reader_t* reader) {
+    delete reader;
+}
+
+int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
+    std::size_t i = 0;
+    while (i < length && r->status == VCD_OK) {
+        const char c = data[i];
+        if (is_blank(c)) {
+            if (!r->carry.empty()) {
+                const std::string word = std::move(r->carry);
+                r->carry.clear();
+                if (take_word(r, word) != VCD_OK) {
+                    break;
+                }
+            }
+            if (c == '\n') {
+                ++r->line;
+                r->column = 0;
+            } else if (++r->column > VCD_MAX_LINE) {
+                return malformed(r, "longer than " + std::to_string(VCD_MAX_LINE) + " bytes");
+            }
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < length && !is_blank(data[j])) {
+            ++j;
+        }
+        r->column += j - i;
+        if (r->column > VCD_MAX_LINE) {
+            return malformed(r, "longer than " + std::to_string(VCD_MAX_LINE) + " bytes");
+        }
+        if (j == length || !r->carry.empty()) {
+            try {
+                r->carry.append(data + i, j - i);
+            } catch (const std::bad_alloc&) {
+                return fail(r, VCD_NO_MEMORY, "");
+            }
+            if (j == length) {
+                break;
+            }
+            const std::string word = std::move(r->carry);
+            r->carry.clear();
+            take_word(r, word);
+        } else {
+            take_word(r, std::string_view(data + i, j - i));
+        }
+        i = j;
+    }
+    return r->status;
+}
+
+int vcd_finish(vcd_reader_t* r) {
+    if (r->status == VCD_OK && !r->carry.empty()) {
+        const std::string word = std::move(r->carry);
+        r->carry.clear();
+        take_word(r, word);
+    }
+    if (r->status != VCD_OK) {
+        return r->status;
+    }
+    if (!r->in_body) {
+        return malformed(r, "the header ends without $enddefinitions");
+    }
+    if (r->want_id) {
+        return malformed(r, "a value without its identifier code");
+    }
+    if (r->section == SKIP || r->section == VALUES || r->section == DUMPOFF) {
+        return malformed(r, "a section without $end");
+    }
+    return flush_step(r);
+}
+
+const char* vcd_message(const vcd_reader_t* reader) {
+    return reader->message.data();
+}
+
+int vcd_signal_count(const vcd_reader_t* reader) {
+    return static_cast<int>(reader->signals.size());
+}
+
+const char* vcd_signal_name(const vcd_reader_t* reader, int signal) {
+    if (signal < 0 || signal >= vcd_signal_count(reader)) {
+        return "";
+    }
+    return reader->signals[static_cast<std::size_t>(signal)].name.c_str();
+}
+
+int vcd_find(const vcd_reader_t* r, const char* name, int* signal, int* bit) {
+    const std::string_view wanted(name);
+    const auto named = [&](const signal_t& s, std::string_view n) {
+        return s.name == n || s.path == n;
+    };
+    for (std::size_t i = 0; i < r->signals.size(); ++i) {
+        const signal_t& s = r->signals[i];
+        if (named(s, wanted) && s.width == 1) {
+            *signal = static_cast<int>(i);
+            *bit = s.lsb;
+            return 0;
+        }
+    }
+    std::string_view base;
+    int msb = 0;
+    int lsb = 0;
+    if (!split_range(wanted, &base, &msb, &lsb) || msb != lsb) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < r->signals.size(); ++i) {
+        const signal_t& s = r->signals[i];
+        if (named(s, base) && s.width > 1 && msb >= std::min(s.msb, s.lsb) &&
+            msb <= std::max(s.msb, s.lsb)) {
+            *signal = static_cast<int>(i);
+            *bit = msb;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int vcd_watch(vcd_reader_t* r, int signal, int bit, int slot) {
+    if (signal < 0 || signal >= vcd_signal_count(r) || slot < 0 || slot >= VCD_SLOTS) {
+        return -1;
+    }
+    signal_t& s = r->signals[static_cast<std::size_t>(signal)];
+    const int offset = s.msb >= s.lsb ? bit - s.lsb : s.lsb - bit;
+    if (offset < 0 || offset >= s.width) {
+        return -1;
+    }
+    try {
+        s.watches.push_back({offset, slot});
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    return 0;
+}
+
+std::int64_t vcd_end_time(const vcd_reader_t* reader) {
+    return reader->time_ps;
+}
+
+std::uint64_t vcd_unknown_count(const vcd_reader_t* reader) {
+    return reader->unknown;
+}
+
+bool vcd_sniff(const char* data, std::size_t length) {
+    std::size_t i = 0;
+    while (i < length && is_blank(data[i])) {
+        ++i;
+    }
+    return i < length && data[i] == '$';
+}

@@ -1,0 +1,209 @@
+// The VCD reader on whole dumps: what it reports for the watched bits, how it names signals,
+// and the one line it gives for a malformed dump.
+#include "chip/vcd.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct watch_spec_t {
+    const char* name;
+    int slot;
+};
+
+struct seen_t {
+    std::vector<watch_spec_t> watches;
+    std::vector<std::string> steps; // "time:changed/levels/fresh" in hex masks
+    std::vector<std::string> names;
+    bool unresolved = false;
+};
+
+int on_header(vcd_reader_t* reader, void* ctx) {
+    auto* seen = static_cast<seen_t*>(ctx);
+    for (int i = 0; i < vcd_signal_count(reader); ++i) {
+        seen->names.emplace_back(vcd_signal_name(reader, i));
+    }
+    for (const watch_spec_t& w : seen->watches) {
+        int signal = 0;
+        int bit = 0;
+        if (vcd_find(reader, w.name, &signal, &bit) != 0 ||
+            vcd_watch(reader, signal, bit, w.slot) != 0) {
+            seen->unresolved = true;
+        }
+    }
+    return 0;
+}
+
+int on_step(const vcd_step_t* step, void* ctx) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%lld:%x/%x/%x", static_cast<long long>(step->time_ps),
+                  step->changed, step->levels, step->fresh);
+    static_cast<seen_t*>(ctx)->steps.emplace_back(text);
+    return 0;
+}
+
+// Reads `text` in pieces of `piece` bytes; the status of the finish (or of the failing feed).
+int read_all(const std::string& text, std::size_t piece, seen_t* seen, std::string* message,
+             std::uint64_t* unknown = nullptr) {
+    const vcd_callbacks_t callbacks{on_header, on_step, seen};
+    vcd_reader_t* reader = vcd_open(&callbacks);
+    int status = VCD_OK;
+    for (std::size_t i = 0; i < text.size() && status == VCD_OK; i += piece) {
+        status = vcd_feed(reader, text.data() + i, std::min(piece, text.size() - i));
+    }
+    if (status == VCD_OK) {
+        status = vcd_finish(reader);
+    }
+    *message = vcd_message(reader);
+    if (unknown != nullptr) {
+        *unknown = vcd_unknown_count(reader);
+    }
+    vcd_close(reader);
+    return status;
+}
+
+const std::string HEADER = "$date today $end\n"
+                           "$timescale 1ns $end\n"
+                           "$scope module top $end\n"
+                           "$var wire 1 ! e $end\n"
+                           "$var wire 4 \" d [7:4] $end\n"
+                           "$upscope $end\n"
+                           "$enddefinitions $end\n";
+
+TEST(VcdTest, ReportsEachInstantOfTheWatchedBits) {
+    struct case_t {
+        const char* what;
+        std::string text;
+        std::vector<watch_spec_t> watches;
+        std::vector<std::string> steps;
+    };
+    const std::vector<case_t> cases = {
+        {"scalar and vector bits; first values are fresh",
+         HEADER + "$dumpvars 0! b0000 \" $end\n#10\n1!\n#20\n0!\nb1010 \"\n",
+         {{"e", 0}, {"d[5]", 1}, {"d[7]", 2}},
+         {"0:0/0/7", "10000:1/1/0", "20000:7/6/0"}},
+        {"a change and its undoing in one instant is no change",
+         HEADER + "#0\n0!\n#5\n1!\n0!\n#6\n1!\n",
+         {{"e", 0}},
+         {"0:0/0/1", "6000:1/1/0"}},
+        {"x and z read low; short vectors pad with 0, x pads with x",
+         HEADER + "#0\nb1111 \"\n#1\nbx1 \"\n#2\nb1 \"\n",
+         {{"d[4]", 0}, {"d[7]", 1}},
+         {"0:3/3/3", "1000:2/1/0"}},
+        {"timescale 10 us; a comment and dumpoff's values are ignored",
+         "$timescale 10 us $end $var wire 1 ! e $end $enddefinitions $end\n"
+         "#0 1! #3 $comment 0! $end $dumpoff x! $end #4 0!\n",
+         {{"e", 0}},
+         {"0:1/1/1", "40000000:1/0/0"}},
+        {"femtoseconds round down to picoseconds",
+         "$timescale 100fs $end $var wire 1 ! e $end $enddefinitions $end #0 0! #25 1!\n",
+         {{"e", 0}},
+         {"0:0/0/1", "2:1/1/0"}},
+        {"an identifier code shared by two scopes drives both names",
+         "$scope module a $end $var wire 1 % clk $end $upscope $end "
+         "$scope module b $end $var wire 1 % clk $end $upscope $end $enddefinitions $end "
+         "#0 0% #7 1%\n",
+         {{"a.clk", 0}, {"b.clk", 1}},
+         {"0:0/0/3", "7000:3/3/0"}},
+        {"long identifier codes and an ascending range",
+         "$var wire 1 abc e $end $var reg 2 {{ q [0:1] $end $enddefinitions $end "
+         "#0 0abc b10 {{ #1 1abc\n",
+         {{"e", 0}, {"q[0]", 1}, {"q[1]", 2}},
+         {"0:2/2/7", "1000:1/3/0"}},
+    };
+    for (const case_t& c : cases) {
+        for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+            seen_t seen;
+            seen.watches = c.watches;
+            std::string message;
+            EXPECT_EQ(read_all(c.text, piece, &seen, &message), VCD_OK) << c.what << message;
+            EXPECT_FALSE(seen.unresolved) << c.what;
+            EXPECT_EQ(seen.steps, c.steps) << c.what << " in pieces of " << piece;
+        }
+    }
+}
+
+TEST(VcdTest, NamesSignalsByTheirLastPartUnlessThatIsShared) {
+    const std::string text = "$scope module top $end $scope module lcd $end "
+                             "$var wire 1 ! e $end $var wire 1 \" rs $end $upscope $end "
+                             "$scope module led $end $var wire 1 # e $end $upscope $end "
+                             "$var wire 8 $ bus $end $var wire 1 % data[2] $end "
+                             "$upscope $end $enddefinitions $end";
+    seen_t seen;
+    seen.watches = {{"top.lcd.e", 0}, {"bus[7]", 1}, {"data[2]", 2}, {"rs", 3}};
+    std::string message;
+    ASSERT_EQ(read_all(text, 1000, &seen, &message), VCD_OK) << message;
+    EXPECT_EQ(seen.names,
+              (std::vector<std::string>{"top.lcd.e", "rs", "top.led.e", "bus", "data[2]"}));
+    EXPECT_FALSE(seen.unresolved);
+    for (const char* missing : {"e", "bus", "bus[8]", "nothing", "data"}) {
+        seen_t other;
+        other.watches = {{missing, 0}};
+        read_all(text, 1000, &other, &message);
+        EXPECT_TRUE(other.unresolved) << missing;
+    }
+}
+
+TEST(VcdTest, CountsUnknownValuesOfWatchedBits) {
+    seen_t seen;
+    seen.watches = {{"e", 0}};
+    std::string message;
+    std::uint64_t unknown = 0;
+    // d is not watched: its x values do not count.
+    ASSERT_EQ(read_all(HEADER + "#0 x! bxxxx \" #1 1! #2 z! #3 Z!\n", 64, &seen, &message,
+                       &unknown),
+              VCD_OK);
+    EXPECT_EQ(unknown, 3u);
+}
+
+TEST(VcdTest, RefusesMalformedDumpsNamingTheLine) {
+    const std::string long_line = "$comment " + std::string(1 << 20, 'c') + " $end\n";
+    struct case_t {
+        std::string text;
+        std::string message;
+    };
+    const std::vector<case_t> cases = {
+        {"$date\n today\n$end\n$var wire 1 ! e $end\n",
+         "line 5: the header ends without $enddefinitions"},
+        {"$var wire 1 ! e $end\n$enddefinitions $end\n#0\n1!\n1?\n",
+         "line 5: unknown identifier code '?'"},
+        {HEADER + "#10\n1!\n#9\n0!\n", "line 10: time goes backwards: #9 after #10"},
+        {HEADER + "#0\n#9223372036854775808\n",
+         "line 9: time stamp beyond 2^63: '#9223372036854775808'"},
+        {HEADER + "#9223372036854775807\n",
+         "line 8: time #9223372036854775807 is beyond 2^63 picoseconds (about 106 days)"},
+        {HEADER + long_line, "line 8: longer than 65536 bytes"},
+        {"$timescale 3 ns $end\n", "line 1: $timescale: not 1, 10 or 100 of a unit: '3ns'"},
+        {"$timescale 1 hours $end\n",
+         "line 1: $timescale: unknown unit 'hours' (s, ms, us, ns, ps, fs)"},
+        {"$var wire 1 ! $end\n", "line 1: $var needs a type, a width, a code and a name"},
+        {"$var wire 0 ! e $end\n", "line 1: $var e: bad width '0'"},
+        {"$var wire 4 ! d [3:1] $end\n", "line 1: $var d[3:1]: the range does not match width 4"},
+        {"wire\n", "line 1: 'wire' in the header, where a $ keyword belongs"},
+        {HEADER + "#1\nb102 \"\n", "line 9: bad vector value 'b102'"},
+        {HEADER + "#1\n1\n", "line 9: value '1' without an identifier code"},
+        {HEADER + "#1x\n", "line 8: bad time stamp '#1x'"},
+        {HEADER + "#1\nhello\n", "line 9: unexpected 'hello'"},
+        {HEADER + "#1\nb1 ", "line 9: a value without its identifier code"},
+        {HEADER + "$dumpvars 0!\n", "line 9: a section without $end"},
+    };
+    for (const case_t& c : cases) {
+        seen_t seen;
+        std::string message;
+        EXPECT_EQ(read_all(c.text, 4096, &seen, &message), VCD_MALFORMED) << c.message;
+        EXPECT_EQ(message, c.message);
+    }
+}
+
+TEST(VcdTest, TellsADumpFromACommandLog) {
+    EXPECT_TRUE(vcd_sniff("$date x $end", 12));
+    EXPECT_TRUE(vcd_sniff("\n\t $timescale", 13));
+    EXPECT_FALSE(vcd_sniff("# a log\ncmd 0x01\n", 17));
+    EXPECT_FALSE(vcd_sniff("   ", 3));
+    EXPECT_FALSE(vcd_sniff("init", 4));
+}
+
+} // namespace
