@@ -90,24 +90,26 @@ TEST(AvrFirmwareTrace, ShowsTheScreenTheModuleWouldShow) {
     const std::vector<screen_case> cases = {
         {"clean",
          {},
-         "Hello from AVR\nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
+         "Hello from AVR  \nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
         // The chip timing of a trace is the default, and at 5 V with the slowest oscillator
         // the firmware's waits still hold.
         {"clean",
          {"--timing", "chip", "--fosc", "190"},
-         "Hello from AVR\nATmega328P 4-bit\n"
+         "Hello from AVR  \nATmega328P 4-bit\n"
          "no cursor, display on, cursor off, blink off\n"},
         // Line 1 follows a clear with no wait: all of it arrives within the clear's 1.52 ms, so
         // the chip takes none of it; replayed as if every byte executed, it is there.
-        {"NO_CLEAR_WAIT", {}, "\nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
+        {"NO_CLEAR_WAIT",
+         {},
+         "                \nATmega328P 4-bit\nno cursor, display on, cursor off, blink off\n"},
         {"NO_CLEAR_WAIT",
          {"--timing", "ideal"},
-         "Hello from AVR\nATmega328P 4-bit\n"
+         "Hello from AVR  \nATmega328P 4-bit\n"
          "no cursor, display on, cursor off, blink off\n"},
         // A too-short reset wait and a too-early start are faults to the checker only.
         {"SHORT_RESET_WAIT",
          {},
-         "Hello from AVR\nATmega328P 4-bit\n"
+         "Hello from AVR  \nATmega328P 4-bit\n"
          "no cursor, display on, cursor off, blink off\n"},
     };
     temp_dir_t dir;
@@ -165,11 +167,11 @@ TEST(AvrFirmwareTrace, FindsEachPlantedFaultWhereItWasPlanted) {
         {"SHORT_RESET_WAIT", {}, 51.004, 51.004 + 0.001 + 2 * 0.006, "4.1 ms"},
         // Clear at 70 ms (two nibbles, 6 us), 60 us, then 0x80: its first E rise, or its
         // second 3 us later; four nibbles.
-        {"NO_CLEAR_WAIT", {}, 70.067, 70.067 + 0.003 + 0.001 + 4 * 0.006, "busy"},
+        {"NO_CLEAR_WAIT", {}, 70.067, 70.067 + 0.003 + 0.001 + 4 * 0.006, "busy with clear"},
         // Line 2 at 80 ms: 0xC0 (6 us + 60 us), 'A' (6 us + 10 us), then 'T' while 'A' runs.
-        {"FAST_DATA", {}, 80.083, 80.083 + 0.003 + 0.001 + 6 * 0.006, "busy"},
+        {"FAST_DATA", {}, 80.083, 80.083 + 0.003 + 0.001 + 6 * 0.006, "busy with data"},
         // Line 2 at 80 ms: 0xC0's first E pulse is two cycles (125 ns) long.
-        {"SHORT_E", {}, 80.001, 80.001 + 0.001 + 0.006, "E"},
+        {"SHORT_E", {}, 80.001, 80.001 + 0.001 + 0.006, "PWEH"},
     };
     temp_dir_t dir;
     for (const planted_case& c : cases) {

@@ -79,9 +79,7 @@ static void lcd_command(uint8_t command) {
 
 static void lcd_clear(void) {
     lcd_command(0x01);
-#ifndef FAULT_NO_CLEAR_WAIT
     _delay_us(2200);
-#endif
 }
 
 static void lcd_text(const char* text, uint8_t wait_us) {
@@ -125,7 +123,11 @@ int main(void) {
     lcd_reset();
 
     at_ms(70);
+#ifdef FAULT_NO_CLEAR_WAIT
+    lcd_command(0x01);
+#else
     lcd_clear();
+#endif
     lcd_command(0x80); /* line 1 */
     lcd_text("Hello from AVR", 60);
 
