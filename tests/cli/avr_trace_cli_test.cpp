@@ -144,6 +144,31 @@ TEST(AvrFirmwareTrace, CleanTraceDrawsTheCommittedPictureWithNoTimingFault) {
     }
 }
 
+// The decoded cycles as a command log, replayed with every byte executed, must show what the
+// trace shows with the chip's timing at each moment: during the set-up, just after the clear
+// at 70 ms, during line 2 and at the end; the builds that lose bytes show it too.
+TEST(AvrFirmwareTrace, EmittedLogShowsWhatTheTraceShowsAtEachMoment) {
+    SKIP_WITHOUT_SIMULATOR();
+    temp_dir_t dir;
+    for (const char* build : {"clean", "NO_CLEAR_WAIT", "FAST_DATA"}) {
+        const std::string vcd = trace_of(dir, build);
+        ASSERT_FALSE(vcd.empty()) << build;
+        const std::string log = dir.file(std::string(build) + ".log");
+        const tool_io_result_t emitted =
+            run_tool_io({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--emit-log", log});
+        ASSERT_EQ(emitted.status, 0) << build << ": " << emitted.err;
+        for (const char* moment : {"56ms", "70.5ms", "80.1ms", "80.5ms", "100ms"}) {
+            const tool_io_result_t traced = run_tool_io(
+                {"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--at", moment, "--text"});
+            const tool_io_result_t replayed = run_tool_io(
+                {"--replay", log, "--timing", "ideal", "-p", PROFILE, "--at", moment, "--text"});
+            EXPECT_EQ(traced.status, 0) << build << " at " << moment << ": " << traced.err;
+            EXPECT_EQ(replayed.status, 0) << build << " at " << moment << ": " << replayed.err;
+            EXPECT_EQ(replayed.out, traced.out) << build << " at " << moment;
+        }
+    }
+}
+
 // Each planted fault: the first fault line must fall in a window worked out from the
 // firmware's schedule (each step starts on Timer1 within 1 us of its time) and its own waits
 // (1 us of set-up before E rises, 1 us high, 1 us low, 60 us after a byte, 10 us between the
