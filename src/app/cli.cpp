@@ -231,8 +231,8 @@ void build_parser(CLI::App* app, options_t* o) {
                 "is UTF-8.\n"
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
-                "malformed row, log or trace, 3 a picture not written, 4 --compare found a\n"
-                "difference, 5 --check-timing found a timing fault.");
+                "malformed row, log or trace, 3 a picture not written,\n"
+                "4 --compare found a difference, 5 --check-timing found a timing fault.");
 }
 
 // An animation is asked for by --format gif|apng or, without --format, by the output's name.

@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "chip/i2cbus.hpp"
-#include "chip/parbus.hpp"
 #include "chip/timing.hpp"
-#include "chip/vcd.hpp"
+#include "chip/tracedec.hpp"
 
 namespace {
 
@@ -21,82 +19,10 @@ constexpr int BAD_FORMAT = 2;
 constexpr std::int64_t PS_PER_US = 1000000;
 constexpr std::size_t BATCH_EVENTS = 4096;
 constexpr std::size_t CHUNK_BYTES = 1 << 16;
-constexpr std::size_t LISTED_SIGNALS = 40;
-
-struct role_name_t {
-    const char* name;
-    int role;
-};
-constexpr std::array<role_name_t, 15> ROLE_NAMES{{{"rs", BUS_RS},
-                                                  {"rw", BUS_RW},
-                                                  {"e", BUS_E1},
-                                                  {"e1", BUS_E1},
-                                                  {"e2", BUS_E2},
-                                                  {"d0", BUS_D0},
-                                                  {"d1", BUS_D0 + 1},
-                                                  {"d2", BUS_D0 + 2},
-                                                  {"d3", BUS_D0 + 3},
-                                                  {"d4", BUS_D0 + 4},
-                                                  {"d5", BUS_D0 + 5},
-                                                  {"d6", BUS_D0 + 6},
-                                                  {"d7", BUS_D0 + 7},
-                                                  {"sda", BUS_SDA},
-                                                  {"scl", BUS_SCL}}};
-
-const char* role_label(int role) {
-    for (const role_name_t& r : ROLE_NAMES) {
-        if (r.role == role && std::strcmp(r.name, "e1") != 0) {
-            return r.name;
-        }
-    }
-    return "?";
-}
 
 void say(const std::string& line) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-// "rs=A,e=B": the signal name of each role (empty: not given). Empty string or the error.
-std::string parse_pins(const std::string& text, std::array<std::string, BUS_ROLES>* names) {
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(',', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string item = text.substr(start, end - start);
-        const std::size_t eq = item.find('=');
-        if (eq == std::string::npos || eq == 0 || eq + 1 == item.size()) {
-            return "--pins: '" + item + "' is not ROLE=SIGNAL";
-        }
-        const std::string role = lower(item.substr(0, eq));
-        int found = -1;
-        for (const role_name_t& r : ROLE_NAMES) {
-            if (role == r.name) {
-                found = r.role;
-            }
-        }
-        if (found < 0) {
-            return "--pins: unknown role '" + role + "' (rs, rw, e, e1, e2, d0-d7, sda, scl)";
-        }
-        std::string& slot = (*names)[static_cast<std::size_t>(found)];
-        if (!slot.empty()) {
-            return "--pins: " + role + " is given twice";
-        }
-        slot = item.substr(eq + 1);
-        start = end + 1;
-    }
-    return "";
 }
 
 bool parse_number(const std::string& text, long max, long* value) {
@@ -220,24 +146,19 @@ int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
 
 // ---------------------------------------------------------------- one run
 
-enum bus_mode_t { MODE_PARALLEL, MODE_I2C };
-
 struct session_t {
     const tracerun_request_t* request;
     const trace_options_t* o;
     int status = DONE;
     std::string message; // the line that ended the run
     std::uint64_t faults = 0;
-    bus_mode_t mode = MODE_PARALLEL;
-    bool two_chips = false;
-    vcd_reader_t* reader = nullptr;
-    parbus_t parbus{};
-    i2cbus_t i2c{};
-    timing_t timing{};
+    tracedec_t* dec = nullptr;
+    timing_t timing{}; // a log's
     replay_t replay{};
     cmdlog_t batch{};
     cmdlog_t* log = nullptr; // every event, for an animation
     emit_t emit;
+    bool emit_started = false;
     bool in_log = false; // faults name a log's lines
     // A log under chip timing: the bytes taken, written back over the log's events.
     cmdlog_t* rewrite = nullptr;
@@ -274,6 +195,9 @@ void stop(session_t* s, int status, const std::string& message) {
     if (s->status == DONE) {
         s->status = status;
         s->message = message;
+        if (s->dec != nullptr) {
+            tracedec_stop(s->dec);
+        }
     }
 }
 
@@ -299,6 +223,15 @@ constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DA
 
 void take_byte(const timing_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
+    if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
+        s->emit_started = true; // the pins are known now: two controllers or one
+        const bool two = s->dec != nullptr ? tracedec_two_chips(s->dec)
+                                           : s->request->module->chip_count > 1;
+        if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
+            stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
+            return;
+        }
+    }
     emit_byte(&s->emit, b);
     if (!b->taken) {
         return;
@@ -323,177 +256,25 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     }
 }
 
-void take_cycle(const bus_cycle_t* c, void* ctx) {
-    auto* s = static_cast<session_t*>(ctx);
-    timing_cycle(&s->timing, c->time_ps, c->line, c->chip, c->rs, c->rw, c->data);
-}
-
-void take_pins(const bus_step_t* step, void* ctx) {
-    parbus_step(&static_cast<session_t*>(ctx)->parbus, step);
-}
-
 void take_warning(const char* text, void* ctx) {
     say(static_cast<session_t*>(ctx)->request->name + ": " + text);
 }
 
-int take_step(const vcd_step_t* step, void* ctx) {
-    auto* s = static_cast<session_t*>(ctx);
-    const bus_step_t bus{step->time_ps, step->line, step->changed, step->levels, step->fresh};
-    if (s->mode == MODE_I2C) {
-        i2cbus_step(&s->i2c, &bus);
-    } else {
-        parbus_step(&s->parbus, &bus);
-    }
-    return s->status == DONE ? 0 : 1;
+bool chip_timing(const trace_options_t& o, bool trace) {
+    return o.timing == "chip" || (o.timing.empty() && trace);
 }
 
-std::string signal_list(const vcd_reader_t* reader) {
-    std::string list;
-    const int count = vcd_signal_count(reader);
-    for (int i = 0; i < count; ++i) {
-        if (static_cast<std::size_t>(i) == LISTED_SIGNALS) {
-            list += ", ... (" + std::to_string(count) + " in all)";
-            break;
-        }
-        list += (i == 0 ? "" : ", ") + std::string(vcd_signal_name(reader, i));
-    }
-    return list.empty() ? "none" : list;
-}
-
-// Which signal is which line: --pins, else signals named like the roles.
-int choose_pins(session_t* s, vcd_reader_t* reader) {
-    std::array<std::string, BUS_ROLES> names{};
-    if (!s->o->pins.empty()) {
-        const std::string error = parse_pins(s->o->pins, &names);
-        if (!error.empty()) {
-            stop(s, BAD_FORMAT, "vimbracli: " + error);
-            return 1;
-        }
-    } else {
-        for (int i = 0; i < vcd_signal_count(reader); ++i) {
-            const std::string name = lower(vcd_signal_name(reader, i));
-            for (const role_name_t& r : ROLE_NAMES) {
-                std::string& slot = names[static_cast<std::size_t>(r.role)];
-                if (name == r.name && slot.empty()) {
-                    slot = vcd_signal_name(reader, i);
-                }
-            }
-        }
-    }
-    const auto given = [&](int role) { return !names[static_cast<std::size_t>(role)].empty(); };
-    std::vector<int> needed;
-    if (given(BUS_SDA) || given(BUS_SCL)) {
-        s->mode = MODE_I2C;
-        needed = {BUS_SDA, BUS_SCL};
-    } else {
-        const bool eight = given(BUS_D0) || given(BUS_D0 + 1) || given(BUS_D0 + 2) ||
-                           given(BUS_D0 + 3);
-        needed = {BUS_RS, BUS_E1};
-        for (int d = eight ? 0 : 4; d < 8; ++d) {
-            needed.push_back(BUS_D0 + d);
-        }
-        if (given(BUS_RW)) {
-            needed.push_back(BUS_RW);
-        }
-        s->two_chips = given(BUS_E2);
-        if (s->two_chips) {
-            needed.push_back(BUS_E2);
-        }
-    }
-    const std::string usage = "vimbracli: " + s->request->name + ": --pins: ";
-    for (int role : needed) {
-        const std::string& name = names[static_cast<std::size_t>(role)];
-        if (name.empty()) {
-            stop(s, BAD_FORMAT,
-                 usage + "no signal for " + (role == BUS_E1 && s->two_chips ? "e1" : role_label(role)) +
-                     " (the trace's signals: " + signal_list(reader) + ")");
-            return 1;
-        }
-        int signal = 0;
-        int bit = 0;
-        if (vcd_find(reader, name.c_str(), &signal, &bit) != 0) {
-            stop(s, BAD_FORMAT,
-                 usage + "the trace has no signal '" + name +
-                     "' (its signals: " + signal_list(reader) + ")");
-            return 1;
-        }
-        if (vcd_watch(reader, signal, bit, role) != 0) {
-            stop(s, BAD_INPUT, "Memory Allocation Error.");
-            return 1;
-        }
-    }
-    if (s->two_chips && s->request->module->chip_count < 2) {
-        stop(s, BAD_FORMAT, usage + "e2: this module has one controller");
-        return 1;
-    }
-    return 0;
-}
-
-void start_timing(session_t* s, bool trace);
-
-int header_ready(vcd_reader_t* reader, void* ctx) {
-    auto* s = static_cast<session_t*>(ctx);
-    if (choose_pins(s, reader) != 0) {
-        return 1;
-    }
-    const trace_options_t& o = *s->o;
-    const bool judge = o.check;
-    const parbus_callbacks_t bus_callbacks{take_cycle, judge ? report_fault : nullptr, s};
-    const bus_limits_t limits = parbus_limits(o.vcc < 4.5);
-    parbus_start(&s->parbus, &bus_callbacks, &limits, s->two_chips);
-    start_timing(s, true); // again, now that the pins tell how many controllers there are
-    if (s->mode == MODE_I2C) {
-        std::array<int, 8> wiring{0, 1, 2, 3, 4, 5, 6, 7};
-        long address = -1;
-        if (!o.wiring.empty()) {
-            parse_wiring(o.wiring, &wiring); // checked with the options
-        }
-        if (!o.i2c_address.empty()) {
-            parse_number(o.i2c_address, 0x7F, &address);
-        }
-        const i2cbus_callbacks_t i2c_callbacks{take_pins, take_warning, s};
-        i2cbus_start(&s->i2c, &i2c_callbacks, wiring, static_cast<int>(address));
-    }
-    if (!o.emit_log.empty() && !emit_open(&s->emit, o.emit_log, s->request->name, s->two_chips)) {
-        stop(s, BAD_INPUT, o.emit_log + ": cannot be written: " + std::strerror(errno));
-        return 1;
-    }
-    return 0;
-}
-
-void start_timing(session_t* s, bool trace) {
-    const trace_options_t& o = *s->o;
-    const bool chip = o.timing == "chip" || (o.timing.empty() && trace);
-    const timing_config_t config{chip, o.fosc_khz, o.power_on, s->two_chips};
-    const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, s};
-    timing_start(&s->timing, &config, &callbacks);
-}
-
-// What the run learnt besides the picture: x and z, no cycle, bytes not taken, fault count.
-void summarise(session_t* s, bool trace) {
+// Bytes the chip did not take, named or counted; the fault count past the lines shown.
+void summarise(session_t* s, std::uint64_t not_taken, bool chip) {
     const std::string& name = s->request->name;
-    if (trace) {
-        const std::uint64_t unknown = vcd_unknown_count(s->reader);
-        if (unknown > 0) {
-            say(name + ": " + std::to_string(unknown) + " x or z value" +
-                (unknown == 1 ? "" : "s") + " read as low");
-        }
-        if (s->mode == MODE_PARALLEL && s->parbus.falls == 0) {
-            say(name + ": no falling edge of E: the display stays as reset left it");
-        } else if (s->mode == MODE_I2C && s->i2c.bytes == 0) {
-            say(name + ": no byte written to the display's I2C address: it stays as reset "
-                       "left it");
-        }
-    }
     if (s->o->check) {
         if (s->faults > TRACERUN_MAX_FAULT_LINES) {
             say(name + ": " + std::to_string(s->faults - TRACERUN_MAX_FAULT_LINES) +
                 " more timing faults (" + std::to_string(s->faults) + " in all)");
         }
-    } else if (s->timing.not_taken > 0 && s->timing.config.chip_timing) {
-        say(name + ": " + std::to_string(s->timing.not_taken) + " byte" +
-            (s->timing.not_taken == 1 ? "" : "s") +
-            " sent while the controller was busy were not taken (--check-timing names them)");
+    } else if (not_taken > 0 && chip) {
+        say(name + ": " + std::to_string(not_taken) + " byte" + (not_taken == 1 ? "" : "s") +
+            " not taken: sent while the controller was busy (--check-timing names them)");
     }
 }
 
@@ -535,10 +316,10 @@ std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool 
         }
     }
     if (!o->pins.empty()) {
-        std::array<std::string, BUS_ROLES> names{};
-        const std::string error = parse_pins(o->pins, &names);
-        if (!error.empty()) {
-            return error;
+        std::array<char, TRACEDEC_MESSAGE_CAPACITY> message{};
+        if (tracedec_check_pins(o->pins.c_str(), message.data(),
+                                static_cast<int>(message.size())) != 0) {
+            return message.data();
         }
     } else if (app.count("--pins") > 0) {
         return "--pins: empty";
@@ -560,50 +341,68 @@ std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool 
 
 int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
                  cmdlog_t* log, tracerun_result_t* result) {
+    const trace_options_t& o = *request->options;
     session_t s;
     s.request = request;
-    s.o = request->options;
+    s.o = &o;
     s.log = log;
-    s.batch.events = static_cast<cmdlog_event_t*>(std::malloc(BATCH_EVENTS * sizeof(cmdlog_event_t)));
+    tracedec_options_t options = tracedec_defaults();
+    options.pins = o.pins.c_str();
+    long address = -1;
+    if (!o.i2c_address.empty()) {
+        parse_number(o.i2c_address, 0x7F, &address); // checked with the options
+    }
+    options.i2c_address = static_cast<int>(address);
+    if (!o.wiring.empty()) {
+        parse_wiring(o.wiring, &options.wiring);
+    }
+    options.chip_timing = chip_timing(o, true);
+    options.fosc_khz = o.fosc_khz;
+    options.low_voltage = o.vcc < 4.5;
+    options.power_on = o.power_on;
+    options.check = o.check;
+    options.chip_count = request->module->chip_count;
+    const tracedec_callbacks_t callbacks{take_byte, report_fault, take_warning, &s};
+    s.batch.events =
+        static_cast<cmdlog_event_t*>(std::malloc(BATCH_EVENTS * sizeof(cmdlog_event_t)));
     s.batch.capacity = BATCH_EVENTS;
+    s.dec = tracedec_open(&options, &callbacks);
     std::vector<char> chunk;
-    const vcd_callbacks_t callbacks{header_ready, take_step, &s};
-    s.reader = vcd_open(&callbacks);
     try {
         chunk.resize(CHUNK_BYTES);
     } catch (const std::bad_alloc&) {
         s.status = BAD_INPUT;
     }
-    if (s.batch.events == nullptr || s.reader == nullptr || s.status != DONE) {
+    if (s.batch.events == nullptr || s.dec == nullptr || s.status != DONE) {
         std::free(s.batch.events);
-        vcd_close(s.reader);
+        tracedec_close(s.dec);
         say("Memory Allocation Error.");
         return BAD_INPUT;
     }
     replay_start(&s.replay, request->module, request->img, nullptr);
-    start_timing(&s, true);
-    int read = vcd_feed(s.reader, head.data(), head.size());
-    while (read == VCD_OK) {
+    int read = tracedec_feed(s.dec, head.data(), head.size());
+    while (read == TRACEDEC_OK) {
         const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
         if (n == 0) {
             if (std::ferror(fp)) {
-                stop(&s, BAD_INPUT, request->name + ": cannot read the trace: " +
-                                        std::strerror(errno));
+                stop(&s, BAD_INPUT,
+                     request->name + ": cannot read the trace: " + std::strerror(errno));
             } else {
-                read = vcd_finish(s.reader);
+                read = tracedec_finish(s.dec);
             }
             break;
         }
-        read = vcd_feed(s.reader, chunk.data(), n);
+        read = tracedec_feed(s.dec, chunk.data(), n);
     }
-    if (s.status == DONE && read != VCD_OK) {
-        const bool memory = read == VCD_NO_MEMORY;
-        stop(&s, memory ? BAD_INPUT : BAD_FORMAT,
-             memory ? std::string(vcd_message(s.reader))
-                    : request->name + ": " + vcd_message(s.reader));
+    if (s.status == DONE && read != TRACEDEC_OK) {
+        const std::string why = tracedec_message(s.dec);
+        stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
+             read == TRACEDEC_NO_MEMORY   ? why
+             : read == TRACEDEC_BAD_PINS ? "vimbracli: " + request->name + ": " + why
+                                         : request->name + ": " + why);
     }
     flush_batch(&s);
-    const std::int64_t end_us = vcd_end_time(s.reader) / PS_PER_US;
+    const std::int64_t end_us = tracedec_end_ps(s.dec) / PS_PER_US;
     if (log != nullptr) {
         log->end_us = end_us;
     }
@@ -617,18 +416,21 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
         }
         replay_status(&s.replay, &result->status);
     }
+    if (s.status == DONE && !o.emit_log.empty() && s.emit.fp == nullptr &&
+        !emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec))) {
+        stop(&s, BAD_INPUT, o.emit_log + ": cannot be written: " + std::strerror(errno));
+    }
     if (emit_close(&s.emit, s.status == DONE, end_us) != 0) {
-        stop(&s, BAD_INPUT, request->options->emit_log + ": could not be written: " +
-                                std::strerror(errno));
+        stop(&s, BAD_INPUT, o.emit_log + ": could not be written: " + std::strerror(errno));
     }
     if (s.status == DONE) {
-        summarise(&s, true);
+        summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
     } else {
         say(s.message);
     }
     result->faults = s.faults > 0;
     std::free(s.batch.events);
-    vcd_close(s.reader);
+    tracedec_close(s.dec);
     return s.status;
 }
 
@@ -643,9 +445,12 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     s.request = request;
     s.o = &o;
     s.in_log = true;
-    s.two_chips = request->module->chip_count > 1;
-    start_timing(&s, false);
-    if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, s.two_chips)) {
+    const bool two = request->module->chip_count > 1;
+    const timing_config_t config{chip, o.fosc_khz, o.power_on, two};
+    const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, &s};
+    timing_start(&s.timing, &config, &callbacks);
+    s.emit_started = true;
+    if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, two)) {
         say(o.emit_log + ": cannot be written: " + std::strerror(errno));
         return BAD_INPUT;
     }
@@ -678,11 +483,11 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     if (s.rewrite != nullptr) {
         log->count = s.rewritten;
     }
-    if (emit_close(&s.emit, true, log->end_us) != 0) {
+    if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
         say(o.emit_log + ": could not be written: " + std::strerror(errno));
         return BAD_INPUT;
     }
-    summarise(&s, false);
+    summarise(&s, s.timing.not_taken, chip);
     result->faults = s.faults > 0;
     return DONE;
 }

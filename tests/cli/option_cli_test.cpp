@@ -253,7 +253,8 @@ TEST_F(OptionCliTest, HelpNamesTheFormsAndTheStatuses) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     for (const char* text : {"vimbracli [options] OUTPUT [ROW...]", "--replay LOG", "--compare REF",
-                             "4 --compare found a difference"}) {
+                             "4 --compare found a difference",
+                             "5 --check-timing found a timing fault"}) {
         EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
 }

@@ -49,11 +49,12 @@ const std::string PINS8 = "rs=rs,rw=rw,e=e,d0=data[0],d1=data[1],d2=data[2],d3=d
 
 // One bus cycle starting at `t`: RS, RW and the data lines set, E high 100 ns later for
 // 500 ns. Within the datasheet's times at both voltages.
-void cycle(trace_t* tr, long long t, bool rs, bool rw, unsigned value, int width) {
+void cycle(trace_t* tr, long long t, bool rs, bool rw, unsigned value, int width,
+           const std::string& e = "E") {
     tr->at(t, std::string(rs ? "1" : "0") + "r\n" + (rw ? "1" : "0") + "w\nb" +
                   bits(width == 4 ? value >> 4 : value, width) + " D");
-    tr->at(t + 100, "1E");
-    tr->at(t + 600, "0E");
+    tr->at(t + 100, "1" + e);
+    tr->at(t + 600, "0" + e);
 }
 
 // A byte on the 4-bit bus: two cycles 1 us apart.
@@ -139,6 +140,15 @@ struct i2c_t {
         t += 5000000;
     }
 };
+
+// 8-bit writes (RS, value) at the given times in nanoseconds.
+trace_t writes8(const std::vector<std::tuple<long long, bool, unsigned>>& writes) {
+    trace_t tr(HEADER8);
+    for (const auto& [t, rs, value] : writes) {
+        cycle(&tr, t, rs, false, value, 8);
+    }
+    return tr;
+}
 
 class TraceCliTest : public ::testing::Test {
   protected:
@@ -285,6 +295,311 @@ TEST_F(TraceCliTest, ShowsWhatTheBusSentTheModule) {
                   {"x and z", unknown.text, {"--pins", PINS8}, rows("Q", ""),
                    "FILE: 3 x or z values read as low\n", 0},
               });
+}
+
+// The same 8-bit bus with two enables (E1 "E", E2 "F") for a 40 x 4 module.
+const std::string HEADER_TWO = "$timescale 1ns $end\n"
+                               "$var wire 1 r rs $end\n$var wire 1 w rw $end\n"
+                               "$var wire 1 E e1 $end\n$var wire 1 F e2 $end\n"
+                               "$var wire 8 D data [7:0] $end\n$enddefinitions $end\n"
+                               "#0\n0r 0w 0E 0F b00000000 D\n";
+const std::string PINS_TWO = "rs=rs,rw=rw,e1=e1,e2=e2,d0=data[0],d1=data[1],d2=data[2],"
+                             "d3=data[3],d4=data[4],d5=data[5],d6=data[6],d7=data[7]";
+const std::string PROFILE_40X4 = "CHCNT_X = 40\nCHCNT_Y = 4\n";
+
+trace_t two_chips() {
+    trace_t tr(HEADER_TWO);
+    long long t = 1000000;
+    for (unsigned b : {0x38u, 0x0Cu}) {
+        cycle(&tr, t, false, false, b, 8, "E");
+        cycle(&tr, t + 1000, false, false, b, 8, "F");
+        t += 50000;
+    }
+    cycle(&tr, t, true, false, 'A', 8, "E");
+    cycle(&tr, t + 1000, true, false, 'B', 8, "F");
+    cycle(&tr, t + 11000, true, false, 'C', 8, "F"); // 10 us after B: controller 2 is busy
+    cycle(&tr, t + 60000, true, false, 'D', 8, "F");
+    return tr;
+}
+
+// 8-bit: function set, display on, clear; 'a' during the clear, 'b' after it.
+trace_t busy_clear() {
+    return writes8({{1000000, false, 0x38},
+                    {1100000, false, 0x0C},
+                    {1200000, false, 0x01},
+                    {1300000, true, 'a'},
+                    {3000000, true, 'b'}});
+}
+
+std::string row40(const std::string& text) {
+    return text + std::string(40 - text.size(), ' ') + "\n";
+}
+
+TEST_F(TraceCliTest, NamesEachTimingFaultAtItsTime) {
+    const std::string busy_line =
+        "FILE: 1.300600 ms: data 0x61 while busy with clear until 2.72 ms (1.52 ms)\n";
+    const trace_t fosc = writes8({{800000, false, 0x38},
+                                  {900000, false, 0x0C},
+                                  {1050000, true, 'x'},
+                                  {1100000, true, 'y'}});
+    // Bus cycles drawn by hand, from 1 ms on, after the display was switched on.
+    const auto bus = [](const std::vector<std::pair<long long, std::string>>& edges) {
+        trace_t tr(HEADER8);
+        cycle(&tr, 100000, false, false, 0x0C, 8);
+        for (const auto& [ns, change] : edges) {
+            tr.at(1000000 + ns, change);
+        }
+        return tr.text;
+    };
+    const std::string short_pulse = bus({{0, "1r\nb01000001 D"}, {100, "1E"}, {200, "0E"}});
+    const std::string pulse_300 = bus({{0, "1r\nb01000001 D"}, {100, "1E"}, {400, "0E"}});
+    const std::string fast_reads =
+        bus({{0, "1w"}, {100, "1E"}, {350, "0E"}, {500, "1E"}, {750, "0E"}});
+    const std::string rs_late = bus({{0, "b01000001 D"}, {80, "1r"}, {100, "1E"}, {600, "0E"}});
+    const std::string data_late =
+        bus({{0, "1r"}, {100, "1E"}, {470, "b01000001 D"}, {520, "0E"}});
+    const std::string no_hold =
+        bus({{0, "1r\nb01000001 D"}, {100, "1E"}, {600, "0E\nb00000000 D"}, {605, "0r"}});
+    const std::string rs_while_high =
+        bus({{0, "b01000001 D"}, {100, "1E"}, {300, "1r"}, {600, "0E"}});
+    const trace_t reset = writes8({{50000000, false, 0x30},
+                                   {51000000, false, 0x30},
+                                   {51050000, false, 0x30},
+                                   {51200000, false, 0x38}});
+    const trace_t early = writes8({{10000000, false, 0x0C}});
+    run_cases(
+        dir,
+        {
+            {"busy, chip timing: the byte is lost, one warning",
+             busy_clear().text,
+             {"--pins", PINS8},
+             rows("b", ""),
+             "FILE: 1 byte not taken: sent while the controller was busy (--check-timing names "
+             "them)\n",
+             0},
+            {"busy, checked", busy_clear().text, {"--pins", PINS8, "--check-timing"},
+             rows("b", ""), busy_line, 5},
+            {"busy, checked under ideal timing: the byte shows",
+             busy_clear().text,
+             {"--pins", PINS8, "--check-timing", "--timing", "ideal"},
+             rows("ab", ""),
+             busy_line,
+             5},
+            {"fast enough at 270 kHz", fosc.text, {"--pins", PINS8, "--check-timing"},
+             rows("xy", ""), "", 0},
+            {"too fast at 190 kHz",
+             fosc.text,
+             {"--pins", PINS8, "--check-timing", "--fosc", "190"},
+             rows("x", ""),
+             "FILE: 1.100600 ms: data 0x79 while busy with data until 1.103 ms (52.57 us)\n",
+             5},
+            {"E pulse", short_pulse, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
+             "FILE: 1.000200 ms: E high 100 ns, under PWEH 230 ns\n", 5},
+            {"E pulse of 300 ns at 5 V", pulse_300, {"--pins", PINS8, "--check-timing"},
+             rows("A", ""), "", 0},
+            {"E pulse of 300 ns at 3.3 V",
+             pulse_300,
+             {"--pins", PINS8, "--check-timing", "--vcc", "3.3"},
+             rows("A", ""),
+             "FILE: 1.000400 ms: E high 300 ns, under PWEH 450 ns\n",
+             5},
+            {"E cycle", fast_reads, {"--pins", PINS8, "--check-timing"}, rows("", ""),
+             "FILE: 1.000500 ms: E rise to rise 400 ns, under tcycE 500 ns\n", 5},
+            {"RS set-up", rs_late, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
+             "FILE: 1.000100 ms: RS set-up before E rises 20 ns, under tAS 40 ns\n", 5},
+            {"data set-up", data_late, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
+             "FILE: 1.000520 ms: data set-up before E falls 50 ns, under tDSW 80 ns\n", 5},
+            {"holds: a change in the instant of the fall is too early",
+             no_hold,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "FILE: 1.000600 ms: data hold after E falls 0 ns, under tH 10 ns\n"
+             "FILE: 1.000605 ms: RS hold after E falls 5 ns, under tAH 10 ns\n",
+             5},
+            {"RS moving while E is high",
+             rs_while_high,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "FILE: 1.000600 ms: RS changed while E was high, set-up -200 ns, under tAS 40 ns\n",
+             5},
+            {"reset by instruction",
+             reset.text,
+             {"--pins", PINS8, "--check-timing"},
+             rows("", "", STATUS_OFF),
+             "FILE: 51.000600 ms: reset by instruction: function set 2 came 1 ms after the "
+             "first, under 4.1 ms\n"
+             "FILE: 51.050600 ms: reset by instruction: function set 3 came 50 us after the "
+             "second, under 100 us\n",
+             5},
+            {"power-on", early.text, {"--pins", PINS8, "--check-timing", "--power-on"},
+             rows("", ""), "FILE: 10.000600 ms: first cycle 10 ms after power-on, under 40 ms\n",
+             5},
+            {"no power-on said", early.text, {"--pins", PINS8, "--check-timing"}, rows("", ""),
+             "", 0},
+        });
+}
+
+TEST_F(TraceCliTest, TwoControllersEachKeepTheirOwnTime) {
+    const std::string path = dir.write("two.vcd", two_chips().text);
+    const std::string profile = dir.write("w.prof", PROFILE_40X4);
+    const tool_io_result_t run = run_tool_io(
+        {"-p", profile, "--replay", path, "--pins", PINS_TWO, "--check-timing", "--text"});
+    EXPECT_EQ(run.status, 5);
+    EXPECT_EQ(run.out, row40("A") + row40("") + row40("BD") + row40("") + STATUS_ON);
+    EXPECT_EQ(run.err, path + ": 1.111600 ms: controller 2: data 0x43 while busy with data "
+                              "until 1.138 ms (37 us)\n");
+    // A one-controller module has no E2.
+    const tool_io_result_t one = run_tool_io({"--replay", path, "--pins", PINS_TWO, "--text"});
+    EXPECT_EQ(one.status, 2);
+    EXPECT_EQ(one.err, "vimbracli: " + path + ": --pins: e2: this module has one controller\n");
+}
+
+TEST_F(TraceCliTest, ManyFaultsEndInACount) {
+    trace_t tr(HEADER8);
+    for (int i = 0; i < 150; ++i) { // read cycles with E high 100 ns: PWEH each time
+        const long long t = 1000000 + 10000LL * i;
+        tr.at(t, "1w");
+        tr.at(t + 100, "1E");
+        tr.at(t + 200, "0E");
+    }
+    const std::string path = dir.write("many.vcd", tr.text);
+    const tool_io_result_t run =
+        run_tool_io({"--replay", path, "--pins", PINS8, "--check-timing", "--text"});
+    EXPECT_EQ(run.status, 5);
+    std::vector<std::string> lines;
+    for (std::size_t p = 0, n; (n = run.err.find('\n', p)) != std::string::npos; p = n + 1) {
+        lines.push_back(run.err.substr(p, n - p));
+    }
+    ASSERT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines[99], path + ": 1.990200 ms: E high 100 ns, under PWEH 230 ns");
+    EXPECT_EQ(lines[100], path + ": 50 more timing faults (150 in all)");
+}
+
+TEST_F(TraceCliTest, EmittedLogGivesTheSamePictures) {
+    trace_t hi = entry4();
+    text4(&hi, 57000000, "Hi");
+    hi.at(59000000, "1r"); // the trace lasts past its last byte
+    const std::string profile = dir.write("w.prof", PROFILE_40X4);
+    struct case_t {
+        std::string trace;
+        std::vector<std::string> args;
+        std::vector<std::string> moments;
+        std::string log_line; // a line the log must have
+    };
+    const std::vector<case_t> cases = {
+        {hi.text, {"--pins", PINS4}, {"0s", "54ms", "55000us", "56ms", "57050us"}, "wait 4200us"},
+        {busy_clear().text,
+         {"--pins", PINS8},
+         {"1ms", "2ms", "3ms"},
+         "# not taken, busy: data 0x61"},
+        {two_chips().text, {"--pins", PINS_TWO, "-p", profile}, {"1ms", "1200us"}, "controller 2"},
+    };
+    for (const case_t& c : cases) {
+        const std::string trace = dir.write("t.vcd", c.trace);
+        const std::string log = f("t.log");
+        std::vector<std::string> args = {"--replay", trace, "--emit-log", log, "-o", f("t.bmp")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(run_tool_io(args).status, 0) << c.log_line;
+        const std::string text = read_file(log);
+        EXPECT_NE(text.find("\n" + c.log_line + "\n"), std::string::npos) << text;
+        std::vector<std::string> profile_args;
+        if (c.args.size() > 2) {
+            profile_args = {"-p", profile};
+        }
+        std::vector<std::string> moments = c.moments;
+        moments.emplace_back(""); // the end
+        for (const std::string& at : moments) {
+            std::vector<std::string> from_trace = {"--replay", trace, "-o", f("a.bmp")};
+            from_trace.insert(from_trace.end(), c.args.begin(), c.args.end());
+            std::vector<std::string> from_log = {"--replay", log,      "--timing",
+                                                 "ideal",    "-o",     f("b.bmp")};
+            from_log.insert(from_log.end(), profile_args.begin(), profile_args.end());
+            if (!at.empty()) {
+                for (auto* list : {&from_trace, &from_log}) {
+                    list->insert(list->end(), {"--at", at});
+                }
+            }
+            ASSERT_EQ(run_tool_io(from_trace).status, 0) << at;
+            ASSERT_EQ(run_tool_io(from_log).status, 0) << at;
+            EXPECT_EQ(read_file(f("a.bmp")), read_file(f("b.bmp"))) << c.log_line << " at " << at;
+        }
+    }
+}
+
+TEST_F(TraceCliTest, RefusesMalformedTracesWithoutWritingAnything) {
+    const std::string head = "$timescale 1ns $end\n$var wire 1 ! e $end\n$var wire 1 \" rs $end\n"
+                             "$var wire 1 # d4 $end\n$var wire 1 $ d5 $end\n"
+                             "$var wire 1 % d6 $end\n$var wire 1 & d7 $end\n"
+                             "$enddefinitions $end\n";
+    struct case_t {
+        std::string trace;
+        std::vector<std::string> args;
+        std::string err; // FILE stands for the trace's name
+    };
+    const std::vector<case_t> cases = {
+        {"$date\nnow\n$end\n$var wire 1 ! e $end\n",
+         {},
+         "FILE: line 5: the header ends without $enddefinitions\n"},
+        {head + "#0\n0!\n1(\n", {}, "FILE: line 11: unknown identifier code '('\n"},
+        {head + "#5\n1!\n#4\n0!\n", {}, "FILE: line 11: time goes backwards: #4 after #5\n"},
+        {head + "#99999999999999999999\n",
+         {},
+         "FILE: line 9: time stamp beyond 2^63: '#99999999999999999999'\n"},
+        {head + "#0\n" + std::string(1 << 20, '0') + "!\n",
+         {},
+         "FILE: line 10: longer than 65536 bytes\n"},
+        {head,
+         {"--pins", "e=clock,rs=rs,d4=d4,d5=d5,d6=d6,d7=d7"},
+         "vimbracli: FILE: --pins: the trace has no signal 'clock' (its signals: e, rs, d4, d5, "
+         "d6, d7)\n"},
+        {head,
+         {"--pins", "e=e,rs=rs,d4=d4"},
+         "vimbracli: FILE: --pins: no signal for d5 (the trace's signals: e, rs, d4, d5, d6, "
+         "d7)\n"},
+    };
+    for (const case_t& c : cases) {
+        const std::string trace = dir.write("bad.vcd", c.trace);
+        std::vector<std::string> args = {"--replay", trace, "-o", f("out.png"), "--emit-log",
+                                         f("out.log")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, 2) << c.err;
+        std::string err = c.err;
+        err.replace(err.find("FILE"), 4, trace);
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"bad.vcd"}) << c.err;
+    }
+}
+
+TEST_F(TraceCliTest, CommandLogsTakeTheChipsTimingFromTheirWaits) {
+    const std::string log = dir.write("t.log", "cmd 0x38\nwait 40us\ncmd 0x0C\nwait 40us\n"
+                                               "cmd 0x01\ndata 0x41\nwait 2ms\ndata 0x42\n");
+    const std::string fault =
+        log + ":6: 0.080000 ms: data 0x41 while busy with clear until 1.6 ms (1.52 ms)\n";
+    struct case_t {
+        std::vector<std::string> args;
+        std::string text;
+        std::string err;
+        int status;
+    };
+    const std::vector<case_t> cases = {
+        {{}, rows("AB", ""), "", 0},
+        {{"--timing", "chip"},
+         rows("B", ""),
+         log + ": 1 byte not taken: sent while the controller was busy (--check-timing names "
+               "them)\n",
+         0},
+        {{"--check-timing"}, rows("AB", ""), fault, 5},
+        {{"--check-timing", "--timing", "chip"}, rows("B", ""), fault, 5},
+    };
+    for (const case_t& c : cases) {
+        std::vector<std::string> args = {"--replay", log, "--text"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, c.status) << c.err;
+        EXPECT_EQ(run.out, c.text);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+// A whole trace decoded: the VCD read in pieces, its signals chosen as the display's lines,
+// the parallel or I2C bus decoded and the chip's time applied, giving the bytes the
+// controllers received, the timing faults and the warnings. The front ends turn the bytes
+// into pictures or a command log.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "chip/timing.hpp"
+
+inline constexpr int TRACEDEC_MESSAGE_CAPACITY = 1024;
+
+enum tracedec_status : int {
+    TRACEDEC_OK = 0,
+    TRACEDEC_MALFORMED = -1, // the message: "line N: what"
+    TRACEDEC_NO_MEMORY = -2,
+    TRACEDEC_BAD_PINS = -3, // the message: "--pins: what (the trace's signals: ...)"
+    TRACEDEC_STOPPED = -4,  // tracedec_stop was called
+};
+
+struct tracedec_options_t {
+    const char* pins; // "ROLE=SIGNAL,...", or empty: signals named like the roles
+    int i2c_address;  // -1: the first acknowledged write's
+    std::array<int, 8> wiring; // backpack pins of RS, RW, E, backlight, D4..D7
+    bool chip_timing;
+    int fosc_khz;
+    bool low_voltage; // the 2.7 to 4.5 V bus times
+    bool power_on;
+    bool check; // judge the bus times and the chip's waits
+    int chip_count; // controllers of the module: 1 refuses e2
+};
+
+struct tracedec_callbacks_t {
+    void (*byte)(const timing_byte_t* byte, void* ctx);
+    void (*fault)(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx);
+    void (*warning)(const char* text, void* ctx); // one line
+    void* ctx;
+};
+
+struct tracedec_t;
+
+// The usual options: pins by name, backpack wiring 0..7, chip timing at 270 kHz and 5 V.
+tracedec_options_t tracedec_defaults();
+// Null when memory is short.
+tracedec_t* tracedec_open(const tracedec_options_t* options, const tracedec_callbacks_t* callbacks);
+void tracedec_close(tracedec_t* dec);
+// The next bytes of the trace. TRACEDEC_OK or the status that ended decoding (sticky).
+int tracedec_feed(tracedec_t* dec, const char* data, std::size_t length);
+// The trace's end: refusals of a truncated trace, then the warnings (x and z, no E edge).
+int tracedec_finish(tracedec_t* dec);
+// Ends decoding from a callback: later feeds return TRACEDEC_STOPPED.
+void tracedec_stop(tracedec_t* dec);
+const char* tracedec_message(const tracedec_t* dec);
+// The last time stamp, in picoseconds.
+std::int64_t tracedec_end_ps(const tracedec_t* dec);
+// Bytes the chip refused while busy.
+std::uint64_t tracedec_not_taken(const tracedec_t* dec);
+// Whether the trace drives two controllers (e1 and e2).
+bool tracedec_two_chips(const tracedec_t* dec);
+// Checks a --pins text; 0, or -1 with the reason in `message`.
+int tracedec_check_pins(const char* pins, char* message, int capacity);
