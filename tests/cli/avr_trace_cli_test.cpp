@@ -154,8 +154,8 @@ TEST(AvrFirmwareTrace, EmittedLogShowsWhatTheTraceShowsAtEachMoment) {
         const std::string vcd = trace_of(dir, build);
         ASSERT_FALSE(vcd.empty()) << build;
         const std::string log = dir.file(std::string(build) + ".log");
-        const tool_io_result_t emitted =
-            run_tool_io({"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--emit-log", log});
+        const tool_io_result_t emitted = run_tool_io(
+            {"--replay", vcd, "--pins", PINS, "-p", PROFILE, "--emit-log", log, "--text"});
         ASSERT_EQ(emitted.status, 0) << build << ": " << emitted.err;
         for (const char* moment : {"56ms", "70.5ms", "80.1ms", "80.5ms", "100ms"}) {
             const tool_io_result_t traced = run_tool_io(
