@@ -2,6 +2,8 @@
 // logic analyser would record it: the trace must show the screen the firmware wrote, and each
 // timing fault planted in a build of it must be found at the time it was planted.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,8 @@
 
 #include "cli/tool_runner.hpp"
 #include "support/temp_dir.hpp"
+
+extern char** environ;
 
 namespace {
 
@@ -38,11 +42,26 @@ bool simulator_built() {
 // time at 16 MHz, and returns its trace's path ("" when the simulation failed).
 std::string trace_of(const temp_dir_t& dir, const std::string& build) {
 #ifdef VIMBRA_AVR_TRACE
-    const std::string elf = std::string(VIMBRA_AVR_FIRMWARE_DIR) + "/hello-" + build + ".elf";
     const std::string vcd = dir.file(build + ".vcd");
-    const std::string command = std::string("'") + VIMBRA_AVR_TRACE + "' '" + elf + "' '" + vcd +
-                                "' atmega328p 16000000 100";
-    return std::system(command.c_str()) == 0 ? vcd : "";
+    std::vector<std::string> args = {VIMBRA_AVR_TRACE,
+                                     std::string(VIMBRA_AVR_FIRMWARE_DIR) + "/hello-" + build +
+                                         ".elf",
+                                     vcd,
+                                     "atmega328p",
+                                     "16000000",
+                                     "100"};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return "";
+    }
+    return vcd;
 #else
     (void)dir;
     (void)build;
@@ -55,7 +74,8 @@ struct fault_t {
     std::string what;
 };
 
-// The `FILE: T ms: what` lines of standard error; a line of another form is kept with T < 0.
+// The `FILE: T ms: what` lines of standard error (T is -1 when it is no number); other lines,
+// such as warnings, are left out.
 std::vector<fault_t> faults_in(const std::string& err, const std::string& file) {
     std::vector<fault_t> faults;
     std::istringstream lines(err);
