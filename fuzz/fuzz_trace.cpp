@@ -15,8 +15,7 @@ namespace {
 
 // Pin maps for the fuzzer's traces: by name, vector bits, two enables, I2C.
 constexpr std::array<const char*, 4> PIN_MAPS{
-    "",
-    "rs=rs,rw=rw,e=e,d4=bus[4],d5=bus[5],d6=bus[6],d7=bus[7]",
+    "", "rs=rs,rw=rw,e=e,d4=bus[4],d5=bus[5],d6=bus[6],d7=bus[7]",
     "rs=rs,e1=e,e2=e2,d0=bus[0],d1=bus[1],d2=bus[2],d3=bus[3],d4=bus[4],d5=bus[5],d6=bus[6],"
     "d7=bus[7]",
     "sda=sda,scl=scl"};
@@ -57,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)vcd_sniff(reinterpret_cast<const char*>(data), size);
     int status = TRACEDEC_OK;
     for (std::size_t i = 0; i < size && status == TRACEDEC_OK; i += piece) {
-        status = tracedec_feed(dec, reinterpret_cast<const char*>(data) + i,
-                               std::min(piece, size - i));
+        status =
+            tracedec_feed(dec, reinterpret_cast<const char*>(data) + i, std::min(piece, size - i));
     }
     if (status == TRACEDEC_OK) {
         status = tracedec_finish(dec);

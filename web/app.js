@@ -665,10 +665,45 @@ function wireActions() {
       select.value = '';
     });
   }
+  wireTrace();
   for (const pane of Object.values(panes)) pane.addEventListener('input', schedule);
   for (const setting of Object.values(settings)) setting.addEventListener('input', schedule);
   window.addEventListener('resize', fitCanvas);
   window.addEventListener('hashchange', () => load(location.hash));
+}
+
+// ---- Traces: a .vcd of the bus, decoded by the library into the Log pane ---------------
+
+async function openTrace(file) {
+  const note = $('trace-note');
+  note.hidden = false;
+  note.classList.remove('warn');
+  note.textContent = `Decoding ${file.name}…`;
+  const bytes = new Uint8Array(await file.arrayBuffer());
+  const result = await renderer.request({ kind: 'trace', bytes, name: file.name, pins: $('trace-pins').value });
+  note.classList.toggle('warn', result.status !== 0 || result.messages !== '');
+  if (result.status === 0) {
+    panes.log.value = result.log;
+    note.textContent = result.messages || `${file.name} decoded into the log.`;
+    schedule();
+  } else {
+    note.textContent = result.messages || `${file.name} could not be decoded.`;
+  }
+}
+
+function wireTrace() {
+  const input = $('trace-file');
+  input.addEventListener('change', () => {
+    if (input.files.length > 0) openTrace(input.files[0]);
+    input.value = '';
+  });
+  panes.log.addEventListener('dragover', (event) => event.preventDefault());
+  panes.log.addEventListener('drop', (event) => {
+    const file = [...(event.dataTransfer?.files ?? [])].find((f) => /\.vcd$/i.test(f.name));
+    if (!file) return; // text and other files drop as usual
+    event.preventDefault();
+    openTrace(file);
+  });
 }
 
 // ---- Start ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
+#include "chip/tracedec.hpp"
 #include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
@@ -687,6 +688,77 @@ EMSCRIPTEN_KEEPALIVE void designer_close(session_t* session) {
     lcdimg_close(session->img);
     cmdlog_free(&session->log);
     delete session;
+}
+
+// Decodes the trace at `trace_path` (a VCD) with the pin map `pins` (empty: signals named
+// like the lines) under the chip's timing, and writes what the controllers took as a command
+// log to `log_path`, for the Log pane. Messages (the trace's refusal, warnings) go to
+// MESSAGES_PATH, named after `name`. Returns the command line's exit status: 0, 1 (memory,
+// unreadable) or 2 (malformed trace, bad pins); the log is written only on 0.
+EMSCRIPTEN_KEEPALIVE int designer_trace(const char* trace_path, const char* name, const char* pins,
+                                        const char* log_path) {
+    std::freopen(MESSAGES_PATH, "w", stdout);
+    struct run_t {
+        std::FILE* out;
+        tracedec_log_t log;
+        const char* name;
+    };
+    run_t run{nullptr, {0, 0, false}, name};
+    tracedec_options_t options = tracedec_defaults();
+    options.pins = pins;
+    options.chip_count = CMDLOG_MAX_CHIPS; // a log for two on a one-chip module refuses itself
+    const auto byte = [](const timing_byte_t* b, void* ctx) {
+        auto* r = static_cast<run_t*>(ctx);
+        std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
+        tracedec_log_byte(&r->log, b, lines.data());
+        std::fputs(lines.data(), r->out);
+    };
+    const auto warning = [](const char* text, void* ctx) {
+        std::printf("%s: %s\n", static_cast<run_t*>(ctx)->name, text);
+    };
+    const tracedec_callbacks_t callbacks{byte, nullptr, warning, &run};
+    int status = DESIGNER_BAD_CONFIGURATION;
+    std::FILE* in = std::fopen(trace_path, "rb");
+    run.out = std::fopen(log_path, "wb");
+    tracedec_t* dec = tracedec_open(&options, &callbacks);
+    if (in == nullptr || run.out == nullptr || dec == nullptr) {
+        std::puts(dec == nullptr ? "Memory Allocation Error." : "The trace could not be read.");
+    } else {
+        std::array<char, 65536> chunk{};
+        std::fprintf(run.out, "# the bus of %s as the controller took it\n", name);
+        int read = TRACEDEC_OK;
+        for (std::size_t n; read == TRACEDEC_OK && (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0;) {
+            read = tracedec_feed(dec, chunk.data(), n);
+        }
+        if (read == TRACEDEC_OK) {
+            read = tracedec_finish(dec);
+        }
+        if (read == TRACEDEC_OK) {
+            std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
+            tracedec_log_end(&run.log, tracedec_end_ps(dec) / 1000000, line.data());
+            std::fputs(line.data(), run.out);
+            if (tracedec_not_taken(dec) > 0) {
+                const unsigned long long lost = tracedec_not_taken(dec);
+                std::printf("%s: %llu byte%s not taken: sent while the controller was busy "
+                            "(comments in the log)\n",
+                            name, lost, lost == 1 ? "" : "s");
+            }
+            status = DESIGNER_DONE;
+        } else {
+            std::printf("%s: %s\n", name, tracedec_message(dec));
+            status = read == TRACEDEC_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
+        }
+    }
+    tracedec_close(dec);
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    if (run.out != nullptr && std::fclose(run.out) != 0 && status == DESIGNER_DONE) {
+        std::puts("The log could not be written.");
+        status = DESIGNER_BAD_CONFIGURATION;
+    }
+    std::fflush(stdout);
+    return status;
 }
 
 } // extern "C"

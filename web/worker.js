@@ -227,13 +227,32 @@ function editGlyph(m, req) {
   return result;
 }
 
+// A trace (the bytes of a VCD) decoded as the chip reads its bus, into a command log for the
+// Log pane: { log } on status 0, and the messages (warnings, or why it was refused).
+function decodeTrace(m, req) {
+  const path = `${DIR}/trace.vcd`;
+  const out = `${DIR}/trace.log`;
+  m.FS.writeFile(path, req.bytes);
+  messages.size = 0;
+  const ptrs = [path, req.name, req.pins ?? '', out].map((text) => allocString(m, text));
+  const status = m._designer_trace(...ptrs);
+  ptrs.forEach((ptr) => m._free(ptr));
+  const result = { id: req.id, status, messages: messageText() };
+  if (m.FS.analyzePath(out).exists) {
+    const file = takeFile(m, out);
+    if (status === 0) result.log = decoder.decode(file);
+  }
+  m.FS.unlink(path);
+  return result;
+}
+
 self.onmessage = async (event) => {
   const req = event.data;
   let result;
   try {
     const m = await ready;
     self.postMessage({ id: req.id, started: true });
-    const work = { glyph: editGlyph, frame, animation }[req.kind] ?? render;
+    const work = { glyph: editGlyph, frame, animation, trace: decodeTrace }[req.kind] ?? render;
     result = work(m, req);
   } catch (error) {
     result = { id: req.id, status: -1, failed: true, messages: `The renderer failed: ${error}\n` };

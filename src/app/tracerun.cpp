@@ -25,13 +25,15 @@ void say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+// A decimal or 0x number from 0 to `max`.
 bool parse_number(const std::string& text, long max, long* value) {
     if (text.empty() || text.size() > 12) {
         return false;
     }
     char* end = nullptr;
     errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10); // decimal or 0x, as in logs
     if (errno != 0 || *end != '\0' || v < 0 || v > max || text[0] == '-' || text[0] == '+') {
         return false;
     }
@@ -72,15 +74,13 @@ struct emit_t {
     std::FILE* fp = nullptr;
     std::string path;
     std::string part; // written here, renamed at the end so that no half log is left
-    std::int64_t last_us = 0;
-    int chip = 0;
-    bool two_chips = false;
+    tracedec_log_t log{};
 };
 
 bool emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
     e->path = path;
     e->part = path + ".part";
-    e->two_chips = two_chips;
+    e->log.two_chips = two_chips;
     e->fp = std::fopen(e->part.c_str(), "wb");
     if (e->fp == nullptr) {
         return false;
@@ -89,37 +89,13 @@ bool emit_open(emit_t* e, const std::string& path, const std::string& source, bo
     return true;
 }
 
-void emit_wait(emit_t* e, std::int64_t time_us) {
-    if (time_us > e->last_us) {
-        std::fprintf(e->fp, "wait %lldus\n", static_cast<long long>(time_us - e->last_us));
-        e->last_us = time_us;
-    }
-}
-
 void emit_byte(emit_t* e, const timing_byte_t* b) {
     if (e->fp == nullptr) {
         return;
     }
-    emit_wait(e, b->time_ps / PS_PER_US);
-    if (e->two_chips && b->chip != e->chip && b->taken) {
-        e->chip = b->chip;
-        std::fprintf(e->fp, "controller %d\n", b->chip + 1);
-    }
-    const char* comment = b->taken ? "" : "# not taken, busy: ";
-    switch (b->kind) {
-    case TIMING_INSTRUCTION:
-        std::fprintf(e->fp, "%scmd 0x%02X\n", comment, b->value);
-        break;
-    case TIMING_DATA:
-        std::fprintf(e->fp, "%sdata 0x%02X\n", comment, b->value);
-        break;
-    case TIMING_READ_BUSY:
-        std::fprintf(e->fp, "%sread busy\n", comment);
-        break;
-    default:
-        std::fprintf(e->fp, "%sread data\n", comment);
-        break;
-    }
+    std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
+    tracedec_log_byte(&e->log, b, lines.data());
+    std::fputs(lines.data(), e->fp);
 }
 
 // 0, or -1 with errno; the part file goes either way.
@@ -128,7 +104,9 @@ int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
         return 0;
     }
     if (keep) {
-        emit_wait(e, end_us);
+        std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
+        tracedec_log_end(&e->log, end_us, line.data());
+        std::fputs(line.data(), e->fp);
     }
     const bool flushed = std::fflush(e->fp) == 0 && std::ferror(e->fp) == 0;
     int error = errno;
@@ -225,8 +203,8 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
     if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
         s->emit_started = true; // the pins are known now: two controllers or one
-        const bool two = s->dec != nullptr ? tracedec_two_chips(s->dec)
-                                           : s->request->module->chip_count > 1;
+        const bool two =
+            s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
         if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
             stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
             return;
@@ -236,8 +214,12 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     if (!b->taken) {
         return;
     }
-    const cmdlog_event_t event{b->time_ps / PS_PER_US, b->line, EVENT_KINDS[b->kind & 3],
-                               b->value, static_cast<unsigned char>(b->chip), 0};
+    const cmdlog_event_t event{b->time_ps / PS_PER_US,
+                               b->line,
+                               EVENT_KINDS[b->kind & 3],
+                               b->value,
+                               static_cast<unsigned char>(b->chip),
+                               0};
     if (s->rewrite != nullptr) {
         s->rewrite->events[s->rewritten++] = event;
     }
@@ -309,8 +291,8 @@ void tracerun_add_options(CLI::App* app, trace_options_t* o) {
 }
 
 std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool has_replay) {
-    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc",
-                               "--vcc", "--power-on", "--check-timing", "--emit-log"}) {
+    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc", "--vcc",
+                               "--power-on", "--check-timing", "--emit-log"}) {
         if (app.count(option) > 0 && !has_replay) {
             return std::string(option) + " needs --replay";
         }
@@ -397,7 +379,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     if (s.status == DONE && read != TRACEDEC_OK) {
         const std::string why = tracedec_message(s.dec);
         stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
-             read == TRACEDEC_NO_MEMORY   ? why
+             read == TRACEDEC_NO_MEMORY  ? why
              : read == TRACEDEC_BAD_PINS ? "vimbracli: " + request->name + ": " + why
                                          : request->name + ": " + why);
     }
@@ -458,7 +440,9 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     s.rewrite = chip ? log : nullptr;
     for (std::size_t i = 0; i < log->count; ++i) {
         const cmdlog_event_t e = log->events[i];
-        const std::int64_t ps = e.time_us * PS_PER_US;
+        // A log may last 35 years, picoseconds reach about 106 days: later is the same.
+        const std::int64_t ps =
+            e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
         switch (e.kind) {
         case CMDLOG_BUS:
             timing_cycle(&s.timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,
@@ -468,8 +452,8 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
         case CMDLOG_DATA:
         case CMDLOG_READ_BUSY:
         case CMDLOG_READ_DATA: {
-            static constexpr std::array<unsigned char, 5> KINDS{
-                TIMING_INSTRUCTION, TIMING_DATA, 0, TIMING_READ_BUSY, TIMING_READ_DATA};
+            static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
+                                                                TIMING_READ_BUSY, TIMING_READ_DATA};
             timing_whole(&s.timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
             break;
         }

@@ -130,7 +130,9 @@ void complete(timing_t* t, timing_byte_t b) {
     }
     if (accepted && writes) {
         chip.busy_for = timing_execution_ps(b.value, b.kind == TIMING_DATA, t->config.fosc_khz);
-        chip.busy_until = b.time_ps + chip.busy_for;
+        // A trace may end near the largest time: busy then lasts to its end.
+        chip.busy_until =
+            b.time_ps > INT64_MAX - chip.busy_for ? INT64_MAX : b.time_ps + chip.busy_for;
         chip.busy_with = b.value;
         chip.busy_data = b.kind == TIMING_DATA;
     }
@@ -171,8 +173,8 @@ void timing_cycle(timing_t* t, std::int64_t time_ps, std::uint32_t line, int chi
             std::array<char, 32> at{};
             timing_format_ms(time_ps, 3, at.data(), static_cast<int>(at.size()));
             std::array<char, 120> text{};
-            std::snprintf(text.data(), text.size(),
-                          "first cycle %s after power-on, under 40 ms", at.data());
+            std::snprintf(text.data(), text.size(), "first cycle %s after power-on, under 40 ms",
+                          at.data());
             fault(t, time_ps, line, chip_index, text.data());
         }
     }
@@ -190,8 +192,8 @@ void timing_cycle(timing_t* t, std::int64_t time_ps, std::uint32_t line, int chi
         rs = chip.pending_rs;
         rw = chip.pending_rw;
     }
-    const unsigned char kind = rw ? (rs ? TIMING_READ_DATA : TIMING_READ_BUSY)
-                                  : (rs ? TIMING_DATA : TIMING_INSTRUCTION);
+    const unsigned char kind =
+        rw ? (rs ? TIMING_READ_DATA : TIMING_READ_BUSY) : (rs ? TIMING_DATA : TIMING_INSTRUCTION);
     complete(t, timing_byte_t{time_ps, line, chip_index, kind, data, false});
 }
 

@@ -210,8 +210,8 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
         int bit = 0;
         if (vcd_find(reader, name.c_str(), &signal, &bit) != 0) {
             refuse(d, TRACEDEC_BAD_PINS,
-                   "--pins: the trace has no signal '" + name + "' (its signals: " +
-                       signal_list(reader) + ")");
+                   "--pins: the trace has no signal '" + name +
+                       "' (its signals: " + signal_list(reader) + ")");
             return 1;
         }
         if (vcd_watch(reader, signal, bit, role) != 0) {
@@ -264,8 +264,8 @@ int take_status(tracedec_t* d, int read) {
 } // namespace
 
 tracedec_options_t tracedec_defaults() {
-    return tracedec_options_t{"", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, TIMING_DEFAULT_FOSC_KHZ,
-                              false, false, false, 1};
+    return tracedec_options_t{
+        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, TIMING_DEFAULT_FOSC_KHZ, false, false, false, 1};
 }
 
 tracedec_t* tracedec_open(const tracedec_options_t* options,
@@ -363,4 +363,39 @@ int tracedec_check_pins(const char* pins, char* message, int capacity) {
         std::snprintf(message, static_cast<std::size_t>(capacity), "Memory Allocation Error.");
     }
     return -1;
+}
+
+void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out) {
+    out[0] = '\0';
+    if (end_us > log->last_us) {
+        std::snprintf(out, TRACEDEC_LOG_LINE_CAPACITY, "wait %lldus\n",
+                      static_cast<long long>(end_us - log->last_us));
+        log->last_us = end_us;
+    }
+}
+
+void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out) {
+    tracedec_log_end(log, byte->time_ps / 1000000, out);
+    std::size_t n = std::strlen(out);
+    const auto room = [&] { return static_cast<std::size_t>(TRACEDEC_LOG_LINE_CAPACITY) - n; };
+    if (log->two_chips && byte->chip != log->chip && byte->taken) {
+        log->chip = byte->chip;
+        n += static_cast<std::size_t>(
+            std::snprintf(out + n, room(), "controller %d\n", byte->chip + 1));
+    }
+    const char* comment = byte->taken ? "" : "# not taken, busy: ";
+    switch (byte->kind) {
+    case TIMING_INSTRUCTION:
+        std::snprintf(out + n, room(), "%scmd 0x%02X\n", comment, byte->value);
+        break;
+    case TIMING_DATA:
+        std::snprintf(out + n, room(), "%sdata 0x%02X\n", comment, byte->value);
+        break;
+    case TIMING_READ_BUSY:
+        std::snprintf(out + n, room(), "%sread busy\n", comment);
+        break;
+    default:
+        std::snprintf(out + n, room(), "%sread data\n", comment);
+        break;
+    }
 }

@@ -21,14 +21,14 @@ enum tracedec_status : int {
 };
 
 struct tracedec_options_t {
-    const char* pins; // "ROLE=SIGNAL,...", or empty: signals named like the roles
-    int i2c_address;  // -1: the first acknowledged write's
+    const char* pins;          // "ROLE=SIGNAL,...", or empty: signals named like the roles
+    int i2c_address;           // -1: the first acknowledged write's
     std::array<int, 8> wiring; // backpack pins of RS, RW, E, backlight, D4..D7
     bool chip_timing;
     int fosc_khz;
     bool low_voltage; // the 2.7 to 4.5 V bus times
     bool power_on;
-    bool check; // judge the bus times and the chip's waits
+    bool check;     // judge the bus times and the chip's waits
     int chip_count; // controllers of the module: 1 refuses e2
 };
 
@@ -59,5 +59,17 @@ std::int64_t tracedec_end_ps(const tracedec_t* dec);
 std::uint64_t tracedec_not_taken(const tracedec_t* dec);
 // Whether the trace drives two controllers (e1 and e2).
 bool tracedec_two_chips(const tracedec_t* dec);
+// Writing the bytes as a command log: the time and controller of the last line.
+struct tracedec_log_t {
+    std::int64_t last_us;
+    int chip;
+    bool two_chips;
+};
+inline constexpr int TRACEDEC_LOG_LINE_CAPACITY = 96;
+// The lines for one byte (a wait, a controller, the byte; one not taken as a comment) into
+// `out`, TRACEDEC_LOG_LINE_CAPACITY bytes. Times are cut to whole microseconds.
+void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out);
+// The wait to the trace's end, or nothing.
+void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out);
 // Checks a --pins text; 0, or -1 with the reason in `message`.
 int tracedec_check_pins(const char* pins, char* message, int capacity);

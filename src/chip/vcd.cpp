@@ -370,7 +370,8 @@ int read_time(vcd_reader_t* r, std::string_view word) {
         }
         constexpr std::uint64_t TENTH = static_cast<std::uint64_t>(INT64_MAX) / 10;
         const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (ticks >= TENTH && (ticks > TENTH || digit > static_cast<std::uint64_t>(INT64_MAX) % 10)) {
+        if (ticks >= TENTH &&
+            (ticks > TENTH || digit > static_cast<std::uint64_t>(INT64_MAX) % 10)) {
             return malformed(r, "time stamp beyond 2^63: " + quoted(word));
         }
         ticks = ticks * 10 + digit;

@@ -153,9 +153,9 @@ TEST(VcdTest, CountsUnknownValuesOfWatchedBits) {
     std::string message;
     std::uint64_t unknown = 0;
     // d is not watched: its x values do not count.
-    ASSERT_EQ(read_all(HEADER + "#0 x! bxxxx \" #1 1! #2 z! #3 Z!\n", 64, &seen, &message,
-                       &unknown),
-              VCD_OK);
+    ASSERT_EQ(
+        read_all(HEADER + "#0 x! bxxxx \" #1 1! #2 z! #3 Z!\n", 64, &seen, &message, &unknown),
+        VCD_OK);
     EXPECT_EQ(unknown, 3u);
 }
 

@@ -187,8 +187,8 @@ const std::string STATUS_OFF = "no cursor, display off, cursor off, blink off\n"
 // What --text prints for a 16 x 2 module.
 std::string rows(const std::string& a, const std::string& b,
                  const std::string& status = STATUS_ON) {
-    return a + std::string(16 - a.size(), ' ') + "\n" + b + std::string(16 - b.size(), ' ') +
-           "\n" + status;
+    return a + std::string(16 - a.size(), ' ') + "\n" + b + std::string(16 - b.size(), ' ') + "\n" +
+           status;
 }
 
 TEST_F(TraceCliTest, ShowsWhatTheBusSentTheModule) {
@@ -263,38 +263,41 @@ TEST_F(TraceCliTest, ShowsWhatTheBusSentTheModule) {
     unknown.at(100600, "xE");
     unknown.at(200000, "xr");
 
-    run_cases(dir,
-              {
-                  {"4-bit", hi.text, {"--pins", PINS4}, rows("Hi", "there"), "", 0},
-                  {"4-bit, --timing ideal",
-                   hi.text,
-                   {"--pins", PINS4, "--timing", "ideal"},
-                   rows("Hi", "there"),
-                   "",
-                   0},
-                  {"8-bit with RW", rw.text, {"--pins", PINS8}, rows("AX", ""), "", 0},
-                  {"vector bits named", named.text, {"--pins", PINS4}, rows("q", ""), "", 0},
-                  {"I2C",
-                   i2c.tr.text,
-                   {},
-                   rows("ok", ""),
-                   "FILE: writes to I2C address 0x3F ignored: the display is at 0x27\n",
-                   0},
-                  {"I2C, address and wiring given",
-                   odd.tr.text,
-                   {"--i2c-address", "0x20", "--wiring", "6 5 4 7 0 1 2 3"},
-                   rows("w", ""),
-                   "",
-                   0},
-                  {"no E edge",
-                   idle.text,
-                   {},
-                   rows("", "", STATUS_OFF),
-                   "FILE: no falling edge of E: the display stays as reset left it\n",
-                   0},
-                  {"x and z", unknown.text, {"--pins", PINS8}, rows("Q", ""),
-                   "FILE: 3 x or z values read as low\n", 0},
-              });
+    run_cases(dir, {
+                       {"4-bit", hi.text, {"--pins", PINS4}, rows("Hi", "there"), "", 0},
+                       {"4-bit, --timing ideal",
+                        hi.text,
+                        {"--pins", PINS4, "--timing", "ideal"},
+                        rows("Hi", "there"),
+                        "",
+                        0},
+                       {"8-bit with RW", rw.text, {"--pins", PINS8}, rows("AX", ""), "", 0},
+                       {"vector bits named", named.text, {"--pins", PINS4}, rows("q", ""), "", 0},
+                       {"I2C",
+                        i2c.tr.text,
+                        {},
+                        rows("ok", ""),
+                        "FILE: writes to I2C address 0x3F ignored: the display is at 0x27\n",
+                        0},
+                       {"I2C, address and wiring given",
+                        odd.tr.text,
+                        {"--i2c-address", "0x20", "--wiring", "6 5 4 7 0 1 2 3"},
+                        rows("w", ""),
+                        "",
+                        0},
+                       {"no E edge",
+                        idle.text,
+                        {},
+                        rows("", "", STATUS_OFF),
+                        "FILE: no falling edge of E: the display stays as reset left it\n",
+                        0},
+                       {"x and z",
+                        unknown.text,
+                        {"--pins", PINS8},
+                        rows("Q", ""),
+                        "FILE: 3 x or z values read as low\n",
+                        0},
+                   });
 }
 
 // The same 8-bit bus with two enables (E1 "E", E2 "F") for a 40 x 4 module.
@@ -338,10 +341,8 @@ std::string row40(const std::string& text) {
 TEST_F(TraceCliTest, NamesEachTimingFaultAtItsTime) {
     const std::string busy_line =
         "FILE: 1.300600 ms: data 0x61 while busy with clear until 2.72 ms (1.52 ms)\n";
-    const trace_t fosc = writes8({{800000, false, 0x38},
-                                  {900000, false, 0x0C},
-                                  {1050000, true, 'x'},
-                                  {1100000, true, 'y'}});
+    const trace_t fosc = writes8(
+        {{800000, false, 0x38}, {900000, false, 0x0C}, {1050000, true, 'x'}, {1100000, true, 'y'}});
     // Bus cycles drawn by hand, from 1 ms on, after the display was switched on.
     const auto bus = [](const std::vector<std::pair<long long, std::string>>& edges) {
         trace_t tr(HEADER8);
@@ -356,8 +357,7 @@ TEST_F(TraceCliTest, NamesEachTimingFaultAtItsTime) {
     const std::string fast_reads =
         bus({{0, "1w"}, {100, "1E"}, {350, "0E"}, {500, "1E"}, {750, "0E"}});
     const std::string rs_late = bus({{0, "b01000001 D"}, {80, "1r"}, {100, "1E"}, {600, "0E"}});
-    const std::string data_late =
-        bus({{0, "1r"}, {100, "1E"}, {470, "b01000001 D"}, {520, "0E"}});
+    const std::string data_late = bus({{0, "1r"}, {100, "1E"}, {470, "b01000001 D"}, {520, "0E"}});
     const std::string no_hold =
         bus({{0, "1r\nb01000001 D"}, {100, "1E"}, {600, "0E\nb00000000 D"}, {605, "0r"}});
     const std::string rs_while_high =
@@ -377,38 +377,66 @@ TEST_F(TraceCliTest, NamesEachTimingFaultAtItsTime) {
              "FILE: 1 byte not taken: sent while the controller was busy (--check-timing names "
              "them)\n",
              0},
-            {"busy, checked", busy_clear().text, {"--pins", PINS8, "--check-timing"},
-             rows("b", ""), busy_line, 5},
+            {"busy, checked",
+             busy_clear().text,
+             {"--pins", PINS8, "--check-timing"},
+             rows("b", ""),
+             busy_line,
+             5},
             {"busy, checked under ideal timing: the byte shows",
              busy_clear().text,
              {"--pins", PINS8, "--check-timing", "--timing", "ideal"},
              rows("ab", ""),
              busy_line,
              5},
-            {"fast enough at 270 kHz", fosc.text, {"--pins", PINS8, "--check-timing"},
-             rows("xy", ""), "", 0},
+            {"fast enough at 270 kHz",
+             fosc.text,
+             {"--pins", PINS8, "--check-timing"},
+             rows("xy", ""),
+             "",
+             0},
             {"too fast at 190 kHz",
              fosc.text,
              {"--pins", PINS8, "--check-timing", "--fosc", "190"},
              rows("x", ""),
              "FILE: 1.100600 ms: data 0x79 while busy with data until 1.103 ms (52.57 us)\n",
              5},
-            {"E pulse", short_pulse, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
-             "FILE: 1.000200 ms: E high 100 ns, under PWEH 230 ns\n", 5},
-            {"E pulse of 300 ns at 5 V", pulse_300, {"--pins", PINS8, "--check-timing"},
-             rows("A", ""), "", 0},
+            {"E pulse",
+             short_pulse,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "FILE: 1.000200 ms: E high 100 ns, under PWEH 230 ns\n",
+             5},
+            {"E pulse of 300 ns at 5 V",
+             pulse_300,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "",
+             0},
             {"E pulse of 300 ns at 3.3 V",
              pulse_300,
              {"--pins", PINS8, "--check-timing", "--vcc", "3.3"},
              rows("A", ""),
              "FILE: 1.000400 ms: E high 300 ns, under PWEH 450 ns\n",
              5},
-            {"E cycle", fast_reads, {"--pins", PINS8, "--check-timing"}, rows("", ""),
-             "FILE: 1.000500 ms: E rise to rise 400 ns, under tcycE 500 ns\n", 5},
-            {"RS set-up", rs_late, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
-             "FILE: 1.000100 ms: RS set-up before E rises 20 ns, under tAS 40 ns\n", 5},
-            {"data set-up", data_late, {"--pins", PINS8, "--check-timing"}, rows("A", ""),
-             "FILE: 1.000520 ms: data set-up before E falls 50 ns, under tDSW 80 ns\n", 5},
+            {"E cycle",
+             fast_reads,
+             {"--pins", PINS8, "--check-timing"},
+             rows("", ""),
+             "FILE: 1.000500 ms: E rise to rise 400 ns, under tcycE 500 ns\n",
+             5},
+            {"RS set-up",
+             rs_late,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "FILE: 1.000100 ms: RS set-up before E rises 20 ns, under tAS 40 ns\n",
+             5},
+            {"data set-up",
+             data_late,
+             {"--pins", PINS8, "--check-timing"},
+             rows("A", ""),
+             "FILE: 1.000520 ms: data set-up before E falls 50 ns, under tDSW 80 ns\n",
+             5},
             {"holds: a change in the instant of the fall is too early",
              no_hold,
              {"--pins", PINS8, "--check-timing"},
@@ -431,11 +459,18 @@ TEST_F(TraceCliTest, NamesEachTimingFaultAtItsTime) {
              "FILE: 51.050600 ms: reset by instruction: function set 3 came 50 us after the "
              "second, under 100 us\n",
              5},
-            {"power-on", early.text, {"--pins", PINS8, "--check-timing", "--power-on"},
-             rows("", ""), "FILE: 10.000600 ms: first cycle 10 ms after power-on, under 40 ms\n",
+            {"power-on",
+             early.text,
+             {"--pins", PINS8, "--check-timing", "--power-on"},
+             rows("", ""),
+             "FILE: 10.000600 ms: first cycle 10 ms after power-on, under 40 ms\n",
              5},
-            {"no power-on said", early.text, {"--pins", PINS8, "--check-timing"}, rows("", ""),
-             "", 0},
+            {"no power-on said",
+             early.text,
+             {"--pins", PINS8, "--check-timing"},
+             rows("", ""),
+             "",
+             0},
         });
 }
 
@@ -511,8 +546,8 @@ TEST_F(TraceCliTest, EmittedLogGivesTheSamePictures) {
         for (const std::string& at : moments) {
             std::vector<std::string> from_trace = {"--replay", trace, "-o", f("a.bmp")};
             from_trace.insert(from_trace.end(), c.args.begin(), c.args.end());
-            std::vector<std::string> from_log = {"--replay", log,      "--timing",
-                                                 "ideal",    "-o",     f("b.bmp")};
+            std::vector<std::string> from_log = {"--replay", log,  "--timing",
+                                                 "ideal",    "-o", f("b.bmp")};
             from_log.insert(from_log.end(), profile_args.begin(), profile_args.end());
             if (!at.empty()) {
                 for (auto* list : {&from_trace, &from_log}) {
@@ -559,8 +594,8 @@ TEST_F(TraceCliTest, RefusesMalformedTracesWithoutWritingAnything) {
     };
     for (const case_t& c : cases) {
         const std::string trace = dir.write("bad.vcd", c.trace);
-        std::vector<std::string> args = {"--replay", trace, "-o", f("out.png"), "--emit-log",
-                                         f("out.log")};
+        std::vector<std::string> args = {"--replay",   trace,        "-o",
+                                         f("out.png"), "--emit-log", f("out.log")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const tool_io_result_t run = run_tool_io(args);
         EXPECT_EQ(run.status, 2) << c.err;
@@ -600,6 +635,54 @@ TEST_F(TraceCliTest, CommandLogsTakeTheChipsTimingFromTheirWaits) {
         EXPECT_EQ(run.out, c.text);
         EXPECT_EQ(run.err, c.err);
     }
+}
+
+TEST_F(TraceCliTest, TimesNearTheEndOfTimeAreHarmless) {
+    // A clear 1 ms before the last picosecond a trace can have, and a log 30 years long.
+    const std::string trace = dir.write(
+        "late.vcd", "$timescale 1 ps $end $var wire 1 ! e $end $var wire 1 \" rs $end "
+                    "$var wire 8 # d [7:0] $end $enddefinitions $end "
+                    "#0 0! 0\" b00000001 # #9223372036853000000 1! #9223372036854775000 0!\n");
+    const std::string log =
+        dir.write("late.log", "cmd 0x38\nwait 1000000000s\ncmd 0x0C\ndata 0x41\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--replay", trace, "--pins",
+                                   "rs=rs,e=e,d0=d[0],d1=d[1],d2=d[2],d3=d[3],d4=d[4],d5=d[5],"
+                                   "d6=d[6],d7=d[7]",
+                                   "--check-timing", "--text"},
+          std::vector<std::string>{"--replay", log, "--timing", "chip", "--check-timing",
+                                   "--text"}}) {
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(TraceCliTest, RefusesTraceOptionsThatMeanNothing) {
+    const std::string trace = dir.write("t.vcd", entry4().text);
+    const std::string help = "\nRun 'vimbracli --help' for usage.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--pins", "x=rs"}, "--pins: unknown role 'x' (rs, rw, e, e1, e2, d0-d7, sda, scl)"},
+        {{"--pins", "rs=a,rs=b"}, "--pins: rs is given twice"},
+        {{"--pins", "rs"}, "--pins: 'rs' is not ROLE=SIGNAL"},
+        {{"--wiring", "0 1 2"},
+         "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: '0 1 2'"},
+        {{"--wiring", "0 1 2 3 4 5 6 6"},
+         "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: "
+         "'0 1 2 3 4 5 6 6'"},
+        {{"--i2c-address", "0x80"}, "--i2c-address: not an address 0x00 to 0x7F: '0x80'"},
+        {{"--emit-log", "-"}, "--emit-log: give a file name"},
+    };
+    for (const auto& [extra, message] : cases) {
+        std::vector<std::string> args = {"--replay", trace, "--text"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const tool_io_result_t run = run_tool_io(args);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_EQ(run.err, "vimbracli: " + message + help);
+    }
+    const tool_io_result_t alone = run_tool_io({"--check-timing", "--text"});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_EQ(alone.err, "vimbracli: --check-timing needs --replay" + help);
 }
 
 } // namespace
