@@ -16,14 +16,16 @@
 #                GIF sizes; the GIF writer against giflib's EGifPutLine.
 #   replay:      a 1,000,000-line command log replayed to a still picture, against `wc -l`;
 #   compare:     --compare of a 25-million-pixel picture with a BMP and a PNG reference,
-#                each against rendering and writing the picture in that format.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|all]   (default: all)
+#                each against rendering and writing the picture in that format;
+#   trace:       a 100 MB VCD of a 4-bit bus decoded to a still, against `wc -l` and against
+#                sigrok-cli's parallel decoder on the same file, and the peak memory on 1 GB.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
 
 bash scripts/install-deps.sh hyperfine time yabasic brandy imagemagick optipng libpng-dev \
-    libspng-dev gifsicle apngasm libgif-dev >/dev/null
+    libspng-dev gifsicle apngasm libgif-dev sigrok-cli >/dev/null
 make build BUILD="${VIMBRA_BUILD:-build}" >/dev/null
 tool="$PWD/${VIMBRA_BUILD:-build}/vimbracli"
 work=$(mktemp -d)
@@ -36,6 +38,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 # Median seconds of the command named $2 in hyperfine's CSV export $1.
 median_of() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
+# Mean processor seconds (user + system) of the command named $2 in hyperfine's CSV export $1.
+cpu_of() { awk -F, -v n="$2" '$1 == n { print $5 + $6 }' "$1"; }
 ms() { awk -v s="$1" 'BEGIN { printf "%.2f ms", s * 1000 }'; }
 # One line: label, the measured median, the reference median, their ratio and the target.
 compare_line() {
@@ -343,6 +347,57 @@ bench_compare() {
         "writing the PNG" "<= 1.2"
 }
 
+# A VCD of a 4-bit bus (bench/trace_gen.cpp: power-on, set-up, then both lines rewritten with
+# a count, every wait the chip's) decoded to a still picture with the chip's timing, against
+# `wc -l` reading the same file and against sigrok-cli's `parallel` decoder on it; then the
+# tool's peak memory on a 1 GB trace of the same kind, which must not grow with the length.
+bench_trace() {
+    local t="$work/trace"
+    mkdir -p "$t"
+    g++ -O2 -std=c++20 bench/trace_gen.cpp -o "$t/trace_gen"
+    "$t/trace_gen" 100 > "$t/bus.vcd"
+    local still=("$tool" --replay "$t/bus.vcd" -p examples/profiles/default.prof -o "$t/still.bmp")
+    "${still[@]}"
+    # sigrok-cli samples the VCD every 500 ns (every edge of the trace falls on one), clocks the
+    # decoder on E's falling edge and joins two nibbles to a word, high first. Debian's build
+    # may abort in Python's clean-up after the last word, hence -i; the word count shows that
+    # it decoded the whole file.
+    local sigrok=(sigrok-cli -i "$t/bus.vcd" -I vcd:downsample=500
+        -P parallel:clk=e:d0=d4:d1=d5:d2=d6:d3=d7:clock_edge=falling:wordsize=2:endianness=big
+        -A parallel=words)
+    local words
+    words=$("${sigrok[@]}" 2>/dev/null | grep -c '^parallel' || true)
+    hyperfine -N --warmup 1 --runs 5 --export-csv "$t/decode.csv" \
+        -n wc "wc -l $t/bus.vcd" \
+        -n decode "${still[*]@Q}" >/dev/null
+    hyperfine -N -i --runs 2 --export-csv "$t/sigrok.csv" -n sigrok "${sigrok[*]@Q}" >/dev/null 2>&1
+    local ours theirs
+    ours=$(median_of "$t/decode.csv" decode)
+    theirs=$(median_of "$t/sigrok.csv" sigrok)
+    echo "Trace ($(stat -c %s "$t/bus.vcd") bytes, $(wc -l < "$t/bus.vcd") lines of VCD; sigrok-cli decoded $words words):"
+    compare_line "decode to a still" "$t/decode.csv" decode wc "wc -l" "<= 10"
+    printf '  %-40s %10s vs %-18s %10s: %sx faster (target >= 10)\n' "decode to a still" \
+        "$(ms "$ours")" "sigrok-cli parallel" "$(ms "$theirs")" "$(ratio "$theirs" "$ours")"
+    # The same in processor time (user + system, means), which a busy machine disturbs less.
+    local cpu_ours cpu_wc cpu_theirs
+    cpu_ours=$(cpu_of "$t/decode.csv" decode)
+    cpu_wc=$(cpu_of "$t/decode.csv" wc)
+    cpu_theirs=$(cpu_of "$t/sigrok.csv" sigrok)
+    printf '  %-40s %10s vs %-18s %10s: ratio %s (target <= 10)\n' "processor time" \
+        "$(ms "$cpu_ours")" "wc -l" "$(ms "$cpu_wc")" "$(ratio "$cpu_ours" "$cpu_wc")"
+    printf '  %-40s %10s vs %-18s %10s: %sx less (target >= 10)\n' "processor time" \
+        "$(ms "$cpu_ours")" "sigrok-cli parallel" "$(ms "$cpu_theirs")" \
+        "$(ratio "$cpu_theirs" "$cpu_ours")"
+    local small big
+    small=$(peak_kib "${still[@]}")
+    rm -f "$t/bus.vcd"
+    "$t/trace_gen" 1000 > "$t/big.vcd"
+    big=$( { /usr/bin/time -f '%e %M' "$tool" --replay "$t/big.vcd" \
+        -p examples/profiles/default.prof -o "$t/big.bmp" >/dev/null; } 2>&1 | tail -n 1)
+    printf '  peak RSS: %s KiB on %s bytes (%s s), %s KiB on 100 MB (target <= 65536 KiB)\n' \
+        "${big#* }" "$(stat -c %s "$t/big.vcd")" "${big% *}" "$small"
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
@@ -351,7 +406,8 @@ case "$what" in
     animation) bench_animation ;;
     replay) bench_replay ;;
     compare) bench_compare ;;
+    trace) bench_trace ;;
     all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation
-         bench_replay; bench_compare ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|all]" >&2; exit 2 ;;
+         bench_replay; bench_compare; bench_trace ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]" >&2; exit 2 ;;
 esac

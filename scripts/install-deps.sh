@@ -10,6 +10,8 @@ packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends, lintian
 # checks it).
 packages+=(groff-base mandoc dpkg-dev file lintian)
+# The trace tests: firmware built for an ATmega328P and traced in simulation.
+packages+=(gcc-avr avr-libc simavr libsimavr-dev)
 if [ "${1:-}" = "--web" ]; then
     shift
     packages+=(emscripten node-acorn binutils-source chromium)

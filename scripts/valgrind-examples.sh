@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the tool under valgrind's memcheck over every shipped profile, font and script;
+# Runs the tool under valgrind's memcheck over every shipped profile, font, script and trace;
 # fails on the first error or leak.
 # Usage: scripts/valgrind-examples.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
@@ -38,4 +38,8 @@ done
 check "$work/missing.prof" "$work/missing.fnt" "$work/out.bmp" 'defaults'
 check examples/profiles/default.prof examples/fonts/symbols.fnt "$work/out.bmp" 'bad \q escape'
 runs=$((runs + 2))
+# The shipped trace, decoded and checked (status 5: it has timing faults).
+check --replay examples/traces/no-clear-wait.vcd --pins rs=PB0,e=PB1,rw=PB2,d4=PD4,d5=PD5,d6=PD6,d7=PD7 \
+    --check-timing -o "$work/trace.png"
+runs=$((runs + 1))
 echo "valgrind: $runs runs over the shipped examples, no error, no leak"
