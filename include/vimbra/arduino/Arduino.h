@@ -1,7 +1,7 @@
 // The host Arduino environment: a sketch's setup() and loop() built into a host program, on
 // a simulated clock, with the display it drives written as a vimbracli command log.
 //
-//     g++ -I/usr/include/vimbra/arduino sketch.cpp -lvimbra -o sketch
+//     g++ -I/usr/include/vimbra/arduino sketch.cpp -lvimbra_arduino -o sketch
 //     ./sketch --run 5s --log sketch.log
 //
 // The library's main() runs setup() once, then loop() until the clock reaches the time
