@@ -132,7 +132,8 @@ class lcd_shim {
     using clock_fn = std::function<std::uint64_t()>;
 
     // Writes the command log to `out`.
-    lcd_shim(std::ostream& out, clock_fn clock) : lcd_shim(&lcd_write_text, &out, std::move(clock)) {}
+    lcd_shim(std::ostream& out, clock_fn clock)
+        : lcd_shim(&lcd_write_text, &out, std::move(clock)) {}
     // Sends every event to `sink`. Without a clock no time passes: no wait events.
     lcd_shim(lcd_sink sink, void* context, clock_fn clock = {})
         : sink_(sink), context_(context), clock_(std::move(clock)), last_(clock_ ? clock_() : 0) {}
@@ -366,7 +367,8 @@ class lcd_shim {
         }
     }
     // One event of `kind` and the bytes, to `chip`; nothing for no bytes.
-    void emit(lcd_event_kind kind, std::uint8_t chip, const std::uint8_t* bytes, std::size_t count) {
+    void emit(lcd_event_kind kind, std::uint8_t chip, const std::uint8_t* bytes,
+              std::size_t count) {
         pass_time();
         if (count == 0) {
             return;

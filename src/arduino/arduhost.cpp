@@ -129,14 +129,16 @@ int set_digital(const std::string& spec, arduhost_options_t* options, std::strin
 int set_run(const char* text, const char* source, arduhost_options_t* options,
             std::string* message) {
     if (!arduhost_parse_time(text, &options->run_us)) {
-        *message = std::string(source) + ": not a time from 1us to 24h: '" + text +
+        *message = std::string(source) + ": not a time from 1us to 3600s: '" + text +
                    "' (e.g. 5s, 1500ms)";
         return 2;
     }
     return 0;
 }
 
-bool valid_pin(int pin) { return pin >= 0 && pin < ARDUHOST_PINS; }
+bool valid_pin(int pin) {
+    return pin >= 0 && pin < ARDUHOST_PINS;
+}
 
 } // namespace
 
@@ -200,7 +202,8 @@ bool arduhost_parse_time(const char* text, std::uint64_t* us) {
     }
     std::uint64_t part = 0;
     for (std::size_t i = 0; i < places; ++i) {
-        part = part * 10 + (i < fraction_digits ? static_cast<std::uint64_t>(fraction[i] - '0') : 0);
+        part =
+            part * 10 + (i < fraction_digits ? static_cast<std::uint64_t>(fraction[i] - '0') : 0);
     }
     for (std::size_t i = places; i < fraction_digits; ++i) {
         if (fraction[i] != '0') {
@@ -272,7 +275,9 @@ void arduhost_start(const arduhost_options_t& options, std::FILE* log, void (*at
     host.digital = options.digital;
 }
 
-std::uint64_t arduhost_now() { return host.now_us; }
+std::uint64_t arduhost_now() {
+    return host.now_us;
+}
 
 void arduhost_spend(std::uint64_t us) {
     if (us < host.limit_us - host.now_us) {
@@ -359,9 +364,13 @@ void delay(unsigned long ms) {
     arduhost_spend(ms > ARDUHOST_MAX_RUN_US / 1000 ? ARDUHOST_MAX_RUN_US : ms * 1000ULL);
 }
 
-void delayMicroseconds(unsigned int us) { arduhost_spend(us); }
+void delayMicroseconds(unsigned int us) {
+    arduhost_spend(us);
+}
 
-void yield() { arduhost_spend(CALL_US); }
+void yield() {
+    arduhost_spend(CALL_US);
+}
 
 void pinMode(uint8_t pin, uint8_t mode) {
     arduhost_pin_mode(pin, mode);
@@ -410,10 +419,9 @@ long random(long min, long max) {
     }
     // The span may not fit in a long; in unsigned arithmetic it always does.
     const std::uint64_t span = static_cast<std::uint64_t>(max) - static_cast<std::uint64_t>(min);
-    const std::uint64_t r =
-        span > static_cast<std::uint64_t>(LONG_MAX)
-            ? static_cast<std::uint64_t>(random(LONG_MAX))
-            : static_cast<std::uint64_t>(random(static_cast<long>(span)));
+    const std::uint64_t r = span > static_cast<std::uint64_t>(LONG_MAX)
+                                ? static_cast<std::uint64_t>(random(LONG_MAX))
+                                : static_cast<std::uint64_t>(random(static_cast<long>(span)));
     return static_cast<long>(static_cast<std::uint64_t>(min) + r);
 }
 
@@ -433,7 +441,8 @@ long map(long x, long in_min, long in_max, long out_min, long out_max) {
     long product = 0;
     long result = 0;
     // Each step only when the ones before it fitted in a long.
-    if (__builtin_sub_overflow(x, in_min, &dx) || __builtin_sub_overflow(in_max, in_min, &span_in) ||
+    if (__builtin_sub_overflow(x, in_min, &dx) ||
+        __builtin_sub_overflow(in_max, in_min, &span_in) ||
         __builtin_sub_overflow(out_max, out_min, &span_out) ||
         __builtin_mul_overflow(dx, span_out, &product) || (product == LONG_MIN && span_in == -1) ||
         __builtin_add_overflow(product / span_in, out_min, &result)) {
@@ -459,8 +468,9 @@ char* dtostrf(double value, signed char width, unsigned char precision, char* ou
 
 bool vimbra::mark(const char* name) {
     if (!vimbra::lcd_mark_name_ok(name)) {
-        std::fprintf(stderr, "mark: '%.80s' is not a name (1 to 64 letters, digits, '_', '-' "
-                             "and '.'): not written\n",
+        std::fprintf(stderr,
+                     "mark: '%.80s' is not a name (1 to 64 letters, digits, '_', '-' "
+                     "and '.'): not written\n",
                      name == nullptr ? "" : name);
         return false;
     }

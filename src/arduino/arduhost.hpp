@@ -10,16 +10,17 @@
 
 #include "vimbra/lcd_shim.hpp"
 
-// How long a run lasts at most: a day of the sketch's time.
-inline constexpr std::uint64_t ARDUHOST_MAX_RUN_US = 86400ULL * 1000000ULL;
+// How long a run lasts at most: an hour of the sketch's time (a loop() that does nothing
+// takes seconds for that).
+inline constexpr std::uint64_t ARDUHOST_MAX_RUN_US = 3600ULL * 1000000ULL;
 inline constexpr int ARDUHOST_PINS = 64;
 inline constexpr int ARDUHOST_ANALOG_PINS = 8;
 inline constexpr int ARDUHOST_FIRST_ANALOG_PIN = 14; // A0 on an Uno
 
 // What the host program's command line (and the environment) asked for.
 struct arduhost_options_t {
-    std::uint64_t run_us = 10000000; // the time limit: 10 s unless asked
-    std::string log_path;            // empty or "-": standard output
+    std::uint64_t run_us = 10000000;                // the time limit: 10 s unless asked
+    std::string log_path;                           // empty or "-": standard output
     std::array<int, ARDUHOST_ANALOG_PINS> analog{}; // what analogRead returns, 0 to 1023
     std::array<bool, ARDUHOST_PINS> digital_set{};  // --digital gave the pin's level
     std::array<int, ARDUHOST_PINS> digital{};       // that level, LOW or HIGH

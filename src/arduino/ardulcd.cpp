@@ -90,8 +90,9 @@ void lcd_driver::sink(const lcd_event& event, void* context) {
     }
     std::uint64_t total_us = 0;
     for (std::size_t i = 0; i < event.count; ++i) {
-        const bool slow = event.kind == lcd_event_kind::instruction &&
-                          (event.bytes[i] == LCD_CLEARDISPLAY || (event.bytes[i] & 0xFE) == LCD_RETURNHOME);
+        const bool slow =
+            event.kind == lcd_event_kind::instruction &&
+            (event.bytes[i] == LCD_CLEARDISPLAY || (event.bytes[i] & 0xFE) == LCD_RETURNHOME);
         total_us += byte_us + (slow ? CLEAR_HOME_US : EXECUTION_US);
     }
     arduhost_spend(total_us);

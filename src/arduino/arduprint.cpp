@@ -27,7 +27,9 @@ size_t unsigned_text(char* text, unsigned long long value, int base) {
     return n;
 }
 
-int checked_base(int base) { return base >= 2 && base <= 36 ? base : 10; }
+int checked_base(int base) {
+    return base >= 2 && base <= 36 ? base : 10;
+}
 
 // Floating point beyond this prints "ovf": the integer part is printed as 32 bits, and this
 // is the largest 32-bit float below 2^32.
@@ -179,7 +181,8 @@ size_t Print::printf(const char* format, ...) {
     if (n <= 0) {
         return 0;
     }
-    return write(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+    return write(text,
+                 static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
 HardwareSerial Serial;
@@ -189,9 +192,13 @@ void HardwareSerial::begin(unsigned long baud, uint8_t config) {
     serial.baud = baud == 0 ? 9600 : baud;
 }
 
-void HardwareSerial::flush() { std::fflush(stderr); }
+void HardwareSerial::flush() {
+    std::fflush(stderr);
+}
 
-size_t HardwareSerial::write(uint8_t value) { return write(&value, 1); }
+size_t HardwareSerial::write(uint8_t value) {
+    return write(&value, 1);
+}
 
 size_t HardwareSerial::write(const uint8_t* buffer, size_t size) {
     if (buffer == nullptr || size == 0) {

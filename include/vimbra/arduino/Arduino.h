@@ -107,9 +107,15 @@ template <typename T, typename L, typename H>
 constexpr T constrain(const T& x, const L& low, const H& high) {
     return x < low ? static_cast<T>(low) : (high < x ? static_cast<T>(high) : x);
 }
-template <typename T> constexpr auto sq(const T& x) { return x * x; }
-constexpr double radians(double degrees) { return degrees * DEG_TO_RAD; }
-constexpr double degrees(double radians) { return radians * RAD_TO_DEG; }
+template <typename T> constexpr auto sq(const T& x) {
+    return x * x;
+}
+constexpr double radians(double degrees) {
+    return degrees * DEG_TO_RAD;
+}
+constexpr double degrees(double radians) {
+    return radians * RAD_TO_DEG;
+}
 
 // avr-libc's: `value` with `precision` decimals, right-aligned in `width` characters (left
 // for a negative width), into `out`, which must hold them.
@@ -152,10 +158,14 @@ int run_sketch(int argc, char** argv);
 #ifndef VIMBRA_ARDUINO_NO_MAIN
 // Weak, so that every file of a sketch may include this header and a program's own main()
 // still wins.
-[[gnu::weak]] int main(int argc, char** argv) { return vimbra::arduino::run_sketch(argc, argv); }
+[[gnu::weak]] int main(int argc, char** argv) {
+    return vimbra::arduino::run_sketch(argc, argv);
+}
 #endif
 
 #ifndef VIMBRA_NO_GLOBAL_MARK
 // mark("menu") in a sketch; define VIMBRA_NO_GLOBAL_MARK when the sketch has a mark of its own.
-inline bool mark(const char* name) { return vimbra::mark(name); }
+inline bool mark(const char* name) {
+    return vimbra::mark(name);
+}
 #endif

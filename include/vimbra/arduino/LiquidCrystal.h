@@ -32,8 +32,8 @@ class LiquidCrystal : public vimbra::arduino::lcd_driver {
     }
     // 4-bit bus with two enable lines, as the 40 x 4 libraries wire a module with two
     // controllers: E1 for rows 1 and 2, E2 for rows 3 and 4.
-    LiquidCrystal(uint8_t rs, uint8_t rw, uint8_t enable1, uint8_t enable2, uint8_t d4,
-                  uint8_t d5, uint8_t d6, uint8_t d7)
+    LiquidCrystal(uint8_t rs, uint8_t rw, uint8_t enable1, uint8_t enable2, uint8_t d4, uint8_t d5,
+                  uint8_t d6, uint8_t d7)
         : lcd_driver(vimbra::arduino::lcd_bus::pins_4bit, true) {
         (void)rs, (void)rw, (void)enable1, (void)enable2, (void)d4, (void)d5, (void)d6, (void)d7;
     }

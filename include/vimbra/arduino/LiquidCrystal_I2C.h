@@ -11,8 +11,7 @@
 
 class LiquidCrystal_I2C : public vimbra::arduino::lcd_driver {
   public:
-    LiquidCrystal_I2C(uint8_t address, uint8_t cols, uint8_t rows,
-                      uint8_t charsize = LCD_5x8DOTS)
+    LiquidCrystal_I2C(uint8_t address, uint8_t cols, uint8_t rows, uint8_t charsize = LCD_5x8DOTS)
         : lcd_driver(vimbra::arduino::lcd_bus::i2c, false), cols_(cols), rows_(rows),
           charsize_(charsize) {
         (void)address;

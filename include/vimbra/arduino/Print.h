@@ -115,5 +115,9 @@ class Print {
 
 #include "WString.h"
 
-inline size_t Print::print(const String& text) { return write(text.c_str(), text.length()); }
-inline size_t Print::println(const String& text) { return print(text) + println(); }
+inline size_t Print::print(const String& text) {
+    return write(text.c_str(), text.length());
+}
+inline size_t Print::println(const String& text) {
+    return print(text) + println();
+}

@@ -13,8 +13,7 @@ class String {
   public:
     String(const char* text = "") : text_(text == nullptr ? "" : text) {}
     String(const std::string& text) : text_(text) {}
-    String(const __FlashStringHelper* text)
-        : String(reinterpret_cast<const char*>(text)) {}
+    String(const __FlashStringHelper* text) : String(reinterpret_cast<const char*>(text)) {}
     explicit String(char c) : text_(1, c) {}
     explicit String(unsigned char value, unsigned char base = DEC)
         : String(static_cast<unsigned long long>(value), base) {}
