@@ -16,6 +16,7 @@
 // wrote to an output pin.
 #pragma once
 
+#include <limits.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
