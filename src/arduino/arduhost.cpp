@@ -368,7 +368,8 @@ void delayMicroseconds(unsigned int us) {
     arduhost_spend(us);
 }
 
-void yield() {
+// Weak, as on the boards: a sketch may have a yield() of its own.
+[[gnu::weak]] void yield() {
     arduhost_spend(CALL_US);
 }
 
