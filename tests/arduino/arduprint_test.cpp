@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -24,6 +25,11 @@ struct print_case_t {
     size_t (*call)(Print& out);
     std::string expected;
 };
+
+// A failure names the case, not its bytes.
+void PrintTo(const print_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class PrintTable : public ::testing::TestWithParam<print_case_t> {};
 

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -70,6 +73,11 @@ constexpr const char* TIMING_BEGIN = "module 8x1\n"
                                      "data 0x48 0x69\n";
 constexpr const char* BAD_MARK =
     "mark: 'bad name!' is not a name (1 to 64 letters, digits, '_', '-' and '.'): not written\n";
+
+// Failures name the case, not its bytes.
+void PrintTo(const timing_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class TimingSketch : public ::testing::TestWithParam<timing_case_t> {};
 
@@ -272,6 +280,10 @@ struct screen_case_t {
     std::string text;    // what --text prints at the mark
     const char* picture; // under the source tree: the committed picture of the mark, or null
 };
+
+void PrintTo(const screen_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SketchScreens : public ::testing::TestWithParam<screen_case_t> {};
 
