@@ -71,13 +71,13 @@ bool parse_whole(const char* text, long max, long* value) {
 }
 
 // "PIN=VALUE" of --analog and --digital: the pin as a number or A0 to A7, split off.
-bool split_pin(const std::string& spec, long* pin, std::string* value) {
-    const std::size_t equals = spec.find('=');
+bool split_pin(const std::string& given, long* pin, std::string* value) {
+    const std::size_t equals = given.find('=');
     if (equals == std::string::npos) {
         return false;
     }
-    std::string name = spec.substr(0, equals);
-    *value = spec.substr(equals + 1);
+    std::string name = given.substr(0, equals);
+    *value = given.substr(equals + 1);
     if (name.size() == 2 && (name[0] == 'A' || name[0] == 'a') && name[1] >= '0' &&
         name[1] < '0' + ARDUHOST_ANALOG_PINS) {
         *pin = ARDUHOST_FIRST_ANALOG_PIN + (name[1] - '0');
@@ -86,19 +86,19 @@ bool split_pin(const std::string& spec, long* pin, std::string* value) {
     return parse_whole(name.c_str(), ARDUHOST_PINS - 1, pin);
 }
 
-int set_analog(const std::string& spec, arduhost_options_t* options, std::string* message) {
+int set_analog(const std::string& given, arduhost_options_t* options, std::string* message) {
     long pin = 0;
     long value = 0;
     std::string text;
-    if (!split_pin(spec, &pin, &text) || !parse_whole(text.c_str(), 1023, &value)) {
-        *message = "--analog: not PIN=VALUE with a value from 0 to 1023: '" + spec + "'";
+    if (!split_pin(given, &pin, &text) || !parse_whole(text.c_str(), 1023, &value)) {
+        *message = "--analog: not PIN=VALUE with a value from 0 to 1023: '" + given + "'";
         return 2;
     }
     if (pin >= ARDUHOST_FIRST_ANALOG_PIN) {
         pin -= ARDUHOST_FIRST_ANALOG_PIN;
     }
     if (pin >= ARDUHOST_ANALOG_PINS) {
-        *message = "--analog: no analog input " + spec.substr(0, spec.find('=')) +
+        *message = "--analog: no analog input " + given.substr(0, given.find('=')) +
                    " (A0 to A7, or 0 to 7)";
         return 2;
     }
@@ -106,11 +106,11 @@ int set_analog(const std::string& spec, arduhost_options_t* options, std::string
     return 0;
 }
 
-int set_digital(const std::string& spec, arduhost_options_t* options, std::string* message) {
+int set_digital(const std::string& given, arduhost_options_t* options, std::string* message) {
     long pin = 0;
     std::string text;
     int level = -1;
-    if (split_pin(spec, &pin, &text)) {
+    if (split_pin(given, &pin, &text)) {
         if (text == "HIGH" || text == "high" || text == "1") {
             level = HIGH;
         } else if (text == "LOW" || text == "low" || text == "0") {
@@ -118,7 +118,7 @@ int set_digital(const std::string& spec, arduhost_options_t* options, std::strin
         }
     }
     if (level < 0) {
-        *message = "--digital: not PIN=HIGH or PIN=LOW with a pin from 0 to 63: '" + spec + "'";
+        *message = "--digital: not PIN=HIGH or PIN=LOW with a pin from 0 to 63: '" + given + "'";
         return 2;
     }
     options->digital_set[static_cast<std::size_t>(pin)] = true;
