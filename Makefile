@@ -73,10 +73,11 @@ valgrind: build
 	bash scripts/valgrind-examples.sh $(BUILD)
 
 # Installs the tool, its man page, examples, character sets and guides under PREFIX, below
-# DESTDIR when given. Only the executable, the man page and the changelog are built for it.
+# DESTDIR when given, and the host Arduino environment. Only the executable, the man page,
+# the changelog and that environment's library are built for it.
 install: $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
-	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man vimbracli_changelog
+	cmake --build $(BUILD) -j $(JOBS) --target vimbracli vimbracli_man vimbracli_changelog vimbra_arduino
 	DESTDIR="$(abspath $(DESTDIR))" cmake --install $(BUILD)
 
 # The Debian package, from a Release build of its own without tests: the files of

@@ -102,7 +102,103 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.sync();
                         lcd.sync();
                     },
-                    "wait 250us\ncmd 0x01\ndata 0x41\nwait 1500000us\ndata 0x42\nwait 7us\n"}),
+                    "wait 250us\ncmd 0x01\ndata 0x41\nwait 1500000us\ndata 0x42\nwait 7us\n"},
+        // A 40 x 4 module: each controller gets the set-up; rows 3 and 4 are the second one's
+        // lines 1 and 2; clear goes to both and leaves the cursor with the first.
+        shim_case_t{"FortyByFourDrivesBothControllers",
+                    [](vimbra::lcd_shim& lcd, std::uint64_t&) {
+                        lcd.begin(40, 4);
+                        lcd.setCursor(0, 2);
+                        lcd.print("Hi");
+                        lcd.setCursor(39, 1);
+                        lcd.write('x');
+                        lcd.setCursor(1, 3);
+                        lcd.clear();
+                        lcd.print('y');
+                    },
+                    "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+                    "cmd 0x80\ndata 0x48 0x69\ncontroller 1\ncmd 0xE7\ndata 0x78\n"
+                    "controller 2\ncmd 0xC1\ncmd 0x01\ncontroller 1\ncmd 0x01\ndata 0x79\n"},
+        // Only the controller of the cursor's row shows the cursor; display off is for both.
+        shim_case_t{"FortyByFourCursorFollowsItsRow",
+                    [](vimbra::lcd_shim& lcd, std::uint64_t&) {
+                        lcd.begin(40, 4);
+                        lcd.cursor();
+                        lcd.setCursor(5, 3);
+                        lcd.noDisplay();
+                        lcd.createChar(2, ARROW);
+                    },
+                    "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+                    "controller 1\ncmd 0x0E\ncmd 0x0C\ncontroller 2\ncmd 0x0E\ncmd 0xC5\n"
+                    "cmd 0x0A\ncontroller 1\ncmd 0x08\n"
+                    "cmd 0x50\ndata 0x00 0x08 0x0C 0x1F 0x0C 0x08 0x00 0x15\n"
+                    "controller 2\ncmd 0x50\ndata 0x00 0x08 0x0C 0x1F 0x0C 0x08 0x00 0x15\n"},
+        // 40 x 2 is 80 cells: one controller.
+        shim_case_t{"FortyByTwoHasOneController",
+                    [](vimbra::lcd_shim& lcd, std::uint64_t&) {
+                        lcd.begin(40, 2);
+                        lcd.setCursor(39, 1);
+                    },
+                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0xE7\n"},
+        // The named lines, at their time; names outside the rule write nothing.
+        shim_case_t{
+            "MarksModuleAndBacklight",
+            [](vimbra::lcd_shim& lcd, std::uint64_t& now) {
+                lcd.begin(20, 4, 0x28);
+                lcd.announce_module();
+                lcd.backlight(false);
+                now += 5;
+                lcd.mark("menu.top_1-b");
+                lcd.mark("two words");
+                lcd.mark("");
+                lcd.mark(nullptr);
+                lcd.mark("caf\xC3\xA9");
+                lcd.mark("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_"); // 65
+                lcd.mark("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-");
+                lcd.backlight(true);
+            },
+            "cmd 0x28 0x0C 0x01 0x06\nmodule 20x4\nbacklight off\nwait 5us\n"
+            "mark menu.top_1-b\n"
+            "mark abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-\n"
+            "backlight on\n"},
+        // Rows wired elsewhere: the offsets given, seven bits each.
+        shim_case_t{"RowOffsets",
+                    [](vimbra::lcd_shim& lcd, std::uint64_t&) {
+                        lcd.begin(16, 4);
+                        lcd.setRowOffsets(0x00, 0x40, 0x10, 0xD0);
+                        lcd.setCursor(1, 2);
+                        lcd.setCursor(2, 3);
+                    },
+                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0x91\ncmd 0xD2\n"}),
     [](const ::testing::TestParamInfo<shim_case_t>& param) { return param.param.name; });
+
+// What a sink gets: structured events, each instruction and data event with its controller.
+TEST(LcdShimSink, EventsCarryTheirController) {
+    struct seen_t {
+        std::string text;
+        std::string chips;
+    } seen;
+    vimbra::lcd_shim lcd(
+        [](const vimbra::lcd_event& event, void* context) {
+            auto* s = static_cast<seen_t*>(context);
+            vimbra::lcd_event_text(event, s->text);
+            if (event.kind == vimbra::lcd_event_kind::instruction ||
+                event.kind == vimbra::lcd_event_kind::data) {
+                s->chips += static_cast<char>('0' + event.chip);
+            }
+        },
+        &seen);
+    lcd.begin(40, 4);
+    lcd.setCursor(0, 3);
+    lcd.print("ab");
+    lcd.home();
+    lcd.sync(); // no clock: no time
+    EXPECT_EQ(seen.chips, "12"
+                          "22"
+                          "21");
+    EXPECT_EQ(seen.text, "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+                         "cmd 0xC0\ndata 0x61 0x62\ncmd 0x02\ncontroller 1\ncmd 0x02\n");
+    EXPECT_EQ(lcd.controllers(), 2U);
+}
 
 } // namespace
