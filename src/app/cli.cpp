@@ -1,5 +1,6 @@
 #include "app/cli.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/animout.hpp"
+#include "app/iopaths.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
 #include "app/version.hpp"
@@ -56,6 +58,8 @@ void print_banner(const version_info_t& info) {
     std::puts("");
 }
 
+int positional_run(char** argv, int argc);
+
 int positional_main(int argc, char** argv) {
     version_info_t info;
     version_info(&info);
@@ -63,6 +67,26 @@ int positional_main(int argc, char** argv) {
         print_banner(info);
         return EXIT_DONE;
     }
+    if (!iopaths_is_stdout(argv[3], STDOUT_FILENO)) {
+        return positional_run(argv, argc);
+    }
+    // The picture goes to standard output: the messages go to standard error meanwhile, so
+    // that no warning lands among the picture's bytes.
+    std::fflush(stdout);
+    const int out_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (out_fd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        return positional_run(argv, argc);
+    }
+    outfile_use_stdout(out_fd);
+    const int status = positional_run(argv, argc);
+    std::fflush(stdout);
+    outfile_use_stdout(STDOUT_FILENO);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::close(out_fd);
+    return status;
+}
+
+int positional_run(char** argv, int argc) {
     lcdimg_t* img = lcdimg_open(argv[1], argv[2]);
     if (img == nullptr) {
         std::puts("Illegal configuration found.");
@@ -649,6 +673,34 @@ int deliver(run_t* run) {
     return status;
 }
 
+// Two names of one file, one of them written, would overwrite an input or an output with
+// another: refused before anything is read or written.
+int refuse_same_files(const options_t& o) {
+    std::vector<iopaths_entry_t> files;
+    const auto add = [&files](bool given, const std::string& path, const char* option,
+                              bool written) {
+        if (given && path != STDIO_NAME) {
+            files.push_back({option, path.c_str(), written});
+        }
+    };
+    add(o.has_output, o.output, "-o", true);
+    add(o.has_diff, o.diff, "--diff", true);
+    add(o.has_compare, o.compare, "--compare", false);
+    add(o.has_replay, o.replay, "--replay", false);
+    add(o.has_profile, o.profile, "--profile", false);
+    add(o.has_font, o.font, "--font", false);
+    int a = 0;
+    int b = 0;
+    if (!iopaths_find_same(files.data(), static_cast<int>(files.size()), &a, &b)) {
+        return EXIT_DONE;
+    }
+    const iopaths_entry_t& first = files[static_cast<std::size_t>(a)];
+    const iopaths_entry_t& second = files[static_cast<std::size_t>(b)];
+    say(std::string(second.path) + ": " + first.option + " and " + second.option +
+        " name the same file");
+    return EXIT_BAD_FORMAT;
+}
+
 int run_options(const options_t& o) {
     // Standard output is kept for the picture or the text; everything printed goes to
     // standard error, in order (line by line).
@@ -659,10 +711,14 @@ int run_options(const options_t& o) {
         return EXIT_BAD_CONFIGURATION;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    outfile_use_stdout(out_fd);
     run_t run{};
     run.options = &o;
     run.out_fd = out_fd;
-    int status = open_image(o, &run.img);
+    int status = refuse_same_files(o);
+    if (status == EXIT_DONE) {
+        status = open_image(o, &run.img);
+    }
     if (status == EXIT_DONE) {
         status = make_picture(&run);
     }
@@ -673,6 +729,7 @@ int run_options(const options_t& o) {
     cmdlog_free(&run.log);
     lcdimg_close(run.img);
     std::fflush(stdout);
+    outfile_use_stdout(STDOUT_FILENO);
     ::dup2(out_fd, STDOUT_FILENO);
     ::close(out_fd);
     return status;
@@ -703,6 +760,7 @@ int option_main(int argc, char** argv) {
 } // namespace
 
 int cli_main(int argc, char** argv) {
+    iopaths_fill_closed_stdio();
     outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {
