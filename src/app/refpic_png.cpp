@@ -155,8 +155,7 @@ int decode(png_structp png, png_infop info, stream_t* s, int want_width, int wan
 int refpic_read_png(refpic_read_func_t read, void* ctx, int want_width, int want_height,
                     refpic_t* pic, char* message, int message_capacity) {
     stream_t stream{read, ctx, message, message_capacity, false};
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, &stream, on_error, on_warning);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &stream, on_error, on_warning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);
