@@ -1,9 +1,11 @@
 #include "app/cli.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -353,30 +355,52 @@ int open_image(const options_t& o, lcdimg_t** img) {
     return EXIT_BAD_CONFIGURATION;
 }
 
-// The whole log file, or standard input; -1 with errno, or with EFBIG past MAX_LOG_BYTES.
-int read_log(const std::string& path, std::string* text) {
+// The whole log file, or standard input, in a malloc'ed buffer (`*text`, `*size`; null when
+// empty): a regular file's size is taken at once, so the log lies in memory once. -1 with
+// errno, or with EFBIG past MAX_LOG_BYTES.
+int read_log(const std::string& path, char** text, std::size_t* size) {
     std::FILE* fp = path == STDIO_NAME ? stdin : std::fopen(path.c_str(), "rb");
     if (fp == nullptr) {
         return -1;
     }
-    std::array<char, 65536> chunk{};
+    struct stat st {};
+    std::size_t room = ::fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                           ? static_cast<std::size_t>(st.st_size) + 1
+                           : 65536;
+    room = std::min(room, MAX_LOG_BYTES + 1);
+    *text = nullptr;
+    *size = 0;
     int status = 0;
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
+        if (*size == room || *text == nullptr) {
+            room = *text == nullptr ? room : std::min(room * 2, MAX_LOG_BYTES + 1);
+            auto* grown = static_cast<char*>(std::realloc(*text, room));
+            if (grown == nullptr) {
+                errno = ENOMEM;
+                status = -1;
+                break;
+            }
+            *text = grown;
+        }
+        const std::size_t n = std::fread(*text + *size, 1, room - *size, fp);
         if (n == 0) {
             status = std::ferror(fp) ? -1 : 0;
             break;
         }
-        if (text->size() + n > MAX_LOG_BYTES) {
+        *size += n;
+        if (*size > MAX_LOG_BYTES) {
             errno = EFBIG;
             status = -1;
             break;
         }
-        text->append(chunk.data(), n);
     }
     const int error = errno;
     if (fp != stdin) {
         std::fclose(fp);
+    }
+    if (status != 0) {
+        std::free(*text);
+        *text = nullptr;
     }
     errno = error;
     return status;
@@ -400,14 +424,15 @@ int replay_log(run_t* run, cmdlog_t* log) {
     }
     cmdlog_module_t module{};
     cmdlog_module_of(img, &module);
-    std::string text;
-    if (read_log(o.replay, &text) != 0) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    if (read_log(o.replay, &text, &size) != 0) {
         say(name + ": cannot read the log: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
-    if (cmdlog_read(text.data(), text.size(), &module, log, message.data(), capacity) != 0) {
+    if (cmdlog_read_owned(text, size, &module, log, message.data(), capacity) != 0) {
         say(is_memory_message(message.data()) ? message.data() : name + ": " + message.data());
         return is_memory_message(message.data()) ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
     }

@@ -17,7 +17,7 @@ struct replay_t {
     cmdlog_module_t module;
     const cmdlog_t* log;
     std::array<controller_t, CMDLOG_MAX_CHIPS> chips;
-    std::size_t applied; // events applied so far
+    cmdlog_cursor_t cursor; // how far the log's events are applied
     std::int64_t now_us; // the moment the controllers show
     // The event the replay stopped at (its log line, 0 while none) and the function set byte
     // it could not show.

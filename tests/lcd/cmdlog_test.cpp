@@ -28,10 +28,22 @@ cmdlog_module_t module_of(int columns, int rows, std::vector<unsigned char> star
 
 // The events as short words: I instruction, D data, B bus edge (then r/w for RS/RW), Rb and
 // Rd the reads; "/2" for the second controller, "@t" for a time other than 0.
+int collect(const cmdlog_event_t* event, void* ctx) {
+    static_cast<std::vector<cmdlog_event_t>*>(ctx)->push_back(*event);
+    return 0;
+}
+
+// The events a replay is given, in order.
+std::vector<cmdlog_event_t> all_events(const cmdlog_t& log) {
+    std::vector<cmdlog_event_t> events;
+    EXPECT_EQ(cmdlog_each_event(&log, collect, &events), 0);
+    EXPECT_EQ(events.size(), log.count);
+    return events;
+}
+
 std::string events_of(const cmdlog_t& log) {
     std::string out;
-    for (std::size_t i = 0; i < log.count; ++i) {
-        const cmdlog_event_t& e = log.events[i];
+    for (const cmdlog_event_t& e : all_events(log)) {
         std::array<char, 64> word{};
         const char* kind = e.kind == CMDLOG_INSTRUCTION ? "I" : e.kind == CMDLOG_DATA ? "D" : "B";
         if (e.kind == CMDLOG_READ_BUSY || e.kind == CMDLOG_READ_DATA) {
@@ -171,7 +183,7 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
             << c.log;
         EXPECT_STREQ(message.data(), c.message) << c.log;
         EXPECT_EQ(log.count, 0U);
-        EXPECT_EQ(log.events, nullptr);
+        EXPECT_EQ(log.text, nullptr);
     }
 }
 
@@ -213,8 +225,7 @@ controller_t replayed(const std::string& text) {
         << message.data();
     controller_t ctl;
     controller_reset(&ctl);
-    for (std::size_t i = 0; i < log.count; ++i) {
-        const cmdlog_event_t& e = log.events[i];
+    for (const cmdlog_event_t& e : all_events(log)) {
         if (e.kind == CMDLOG_INSTRUCTION) {
             controller_instruction(&ctl, e.value);
         } else if (e.kind == CMDLOG_DATA) {
