@@ -28,7 +28,7 @@ constexpr int MAX_SYMLINK_HOPS = 40; // the kernel's own limit
 // Every signal whose default action ends the process, but for those a fault raises (a
 // sanitizer or a debugger owns them) and the real-time ones, which are added where the
 // set is made.
-constexpr std::array<int, 13> CLEANUP_SIGNALS{SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1,
+constexpr std::array<int, 13> CLEANUP_SIGNALS{SIGHUP,  SIGINT,    SIGQUIT,   SIGTERM, SIGUSR1,
                                               SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU,
                                               SIGIO,   SIGSTKFLT, SIGPWR};
 
@@ -410,8 +410,8 @@ int write_replacing(const char* path, const struct stat* old, outfile_producer_t
         return status;
     }
     if (settle_temp(temp, path) != 0) {
-        *failure = errno == EACCES || errno == EPERM || errno == EBUSY ? REPLACE_NO_RENAME
-                                                                       : REPLACE_OTHER;
+        *failure =
+            errno == EACCES || errno == EPERM || errno == EBUSY ? REPLACE_NO_RENAME : REPLACE_OTHER;
         return -1;
     }
     return 0;

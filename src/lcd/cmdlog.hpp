@@ -58,12 +58,12 @@ struct cmdlog_event_t {
 struct cmdlog_t {
     char* text; // the log's text, a copy
     std::size_t length;
-    cmdlog_module_t module;   // what it was read for
-    std::int64_t* times;      // the times at which events happen, each once, ascending
+    cmdlog_module_t module; // what it was read for
+    std::int64_t* times;    // the times at which events happen, each once, ascending
     std::size_t time_count;
     std::size_t time_capacity;
-    std::size_t count;        // its events
-    std::int64_t end_us;      // the log's end: the time after its last line, waits included
+    std::size_t count;   // its events
+    std::int64_t end_us; // the log's end: the time after its last line, waits included
 };
 
 // Reads a whole log text for `module`. 0 on success; -1 when a line is malformed (`message`

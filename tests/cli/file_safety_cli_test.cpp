@@ -199,7 +199,8 @@ TEST(FileSafetyCliTest, PicturesForStandardOutputGoThere) {
 
 // Inputs that ask for far more memory than their size: a 1 x 1 reference holding 300 text
 // chunks that would inflate to 7.9 MB each (found to be of another size, its chunks never
-// inflated), 8 MB of `init` lines on a two-controller module, one 8 MB `print` line.
+// inflated), 8 MB of `init` lines on a two-controller module, one 8 MB `print` line, an
+// animation whose frames at --scale 16 would pass its limit.
 TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
     if (SANITIZED) {
         GTEST_SKIP() << "the sanitizer runtime's own memory would hide the difference";
@@ -220,6 +221,13 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
     const std::string print_log =
         dir.write("print.log", "init\nprint \"" + std::string(8 << 20, 'a') + "\"\n");
     const std::string prof = dir.write("m.prof", "CHCNT_X 40\nCHCNT_Y 4\n");
+    // 3,000 one-letter changes: at --scale 16 their frames pass 1 GiB, refused early.
+    std::string changes = "init\n";
+    for (int i = 0; i < 3000; ++i) {
+        changes += "goto " + std::to_string(i % 16) + " 0\nprint \"" +
+                   std::string(1, static_cast<char>('A' + i % 26)) + "\"\nwait 10ms\n";
+    }
+    const std::string changes_log = dir.write("changes.log", changes);
     struct memory_case_t {
         std::vector<std::string> args;
         int status;
@@ -230,6 +238,7 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
         {{"-p", prof, "--replay", init_log, "-o", dir.file("a.bmp")}, 0, 40 * 1024},
         {{"-p", prof, "--replay", init_log, "-o", dir.file("a.gif")}, 0, 40 * 1024},
         {{"-p", prof, "--replay", print_log, "-o", dir.file("b.bmp")}, 0, 48 * 1024},
+        {{"--replay", changes_log, "--scale", "16", "-o", dir.file("c.gif")}, 3, 100 * 1024},
     };
     for (const memory_case_t& c : cases) {
         const run_result_t r = run(dir, c.args);
