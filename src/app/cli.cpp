@@ -305,8 +305,12 @@ void settle_options(const CLI::App& app, options_t* o) {
     if (o->has_diff && !o->has_compare) {
         throw usage_error_t{"--diff needs --compare"};
     }
-    const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
-                          (o->diff == STDIO_NAME ? 1 : 0) + (o->text ? 1 : 0);
+    // "-" and the names of descriptor 1 (/dev/stdout, ...) alike.
+    const auto for_stdout = [](const std::string& path) {
+        return path == STDIO_NAME || (!path.empty() && outfile_descriptor_of(path.c_str()) == 1);
+    };
+    const int on_stdout = (o->has_output && for_stdout(o->output) ? 1 : 0) +
+                          (o->has_diff && for_stdout(o->diff) ? 1 : 0) + (o->text ? 1 : 0);
     if (on_stdout > 1) {
         throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
                             "standard output"};

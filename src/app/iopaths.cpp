@@ -109,8 +109,9 @@ bool iopaths_is_stdout(const char* path, int stdout_fd) {
     }
     struct stat named {};
     struct stat out {};
-    return ::stat(path, &named) == 0 && ::fstat(stdout_fd, &out) == 0 && !S_ISREG(named.st_mode) &&
-           !S_ISDIR(named.st_mode) && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+    return ::stat(path, &named) == 0 && ::fstat(stdout_fd, &out) == 0 &&
+           (S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode)) && named.st_dev == out.st_dev &&
+           named.st_ino == out.st_ino;
 }
 
 void iopaths_fill_closed_stdio() {

@@ -17,7 +17,7 @@ bool iopaths_find_same(const iopaths_entry_t* entries, int count, int* first, in
 
 // True when writing `path` writes the process's standard output (descriptor `stdout_fd`):
 // a name of descriptor 1 (/dev/stdout, /dev/fd/1, /proc/self/fd/1, a symlink to one), or the
-// same pipe, terminal or device as `stdout_fd`.
+// same pipe or socket as `stdout_fd` (a terminal or /dev/null so named is left as it was).
 bool iopaths_is_stdout(const char* path, int stdout_fd);
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file the

@@ -135,6 +135,10 @@ TEST(FileSafetyCliTest, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten) {
          2,
          ""},
         // Different files, and files only read twice, are fine.
+        {{"-o", "-", "--compare", ref, "--diff", "/dev/stdout", "x"},
+         2,
+         "vimbracli: only one of the picture, the --diff picture and --text can go to standard "
+         "output\nRun 'vimbracli --help' for usage.\n"},
         {{"-o", dir.file("out.bmp"), "--compare", ref, "--diff", dir.file("diff.bmp"), "x"}, 0, ""},
     };
     for (const same_case_t& c : cases) {
