@@ -599,8 +599,8 @@ EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path
     budget_start(&session->budget, budget_ms);
     img->script_should_stop = budget_is_spent;
     img->script_stop_ctx = &session->budget;
-    const animate_options_t options{format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us,
-                                    plays, nullptr, nullptr};
+    const animate_options_t options{
+        format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us, plays, nullptr, nullptr, 1};
     std::array<char, ANIMATE_MESSAGE_CAPACITY> message{};
     const int result =
         animate_write(img, &session->module, session->replaying ? &session->log : nullptr, &options,

@@ -3,9 +3,12 @@
 //
 // It serves the page's own kinds of files from that one folder and nothing else: a path that
 // does not decode answers 400, one that leaves the folder (after decoding, or through a
-// link) 403, any other kind of file, a hidden one or a missing one 404.
+// link) 403, any other kind of file, a hidden one, a missing one or anything but a regular
+// file (a folder, a FIFO, a device) 404. Only a regular file is ever opened: a FIFO would
+// hold one of node's few file-system threads until someone wrote to it.
 import { createServer } from 'node:http';
-import { readFile, realpath } from 'node:fs/promises';
+import { constants } from 'node:fs';
+import { lstat, open, realpath } from 'node:fs/promises';
 import { basename, extname, join, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -49,6 +52,25 @@ async function locate(base, url) {
   return { status: 200, file: real, type };
 }
 
+// The bytes of `file` when it is a regular file, else null. It is looked at before it is
+// opened, and opened so that no open can block (a FIFO swapped in meanwhile) and checked
+// again as opened.
+async function readRegular(file) {
+  let handle;
+  try {
+    const seen = await lstat(file);
+    if (!seen.isFile()) return null;
+    handle = await open(file, constants.O_RDONLY | constants.O_NOFOLLOW | constants.O_NONBLOCK);
+    const opened = await handle.stat();
+    if (!opened.isFile() || opened.ino !== seen.ino || opened.dev !== seen.dev) return null;
+    return await handle.readFile();
+  } catch {
+    return null;
+  } finally {
+    await handle?.close();
+  }
+}
+
 async function answer(base, request, response) {
   if (request.method !== 'GET' && request.method !== 'HEAD') {
     response.writeHead(405, { Allow: 'GET, HEAD' }).end();
@@ -59,11 +81,9 @@ async function answer(base, request, response) {
     response.writeHead(found.status).end();
     return;
   }
-  let body;
-  try {
-    body = await readFile(found.file);
-  } catch {
-    response.writeHead(404).end(); // a folder, or gone meanwhile
+  const body = await readRegular(found.file);
+  if (body === null) {
+    response.writeHead(404).end(); // not a regular file, or gone meanwhile
     return;
   }
   response.writeHead(200, { 'Content-Type': found.type, 'Content-Length': body.length });

@@ -15,22 +15,9 @@ struct job_t {
     const animout_request_t* request;
     lcdimg_t* img;
     const cmdlog_t* log;
-    unsigned char* scaled; // the last frame at the request's scale; owned
     int status;            // an animate_result
     std::array<char, ANIMATE_MESSAGE_CAPACITY> message;
 };
-
-// The frames at --scale: each drawn picture enlarged before it is encoded.
-const unsigned char* scale_frame(const unsigned char* rgb, int width, int height, int* out_width,
-                                 int* out_height, void* ctx) {
-    auto* job = static_cast<job_t*>(ctx);
-    const int scale = job->request->scale;
-    std::free(job->scaled);
-    job->scaled = screen_scale(rgb, width, height, scale);
-    *out_width = width * scale;
-    *out_height = height * scale;
-    return job->scaled;
-}
 
 int produce(int fd, void* ctx) {
     auto* job = static_cast<job_t*>(ctx);
@@ -41,10 +28,9 @@ int produce(int fd, void* ctx) {
         std::strcpy(job->message.data(), "Memory Allocation Error.");
         return -1;
     }
-    animate_options_t options{r.format, r.hold_us, r.plays, nullptr, job};
-    if (r.scale > 1) {
-        options.filter = scale_frame;
-    }
+    // At --scale, the pictures are drawn and compared at their own size; the writer
+    // enlarges only the frames it keeps, as it writes them.
+    const animate_options_t options{r.format, r.hold_us, r.plays, nullptr, nullptr, r.scale};
     cmdlog_module_t module{};
     cmdlog_module_of(job->img, &module);
     job->status = animate_write(job->img, &module, job->log, &options, outfile_sink_write, &sink,
@@ -61,13 +47,12 @@ int produce(int fd, void* ctx) {
 
 int animout_write(const animout_request_t* request, lcdimg_t* img, const cmdlog_t* log,
                   std::string* message) {
-    job_t job{request, img, log, nullptr, ANIMATE_OK, {}};
+    job_t job{request, img, log, ANIMATE_OK, {}};
     const bool to_stdout = std::strcmp(request->path, "-") == 0;
     errno = 0;
     const int status =
         to_stdout ? produce(request->out_fd, &job) : outfile_write(request->path, produce, &job);
     const int error = errno;
-    std::free(job.scaled);
     if (status == 0) {
         return ANIMOUT_OK;
     }

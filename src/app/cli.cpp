@@ -1,8 +1,11 @@
 #include "app/cli.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "app/animout.hpp"
+#include "app/iopaths.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
 #include "app/tracerun.hpp"
@@ -60,6 +64,8 @@ void print_banner(const version_info_t& info) {
     std::puts("");
 }
 
+int positional_run(char** argv, int argc);
+
 int positional_main(int argc, char** argv) {
     version_info_t info;
     version_info(&info);
@@ -67,6 +73,26 @@ int positional_main(int argc, char** argv) {
         print_banner(info);
         return EXIT_DONE;
     }
+    if (!iopaths_is_stdout(argv[3], STDOUT_FILENO)) {
+        return positional_run(argv, argc);
+    }
+    // The picture goes to standard output: the messages go to standard error meanwhile, so
+    // that no warning lands among the picture's bytes.
+    std::fflush(stdout);
+    const int out_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (out_fd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        return positional_run(argv, argc);
+    }
+    outfile_use_stdout(out_fd);
+    const int status = positional_run(argv, argc);
+    std::fflush(stdout);
+    outfile_use_stdout(STDOUT_FILENO);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::close(out_fd);
+    return status;
+}
+
+int positional_run(char** argv, int argc) {
     lcdimg_t* img = lcdimg_open(argv[1], argv[2]);
     if (img == nullptr) {
         std::puts("Illegal configuration found.");
@@ -321,8 +347,12 @@ void settle_options(const CLI::App& app, options_t* o) {
         throw usage_error_t{"--diff needs --compare"};
     }
     settle_update(app, o);
-    const int on_stdout = (o->has_output && o->output == STDIO_NAME ? 1 : 0) +
-                          (o->diff == STDIO_NAME ? 1 : 0) + (o->text ? 1 : 0);
+    // "-" and the names of descriptor 1 (/dev/stdout, ...) alike.
+    const auto for_stdout = [](const std::string& path) {
+        return path == STDIO_NAME || (!path.empty() && outfile_descriptor_of(path.c_str()) == 1);
+    };
+    const int on_stdout = (o->has_output && for_stdout(o->output) ? 1 : 0) +
+                          (o->has_diff && for_stdout(o->diff) ? 1 : 0) + (o->text ? 1 : 0);
     if (on_stdout > 1) {
         throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
                             "standard output"};
@@ -371,36 +401,58 @@ int open_image(const options_t& o, lcdimg_t** img) {
     return EXIT_BAD_CONFIGURATION;
 }
 
-// The whole log file, or standard input; -1 with errno, or with EFBIG past MAX_LOG_BYTES.
-// A VCD is left open for streaming instead: `trace` gets the file, `text` its first bytes.
-int read_log(const std::string& path, std::string* text, std::FILE** trace) {
+// The whole log file, or standard input, in a malloc'ed buffer (`*text`, `*size`; null when
+// empty): a regular file's size is taken at once, so the log lies in memory once. -1 with
+// errno, or with EFBIG past MAX_LOG_BYTES. A VCD is left open for streaming instead: `trace`
+// gets the file, `text` its first bytes.
+int read_log(const std::string& path, char** text, std::size_t* size, std::FILE** trace) {
     std::FILE* fp = path == STDIO_NAME ? stdin : std::fopen(path.c_str(), "rb");
     if (fp == nullptr) {
         return -1;
     }
-    std::array<char, 65536> chunk{};
+    struct stat st {};
+    std::size_t room = ::fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                           ? static_cast<std::size_t>(st.st_size) + 1
+                           : 65536;
+    room = std::min(room, MAX_LOG_BYTES + 1);
+    *text = nullptr;
+    *size = 0;
     int status = 0;
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
+        if (*size == room || *text == nullptr) {
+            room = *text == nullptr ? room : std::min(room * 2, MAX_LOG_BYTES + 1);
+            auto* grown = static_cast<char*>(std::realloc(*text, room));
+            if (grown == nullptr) {
+                errno = ENOMEM;
+                status = -1;
+                break;
+            }
+            *text = grown;
+        }
+        const std::size_t n = std::fread(*text + *size, 1, room - *size, fp);
         if (n == 0) {
             status = std::ferror(fp) ? -1 : 0;
             break;
         }
-        if (text->size() + n > MAX_LOG_BYTES) {
+        if (*size == 0 && vcd_sniff(*text, n)) {
+            *size = n;
+            *trace = fp;
+            return 0;
+        }
+        *size += n;
+        if (*size > MAX_LOG_BYTES) {
             errno = EFBIG;
             status = -1;
             break;
         }
-        if (text->empty() && vcd_sniff(chunk.data(), n)) {
-            text->assign(chunk.data(), n);
-            *trace = fp;
-            return 0;
-        }
-        text->append(chunk.data(), n);
     }
     const int error = errno;
     if (fp != stdin) {
         std::fclose(fp);
+    }
+    if (status != 0) {
+        std::free(*text);
+        *text = nullptr;
     }
     errno = error;
     return status;
@@ -411,10 +463,10 @@ bool is_memory_message(const char* message) {
 }
 
 // The log's module line: the geometry without a profile, a warning when the profile differs.
-int use_log_module(const options_t& o, const std::string& text, lcdimg_t* img) {
+int use_log_module(const options_t& o, const char* text, std::size_t size, lcdimg_t* img) {
     int columns = 0;
     int rows = 0;
-    if (!cmdlog_scan_module(text.data(), text.size(), &columns, &rows) ||
+    if (!cmdlog_scan_module(text, size, &columns, &rows) ||
         (columns == img->chcnt_x && rows == img->chcnt_y)) {
         return EXIT_DONE;
     }
@@ -468,12 +520,14 @@ int replay_log(run_t* run, cmdlog_t* log) {
         say(o.font + ": cannot read the font: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }
-    std::string text;
+    char* text = nullptr;
+    std::size_t size = 0;
     std::FILE* trace = nullptr;
-    if (read_log(o.replay, &text, &trace) != 0) {
+    if (read_log(o.replay, &text, &size, &trace) != 0) {
         say(name + ": cannot read the log: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }
+    std::unique_ptr<char, decltype(&std::free)> owned(text, &std::free);
     cmdlog_module_t module{};
     const tracerun_request_t request{&o.trace, name, &module, img, o.at_us};
     tracerun_result_t traced{};
@@ -486,8 +540,8 @@ int replay_log(run_t* run, cmdlog_t* log) {
             }
             return EXIT_BAD_FORMAT;
         }
-        const int status =
-            tracerun_vcd(&request, trace, text, o.animation ? log : nullptr, &traced);
+        const int status = tracerun_vcd(&request, trace, std::string(text, size),
+                                        o.animation ? log : nullptr, &traced);
         if (trace != stdin) {
             std::fclose(trace);
         }
@@ -496,13 +550,13 @@ int replay_log(run_t* run, cmdlog_t* log) {
         run->timing_faults = traced.faults;
         return status;
     }
-    if (const int status = use_log_module(o, text, img); status != EXIT_DONE) {
+    if (const int status = use_log_module(o, text, size, img); status != EXIT_DONE) {
         return status;
     }
     cmdlog_module_of(img, &module);
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
-    if (cmdlog_read(text.data(), text.size(), &module, log, message.data(), capacity) != 0) {
+    if (cmdlog_read_owned(owned.release(), size, &module, log, message.data(), capacity) != 0) {
         say(is_memory_message(message.data()) ? message.data() : name + ": " + message.data());
         return is_memory_message(message.data()) ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
     }
@@ -835,6 +889,34 @@ int deliver(run_t* run) {
     return status;
 }
 
+// Two names of one file, one of them written, would overwrite an input or an output with
+// another: refused before anything is read or written.
+int refuse_same_files(const options_t& o) {
+    std::vector<iopaths_entry_t> files;
+    const auto add = [&files](bool given, const std::string& path, const char* option,
+                              bool written) {
+        if (given && path != STDIO_NAME) {
+            files.push_back({option, path.c_str(), written});
+        }
+    };
+    add(o.has_output, o.output, "-o", true);
+    add(o.has_diff, o.diff, "--diff", true);
+    add(o.has_compare, o.compare, "--compare", false);
+    add(o.has_replay, o.replay, "--replay", false);
+    add(o.has_profile, o.profile, "--profile", false);
+    add(o.has_font, o.font, "--font", false);
+    int a = 0;
+    int b = 0;
+    if (!iopaths_find_same(files.data(), static_cast<int>(files.size()), &a, &b)) {
+        return EXIT_DONE;
+    }
+    const iopaths_entry_t& first = files[static_cast<std::size_t>(a)];
+    const iopaths_entry_t& second = files[static_cast<std::size_t>(b)];
+    say(std::string(second.path) + ": " + first.option + " and " + second.option +
+        " name the same file");
+    return EXIT_BAD_FORMAT;
+}
+
 int run_options(const options_t& o) {
     // Standard output is kept for the picture or the text; everything printed goes to
     // standard error, in order (line by line).
@@ -845,10 +927,14 @@ int run_options(const options_t& o) {
         return EXIT_BAD_CONFIGURATION;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    outfile_use_stdout(out_fd);
     run_t run{};
     run.options = &o;
     run.out_fd = out_fd;
-    int status = open_image(o, &run.img);
+    int status = refuse_same_files(o);
+    if (status == EXIT_DONE) {
+        status = open_image(o, &run.img);
+    }
     if (status == EXIT_DONE) {
         status = make_picture(&run);
     }
@@ -862,6 +948,7 @@ int run_options(const options_t& o) {
     cmdlog_free(&run.log);
     lcdimg_close(run.img);
     std::fflush(stdout);
+    outfile_use_stdout(STDOUT_FILENO);
     ::dup2(out_fd, STDOUT_FILENO);
     ::close(out_fd);
     return status;
@@ -892,6 +979,7 @@ int option_main(int argc, char** argv) {
 } // namespace
 
 int cli_main(int argc, char** argv) {
+    iopaths_fill_closed_stdio();
     outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {

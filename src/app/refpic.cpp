@@ -102,43 +102,29 @@ int read_bmp(chunk_reader_t* reader, int want_width, int want_height, refpic_t* 
     return REFPIC_OK;
 }
 
-// A PNG is read whole (its size is a small part of the picture's), then decoded by libpng.
-// Reads at most `limit` bytes: a FIFO or a device may never end; a longer file is cut there,
-// which a picture of the wanted size never is.
+// Bytes for the PNG decoder: what is buffered, then the file.
+std::size_t png_take(unsigned char* data, std::size_t size, void* ctx) {
+    auto* reader = static_cast<chunk_reader_t*>(ctx);
+    if (reader->at < reader->fill) {
+        const std::size_t n = std::min(size, reader->fill - reader->at);
+        std::memcpy(data, reader->buffer.data() + reader->at, n);
+        reader->at += n;
+        return n;
+    }
+    const std::size_t n = std::fread(data, 1, size, reader->file);
+    if (n == 0) {
+        reader->failed = std::ferror(reader->file) != 0;
+    }
+    return n;
+}
+
+// A PNG streams through the decoder: a FIFO or a device that never ends is read only as far
+// as the picture goes.
 int read_png(chunk_reader_t* reader, int want_width, int want_height, refpic_t* pic, char* message,
              int capacity) {
-    const auto raw = static_cast<std::size_t>(std::max(want_width, 0)) * 4 + 1;
-    const std::size_t limit =
-        raw * static_cast<std::size_t>(std::max(want_height, 0)) * 2 + (std::size_t{16} << 20);
-    std::size_t size = reader->fill;
-    std::size_t room = std::max<std::size_t>(size * 2, 256 * 1024);
-    auto* data = static_cast<unsigned char*>(std::malloc(room));
-    if (data == nullptr) {
-        return REFPIC_NO_MEMORY;
-    }
-    std::memcpy(data, reader->buffer.data(), size);
-    while (size < limit) {
-        if (size == room) {
-            room = std::min(limit, room * 2);
-            auto* grown = static_cast<unsigned char*>(std::realloc(data, room));
-            if (grown == nullptr) {
-                std::free(data);
-                return REFPIC_NO_MEMORY;
-            }
-            data = grown;
-        }
-        const std::size_t n = std::fread(data + size, 1, room - size, reader->file);
-        size += n;
-        if (n == 0) {
-            break;
-        }
-    }
-    int status = REFPIC_UNREADABLE;
-    if (std::ferror(reader->file) == 0) {
-        status = refpic_read_png(data, size, want_width, want_height, pic, message, capacity);
-    }
-    std::free(data);
-    return status;
+    const int status =
+        refpic_read_png(png_take, reader, want_width, want_height, pic, message, capacity);
+    return status == REFPIC_REFUSED && reader->failed ? REFPIC_UNREADABLE : status;
 }
 
 } // namespace
@@ -186,7 +172,7 @@ void refpic_free(refpic_t* pic) {
 
 #ifdef __EMSCRIPTEN__
 // The page compares no pictures, and its build carries no libpng.
-int refpic_read_png(const unsigned char*, std::size_t, int, int, refpic_t*, char* message,
+int refpic_read_png(refpic_read_func_t, void*, int, int, refpic_t*, char* message,
                     int message_capacity) {
     return refuse(message, message_capacity, "PNG pictures cannot be compared in this build");
 }

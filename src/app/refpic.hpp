@@ -27,7 +27,14 @@ int refpic_read(const char* path, int want_width, int want_height, refpic_t* pic
                 int message_capacity);
 void refpic_free(refpic_t* pic);
 
+// Takes up to `size` bytes of a file into `data`: how many, 0 at its end or on an error.
+using refpic_read_func_t = std::size_t (*)(unsigned char* data, std::size_t size, void* ctx);
+
 // The PNG half, in a source file of its own (libpng is linked only where it is built).
-// Decodes `size` bytes of a PNG file like refpic_read.
-int refpic_read_png(const unsigned char* data, std::size_t size, int want_width, int want_height,
+// Decodes a PNG file streamed through `read` like refpic_read: whatever chunks come before
+// the image data are skipped as they stream by, so memory stays near the picture's size.
+// Samples are taken as stored (no gamma or colour correction); 16-bit ones are scaled to 8
+// bits rounded to the nearest (v * 255 / 65535, so 257 * k reads as k); a transparent pixel
+// is seen over black (each colour sample times alpha, rounded, before that scaling).
+int refpic_read_png(refpic_read_func_t read, void* ctx, int want_width, int want_height,
                     refpic_t* pic, char* message, int message_capacity);

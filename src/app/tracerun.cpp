@@ -1,11 +1,13 @@
 #include "app/tracerun.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chip/timing.hpp"
@@ -133,14 +135,16 @@ struct session_t {
     tracedec_t* dec = nullptr;
     timing_t timing{}; // a log's
     replay_t replay{};
-    cmdlog_t batch{};
-    cmdlog_t* log = nullptr; // every event, for an animation
+    std::vector<cmdlog_event_t> batch; // taken bytes not yet applied to the still
+    // The bytes taken, kept as command-log text: a trace's for an animation, or a log's under
+    // chip timing, which becomes the log replayed.
+    bool keep_text = false;
+    std::string kept;
+    tracedec_log_t kept_log{};
+    bool kept_started = false;
     emit_t emit;
     bool emit_started = false;
     bool in_log = false; // faults name a log's lines
-    // A log under chip timing: the bytes taken, written back over the log's events.
-    cmdlog_t* rewrite = nullptr;
-    std::size_t rewritten = 0;
 };
 
 void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx) {
@@ -155,18 +159,40 @@ void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, vo
     say(where + ": " + at.data() + ": " + text);
 }
 
-bool append(cmdlog_t* log, const cmdlog_event_t& event) {
-    if (log->count == log->capacity) {
-        const std::size_t capacity = log->capacity == 0 ? 256 : log->capacity * 2;
-        void* grown = std::realloc(log->events, capacity * sizeof(cmdlog_event_t));
-        if (grown == nullptr) {
-            return false;
-        }
-        log->events = static_cast<cmdlog_event_t*>(grown);
-        log->capacity = capacity;
+bool keep_byte(session_t* s, const timing_byte_t* b, bool two_chips) {
+    if (!s->kept_started) {
+        s->kept_started = true;
+        s->kept_log.two_chips = two_chips;
     }
-    log->events[log->count++] = event;
+    std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
+    tracedec_log_byte(&s->kept_log, b, lines.data());
+    try {
+        s->kept += lines.data();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
+}
+
+// The kept text read as a log for `module`: 0, or -1 with the reason in `message`.
+int read_kept(session_t* s, std::int64_t end_us, const cmdlog_module_t* module, cmdlog_t* log,
+              std::string* message) {
+    std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
+    tracedec_log_end(&s->kept_log, end_us, line.data());
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> why{};
+    int status = 0;
+    try {
+        s->kept += line.data();
+    } catch (const std::bad_alloc&) {
+        status = -1;
+    }
+    if (status == 0) {
+        status = cmdlog_read(s->kept.data(), s->kept.size(), module, log, why.data(),
+                             static_cast<int>(why.size()));
+    }
+    *message = status == 0 ? "" : why[0] != '\0' ? why.data() : "Memory Allocation Error.";
+    std::string().swap(s->kept);
+    return status;
 }
 
 void stop(session_t* s, int status, const std::string& message) {
@@ -181,19 +207,16 @@ void stop(session_t* s, int status, const std::string& message) {
 
 // The events gathered so far go to the controllers.
 void flush_batch(session_t* s) {
-    if (s->batch.count == 0 || s->status != DONE) {
-        s->batch.count = 0;
+    if (s->batch.empty() || s->status != DONE) {
+        s->batch.clear();
         return;
     }
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    s->replay.log = &s->batch;
-    s->replay.applied = 0;
-    if (replay_advance(&s->replay, s->batch.events[s->batch.count - 1].time_us, message.data(),
-                       static_cast<int>(message.size())) != 0) {
+    if (replay_apply(&s->replay, s->batch.data(), s->batch.size(), s->batch.back().time_us,
+                     message.data(), static_cast<int>(message.size())) != 0) {
         stop(s, BAD_FORMAT, s->request->name + ": " + message.data());
     }
-    s->replay.log = nullptr;
-    s->batch.count = 0;
+    s->batch.clear();
 }
 
 constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DATA,
@@ -214,25 +237,27 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     if (!b->taken) {
         return;
     }
+    if (s->keep_text) {
+        const bool two =
+            s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
+        if (!keep_byte(s, b, two)) {
+            stop(s, BAD_INPUT, "Memory Allocation Error.");
+            return;
+        }
+    }
     const cmdlog_event_t event{b->time_ps / PS_PER_US,
                                b->line,
                                EVENT_KINDS[b->kind & 3],
                                b->value,
                                static_cast<unsigned char>(b->chip),
                                0};
-    if (s->rewrite != nullptr) {
-        s->rewrite->events[s->rewritten++] = event;
-    }
     if (s->in_log) {
         return;
     }
-    if (s->log != nullptr && !append(s->log, event)) {
-        stop(s, BAD_INPUT, "Memory Allocation Error.");
-    }
     const std::int64_t at = s->request->at_us;
     if (at < 0 || event.time_us <= at) {
-        s->batch.events[s->batch.count++] = event;
-        if (s->batch.count == s->batch.capacity) {
+        s->batch.push_back(event); // never grows: flushed when full
+        if (s->batch.size() == BATCH_EVENTS) {
             flush_batch(s);
         }
     }
@@ -327,7 +352,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     session_t s;
     s.request = request;
     s.o = &o;
-    s.log = log;
+    s.keep_text = log != nullptr;
     tracedec_options_t options = tracedec_defaults();
     options.pins = o.pins.c_str();
     long address = -1;
@@ -345,18 +370,15 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     options.check = o.check;
     options.chip_count = request->module->chip_count;
     const tracedec_callbacks_t callbacks{take_byte, report_fault, take_warning, &s};
-    s.batch.events =
-        static_cast<cmdlog_event_t*>(std::malloc(BATCH_EVENTS * sizeof(cmdlog_event_t)));
-    s.batch.capacity = BATCH_EVENTS;
     s.dec = tracedec_open(&options, &callbacks);
     std::vector<char> chunk;
     try {
         chunk.resize(CHUNK_BYTES);
+        s.batch.reserve(BATCH_EVENTS);
     } catch (const std::bad_alloc&) {
         s.status = BAD_INPUT;
     }
-    if (s.batch.events == nullptr || s.dec == nullptr || s.status != DONE) {
-        std::free(s.batch.events);
+    if (s.dec == nullptr || s.status != DONE) {
         tracedec_close(s.dec);
         say("Memory Allocation Error.");
         return BAD_INPUT;
@@ -385,8 +407,12 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     }
     flush_batch(&s);
     const std::int64_t end_us = tracedec_end_ps(s.dec) / PS_PER_US;
-    if (log != nullptr) {
-        log->end_us = end_us;
+    if (log != nullptr && s.status == DONE) {
+        std::string why;
+        if (read_kept(&s, end_us, request->module, log, &why) != 0) {
+            stop(&s, why == "Memory Allocation Error." ? BAD_INPUT : BAD_FORMAT,
+                 why == "Memory Allocation Error." ? why : request->name + ": " + why);
+        }
     }
     if (s.status == DONE) {
         const std::int64_t at = request->at_us >= 0 ? request->at_us : end_us;
@@ -411,10 +437,56 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
         say(s.message);
     }
     result->faults = s.faults > 0;
-    std::free(s.batch.events);
     tracedec_close(s.dec);
     return s.status;
 }
+
+namespace {
+
+// One event of a log through the chip's timing.
+int time_event(const cmdlog_event_t* event, void* ctx) {
+    auto* s = static_cast<session_t*>(ctx);
+    const cmdlog_event_t& e = *event;
+    // A log may last 35 years, picoseconds reach about 106 days: later is the same.
+    const std::int64_t ps = e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
+    static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
+                                                        TIMING_READ_BUSY, TIMING_READ_DATA};
+    if (e.kind == CMDLOG_BUS) {
+        timing_cycle(&s->timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,
+                     (e.flags & CMDLOG_FLAG_RW) != 0, e.value);
+    } else if (e.kind < KINDS.size()) {
+        timing_whole(&s->timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
+    }
+    return s->status == DONE ? 0 : 1;
+}
+
+// The log read again from what the chip took; what its own lines said besides bytes (marks,
+// backlight, module, i2c counts) carries over.
+int replace_log(session_t* s, cmdlog_t* log) {
+    cmdlog_t taken{};
+    std::string why;
+    if (read_kept(s, log->end_us, &log->module, &taken, &why) != 0) {
+        say(why == "Memory Allocation Error." ? why : s->request->name + ": " + why);
+        return why == "Memory Allocation Error." ? BAD_INPUT : BAD_FORMAT;
+    }
+    std::swap(taken.marks, log->marks);
+    std::swap(taken.mark_count, log->mark_count);
+    std::swap(taken.mark_capacity, log->mark_capacity);
+    std::swap(taken.backlight, log->backlight);
+    std::swap(taken.backlight_count, log->backlight_count);
+    std::swap(taken.backlight_capacity, log->backlight_capacity);
+    taken.module_columns = log->module_columns;
+    taken.module_rows = log->module_rows;
+    taken.module_line = log->module_line;
+    taken.expander_bytes = log->expander_bytes;
+    taken.expander_edges = log->expander_edges;
+    taken.end_us = std::max(taken.end_us, log->end_us);
+    cmdlog_free(log);
+    *log = taken;
+    return DONE;
+}
+
+} // namespace
 
 int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_result_t* result) {
     const trace_options_t& o = *request->options;
@@ -427,6 +499,7 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     s.request = request;
     s.o = &o;
     s.in_log = true;
+    s.keep_text = chip; // under chip timing the log keeps only what the chip took
     const bool two = request->module->chip_count > 1;
     const timing_config_t config{chip, o.fosc_khz, o.power_on, two};
     const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, &s};
@@ -436,40 +509,21 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
         say(o.emit_log + ": cannot be written: " + std::strerror(errno));
         return BAD_INPUT;
     }
-    // Under chip timing the log keeps only what the chip took, each byte whole.
-    s.rewrite = chip ? log : nullptr;
-    for (std::size_t i = 0; i < log->count; ++i) {
-        const cmdlog_event_t e = log->events[i];
-        // A log may last 35 years, picoseconds reach about 106 days: later is the same.
-        const std::int64_t ps =
-            e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
-        switch (e.kind) {
-        case CMDLOG_BUS:
-            timing_cycle(&s.timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,
-                         (e.flags & CMDLOG_FLAG_RW) != 0, e.value);
-            break;
-        case CMDLOG_INSTRUCTION:
-        case CMDLOG_DATA:
-        case CMDLOG_READ_BUSY:
-        case CMDLOG_READ_DATA: {
-            static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
-                                                                TIMING_READ_BUSY, TIMING_READ_DATA};
-            timing_whole(&s.timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
-            break;
-        }
-        default:
-            if (s.rewrite != nullptr) {
-                log->events[s.rewritten++] = e;
-            }
-            break;
-        }
-    }
-    if (s.rewrite != nullptr) {
-        log->count = s.rewritten;
+    if (cmdlog_each_event(log, time_event, &s) < 0) {
+        stop(&s, BAD_INPUT, "Memory Allocation Error.");
     }
     if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
         say(o.emit_log + ": could not be written: " + std::strerror(errno));
         return BAD_INPUT;
+    }
+    if (s.status != DONE) {
+        say(s.message);
+        return s.status;
+    }
+    if (chip) {
+        if (const int status = replace_log(&s, log); status != DONE) {
+            return status;
+        }
     }
     summarise(&s, s.timing.not_taken, chip);
     result->faults = s.faults > 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -63,7 +64,10 @@ rect_t changed_rect(const animframes_t* f, const unsigned char* a, const unsigne
 bool store(animframes_t* f, const unsigned char* rgb, rect_t r, std::int64_t ticks) {
     const std::size_t offset = f->pixels.size();
     const std::size_t width_bytes = static_cast<std::size_t>(r.x1 - r.x0) * 3;
-    if (width_bytes * static_cast<std::size_t>(r.y1 - r.y0) > ANIMFRAMES_MAX_BYTES - offset) {
+    // The limit is on the file's frames: the stored ones times the scale's square.
+    const auto area = static_cast<std::size_t>(f->scale) * static_cast<std::size_t>(f->scale);
+    if (width_bytes * static_cast<std::size_t>(r.y1 - r.y0) * area >
+        ANIMFRAMES_MAX_BYTES - offset * area) {
         return false;
     }
     for (int y = r.y0; y < r.y1; ++y) {
@@ -78,7 +82,53 @@ bool store(animframes_t* f, const unsigned char* rgb, rect_t r, std::int64_t tic
     return true;
 }
 
+// Every frame enlarged to the file's size, each pixel a block of scale x scale.
+void enlarge(animframes_t* f) {
+    const int s = f->scale;
+    const auto n = static_cast<std::size_t>(s);
+    std::size_t total = 0;
+    for (const animframes_frame_t& fr : f->frames) {
+        total += static_cast<std::size_t>(fr.width) * static_cast<std::size_t>(fr.height) * 3;
+    }
+    std::vector<unsigned char> pixels(total * n * n);
+    unsigned char* dst = pixels.data();
+    for (animframes_frame_t& fr : f->frames) {
+        const unsigned char* src = f->pixels.data() + fr.offset;
+        const auto offset = static_cast<std::size_t>(dst - pixels.data());
+        const std::size_t row = static_cast<std::size_t>(fr.width) * 3 * n;
+        for (int y = 0; y < fr.height; ++y) {
+            unsigned char* first = dst;
+            for (int x = 0; x < fr.width; ++x, src += 3) {
+                for (int i = 0; i < s; ++i, dst += 3) {
+                    std::memcpy(dst, src, 3);
+                }
+            }
+            for (int i = 1; i < s; ++i, dst += row) { // the other rows of the block repeat it
+                std::memcpy(dst, first, row);
+            }
+        }
+        fr = animframes_frame_t{fr.x * s, fr.y * s, fr.width * s, fr.height * s, fr.ticks, offset};
+    }
+    f->pixels.swap(pixels);
+    f->width *= s;
+    f->height *= s;
+    f->scale = 1;
+    f->last.clear();
+    f->last.shrink_to_fit();
+    f->latest.assign(static_cast<std::size_t>(f->width) * static_cast<std::size_t>(f->height) * 3,
+                     0);
+}
+
 } // namespace
+
+int animframes_set_scale(animframes_t* frames, int scale) {
+    if (scale < 1 || frames->width > frames->max_side / scale ||
+        frames->height > frames->max_side / scale) {
+        return ANIMFRAMES_BAD_SIZE;
+    }
+    frames->scale = scale;
+    return ANIMFRAMES_OK;
+}
 
 int animframes_begin(animframes_t* frames, int width, int height, int max_side,
                      std::int64_t tick_us) {
@@ -88,6 +138,7 @@ int animframes_begin(animframes_t* frames, int width, int height, int max_side,
     }
     frames->width = width;
     frames->height = height;
+    frames->max_side = max_side;
     frames->tick_us = tick_us;
     try {
         const std::size_t bytes =
@@ -133,12 +184,13 @@ int animframes_add(animframes_t* frames, const unsigned char* rgb, std::int64_t 
 }
 
 int animframes_finish(animframes_t* frames) {
-    if (!frames->frames.empty()) {
-        return ANIMFRAMES_OK;
-    }
     try {
-        if (!store(frames, frames->latest.data(), rect_t{0, 0, frames->width, frames->height}, 0)) {
+        if (frames->frames.empty() &&
+            !store(frames, frames->latest.data(), rect_t{0, 0, frames->width, frames->height}, 0)) {
             return ANIMFRAMES_TOO_LARGE;
+        }
+        if (frames->scale > 1) {
+            enlarge(frames);
         }
     } catch (const std::bad_alloc&) {
         return ANIMFRAMES_NO_MEMORY;

@@ -18,8 +18,10 @@ struct animframes_frame_t {
 };
 
 struct animframes_t {
-    int width;
+    int width; // of the stored pictures; the file's are `scale` times as large
     int height;
+    int scale = 1;                          // each stored pixel is scale x scale pixels of the file
+    int max_side = 0;                       // of the file
     std::int64_t tick_us;                   // the file's unit of time
     std::int64_t elapsed_us;                // the durations given so far, summed
     std::vector<unsigned char> last;        // the last stored picture, RGB
@@ -52,6 +54,11 @@ int animframes_begin(animframes_t* frames, int width, int height, int max_side,
                      std::int64_t tick_us);
 inline constexpr std::int64_t ANIMFRAMES_MAX_TIME_US = INT64_C(1) << 50; // all frames together
 
+// Makes each stored pixel `scale` x `scale` pixels of the file (before any picture is added):
+// the pictures are compared and kept at their own size, the limits count the file's, and
+// animframes_finish enlarges the frames. ANIMFRAMES_OK, or ANIMFRAMES_BAD_SIZE when the file's
+// sides would pass max_side.
+int animframes_set_scale(animframes_t* frames, int scale);
 // Adds a picture (RGB, top row first) shown for `duration_us` (0 or more; the frames
 // together at most ANIMFRAMES_MAX_TIME_US, else ANIMFRAMES_BAD_SIZE). Frame times are
 // rounded with the error carried on: a frame ends at its exact end time rounded to the nearest
@@ -61,7 +68,8 @@ inline constexpr std::int64_t ANIMFRAMES_MAX_TIME_US = INT64_C(1) << 50; // all 
 // ANIMFRAMES_TOO_LARGE or ANIMFRAMES_NO_MEMORY.
 int animframes_add(animframes_t* frames, const unsigned char* rgb, std::int64_t duration_us);
 // Completes the list: when every picture was left out, the last one becomes the only frame,
-// of no time. ANIMFRAMES_OK or ANIMFRAMES_NO_MEMORY.
+// of no time; at a scale above 1 the frames are then enlarged to the file's size.
+// ANIMFRAMES_OK or ANIMFRAMES_NO_MEMORY.
 int animframes_finish(animframes_t* frames);
 // Releases the memory; the record is then empty.
 void animframes_free(animframes_t* frames);

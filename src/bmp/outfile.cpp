@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +25,16 @@ namespace {
 constexpr std::size_t PATH_CAPACITY = 8192 + 4096 + 64;
 using path_t = std::array<char, PATH_CAPACITY>;
 constexpr int MAX_SYMLINK_HOPS = 40; // the kernel's own limit
-constexpr std::array<int, 3> CLEANUP_SIGNALS{SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process, but for those a fault raises (a
+// sanitizer or a debugger owns them) and the real-time ones, which are added where the
+// set is made.
+constexpr std::array<int, 13> CLEANUP_SIGNALS{SIGHUP,  SIGINT,    SIGQUIT,   SIGTERM, SIGUSR1,
+                                              SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU,
+                                              SIGIO,   SIGSTKFLT, SIGPWR};
+
+// Where the option form keeps the process's standard output while descriptor 1 points at
+// standard error: names of descriptor 1 write there.
+int stdout_fd = STDOUT_FILENO;
 
 // The temporary file being written. A signal handler sees nothing but statics, so the path
 // waits here; it is set and cleared with the cleanup signals blocked.
@@ -38,13 +49,21 @@ void on_cleanup_signal(int sig) {
     ::raise(sig); // delivered, with the default action, as the handler returns
 }
 
-sigset_t block_cleanup_signals() {
+sigset_t cleanup_signal_set() {
     sigset_t set;
-    sigset_t old;
     sigemptyset(&set);
     for (const int sig : CLEANUP_SIGNALS) {
         sigaddset(&set, sig);
     }
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
+
+sigset_t block_cleanup_signals() {
+    const sigset_t set = cleanup_signal_set();
+    sigset_t old;
     pthread_sigmask(SIG_BLOCK, &set, &old);
     return old;
 }
@@ -363,8 +382,9 @@ void keep_owner_and_mode(int fd, const struct stat& old) {
     (void)::fchmod(fd, mode);
 }
 
-// Why a replacement may fall back to writing in place: the folder takes no new file, or the
-// finished file could not take the old one's place (a sticky folder, a mounted file).
+// Why a replacement may fall back to writing in place: the folder refuses a new file for
+// lack of permission, or the finished file may not take the old one's place (a sticky
+// folder, a mounted file). A full disk, a quota or a file size limit refuses the picture.
 enum replace_failure_t { REPLACE_NO_TEMP, REPLACE_NO_RENAME, REPLACE_OTHER };
 
 // An existing picture is replaced only by a complete one: write beside it, then rename.
@@ -374,7 +394,9 @@ int write_replacing(const char* path, const struct stat* old, outfile_producer_t
     path_t temp{};
     const int fd = open_temp(path, &temp);
     if (fd < 0) {
-        *failure = REPLACE_NO_TEMP;
+        if (errno == EACCES || errno == EPERM || errno == EROFS) {
+            *failure = REPLACE_NO_TEMP;
+        }
         return -1;
     }
     if (old != nullptr) {
@@ -388,16 +410,66 @@ int write_replacing(const char* path, const struct stat* old, outfile_producer_t
         return status;
     }
     if (settle_temp(temp, path) != 0) {
-        *failure = errno == EACCES || errno == EPERM || errno == EBUSY || errno == EXDEV
-                       ? REPLACE_NO_RENAME
-                       : REPLACE_OTHER;
+        *failure =
+            errno == EACCES || errno == EPERM || errno == EBUSY ? REPLACE_NO_RENAME : REPLACE_OTHER;
         return -1;
     }
     return 0;
 }
 
+// The producer's bytes in memory, so that their length is known before a byte of the old
+// file is touched. -1 (errno set) or OUTFILE_NO_MEMORY when they cannot be had.
+int produce_in_memory(outfile_producer_t produce, void* ctx, int* memory_fd, off_t* size) {
+#ifdef __EMSCRIPTEN__
+    const int fd = fail(ENOSYS); // the page writes no files
+#else
+    const int fd = ::memfd_create("vimbracli", MFD_CLOEXEC);
+#endif
+    if (fd < 0) {
+        return errno == ENOMEM ? (errno = ENOMEM, OUTFILE_NO_MEMORY) : -1;
+    }
+    const int status = run_producer(fd, produce, ctx);
+    *size = ::lseek(fd, 0, SEEK_END);
+    if (status != 0 || *size < 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return status != 0 ? status : -1;
+    }
+    *memory_fd = fd;
+    return 0;
+}
+
+// Copies `size` bytes from the start of `from` over the start of `to`.
+bool copy_bytes(int from, int to, off_t size) {
+    std::array<unsigned char, 64 * 1024> chunk{};
+    for (off_t at = 0; at < size;) {
+        const ssize_t n = ::pread(from, chunk.data(), chunk.size(), at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            errno = n == 0 ? EIO : errno;
+            return false;
+        }
+        if (::lseek(to, at, SEEK_SET) < 0 || !write_all(to, chunk.data(), static_cast<size_t>(n))) {
+            return false;
+        }
+        at += n;
+    }
+    return true;
+}
+
+// True when a file of `size` bytes is within the process's file size limit.
+bool within_size_limit(off_t size) {
+    struct rlimit limit {};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
+}
+
 // A writable file whose folder takes no temporary file: the new bytes go over the old ones
-// (so a picture no longer than the old needs no new disk space) and the rest is cut off.
+// and the rest is cut off. The whole picture is made first and its room taken before the
+// first byte is written, so a full disk or a size limit leaves the old picture whole.
 int write_in_place(const char* path, const struct stat& seen, outfile_producer_t produce,
                    void* ctx) {
     const int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
@@ -407,12 +479,25 @@ int write_in_place(const char* path, const struct stat& seen, outfile_producer_t
     if (!same_file(fd, seen)) {
         return close_keeping(fd, fail(EAGAIN));
     }
-    int status = run_producer(fd, produce, ctx);
-    if (status == 0) {
-        const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end < 0 || ::ftruncate(fd, end) != 0) {
-            status = -1;
+    int bytes = -1;
+    off_t size = 0;
+    int status = produce_in_memory(produce, ctx, &bytes, &size);
+    if (status == 0 && !within_size_limit(size)) {
+        status = fail(EFBIG);
+    }
+    if (status == 0 && size > 0) {
+        const int error = ::posix_fallocate(fd, 0, size);
+        if (error != 0) {
+            status = fail(error);
         }
+    }
+    if (status == 0 && (!copy_bytes(bytes, fd, size) || ::ftruncate(fd, size) != 0)) {
+        status = -1;
+    }
+    if (bytes >= 0) {
+        const int saved = errno;
+        ::close(bytes);
+        errno = saved;
     }
     return close_keeping(fd, status);
 }
@@ -431,7 +516,7 @@ int write_direct(const char* path, const struct stat& seen, outfile_producer_t p
 
 // An open descriptor is written as it is: a copy shares its offset and append mode.
 int write_descriptor(int fd, outfile_producer_t produce, void* ctx) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    const int copy = ::fcntl(fd == STDOUT_FILENO ? stdout_fd : fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
         return -1;
     }
@@ -551,6 +636,11 @@ int outfile_write(const char* path, outfile_producer_t produce, void* ctx) {
     case TARGET_REGULAR:
         break;
     }
+    // A file the process may not write is refused, as opening it for writing would be,
+    // rather than replaced behind its protection.
+    if (::faccessat(AT_FDCWD, real, W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+        return -1;
+    }
     const int status = write_replacing(real, &target.seen, produce, ctx, &failure);
     if (status != 0 && failure != REPLACE_OTHER) {
         return write_in_place(real, target.seen, produce, ctx);
@@ -560,19 +650,31 @@ int outfile_write(const char* path, outfile_producer_t produce, void* ctx) {
 
 void outfile_install_signal_handlers() {
     std::signal(SIGPIPE, SIG_IGN);
-    for (const int sig : CLEANUP_SIGNALS) {
+    std::signal(SIGXFSZ, SIG_IGN); // past the file size limit, a write fails with EFBIG
+    const sigset_t all = cleanup_signal_set();
+    for (int sig = 1; sig <= SIGRTMAX; ++sig) {
         struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+        if (sigismember(&all, sig) != 1 || ::sigaction(sig, nullptr, &old) != 0 ||
+            old.sa_handler != SIG_DFL) {
             continue; // nohup and background jobs keep ignoring what they ignore
         }
         struct sigaction action {};
         action.sa_handler = on_cleanup_signal;
-        sigemptyset(&action.sa_mask);
-        for (const int other : CLEANUP_SIGNALS) {
-            sigaddset(&action.sa_mask, other);
-        }
+        action.sa_mask = all;
         ::sigaction(sig, &action, nullptr);
     }
+}
+
+void outfile_use_stdout(int fd) {
+    stdout_fd = fd;
+}
+
+int outfile_descriptor_of(const char* path) {
+    target_t target{};
+    if (path == nullptr || path[0] == '\0' || resolve_target(path, &target) != 0) {
+        return -1;
+    }
+    return target.kind == TARGET_DESCRIPTOR ? target.fd : -1;
 }
 
 int outfile_write_picture(const char* path, const unsigned char* rgb, int width, int height) {

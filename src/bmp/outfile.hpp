@@ -19,9 +19,12 @@ using outfile_producer_t = int (*)(int fd, void* ctx);
 //   temporary file ".<name>.vimbracli-XXXXXX" beside it and renamed over it once complete;
 //   the new file keeps the old one's permission bits, and its owner and group where the
 //   process may set them. A hard link to the old file keeps the old picture.
-// - when its folder cannot take a temporary file, or the temporary file cannot replace it,
-//   a writable regular file is written in place instead (over its old bytes, then cut to
-//   length).
+// - an existing file the process may not write is refused (EACCES), as opening it would be.
+// - when its folder refuses a temporary file for lack of permission (EACCES, EPERM, EROFS),
+//   or the temporary file may not replace it (a sticky folder, a mounted file), the file is
+//   written in place instead: the whole picture is made in memory, its room taken
+//   (posix_fallocate) and the file size limit checked, then it goes over the old bytes and
+//   the rest is cut off. A full disk or a size limit leaves the old file as it was.
 // - /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N are written through
 //   the open descriptor as it is, at its offset and in its append mode; other non-regular
 //   targets (devices, FIFOs) are opened and written without truncating.
@@ -29,10 +32,19 @@ using outfile_producer_t = int (*)(int fd, void* ctx);
 // errno tells why (EIO when the producer failed without saying).
 int outfile_write(const char* path, outfile_producer_t produce, void* ctx);
 
-// For a tool: SIGPIPE is ignored, so that writing to a closed pipe is a failed write, and
-// SIGINT, SIGTERM and SIGHUP (unless ignored already) remove the temporary file being
+// For a tool: SIGPIPE and SIGXFSZ are ignored, so that writing to a closed pipe or past the
+// file size limit is a failed write, and every other signal whose default action ends the
+// process (SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGALRM, the real-time ones, ...; not those a
+// fault raises), unless ignored or handled already, removes the temporary file being
 // written before the process ends as the signal says. A library never calls this itself.
 void outfile_install_signal_handlers();
+
+// Names of descriptor 1 (/dev/stdout, /dev/fd/1, /proc/self/fd/1, symlinks to them) write
+// to `fd` from now on: the tool keeps its standard output there while descriptor 1 carries
+// its messages.
+void outfile_use_stdout(int fd);
+// The descriptor that `path` names once its symlinks are followed (/dev/stdout: 1), or -1.
+int outfile_descriptor_of(const char* path);
 
 inline constexpr std::size_t OUTFILE_BUFFER_BYTES = 64 * 1024;
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bmp/animframes.hpp"
 #include "bmp/apngfile.hpp"
 #include "bmp/giffile.hpp"
 #include "lcd/cmdlog.hpp"
@@ -19,11 +20,18 @@ struct writer_t {
     bool begun;
 };
 
-int writer_begin(writer_t* w, int width, int height, int plays, bmpfile_write_func_t func,
-                 void* ctx) {
+// The pictures are compared and kept at their drawn size; the writer enlarges them to
+// `scale` only as it writes the file.
+int writer_begin(writer_t* w, int width, int height, int scale, int plays,
+                 bmpfile_write_func_t func, void* ctx) {
     w->begun = true;
-    return w->format == ANIMATE_GIF ? giffile_begin(&w->gif, width, height, plays, func, ctx)
-                                    : apngfile_begin(&w->apng, width, height, plays, func, ctx);
+    const int status = w->format == ANIMATE_GIF
+                           ? giffile_begin(&w->gif, width, height, plays, func, ctx)
+                           : apngfile_begin(&w->apng, width, height, plays, func, ctx);
+    if (status != ANIMFRAMES_OK || scale <= 1) {
+        return status;
+    }
+    return animframes_set_scale(w->format == ANIMATE_GIF ? &w->gif.frames : &w->apng.frames, scale);
 }
 
 int writer_add(writer_t* w, const unsigned char* rgb, std::int64_t duration_us) {
@@ -94,8 +102,8 @@ int add_moment(run_t* run, std::int64_t duration_us) {
     }
     int status = ANIMFRAMES_OK;
     if (!run->writer.begun) {
-        status =
-            writer_begin(&run->writer, width, height, run->options->plays, run->func, run->ctx);
+        status = writer_begin(&run->writer, width, height, run->options->scale, run->options->plays,
+                              run->func, run->ctx);
     }
     if (status == ANIMFRAMES_OK) {
         status = writer_add(&run->writer, rgb, duration_us);

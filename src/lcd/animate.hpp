@@ -37,6 +37,7 @@ struct animate_options_t {
     int plays;               // 0: forever
     animate_filter_t filter; // nullptr: the drawn pictures as they are
     void* filter_ctx;
+    int scale; // each pixel of the (filtered) pictures as scale x scale in the file; 1: as is
 };
 
 enum animate_result : int {

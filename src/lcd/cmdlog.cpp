@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "lcd/charset.hpp"
 #include "lcd/controller.hpp"
@@ -19,7 +20,7 @@ static_assert(CMDLOG_MAX_ROW_ADDRESSES == LCDIMG_MAX_ROW_ADDRESSES,
 
 namespace {
 
-constexpr std::size_t FIRST_CAPACITY = 256; // events; doubled whenever full
+constexpr std::size_t FIRST_CAPACITY = 256; // times; doubled whenever full
 constexpr int DEFINE_ROWS = 8;
 constexpr int DEFINE_COLUMNS = 5;
 constexpr unsigned NUMBER_CEILING = 0x10000; // numbers saturate here: all limits are below
@@ -116,7 +117,11 @@ constexpr unsigned char BLINK_ON = 0x01;
 
 struct reader_t {
     const cmdlog_module_t* module;
+    // The log being read the first time, which keeps marks, backlight changes and counts;
+    // null while a cursor replays it.
     cmdlog_t* log;
+    cmdlog_sink_t sink; // takes each event as it is lowered
+    void* sink_ctx;
     char* message;
     int message_capacity;
     std::int64_t time_us = 0;
@@ -168,22 +173,9 @@ int out_of_memory(reader_t* reader) {
 }
 
 int emit(reader_t* reader, cmdlog_kind kind, unsigned char value, int chip, unsigned char flags) {
-    cmdlog_t* log = reader->log;
-    if (log->count == log->capacity) {
-        const std::size_t capacity = log->capacity == 0 ? FIRST_CAPACITY : 2 * log->capacity;
-        if (capacity > SIZE_MAX / sizeof(cmdlog_event_t)) {
-            return out_of_memory(reader);
-        }
-        void* grown = std::realloc(log->events, capacity * sizeof(cmdlog_event_t));
-        if (grown == nullptr) {
-            return out_of_memory(reader);
-        }
-        log->events = static_cast<cmdlog_event_t*>(grown);
-        log->capacity = capacity;
-    }
-    log->events[log->count++] = {
+    const cmdlog_event_t event{
         reader->time_us, reader->line, kind, value, static_cast<unsigned char>(chip), flags};
-    return 0;
+    return reader->sink(&event, reader->sink_ctx) == 0 ? 0 : -1;
 }
 
 // An event for the selected chip, or for every chip of the module.
@@ -304,9 +296,13 @@ bool pin_level(const reader_t* reader, unsigned char byte, wire line) {
 // was high (a correct firmware keeps them steady across the edge).
 int take_expander_byte(reader_t* reader, unsigned char byte) {
     const bool e = pin_level(reader, byte, WIRE_E);
-    ++reader->log->expander_bytes;
+    if (reader->log != nullptr) {
+        ++reader->log->expander_bytes;
+    }
     if (reader->e_high && !e) {
-        ++reader->log->expander_edges;
+        if (reader->log != nullptr) {
+            ++reader->log->expander_edges;
+        }
         const unsigned char held = reader->e_high_byte;
         unsigned data = 0;
         for (int bit = 0; bit < 4; ++bit) {
@@ -675,6 +671,9 @@ int append_item(reader_t* reader, T** items, std::size_t* count, std::size_t* ca
 // i2c byte costs nothing while it stays.
 int note_backlight(reader_t* reader, bool on) {
     cmdlog_t* log = reader->log;
+    if (log == nullptr) {
+        return 0;
+    }
     const bool was_on = log->backlight_count == 0 || log->backlight[log->backlight_count - 1].on;
     if (on == was_on) {
         return 0;
@@ -716,6 +715,9 @@ int read_mark(reader_t* reader, words_t* words) {
         return -1;
     }
     cmdlog_t* log = reader->log;
+    if (log == nullptr) {
+        return 0;
+    }
     for (std::size_t i = 0; i < log->mark_count; ++i) {
         if (equals(word, log->marks[i].name.data())) {
             return 0;
@@ -767,6 +769,9 @@ int read_module(reader_t* reader, words_t* words) {
         return -1;
     }
     cmdlog_t* log = reader->log;
+    if (log == nullptr) {
+        return 0;
+    }
     if (log->module_line == 0) {
         log->module_columns = columns;
         log->module_rows = rows;
@@ -835,22 +840,76 @@ int read_line(reader_t* reader, const char* p, const char* end) {
     return refuse(reader, "unknown keyword '%s'", shown.data());
 }
 
-int read_lines(reader_t* reader, const char* text, std::size_t length) {
-    const char* p = text;
+// Reads the line that starts at `*offset` and moves past it.
+int read_next_line(reader_t* reader, const char* text, std::size_t length, std::size_t* offset) {
+    const char* p = text + *offset;
     const char* end = text + length;
-    while (p < end) {
-        const auto* newline =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* line_end = newline != nullptr ? newline : end;
-        if (reader->line < UINT32_MAX) {
-            ++reader->line;
-        }
-        if (read_line(reader, p, line_end) != 0) {
+    const auto* newline =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* line_end = newline != nullptr ? newline : end;
+    if (reader->line < UINT32_MAX) {
+        ++reader->line;
+    }
+    *offset = newline != nullptr ? static_cast<std::size_t>(newline + 1 - text) : length;
+    return read_line(reader, p, line_end);
+}
+
+int read_lines(reader_t* reader, const char* text, std::size_t length) {
+    std::size_t offset = 0;
+    while (offset < length) {
+        if (read_next_line(reader, text, length, &offset) != 0) {
             return -1;
         }
-        p = newline != nullptr ? newline + 1 : end;
     }
     return reader->define_code >= 0 ? refuse_define(reader) : 0;
+}
+
+// The first reading: counts the events and notes each time at which some happen.
+struct reading_t {
+    cmdlog_t* log;
+    bool no_memory;
+};
+
+int note_event(const cmdlog_event_t* event, void* ctx) {
+    auto* reading = static_cast<reading_t*>(ctx);
+    cmdlog_t* log = reading->log;
+    ++log->count;
+    if (log->time_count > 0 && log->times[log->time_count - 1] == event->time_us) {
+        return 0;
+    }
+    if (log->time_count == log->time_capacity) {
+        const std::size_t capacity =
+            log->time_capacity == 0 ? FIRST_CAPACITY : 2 * log->time_capacity;
+        void* grown = capacity > SIZE_MAX / sizeof(std::int64_t)
+                          ? nullptr
+                          : std::realloc(log->times, capacity * sizeof(std::int64_t));
+        if (grown == nullptr) {
+            reading->no_memory = true;
+            return -1;
+        }
+        log->times = static_cast<std::int64_t*>(grown);
+        log->time_capacity = capacity;
+    }
+    log->times[log->time_count++] = event->time_us;
+    return 0;
+}
+
+// A replay's reader between lines, kept in a cursor: no scratch, no message.
+static_assert(std::is_trivially_copyable_v<reader_t>, "a cursor keeps the reader as bytes");
+static_assert(sizeof(reader_t) <= CMDLOG_CURSOR_STATE_BYTES, "the cursor holds the reader");
+static_assert(alignof(reader_t) <= 8, "the cursor holds the reader");
+
+// A sink's stop, told from the reader's own failure (memory for `print`).
+struct delivery_t {
+    cmdlog_sink_t sink;
+    void* ctx;
+    int stop; // the sink's nonzero result
+};
+
+int deliver(const cmdlog_event_t* event, void* ctx) {
+    auto* delivery = static_cast<delivery_t*>(ctx);
+    delivery->stop = delivery->sink(event, delivery->ctx);
+    return delivery->stop;
 }
 
 } // namespace
@@ -897,31 +956,65 @@ void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module) {
 
 int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
                 char* message, int message_capacity) {
+    char* copy = static_cast<char*>(std::malloc(length > 0 ? length : 1));
+    if (copy == nullptr) {
+        if (message != nullptr && message_capacity > 0) {
+            std::snprintf(message, static_cast<std::size_t>(message_capacity), "%s",
+                          "Memory Allocation Error.");
+        }
+        if (log != nullptr) {
+            *log = cmdlog_t{};
+        }
+        return -1;
+    }
+    if (length > 0 && text != nullptr) {
+        std::memcpy(copy, text, length);
+    }
+    if (text == nullptr && length > 0) {
+        std::free(copy);
+        copy = nullptr;
+    }
+    return cmdlog_read_owned(copy, length, module, log, message, message_capacity);
+}
+
+int cmdlog_read_owned(char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
+                      char* message, int message_capacity) {
     if (message != nullptr && message_capacity > 0) {
         message[0] = '\0';
     }
     if (log == nullptr) {
+        std::free(text);
         return -1;
     }
     *log = cmdlog_t{};
     if (module == nullptr || module->chip_count < 1 || module->chip_count > CMDLOG_MAX_CHIPS ||
         (text == nullptr && length > 0)) {
+        std::free(text);
         return -1;
     }
     // Some editors begin a UTF-8 file with a byte-order mark.
     if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
-        text += 3;
+        std::memmove(text, text + 3, length - 3);
         length -= 3;
     }
+    log->text = text;
+    log->length = length;
+    log->module = *module;
+    reading_t reading{log, false};
     reader_t reader{};
-    reader.module = module;
+    reader.module = &log->module;
     reader.log = log;
+    reader.sink = note_event;
+    reader.sink_ctx = &reading;
     reader.message = message;
     reader.message_capacity = message_capacity;
     const int result = read_lines(&reader, text, length);
     std::free(reader.text);
     std::free(reader.codes);
     if (result != 0) {
+        if (reading.no_memory) {
+            out_of_memory(&reader);
+        }
         cmdlog_free(log);
         return -1;
     }
@@ -933,7 +1026,8 @@ void cmdlog_free(cmdlog_t* log) {
     if (log == nullptr) {
         return;
     }
-    std::free(log->events);
+    std::free(log->text);
+    std::free(log->times);
     std::free(log->marks);
     std::free(log->backlight);
     *log = cmdlog_t{};
@@ -993,6 +1087,51 @@ bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int*
         p = newline != nullptr ? newline + 1 : end;
     }
     return false;
+}
+
+void cmdlog_cursor_start(const cmdlog_t* log, cmdlog_cursor_t* cursor) {
+    *cursor = cmdlog_cursor_t{};
+    reader_t reader{};
+    reader.module = log != nullptr ? &log->module : nullptr;
+    std::memcpy(cursor->state.data(), &reader, sizeof reader);
+}
+
+int cmdlog_cursor_advance(const cmdlog_t* log, cmdlog_cursor_t* cursor, std::int64_t time_us,
+                          cmdlog_sink_t sink, void* ctx) {
+    if (log == nullptr || cursor->stopped) {
+        return 0;
+    }
+    reader_t reader{};
+    std::memcpy(&reader, cursor->state.data(), sizeof reader);
+    delivery_t delivery{sink, ctx, 0};
+    reader.module = &log->module;
+    reader.sink = deliver;
+    reader.sink_ctx = &delivery;
+    reader.message = nullptr;
+    reader.message_capacity = 0;
+    int result = 0;
+    // A line's events all happen at the reader's time, which only `wait` moves on.
+    while (cursor->offset < log->length && reader.time_us <= time_us) {
+        if (read_next_line(&reader, log->text, log->length, &cursor->offset) != 0) {
+            // The log was read whole before: the sink stopped, or memory ran short.
+            cursor->stopped = true;
+            result = delivery.stop != 0 ? delivery.stop : -1;
+            break;
+        }
+    }
+    std::free(reader.text);
+    std::free(reader.codes);
+    reader.text = nullptr;
+    reader.codes = nullptr;
+    reader.scratch_capacity = 0;
+    std::memcpy(cursor->state.data(), &reader, sizeof reader);
+    return result;
+}
+
+int cmdlog_each_event(const cmdlog_t* log, cmdlog_sink_t sink, void* ctx) {
+    cmdlog_cursor_t cursor{};
+    cmdlog_cursor_start(log, &cursor);
+    return cmdlog_cursor_advance(log, &cursor, INT64_MAX, sink, ctx);
 }
 
 int cmdlog_parse_time(const char* text, std::int64_t* time_us) {

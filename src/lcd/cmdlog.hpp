@@ -67,11 +67,17 @@ struct cmdlog_backlight_t {
     bool on;
 };
 
-// The events in time order (equal times in line order). Owned; released by cmdlog_free.
+// A read log. Its events are not stored: a named form can stand for many bytes, so they are
+// lowered again from the text each time they are replayed (cmdlog_cursor_t), and memory stays
+// near the text's size. Owned; released by cmdlog_free.
 struct cmdlog_t {
-    cmdlog_event_t* events;
-    std::size_t count;
-    std::size_t capacity;
+    char* text; // the log's text, a copy
+    std::size_t length;
+    cmdlog_module_t module; // what it was read for
+    std::int64_t* times;    // the times at which events happen, each once, ascending
+    std::size_t time_count;
+    std::size_t time_capacity;
+    std::size_t count;   // its events
     std::int64_t end_us; // the log's end: the time after its last line, waits included
     // i2c bytes read, and how many of them gave E a falling edge (a hint at a wrong wiring).
     std::uint64_t expander_bytes;
@@ -96,8 +102,33 @@ struct cmdlog_t {
 // byte-order mark is skipped.
 int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
                 char* message, int message_capacity);
-// Releases the events; the log is then empty. A zeroed log is accepted.
+// Like cmdlog_read, but takes `text` (malloc'ed) as the log's own, whatever the result, so
+// that it is never copied.
+int cmdlog_read_owned(char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
+                      char* message, int message_capacity);
+// Releases the log; it is then empty. A zeroed log is accepted.
 void cmdlog_free(cmdlog_t* log);
+
+// Takes one event; nonzero stops the delivery.
+using cmdlog_sink_t = int (*)(const cmdlog_event_t* event, void* ctx);
+
+// Where a replay of a log has got to: the reader's state between two lines.
+inline constexpr std::size_t CMDLOG_CURSOR_STATE_BYTES = 320;
+struct cmdlog_cursor_t {
+    std::size_t offset; // where the next line starts in the text
+    bool stopped;       // a sink stopped it, or memory ran short: nothing more comes
+    alignas(8) std::array<unsigned char, CMDLOG_CURSOR_STATE_BYTES> state;
+};
+
+// Puts the cursor at the log's start.
+void cmdlog_cursor_start(const cmdlog_t* log, cmdlog_cursor_t* cursor);
+// Gives `sink`, in order, every event not given yet whose time is at most `time_us`. 0; the
+// sink's nonzero result, which stops the cursor for good; or -1 when memory ran short.
+int cmdlog_cursor_advance(const cmdlog_t* log, cmdlog_cursor_t* cursor, std::int64_t time_us,
+                          cmdlog_sink_t sink, void* ctx);
+// Every event of the log, in order, through a cursor of its own; as cmdlog_cursor_advance.
+int cmdlog_each_event(const cmdlog_t* log, cmdlog_sink_t sink, void* ctx);
+
 // Reads a time: a decimal number with unit "s", "ms" or "us" ("250ms", "1.5s"). Returns 0 and
 // stores whole microseconds, or -1 for anything else (no unit, a fraction of a microsecond,
 // a negative time, more than CMDLOG_MAX_TIME_US). Zero needs no unit ("0").

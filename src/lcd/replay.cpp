@@ -158,7 +158,7 @@ void replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_
     replay->module = *module;
     replay->module.chip_count = std::clamp(replay->module.chip_count, 1, CMDLOG_MAX_CHIPS);
     replay->log = log;
-    replay->applied = 0;
+    cmdlog_cursor_start(log, &replay->cursor);
     replay->now_us = 0;
     replay->display_seen_on = false;
     replay->refused_line = 0;
@@ -183,26 +183,42 @@ void replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_
     }
 }
 
+namespace {
+
+// Applies one event of the log; stops at a function set the picture cannot show.
+int apply_logged(const cmdlog_event_t* event, void* ctx) {
+    auto* replay = static_cast<replay_t*>(ctx);
+    const int chip = event->chip < replay->module.chip_count ? event->chip : 0;
+    controller_t& ctl = replay->chips[static_cast<std::size_t>(chip)];
+    apply_event(&ctl, *event);
+    replay->display_seen_on = replay->display_seen_on || ctl.display_on;
+    // F = 1 draws 5 x 10 only in one-line mode; in two-line mode the chip ignores it.
+    if (ctl.tall_font && !ctl.two_lines) {
+        replay->refused_line = std::max<std::uint32_t>(event->line, 1);
+        replay->refused_function_set =
+            static_cast<unsigned char>(0x24 | (ctl.eight_bit ? 0x10 : 0));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int message_capacity) {
     if (replay->refused_line != 0) {
         return refuse_tall_font(replay, message, message_capacity);
     }
-    const cmdlog_t* log = replay->log;
-    while (log != nullptr && replay->applied < log->count &&
-           log->events[replay->applied].time_us <= time_us) {
-        const cmdlog_event_t& event = log->events[replay->applied];
-        const int chip = event.chip < replay->module.chip_count ? event.chip : 0;
-        controller_t& ctl = replay->chips[static_cast<std::size_t>(chip)];
-        apply_event(&ctl, event);
-        ++replay->applied;
-        replay->display_seen_on = replay->display_seen_on || ctl.display_on;
-        // F = 1 draws 5 x 10 only in one-line mode; in two-line mode the chip ignores it.
-        if (ctl.tall_font && !ctl.two_lines) {
-            replay->refused_line = std::max<std::uint32_t>(event.line, 1);
-            replay->refused_function_set =
-                static_cast<unsigned char>(0x24 | (ctl.eight_bit ? 0x10 : 0));
-            return refuse_tall_font(replay, message, message_capacity);
+    const int status =
+        cmdlog_cursor_advance(replay->log, &replay->cursor, time_us, apply_logged, replay);
+    if (replay->refused_line != 0) {
+        return refuse_tall_font(replay, message, message_capacity);
+    }
+    if (status != 0) {
+        if (message != nullptr && message_capacity > 0) {
+            std::snprintf(message, static_cast<std::size_t>(message_capacity), "%s",
+                          "Memory Allocation Error.");
         }
+        return -1;
     }
     replay->now_us = std::max(replay->now_us, time_us);
     return 0;
@@ -226,18 +242,27 @@ int replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us) {
     return 0;
 }
 
+int replay_apply(replay_t* replay, const cmdlog_event_t* events, std::size_t count,
+                 std::int64_t time_us, char* message, int message_capacity) {
+    for (std::size_t i = 0; i < count && replay->refused_line == 0; ++i) {
+        apply_logged(&events[i], replay);
+    }
+    if (replay->refused_line != 0) {
+        return refuse_tall_font(replay, message, message_capacity);
+    }
+    replay->now_us = std::max(replay->now_us, time_us);
+    return 0;
+}
+
 std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us) {
     std::int64_t next = INT64_MAX;
     const cmdlog_t* log = replay->log;
-    if (log != nullptr && log->count > 0) {
-        const cmdlog_event_t* first = log->events;
-        const cmdlog_event_t* end = first + log->count;
-        const cmdlog_event_t* later =
-            std::upper_bound(first, end, time_us, [](std::int64_t t, const cmdlog_event_t& event) {
-                return t < event.time_us;
-            });
+    if (log != nullptr && log->time_count > 0) {
+        const std::int64_t* first = log->times;
+        const std::int64_t* end = first + log->time_count;
+        const std::int64_t* later = std::upper_bound(first, end, time_us);
         if (later != end) {
-            next = later->time_us;
+            next = *later;
         }
     }
     for (std::size_t i = 0; log != nullptr && i < log->backlight_count; ++i) {

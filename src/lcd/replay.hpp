@@ -17,8 +17,8 @@ struct replay_t {
     cmdlog_module_t module;
     const cmdlog_t* log;
     std::array<controller_t, CMDLOG_MAX_CHIPS> chips;
-    std::size_t applied;  // events applied so far
-    std::int64_t now_us;  // the moment the controllers show
+    cmdlog_cursor_t cursor; // how far the log's events are applied
+    std::int64_t now_us; // the moment the controllers show
     bool display_seen_on; // some controller's display was on after some event applied
     // The event the replay stopped at (its log line, 0 while none) and the function set byte
     // it could not show.
@@ -43,6 +43,10 @@ void replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_
 // 0, or -1 when an event cannot be replayed (5 x 10 dots): `message` then gets one line,
 // "line N: ...", and the replay stops there.
 int replay_advance(replay_t* replay, std::int64_t time_us, char* message, int message_capacity);
+// Applies events that come from elsewhere than the replay's log (a decoded trace), in order,
+// and moves the replay's moment to `time_us`. 0, or -1 as replay_advance.
+int replay_apply(replay_t* replay, const cmdlog_event_t* events, std::size_t count,
+                 std::int64_t time_us, char* message, int message_capacity);
 // Draws the display at `time_us` (the blink phase of that moment) into the image's text grid
 // and its per-cell glyphs, and sets its backlight_off for that moment. 0, or -1 when memory
 // is short.

@@ -245,3 +245,77 @@ TEST(AnimframesTest, RefusesWhatTheFormatCannotHold) {
 }
 
 } // namespace
+
+namespace {
+
+// Each pixel of `rgb` as a block of scale x scale.
+bytes_t enlarged(const bytes_t& rgb, int width, int height, int scale) {
+    bytes_t out;
+    for (int y = 0; y < height * scale; ++y) {
+        for (int x = 0; x < width * scale; ++x) {
+            const std::size_t at =
+                (static_cast<std::size_t>(y / scale) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x / scale)) *
+                3;
+            out.insert(out.end(), rgb.begin() + static_cast<std::ptrdiff_t>(at),
+                       rgb.begin() + static_cast<std::ptrdiff_t>(at + 3));
+        }
+    }
+    return out;
+}
+
+// Pictures kept at their own size and enlarged as the file is written give the very bytes
+// of the same pictures enlarged before they are added, in both formats; and the frame limit
+// counts the enlarged frames.
+TEST(AnimframesTest, ScaledWhileWritingGivesTheSameFile) {
+    constexpr int WIDTH = 5;
+    for (const int scale : {1, 2, 3, 16}) {
+        for (const bool gif_format : {true, false}) {
+            bytes_t direct;
+            bytes_t late;
+            giffile_t gifs[2]{};
+            apngfile_t apngs[2]{};
+            const auto begin = [&](int i, int w, int h, bytes_t* out) {
+                return gif_format ? giffile_begin(&gifs[i], w, h, 2, collect, out)
+                                  : apngfile_begin(&apngs[i], w, h, 2, collect, out);
+            };
+            const auto add = [&](int i, const bytes_t& rgb, std::int64_t us) {
+                return gif_format ? giffile_add_frame(&gifs[i], rgb.data(), us)
+                                  : apngfile_add_frame(&apngs[i], rgb.data(), us);
+            };
+            const auto end = [&](int i) {
+                return gif_format ? giffile_end(&gifs[i]) : apngfile_end(&apngs[i]);
+            };
+            ASSERT_EQ(begin(0, WIDTH * scale, HEIGHT * scale, &direct), 0);
+            ASSERT_EQ(begin(1, WIDTH, HEIGHT, &late), 0);
+            ASSERT_EQ(animframes_set_scale(gif_format ? &gifs[1].frames : &apngs[1].frames, scale),
+                      0);
+            for (const int id : {0, 1, 1, 2, 7, 3}) {
+                const bytes_t small = picture(id, WIDTH, HEIGHT);
+                ASSERT_EQ(add(0, enlarged(small, WIDTH, HEIGHT, scale), 30000 + id * 1000), 0);
+                ASSERT_EQ(add(1, small, 30000 + id * 1000), 0);
+            }
+            ASSERT_EQ(end(0), 0);
+            ASSERT_EQ(end(1), 0);
+            EXPECT_TRUE(direct == late) << "scale " << scale << (gif_format ? " GIF" : " APNG");
+        }
+    }
+    // 1,000 x 1,000 pixels of 3 bytes is 3 MB; at scale 16, 768 MB, and a second such frame
+    // passes the limit.
+    apngfile_t apng{};
+    bytes_t bytes;
+    ASSERT_EQ(apngfile_begin(&apng, 1000, 1000, 0, collect, &bytes), 0);
+    ASSERT_EQ(animframes_set_scale(&apng.frames, 16), 0);
+    EXPECT_EQ(apngfile_add_frame(&apng, bytes_t(3000000, 0x55).data(), 10000), 0);
+    EXPECT_EQ(apngfile_add_frame(&apng, bytes_t(3000000, 0xAA).data(), 10000),
+              ANIMFRAMES_TOO_LARGE);
+    apngfile_discard(&apng);
+    // A GIF side is at most 65535: 5000 at scale 16 is not.
+    giffile_t gif{};
+    EXPECT_EQ(giffile_begin(&gif, 5000, 1, 0, collect, &bytes), 0);
+    EXPECT_EQ(animframes_set_scale(&gif.frames, 13), 0);
+    EXPECT_EQ(animframes_set_scale(&gif.frames, 14), ANIMFRAMES_BAD_SIZE);
+    giffile_discard(&gif);
+}
+
+} // namespace

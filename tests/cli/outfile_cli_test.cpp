@@ -156,7 +156,7 @@ TEST(OutfileCliTest, ClosedPipeIsAFailedWrite) {
 const std::string BIG_PROFILE = "CHCNT_X 300\nCHCNT_Y 150\n";
 
 TEST(OutfileCliTest, SignalsRemoveTheTemporaryFile) {
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM}) {
         temp_dir_t dir;
         const std::string prof = dir.write("big.prof", BIG_PROFILE);
         const std::string target = dir.write("big.png", "old picture");

@@ -30,10 +30,22 @@ cmdlog_module_t module_of(int columns, int rows, std::vector<unsigned char> star
 
 // The events as short words: I instruction, D data, B bus edge (then r/w for RS/RW), Rb and
 // Rd the reads; "/2" for the second controller, "@t" for a time other than 0.
-std::string events_of(const cmdlog_t& log) {
+int collect(const cmdlog_event_t* event, void* ctx) {
+    static_cast<std::vector<cmdlog_event_t>*>(ctx)->push_back(*event);
+    return 0;
+}
+
+// The events a replay is given, in order.
+std::vector<cmdlog_event_t> all_events(const cmdlog_t& log) {
+    std::vector<cmdlog_event_t> events;
+    EXPECT_EQ(cmdlog_each_event(&log, collect, &events), 0);
+    EXPECT_EQ(events.size(), log.count);
+    return events;
+}
+
+std::string words_of(const std::vector<cmdlog_event_t>& events) {
     std::string out;
-    for (std::size_t i = 0; i < log.count; ++i) {
-        const cmdlog_event_t& e = log.events[i];
+    for (const cmdlog_event_t& e : events) {
         std::array<char, 64> word{};
         const char* kind = e.kind == CMDLOG_INSTRUCTION ? "I" : e.kind == CMDLOG_DATA ? "D" : "B";
         if (e.kind == CMDLOG_READ_BUSY || e.kind == CMDLOG_READ_DATA) {
@@ -57,6 +69,10 @@ std::string events_of(const cmdlog_t& log) {
         }
     }
     return out;
+}
+
+std::string events_of(const cmdlog_t& log) {
+    return words_of(all_events(log));
 }
 
 struct lowering_case_t {
@@ -199,7 +215,7 @@ TEST(CmdlogTest, MalformedLogsAreRefused) {
             << c.log;
         EXPECT_STREQ(message.data(), c.message) << c.log;
         EXPECT_EQ(log.count, 0U);
-        EXPECT_EQ(log.events, nullptr);
+        EXPECT_EQ(log.text, nullptr);
     }
 }
 
@@ -243,8 +259,7 @@ controller_t replayed(const std::string& text) {
         << message.data();
     controller_t ctl;
     controller_reset(&ctl);
-    for (std::size_t i = 0; i < log.count; ++i) {
-        const cmdlog_event_t& e = log.events[i];
+    for (const cmdlog_event_t& e : all_events(log)) {
         if (e.kind == CMDLOG_INSTRUCTION) {
             controller_instruction(&ctl, e.value);
         } else if (e.kind == CMDLOG_DATA) {
@@ -426,6 +441,41 @@ TEST(CmdlogTest, ModuleLineIsFoundBeforeReading) {
         EXPECT_EQ(c, columns) << text;
         EXPECT_EQ(r, rows) << text;
     }
+}
+
+} // namespace
+
+namespace {
+
+// A replay advanced moment by moment is given each event once, at the first moment at or
+// after its time, and a stopping sink ends the delivery for good.
+TEST(CmdlogTest, CursorGivesEachEventAtItsMoment) {
+    const cmdlog_module_t module = module_of(16, 2);
+    const std::string text = "init\nwait 1ms\nprint \"AB\"\nwait 2ms\nclear\nwait 1s\n";
+    cmdlog_t log{};
+    ASSERT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, nullptr, 0), 0);
+    EXPECT_EQ(log.count, 7U);
+    EXPECT_EQ(log.end_us, 1003000);
+    const std::vector<std::pair<std::int64_t, std::string>> steps{
+        {0, "I38 I0C I01 I06"}, {999, ""},      {1000, "D41@1000 D42@1000"}, {2999, ""},
+        {5000, "I01@3000"},     {INT64_MAX, ""}};
+    cmdlog_cursor_t cursor{};
+    cmdlog_cursor_start(&log, &cursor);
+    for (const auto& [time, words] : steps) {
+        std::vector<cmdlog_event_t> got;
+        EXPECT_EQ(cmdlog_cursor_advance(&log, &cursor, time, collect, &got), 0) << time;
+        EXPECT_EQ(words_of(got), words) << time;
+    }
+    // A sink that stops at the second event: its result comes back, and nothing follows.
+    cmdlog_cursor_start(&log, &cursor);
+    int seen = 0;
+    const auto stop_second = [](const cmdlog_event_t*, void* ctx) {
+        return ++*static_cast<int*>(ctx) == 2 ? 7 : 0;
+    };
+    EXPECT_EQ(cmdlog_cursor_advance(&log, &cursor, INT64_MAX, stop_second, &seen), 7);
+    EXPECT_EQ(cmdlog_cursor_advance(&log, &cursor, INT64_MAX, stop_second, &seen), 0);
+    EXPECT_EQ(seen, 2);
+    cmdlog_free(&log);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The page's server: which paths it serves and how it refuses the rest, without a browser.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { request } from 'node:http';
 import { mkdirSync, mkdtempSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -61,6 +62,23 @@ test('the server answers every path with the page file or a refusal, and keeps r
       assert.deepEqual(await get(port, path), { status, body }, path);
     }
     assert.deepEqual(await get(port, '/', 'POST'), { status: 405, body: '' });
+  } finally {
+    await new Promise((done) => server.close(done));
+    rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test('a FIFO in the served folder is refused without being opened, and the server keeps answering', async () => {
+  const dir = mkdtempSync(join(tmpdir(), 'vimbra-serve-'));
+  writeFileSync(join(dir, 'a.log'), 'init\n');
+  execFileSync('mkfifo', [join(dir, 'x.log')]);
+  const server = await serve(dir, 0);
+  const { port } = server.address();
+  try {
+    // More requests than node has file-system threads: an opened FIFO would hold each one.
+    const fifo = await Promise.all(Array.from({ length: 8 }, () => get(port, '/x.log')));
+    for (const answer of fifo) assert.deepEqual(answer, { status: 404, body: '' });
+    assert.deepEqual(await get(port, '/a.log'), { status: 200, body: 'init\n' });
   } finally {
     await new Promise((done) => server.close(done));
     rmSync(dir, { recursive: true, force: true });

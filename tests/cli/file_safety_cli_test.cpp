@@ -1,0 +1,331 @@
+// What a run may touch: never one file under two names, pictures on the real standard output,
+// old pictures kept whole when the new one cannot be written, and memory in proportion to
+// the reference picture.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/png_build.hpp"
+#include "support/temp_dir.hpp"
+
+namespace {
+
+constexpr uid_t NOBODY = 65534;
+constexpr std::size_t DEFAULT_BMP_BYTES = 150134; // the default profile's picture
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+constexpr bool SANITIZED = __has_feature(address_sanitizer);
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+struct limits_t {
+    rlim_t address_space = 0; // 0: none
+    rlim_t file_size = 0;     // 0: none
+    uid_t uid = 0;            // run as this user when the test runs as root; 0: as is
+    bool close_stderr = false;
+};
+
+struct run_result_t {
+    int wait_status;
+    std::string out;
+    std::string err;
+    long peak_kib; // the largest resident size the run reached
+    bool exited(int status) const {
+        return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == status;
+    }
+};
+
+// Runs the tool with standard output and standard error in files of `dir`, under `limits`.
+run_result_t run(const temp_dir_t& dir, const std::vector<std::string>& args,
+                 const limits_t& limits = {}) {
+    std::vector<std::string> copies = args;
+    std::string program = VIMBRACLI_PATH;
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    const std::string out_name = dir.file(".out");
+    const std::string err_name = dir.file(".err");
+    const int out = open(out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        if (limits.close_stderr) {
+            close(STDERR_FILENO);
+        }
+        for (const int sig : {SIGPIPE, SIGXFSZ}) {
+            signal(sig, SIG_DFL);
+        }
+        if (limits.address_space != 0) {
+            const rlimit cap{limits.address_space, limits.address_space};
+            setrlimit(RLIMIT_AS, &cap);
+        }
+        if (limits.file_size != 0) {
+            const rlimit cap{limits.file_size, limits.file_size};
+            setrlimit(RLIMIT_FSIZE, &cap);
+        }
+        if (limits.uid != 0 && geteuid() == 0 &&
+            (setgid(limits.uid) != 0 || setuid(limits.uid) != 0)) {
+            _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out);
+    close(err);
+    run_result_t result{-1, "", "", 0};
+    struct rusage usage {};
+    wait4(pid, &result.wait_status, 0, &usage);
+    result.peak_kib = usage.ru_maxrss;
+    result.out = read_file(out_name);
+    result.err = read_file(err_name);
+    std::filesystem::remove(out_name);
+    std::filesystem::remove(err_name);
+    return result;
+}
+
+TEST(FileSafetyCliTest, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten) {
+    const temp_dir_t dir;
+    ASSERT_TRUE(run(dir, {"-o", dir.file("ref.bmp"), "x"}).exited(0));
+    const std::string ref = dir.file("ref.bmp");
+    const std::string picture = read_file(ref);
+    const std::string log = dir.write("a.log", "init\nprint x\n");
+    const std::string prof = dir.write("a.prof", "CHCNT_X 16\nCHCNT_Y 2\n");
+    const std::string font = dir.write("a.fnt", "");
+    ASSERT_EQ(symlink(ref.c_str(), dir.file("link.bmp").c_str()), 0);
+    ASSERT_EQ(link(ref.c_str(), dir.file("hard.bmp").c_str()), 0);
+    struct same_case_t {
+        std::vector<std::string> args;
+        int status;
+        std::string err; // the whole of standard error, when given
+    };
+    const std::vector<same_case_t> cases{
+        {{"--compare", ref, "--diff", ref, "x"},
+         2,
+         ref + ": --diff and --compare name the same file\n"},
+        {{"-o", ref, "--compare", ref, "x"}, 2, ref + ": -o and --compare name the same file\n"},
+        {{"-o", dir.file("link.bmp"), "--compare", ref, "y"}, 2, ""},
+        {{"-o", dir.file("hard.bmp"), "--compare", ref, "y"}, 2, ""},
+        {{"--replay", log, "-o", log}, 2, log + ": -o and --replay name the same file\n"},
+        {{"--replay", log, "--compare", ref, "--diff", log}, 2, ""},
+        {{"-p", prof, "-o", prof, "x"}, 2, prof + ": -o and --profile name the same file\n"},
+        {{"-f", font, "--compare", ref, "--diff", font, "y"}, 2, ""},
+        {{"-o", dir.file("new.bmp"), "--compare", ref, "--diff", dir.file("new.bmp"), "y"},
+         2,
+         dir.file("new.bmp") + ": -o and --diff name the same file\n"},
+        {{"-o", dir.file("new.bmp"), "--compare", ref, "--diff", dir.file("./new.bmp"), "y"},
+         2,
+         ""},
+        // Different files, and files only read twice, are fine.
+        {{"-o", "-", "--compare", ref, "--diff", "/dev/stdout", "x"},
+         2,
+         "vimbracli: only one of the picture, the --diff picture and --text can go to standard "
+         "output\nRun 'vimbracli --help' for usage.\n"},
+        {{"-o", dir.file("out.bmp"), "--compare", ref, "--diff", dir.file("diff.bmp"), "x"}, 0, ""},
+    };
+    for (const same_case_t& c : cases) {
+        const run_result_t r = run(dir, c.args);
+        const std::string what = c.args[0] + " " + c.args[1] + " " + c.args[2] + " " + c.args[3];
+        EXPECT_TRUE(r.exited(c.status)) << what << ": " << r.err;
+        if (!c.err.empty()) {
+            EXPECT_EQ(r.err, c.err) << what;
+        }
+        EXPECT_EQ(read_file(ref), picture) << what;
+        EXPECT_EQ(read_file(log), "init\nprint x\n") << what;
+        EXPECT_EQ(read_file(prof), "CHCNT_X 16\nCHCNT_Y 2\n") << what;
+        EXPECT_EQ(read_file(font), "") << what;
+        EXPECT_EQ(std::filesystem::exists(dir.file("new.bmp")), false) << what;
+        std::filesystem::remove(dir.file("out.bmp"));
+        std::filesystem::remove(dir.file("diff.bmp"));
+    }
+}
+
+TEST(FileSafetyCliTest, PicturesForStandardOutputGoThere) {
+    const temp_dir_t dir;
+    const std::string log = dir.write("a.log", "init\nprint \"Hi\"\nwait 1s\nprint \"!\"\n");
+    ASSERT_EQ(symlink("/dev/stdout", dir.file("out").c_str()), 0);
+    ASSERT_TRUE(run(dir, {"-o", dir.file("ref.bmp"), "y"}).exited(0));
+    struct stdout_case_t {
+        std::vector<std::string> args;
+        limits_t limits;
+        std::string magic; // how standard output starts
+        std::size_t size;  // its length, when known
+    };
+    const std::string bmp = "BM";
+    const std::string png = "\x89PNG";
+    const std::vector<stdout_case_t> cases{
+        {{"-o", "/dev/stdout", "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"-o", "/dev/fd/1", "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"-o", "/proc/self/fd/1", "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"-o", dir.file("out"), "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"-o", "/dev/stdout", "--format", "png", "x"}, {}, png, 0},
+        // Three panels: its size is the snapshot tests' business.
+        {{"--compare", dir.file("ref.bmp"), "--diff", "/dev/stdout", "x"}, {}, bmp, 0},
+        {{"--replay", log, "-o", "/dev/stdout", "--format", "gif"}, {}, "GIF89a", 0},
+        {{"--replay", log, "-o", "/dev/stdout", "--format", "apng"}, {}, png, 0},
+        {{"-o", "-", "x"}, {0, 0, 0, true}, bmp, DEFAULT_BMP_BYTES},
+        // The positional form: the warnings about the empty names go to standard error.
+        {{"", "", "/dev/stdout", "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"", "", dir.file("out"), "x"}, {}, bmp, DEFAULT_BMP_BYTES},
+        {{"", "", "/dev/stdout", "x"}, {0, 0, 0, true}, bmp, DEFAULT_BMP_BYTES},
+    };
+    for (const stdout_case_t& c : cases) {
+        const run_result_t r = run(dir, c.args, c.limits);
+        const std::string what = c.args[0] + " " + c.args[1] + " " + c.args[2];
+        EXPECT_TRUE(r.exited(c.args[0] == "--compare" ? 4 : 0)) << what << ": " << r.err;
+        EXPECT_EQ(r.out.substr(0, c.magic.size()), c.magic) << what;
+        if (c.size != 0) {
+            EXPECT_EQ(r.out.size(), c.size) << what;
+        }
+        EXPECT_EQ(r.err.find(c.magic), std::string::npos) << what << ": no picture in messages";
+    }
+}
+
+// Inputs that ask for far more memory than their size: a 1 x 1 reference holding 300 text
+// chunks that would inflate to 7.9 MB each (found to be of another size, its chunks never
+// inflated), 8 MB of `init` lines on a two-controller module, one 8 MB `print` line, an
+// animation whose frames at --scale 16 would pass its limit.
+TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
+    if (SANITIZED) {
+        GTEST_SKIP() << "the sanitizer runtime's own memory would hide the difference";
+    }
+    const temp_dir_t dir;
+    png_build::bytes_t texts;
+    const png_build::bytes_t one = png_build::ztxt(7900000);
+    for (int i = 0; i < 300; ++i) {
+        texts += one;
+    }
+    const std::string ref =
+        dir.write("ref.png", png_build::png(1, 8, 2, {png_build::b({1, 2, 3})}, texts));
+    std::string inits;
+    for (int i = 0; i < 1600000; ++i) {
+        inits += "init\n";
+    }
+    const std::string init_log = dir.write("init.log", inits);
+    const std::string print_log =
+        dir.write("print.log", "init\nprint \"" + std::string(8 << 20, 'a') + "\"\n");
+    const std::string prof = dir.write("m.prof", "CHCNT_X 40\nCHCNT_Y 4\n");
+    // 3,000 one-letter changes: at --scale 16 their frames pass 1 GiB, refused early.
+    std::string changes = "init\n";
+    for (int i = 0; i < 3000; ++i) {
+        changes += "goto " + std::to_string(i % 16) + " 0\nprint \"" +
+                   std::string(1, static_cast<char>('A' + i % 26)) + "\"\nwait 10ms\n";
+    }
+    const std::string changes_log = dir.write("changes.log", changes);
+    struct memory_case_t {
+        std::vector<std::string> args;
+        int status;
+        long most_kib;
+    };
+    const std::vector<memory_case_t> cases{
+        {{"--compare", ref, "x"}, 4, 40 * 1024},
+        {{"-p", prof, "--replay", init_log, "-o", dir.file("a.bmp")}, 0, 40 * 1024},
+        {{"-p", prof, "--replay", init_log, "-o", dir.file("a.gif")}, 0, 40 * 1024},
+        {{"-p", prof, "--replay", print_log, "-o", dir.file("b.bmp")}, 0, 48 * 1024},
+        {{"--replay", changes_log, "--scale", "16", "-o", dir.file("c.gif")}, 3, 100 * 1024},
+    };
+    for (const memory_case_t& c : cases) {
+        const run_result_t r = run(dir, c.args);
+        EXPECT_TRUE(r.exited(c.status)) << c.args[1] << " " << c.args[3] << ": " << r.err;
+        EXPECT_LT(r.peak_kib, c.most_kib) << c.args[1] << " " << c.args[3];
+    }
+}
+
+const std::string PROFILE = VIMBRA_SOURCE_DIR "/examples/profiles/default.prof";
+const std::string FONT = VIMBRA_SOURCE_DIR "/examples/fonts/symbols.fnt";
+
+// A folder that refuses a new file and a file size limit below the picture: the old picture
+// stays whole, no temporary file stays, and the run says why with status 3 (no signal).
+TEST(FileSafetyCliTest, OldPictureSurvivesWhatStopsTheNewOne) {
+    struct keep_case_t {
+        const char* what;
+        mode_t folder_mode;
+        mode_t file_mode;
+        rlim_t file_size;
+        const char* reason;
+    };
+    const std::vector<keep_case_t> cases{
+        {"size limit, writable folder", 0755, 0666, 200, "File too large"},
+        {"size limit, read-only folder", 0555, 0666, 200, "File too large"},
+        {"write-protected file", 0755, 0444, 0, "Permission denied"},
+        {"write-protected file, read-only folder", 0555, 0444, 0, "Permission denied"},
+    };
+    for (const keep_case_t& c : cases) {
+        for (const char* name : {"p.bmp", "p.png"}) {
+            const temp_dir_t dir;
+            chmod(dir.file("").c_str(), 0755);
+            std::filesystem::create_directory(dir.file("d"));
+            const std::string target = dir.write(std::string("d/") + name, "old picture");
+            chmod(target.c_str(), c.file_mode);
+            chmod(dir.file("d").c_str(), c.folder_mode);
+            for (const bool positional : {true, false}) {
+                const std::vector<std::string> args =
+                    positional ? std::vector<std::string>{PROFILE, FONT, target, "x"}
+                               : std::vector<std::string>{"-o", target, "x"};
+                const run_result_t r = run(dir, args, {0, c.file_size, NOBODY});
+                EXPECT_TRUE(r.exited(3))
+                    << c.what << " " << name << " " << positional << ": " << r.wait_status;
+                EXPECT_NE((r.out + r.err)
+                              .find(positional ? "Output file could not be written" : c.reason),
+                          std::string::npos)
+                    << c.what << " " << name << ": " << r.out << r.err;
+                EXPECT_EQ(read_file(target), "old picture") << c.what << " " << name;
+                const std::filesystem::directory_iterator d(dir.file("d"));
+                EXPECT_EQ(std::distance(d, std::filesystem::directory_iterator{}), 1)
+                    << c.what << " " << name;
+            }
+            chmod(dir.file("d").c_str(), 0755);
+        }
+    }
+}
+
+// A full file system (no inode left for a temporary file, then no room for the picture):
+// the old picture stays as it was.
+TEST(FileSafetyCliTest, FullFileSystemKeepsTheOldPicture) {
+    const temp_dir_t dir;
+    const std::string mount_point = dir.file("small");
+    std::filesystem::create_directory(mount_point);
+    if (geteuid() != 0 ||
+        mount("none", mount_point.c_str(), "tmpfs", 0, "size=300k,nr_inodes=4") != 0) {
+        GTEST_SKIP() << "needs root and leave to mount a tmpfs";
+    }
+    const std::string target = mount_point + "/p.bmp";
+    {
+        std::ofstream(target, std::ios::binary) << std::string(1000, 'o');
+        // Fills the inodes, then the space.
+        for (int i = 0; i < 8; ++i) {
+            std::ofstream(mount_point + "/fill" + std::to_string(i)) << "x";
+        }
+        std::ofstream filler(mount_point + "/fill0", std::ios::binary);
+        const std::string block(4096, 'f');
+        for (int i = 0; i < 100 && filler.good(); ++i) {
+            filler << block << std::flush;
+        }
+    }
+    for (const auto& args : {std::vector<std::string>{"", "", target, "x"},
+                             std::vector<std::string>{"-o", target, "x"}}) {
+        const run_result_t r = run(dir, args);
+        EXPECT_TRUE(r.exited(3)) << args[0] << ": " << r.wait_status << r.out << r.err;
+        EXPECT_EQ(read_file(target), std::string(1000, 'o')) << args[0];
+    }
+    umount(mount_point.c_str());
+}
+} // namespace
