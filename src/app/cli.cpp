@@ -20,6 +20,7 @@
 
 #include "app/animout.hpp"
 #include "app/iopaths.hpp"
+#include "app/job.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
 #include "app/tracerun.hpp"
@@ -98,14 +99,10 @@ int positional_run(char** argv, int argc) {
         std::puts("Illegal configuration found.");
         return EXIT_BAD_CONFIGURATION;
     }
-    int status = EXIT_DONE;
-    const int placed = rowtext_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG);
-    if (placed == -2) {
-        std::puts("Memory Allocation Error.");
-        status = EXIT_BAD_CONFIGURATION;
-    } else if (placed != 0) {
-        std::puts("Illegal format string found.");
-        status = EXIT_BAD_FORMAT;
+    const job_messages_t messages{[](const char* line, void*) { std::puts(line); }, nullptr};
+    int status = job_exit_status(
+        job_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG, &messages));
+    if (status != EXIT_DONE) {
     } else if (const int written = lcdimg_write_file(img, argv[3]); written == OUTFILE_NO_MEMORY) {
         std::puts("Memory Allocation Error.");
         status = EXIT_BAD_CONFIGURATION;
@@ -172,7 +169,7 @@ struct run_t {
     bool have_status;
     replay_status_t status;
     unsigned char* scaled; // the picture at --scale, when above 1; owned
-    cmdlog_t log;          // the log replayed, kept for an animation
+    job_log_t log;         // the log replayed, kept for an animation
     const unsigned char* rgb;
     int width;
     int height;
@@ -185,23 +182,17 @@ void say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+void say_line(const char* line, void*) {
+    say(line);
+}
+constexpr job_messages_t MESSAGES{say_line, nullptr};
+
 std::string file_label(const std::string& path) {
     return path == STDIO_NAME ? "standard input" : path;
 }
 
 std::string reason(int error) {
     return error != 0 ? std::strerror(error) : "unknown error";
-}
-
-bool names_png(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext) {
-        c = static_cast<char>(c | 0x20);
-    }
-    return ext == ".png";
 }
 
 // The usage lines of both forms in place of the generated one, which knows only the options.
@@ -458,10 +449,6 @@ int read_log(const std::string& path, char** text, std::size_t* size, std::FILE*
     return status;
 }
 
-bool is_memory_message(const char* message) {
-    return std::strcmp(message, "Memory Allocation Error.") == 0;
-}
-
 // The log's module line: the geometry without a profile, a warning when the profile differs.
 int use_log_module(const options_t& o, const char* text, std::size_t size, lcdimg_t* img) {
     int columns = 0;
@@ -488,20 +475,12 @@ int use_log_module(const options_t& o, const char* text, std::size_t size, lcdim
 }
 
 // The moment of the mark --at names; a missing one is a usage error that lists the marks.
-int find_mark(const cmdlog_t& log, const std::string& mark, const std::string& name,
+int find_mark(const job_log_t& log, const std::string& mark, const std::string& name,
               std::int64_t* at) {
-    if (const cmdlog_mark_t* found = cmdlog_find_mark(&log, mark.c_str()); found != nullptr) {
-        *at = found->time_us;
+    if (job_log_mark(&log, mark.c_str(), at) == JOB_DONE) {
         return 0;
     }
-    constexpr std::size_t listed = 20; // the line stays readable
-    std::string marks;
-    for (std::size_t i = 0; i < log.mark_count && i < listed; ++i) {
-        marks += (i > 0 ? ", " : "") + std::string(log.marks[i].name.data());
-    }
-    if (log.mark_count > listed) {
-        marks += " and " + std::to_string(log.mark_count - listed) + " more";
-    }
+    const std::string marks = job_log_mark_list(&log);
     say("vimbracli: --at: no mark '" + mark + "' in " + name +
         (marks.empty() ? std::string(" (it has no marks)") : " (its marks: " + marks + ")") +
         "\nRun 'vimbracli --help' for usage.");
@@ -510,7 +489,7 @@ int find_mark(const cmdlog_t& log, const std::string& mark, const std::string& n
 
 // Replays the log into the image: first all of it, so that a bad line anywhere refuses the
 // run, then again up to the moment asked for.
-int replay_log(run_t* run, cmdlog_t* log) {
+int replay_log(run_t* run, job_log_t* job) {
     const options_t& o = *run->options;
     const std::string name = file_label(o.replay);
     lcdimg_t* img = run->img;
@@ -528,11 +507,10 @@ int replay_log(run_t* run, cmdlog_t* log) {
         return EXIT_BAD_CONFIGURATION;
     }
     std::unique_ptr<char, decltype(&std::free)> owned(text, &std::free);
-    cmdlog_module_t module{};
-    const tracerun_request_t request{&o.trace, name, &module, img, o.at_us};
+    const tracerun_request_t request{&o.trace, name, &job->module, img, o.at_us};
     tracerun_result_t traced{};
     if (trace != nullptr) {
-        cmdlog_module_of(img, &module);
+        cmdlog_module_of(img, &job->module);
         if (!o.at_mark.empty()) {
             say(name + ": --at: a trace has no marks; give a time");
             if (trace != stdin) {
@@ -541,7 +519,7 @@ int replay_log(run_t* run, cmdlog_t* log) {
             return EXIT_BAD_FORMAT;
         }
         const int status = tracerun_vcd(&request, trace, std::string(text, size),
-                                        o.animation ? log : nullptr, &traced);
+                                        o.animation ? &job->log : nullptr, &traced);
         if (trace != stdin) {
             std::fclose(trace);
         }
@@ -553,42 +531,24 @@ int replay_log(run_t* run, cmdlog_t* log) {
     if (const int status = use_log_module(o, text, size, img); status != EXIT_DONE) {
         return status;
     }
-    cmdlog_module_of(img, &module);
-    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    const int capacity = static_cast<int>(message.size());
-    if (cmdlog_read_owned(owned.release(), size, &module, log, message.data(), capacity) != 0) {
-        say(is_memory_message(message.data()) ? message.data() : name + ": " + message.data());
-        return is_memory_message(message.data()) ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
+    if (const job_status_t read = job_log_read(job, img, owned.release(), size, name, &MESSAGES);
+        read != JOB_DONE) {
+        return job_exit_status(read);
     }
-    if (const int status = tracerun_log(&request, log, &traced); status != EXIT_DONE) {
+    if (const int status = tracerun_log(&request, &job->log, &traced); status != EXIT_DONE) {
         return status;
     }
     run->timing_faults = traced.faults;
-    replay_t replay{};
-    replay_start(&replay, &module, img, log);
-    if (replay_advance(&replay, log->end_us, message.data(), capacity) != 0) {
-        say(name + ": " + message.data());
+    if (const job_status_t checked = job_log_check(job, img, true, name, &MESSAGES);
+        checked != JOB_DONE) {
+        return job_exit_status(checked);
+    }
+    std::int64_t at = o.at_us;
+    if (!o.at_mark.empty() && find_mark(*job, o.at_mark, name, &at) != 0) {
         return EXIT_BAD_FORMAT;
     }
-    if (loghint_warning(log, replay.display_seen_on, message.data(), capacity)) {
-        say(name + ": " + message.data());
-    }
-    std::int64_t at = o.at_us >= 0 ? o.at_us : log->end_us;
-    if (!o.at_mark.empty() && find_mark(*log, o.at_mark, name, &at) != 0) {
-        return EXIT_BAD_FORMAT;
-    }
-    replay_start(&replay, &module, img, log);
-    if (replay_advance(&replay, at, message.data(), capacity) != 0) {
-        say(name + ": " + message.data());
-        return EXIT_BAD_FORMAT;
-    }
-    if (replay_show(&replay, img, at) != 0) {
-        say("Memory Allocation Error.");
-        return EXIT_BAD_CONFIGURATION;
-    }
-    replay_status(&replay, &run->status);
     run->have_status = true;
-    return EXIT_DONE;
+    return job_exit_status(job_log_show(job, img, at, name, &MESSAGES, &run->status));
 }
 
 // Fills the display from the rows or the log, renders it and scales it.
@@ -605,10 +565,10 @@ int make_picture(run_t* run) {
         for (const std::string& row : o.rows) {
             rows.push_back(row.c_str());
         }
-        const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
-        if (placed != 0) {
-            say(placed == -2 ? "Memory Allocation Error." : "Illegal format string found.");
-            return placed == -2 ? EXIT_BAD_CONFIGURATION : EXIT_BAD_FORMAT;
+        const job_status_t placed =
+            job_place_rows(img, rows.data(), static_cast<int>(rows.size()), &MESSAGES);
+        if (placed != JOB_DONE) {
+            return job_exit_status(placed);
         }
     }
     img->script_step_limit = o.max_steps;
@@ -653,29 +613,11 @@ bool write_all(int fd, const std::string& bytes) {
 
 // The rows as row arguments, then the cursor and the display modes.
 int print_text(const run_t& run) {
-    const lcdimg_t* img = run.img;
     std::string out;
-    std::string line;
-    for (int r = 0; r < img->chcnt_y; ++r) {
-        const unsigned char* codes =
-            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
-        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
-            say("Memory Allocation Error.");
-            return EXIT_BAD_CONFIGURATION;
-        }
-        out += line + "\n";
+    if (job_text(run.img, run.have_status ? &run.status : nullptr, &out) != JOB_DONE) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
     }
-    // Typed rows show no cursor on a display that is on.
-    replay_status_t status{-1, -1, true, false, false};
-    if (run.have_status) {
-        status = run.status;
-    }
-    const auto on_off = [](bool on) { return on ? "on" : "off"; };
-    out += status.cursor_row < 0 ? std::string("no cursor")
-                                 : "cursor row " + std::to_string(status.cursor_row + 1) +
-                                       " column " + std::to_string(status.cursor_column + 1);
-    out += std::string(", display ") + on_off(status.display_on) + ", cursor " +
-           on_off(status.cursor_on) + ", blink " + on_off(status.blink_on) + "\n";
     if (!write_all(run.out_fd, out)) {
         say("standard output: could not be written: " + reason(errno));
         return EXIT_OUTPUT_FAILED;
@@ -683,47 +625,20 @@ int print_text(const run_t& run) {
     return EXIT_DONE;
 }
 
-struct picture_job_t {
-    const unsigned char* rgb;
-    int width;
-    int height;
-    bool png;
-};
-
-// An outfile producer: 0, OUTFILE_NO_MEMORY, or -1 with errno from the failed write.
-int produce_picture(int fd, void* ctx) {
-    const auto* job = static_cast<const picture_job_t*>(ctx);
-    outfile_sink_t sink{};
-    if (outfile_sink_open(&sink, fd) != 0) {
-        return OUTFILE_NO_MEMORY;
-    }
-    const int status =
-        job->png ? pngfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink)
-                 : bmpfile_write_rgb(job->rgb, job->width, job->height, outfile_sink_write, &sink);
-    const int closed = outfile_sink_close(&sink);
-    if (status == BMP_NO_MEMORY) {
-        return OUTFILE_NO_MEMORY;
-    }
-    if (status == 0 && closed == 0) {
-        return 0;
-    }
-    errno = sink.error != 0 ? sink.error : EIO;
-    return -1;
-}
-
 // Writes one picture to `path` ("-": standard output); on failure says why and returns 3.
 int write_picture(const run_t& run, const std::string& path, const unsigned char* rgb) {
     const picture_format_t format = run.options->picture_format;
-    picture_job_t job{rgb, run.width, run.height,
-                      format == FORMAT_PNG || (format == FORMAT_BY_NAME && names_png(path))};
-    errno = 0;
-    const int status = path == STDIO_NAME ? produce_picture(run.out_fd, &job)
-                                          : outfile_write(path.c_str(), produce_picture, &job);
+    const job_format_t encoding = format == FORMAT_PNG      ? JOB_FORMAT_PNG
+                                  : format == FORMAT_BY_NAME ? job_format_of_name(path)
+                                                             : JOB_FORMAT_BMP;
+    const job_status_t status =
+        job_write_picture(encoding, rgb, run.width, run.height, path.c_str(),
+                          path == STDIO_NAME ? run.out_fd : -1);
     const int error = errno;
-    if (status == 0) {
+    if (status == JOB_DONE) {
         return EXIT_DONE;
     }
-    if (status == OUTFILE_NO_MEMORY) {
+    if (status == JOB_NO_MEMORY) {
         say("Memory Allocation Error.");
         return EXIT_BAD_CONFIGURATION;
     }
@@ -764,15 +679,14 @@ int read_reference(const run_t& run, refpic_t* ref, bool* missing) {
 // Writes the picture as the reference (PNG for a .png name, else BMP), for --update.
 int update_reference(const run_t& run) {
     const std::string& path = run.options->compare;
-    picture_job_t job{run.rgb, run.width, run.height, names_png(path)};
-    errno = 0;
-    const int status = outfile_write(path.c_str(), produce_picture, &job);
+    const job_status_t status = job_write_picture(job_format_of_name(path), run.rgb, run.width,
+                                                  run.height, path.c_str(), -1);
     const int error = errno;
-    if (status == OUTFILE_NO_MEMORY) {
+    if (status == JOB_NO_MEMORY) {
         say("Memory Allocation Error.");
         return EXIT_BAD_CONFIGURATION;
     }
-    if (status != 0) {
+    if (status != JOB_DONE) {
         say(path + ": could not be written: " + reason(error));
         return EXIT_OUTPUT_FAILED;
     }
@@ -861,7 +775,7 @@ int write_animation(const run_t& run) {
                                     o.hold_us,        o.loop,     o.scale};
     std::string message;
     const int status =
-        animout_write(&request, run.img, o.has_replay ? &run.log : nullptr, &message);
+        animout_write(&request, run.img, o.has_replay ? &run.log.log : nullptr, &message);
     if (status != ANIMOUT_OK) {
         say(message);
     }
@@ -945,7 +859,7 @@ int run_options(const options_t& o) {
         status = EXIT_TIMING_FAULTS;
     }
     std::free(run.scaled);
-    cmdlog_free(&run.log);
+    job_log_free(&run.log);
     lcdimg_close(run.img);
     std::fflush(stdout);
     outfile_use_stdout(STDOUT_FILENO);

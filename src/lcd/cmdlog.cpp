@@ -142,6 +142,7 @@ struct reader_t {
     char* text = nullptr;
     unsigned char* codes = nullptr;
     std::size_t scratch_capacity = 0;
+    bool no_memory = false;
 };
 
 #if defined(__GNUC__)
@@ -165,6 +166,7 @@ int refuse(reader_t* reader, const char* format, ...) {
 }
 
 int out_of_memory(reader_t* reader) {
+    reader->no_memory = true;
     if (reader->message != nullptr && reader->message_capacity > 0) {
         std::snprintf(reader->message, static_cast<std::size_t>(reader->message_capacity), "%s",
                       "Memory Allocation Error.");
@@ -965,7 +967,7 @@ int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* mod
         if (log != nullptr) {
             *log = cmdlog_t{};
         }
-        return -1;
+        return CMDLOG_NO_MEMORY;
     }
     if (length > 0 && text != nullptr) {
         std::memcpy(copy, text, length);
@@ -1016,7 +1018,7 @@ int cmdlog_read_owned(char* text, std::size_t length, const cmdlog_module_t* mod
             out_of_memory(&reader);
         }
         cmdlog_free(log);
-        return -1;
+        return reader.no_memory ? CMDLOG_NO_MEMORY : -1;
     }
     log->end_us = reader.time_us;
     return 0;

@@ -96,9 +96,11 @@ struct cmdlog_t {
     std::uint32_t module_line;
 };
 
+inline constexpr int CMDLOG_NO_MEMORY = -2;
+
 // Reads a whole log text for `module`. 0 on success; -1 when a line is malformed (`message`
-// gets one line, no line end: "line N: what is wrong"), or when memory is short (message
-// "Memory Allocation Error."). On failure the log holds no events. A leading UTF-8
+// gets one line, no line end: "line N: what is wrong"); CMDLOG_NO_MEMORY when memory is short
+// (message "Memory Allocation Error."). On failure the log holds no events. A leading UTF-8
 // byte-order mark is skipped.
 int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
                 char* message, int message_capacity);

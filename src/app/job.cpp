@@ -1,0 +1,238 @@
+#include "app/job.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/screen.hpp"
+#include "bmp/bmpfile.hpp"
+#include "bmp/outfile.hpp"
+#include "bmp/pngfile.hpp"
+#include "lcd/lcdimg.hpp"
+#include "lcd/loghint.hpp"
+#include "lcd/rowtext.hpp"
+
+namespace {
+
+constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
+
+void say(const job_messages_t* messages, const std::string& line) {
+    if (messages != nullptr && messages->say != nullptr) {
+        messages->say(line.c_str(), messages->ctx);
+    }
+}
+
+job_status_t no_memory(const job_messages_t* messages) {
+    say(messages, NO_MEMORY_LINE);
+    return JOB_NO_MEMORY;
+}
+
+std::string prefixed(const std::string& name, const char* message) {
+    return name.empty() ? std::string(message) : name + ": " + message;
+}
+
+struct picture_t {
+    job_format_t format;
+    const unsigned char* rgb;
+    int width;
+    int height;
+};
+
+int encode(const picture_t& picture, bmpfile_write_func_t write, void* ctx) {
+    return picture.format == JOB_FORMAT_PNG
+               ? pngfile_write_rgb(picture.rgb, picture.width, picture.height, write, ctx)
+               : bmpfile_write_rgb(picture.rgb, picture.width, picture.height, write, ctx);
+}
+
+// An outfile producer: 0, OUTFILE_NO_MEMORY, or -1 with errno from the failed write.
+int produce_picture(int fd, void* ctx) {
+    const auto* picture = static_cast<const picture_t*>(ctx);
+    outfile_sink_t sink{};
+    if (outfile_sink_open(&sink, fd) != 0) {
+        return OUTFILE_NO_MEMORY;
+    }
+    const int status = encode(*picture, outfile_sink_write, &sink);
+    const int closed = outfile_sink_close(&sink);
+    if (status == BMP_NO_MEMORY) {
+        return OUTFILE_NO_MEMORY;
+    }
+    if (status == 0 && closed == 0) {
+        return 0;
+    }
+    errno = sink.error != 0 ? sink.error : EIO;
+    return -1;
+}
+
+int append_bytes(const void* data, std::uint32_t size, void* ctx) {
+    try {
+        static_cast<std::string*>(ctx)->append(static_cast<const char*>(data), size);
+    } catch (...) {
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int job_exit_status(job_status_t status) {
+    switch (status) {
+    case JOB_DONE:
+        return 0;
+    case JOB_NO_MEMORY:
+        return 1;
+    case JOB_BAD_ROWS:
+    case JOB_BAD_LOG:
+    case JOB_NO_MARK:
+        return 2;
+    case JOB_WRITE_FAILED:
+        return 3;
+    }
+    return 1;
+}
+
+job_status_t job_place_rows(lcdimg_t* img, const char* const* rows, int count,
+                            const job_messages_t* messages) {
+    const int placed = rowtext_place_rows(img, rows, count);
+    if (placed == -2) {
+        return no_memory(messages);
+    }
+    if (placed != 0) {
+        say(messages, "Illegal format string found.");
+        return JOB_BAD_ROWS;
+    }
+    return JOB_DONE;
+}
+
+job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::size_t size,
+                          const std::string& name, const job_messages_t* messages) {
+    cmdlog_module_of(img, &job->module);
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    const int read = cmdlog_read_owned(text, size, &job->module, &job->log, message.data(),
+                                       static_cast<int>(message.size()));
+    if (read == CMDLOG_NO_MEMORY) {
+        return no_memory(messages);
+    }
+    if (read != 0) {
+        say(messages, prefixed(name, message.data()));
+        return JOB_BAD_LOG;
+    }
+    return JOB_DONE;
+}
+
+job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints,
+                           const std::string& name, const job_messages_t* messages) {
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    const int capacity = static_cast<int>(message.size());
+    replay_start(&job->replay, &job->module, img, &job->log);
+    if (replay_advance(&job->replay, job->log.end_us, message.data(), capacity) != 0) {
+        say(messages, prefixed(name, message.data()));
+        return JOB_BAD_LOG;
+    }
+    if (hints && loghint_warning(&job->log, job->replay.display_seen_on, message.data(), capacity)) {
+        say(messages, prefixed(name, message.data()));
+    }
+    return JOB_DONE;
+}
+
+job_status_t job_log_mark(const job_log_t* job, const char* mark, std::int64_t* at_us) {
+    const cmdlog_mark_t* found = cmdlog_find_mark(&job->log, mark);
+    if (found == nullptr) {
+        return JOB_NO_MARK;
+    }
+    *at_us = found->time_us;
+    return JOB_DONE;
+}
+
+std::string job_log_mark_list(const job_log_t* job) {
+    constexpr std::size_t listed = 20; // the line stays readable
+    const cmdlog_t& log = job->log;
+    std::string marks;
+    for (std::size_t i = 0; i < log.mark_count && i < listed; ++i) {
+        marks += (i > 0 ? ", " : "") + std::string(log.marks[i].name.data());
+    }
+    if (log.mark_count > listed) {
+        marks += " and " + std::to_string(log.mark_count - listed) + " more";
+    }
+    return marks;
+}
+
+job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
+                          const std::string& name, const job_messages_t* messages,
+                          replay_status_t* status) {
+    const std::int64_t at = at_us < 0 ? job->log.end_us : at_us;
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    if (at < job->replay.now_us) {
+        replay_start(&job->replay, &job->module, img, &job->log);
+    }
+    if (replay_advance(&job->replay, at, message.data(), static_cast<int>(message.size())) != 0) {
+        say(messages, prefixed(name, message.data()));
+        return JOB_BAD_LOG;
+    }
+    if (replay_show(&job->replay, img, at) != 0) {
+        return no_memory(messages);
+    }
+    if (status != nullptr) {
+        replay_status(&job->replay, status);
+    }
+    return JOB_DONE;
+}
+
+void job_log_free(job_log_t* job) {
+    cmdlog_free(&job->log);
+}
+
+job_status_t job_text(const lcdimg_t* img, const replay_status_t* status, std::string* out) {
+    std::string line;
+    for (int r = 0; r < img->chcnt_y; ++r) {
+        const unsigned char* codes =
+            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
+        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
+            return JOB_NO_MEMORY;
+        }
+        *out += line + "\n";
+    }
+    const replay_status_t typed{-1, -1, true, false, false};
+    const replay_status_t& s = status != nullptr ? *status : typed;
+    const auto on_off = [](bool on) { return on ? "on" : "off"; };
+    *out += s.cursor_row < 0 ? std::string("no cursor")
+                             : "cursor row " + std::to_string(s.cursor_row + 1) + " column " +
+                                   std::to_string(s.cursor_column + 1);
+    *out += std::string(", display ") + on_off(s.display_on) + ", cursor " + on_off(s.cursor_on) +
+            ", blink " + on_off(s.blink_on) + "\n";
+    return JOB_DONE;
+}
+
+job_format_t job_format_of_name(const std::string& path) {
+    if (path.size() < 4) {
+        return JOB_FORMAT_BMP;
+    }
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext) {
+        c = static_cast<char>(c | 0x20);
+    }
+    return ext == ".png" ? JOB_FORMAT_PNG : JOB_FORMAT_BMP;
+}
+
+job_status_t job_encode(job_format_t format, const unsigned char* rgb, int width, int height,
+                        std::string* out) {
+    const picture_t picture{format, rgb, width, height};
+    out->clear();
+    const int status = encode(picture, append_bytes, out);
+    if (status == BMP_NO_MEMORY) {
+        return JOB_NO_MEMORY;
+    }
+    return status == 0 ? JOB_DONE : JOB_WRITE_FAILED;
+}
+
+job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width,
+                               int height, const char* path, int fd) {
+    picture_t picture{format, rgb, width, height};
+    errno = 0;
+    const int status =
+        fd >= 0 ? produce_picture(fd, &picture) : outfile_write(path, produce_picture, &picture);
+    if (status == OUTFILE_NO_MEMORY) {
+        return JOB_NO_MEMORY;
+    }
+    return status == 0 ? JOB_DONE : JOB_WRITE_FAILED;
+}

@@ -1,0 +1,79 @@
+// The render job: the steps both front ends take between their inputs and their outputs,
+// rows placed or a command log read, checked and shown at a moment, the picture encoded by
+// format, the display spelt as text. It reports through a sink and typed statuses; how a
+// front end shows them (exit statuses, stdout or a page) is its own affair.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "lcd/cmdlog.hpp"
+#include "lcd/replay.hpp"
+
+struct lcdimg_t;
+
+enum job_status_t : int {
+    JOB_DONE = 0,
+    JOB_NO_MEMORY,
+    JOB_BAD_ROWS,    // a row argument that cannot be placed
+    JOB_BAD_LOG,     // a malformed log, or one that cannot be replayed
+    JOB_NO_MARK,     // the mark asked for is not in the log
+    JOB_WRITE_FAILED // the output could not be written (errno says why)
+};
+
+// The command line's exit status for a job status.
+int job_exit_status(job_status_t status);
+
+// Takes each message line, without a line end.
+using job_sink_t = void (*)(const char* line, void* ctx);
+struct job_messages_t {
+    job_sink_t say;
+    void* ctx;
+};
+
+// Places the rows as the row arguments of the command line.
+job_status_t job_place_rows(lcdimg_t* img, const char* const* rows, int count,
+                            const job_messages_t* messages);
+
+// A command log and its replay, kept for further moments. Zero-initialise; job_log_free.
+struct job_log_t {
+    cmdlog_module_t module;
+    cmdlog_t log;
+    replay_t replay;
+};
+
+// Reads the log text (malloc'ed, owned from here on) for the image's module. Messages are
+// prefixed "NAME: " when `name` is not empty, except the shortage of memory.
+job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::size_t size,
+                          const std::string& name, const job_messages_t* messages);
+// Replays the whole log once, so that a bad event anywhere refuses the run; with `hints`, a
+// log that leaves the display dark gets a warning.
+job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints,
+                           const std::string& name, const job_messages_t* messages);
+// The moment of mark `mark`; JOB_NO_MARK (nothing said) when the log has none so named.
+job_status_t job_log_mark(const job_log_t* job, const char* mark, std::int64_t* at_us);
+// The log's marks for a message, "a, b and N more" (at most 20 named).
+std::string job_log_mark_list(const job_log_t* job);
+// Shows the moment `at_us` (-1: the log's end) in the image's text grid, replaying from the
+// start when it lies before the replay's; `status` (when not null) gets the cursor state.
+job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
+                          const std::string& name, const job_messages_t* messages,
+                          replay_status_t* status);
+void job_log_free(job_log_t* job);
+
+// The display's rows as row arguments, then its cursor and display modes, one per line, as
+// --text prints them; `status` null for typed rows (no cursor on a display that is on).
+job_status_t job_text(const lcdimg_t* img, const replay_status_t* status, std::string* out);
+
+enum job_format_t : int { JOB_FORMAT_BMP, JOB_FORMAT_PNG };
+
+// PNG for a name ending in .png (any case), else BMP.
+job_format_t job_format_of_name(const std::string& path);
+// Encodes an RGB picture (top row first) into `out`.
+job_status_t job_encode(job_format_t format, const unsigned char* rgb, int width, int height,
+                        std::string* out);
+// Writes the picture to `path` behind the output step's temporary file, or to descriptor
+// `fd` when it is not negative. JOB_WRITE_FAILED leaves errno set.
+job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width,
+                               int height, const char* path, int fd);
