@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
 #include "chip/tracedec.hpp"
@@ -180,9 +181,7 @@ struct session_t {
     lcdimg_t* img;
     budget_t budget;
     bool replaying;
-    cmdlog_module_t module;
-    cmdlog_t log;
-    replay_t replay;
+    job_log_t job;
     std::int64_t hold_us;
     std::vector<double> moments; // microseconds; empty when there are too many to list
     std::string marks_text;      // designer_marks's answer
@@ -196,8 +195,7 @@ void budget_note(const budget_t& budget) {
 }
 
 // Paints the image and runs its script within the budget (lcdimg_render), then writes the
-// file when `path` names one, since a preview is read from the pixels. 0, or the result of
-// outfile_write_picture.
+// file when `path` names one, since a preview is read from the pixels. A job status.
 int draw_picture(session_t* session, const char* path, double budget_ms) {
     lcdimg_t* img = session->img;
     budget_start(&session->budget, budget_ms);
@@ -208,26 +206,22 @@ int draw_picture(session_t* session, const char* path, double budget_ms) {
     if (path[0] == '\0') {
         return 0;
     }
-    return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
+    return job_write_picture(job_format_of_name(path), img->pixels, img->canvas_width,
+                             img->canvas_height, path, -1);
 }
 
-// Replays the log to `at_us` (from the start again when that is before the replay's time)
-// and shows that moment in the image. 0, or -1 with the message printed.
+// Messages are printed, each on a line of its own.
+void print_line(const char* line, void*) {
+    std::puts(line);
+}
+constexpr job_messages_t MESSAGES{print_line, nullptr};
+
+// Replays the log to `at_us` and shows that moment in the image. 0, or -1 with the message
+// printed.
 int show_moment(session_t* session, std::int64_t at_us) {
-    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    if (at_us < session->replay.now_us) {
-        replay_start(&session->replay, &session->module, session->img, &session->log);
-    }
-    if (replay_advance(&session->replay, at_us, message.data(), static_cast<int>(message.size())) !=
-        0) {
-        std::puts(message.data());
-        return -1;
-    }
-    if (replay_show(&session->replay, session->img, at_us) != 0) {
-        std::puts("Memory Allocation Error.");
-        return -1;
-    }
-    return 0;
+    return job_log_show(&session->job, session->img, at_us, "", &MESSAGES, nullptr) == JOB_DONE
+               ? 0
+               : -1;
 }
 
 // Adds a moment's start to the session's list; refuses one beyond an animation's most.
@@ -246,8 +240,9 @@ int take_moment(const replay_t* /*replay*/, std::int64_t start_us, std::int64_t 
 // The log has replayed to its end without refusal.
 void list_moments(session_t* session) {
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    if (animate_each_moment(&session->replay, &session->module, session->img, &session->log,
-                            session->log.end_us + session->hold_us, take_moment, session,
+    job_log_t& job = session->job;
+    if (animate_each_moment(&job.replay, &job.module, session->img, &job.log,
+                            job.log.end_us + session->hold_us, take_moment, session,
                             message.data(), static_cast<int>(message.size())) != ANIMATE_OK) {
         session->moments.clear();
     }
@@ -262,29 +257,30 @@ int replay_log(session_t* session, std::int64_t at_us) {
         std::puts("The font could not be read.");
         return DESIGNER_BAD_CONFIGURATION;
     }
-    cmdlog_module_of(img, &session->module);
     const std::string text = read_file(LOG_PATH);
-    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    if (cmdlog_read(text.data(), text.size(), &session->module, &session->log, message.data(),
-                    static_cast<int>(message.size())) != 0) {
-        std::puts(message.data());
-        const bool memory = std::strcmp(message.data(), "Memory Allocation Error.") == 0;
-        return memory ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
+    auto* owned = static_cast<char*>(std::malloc(text.empty() ? 1 : text.size()));
+    if (owned == nullptr) {
+        std::puts("Memory Allocation Error.");
+        return DESIGNER_BAD_CONFIGURATION;
     }
-    const cmdlog_t& log = session->log;
+    std::memcpy(owned, text.data(), text.size());
+    if (const job_status_t read = job_log_read(&session->job, img, owned, text.size(), "", &MESSAGES);
+        read != JOB_DONE) {
+        return job_exit_status(read);
+    }
+    const cmdlog_t& log = session->job.log;
     if (log.module_line != 0 &&
         (log.module_columns != img->chcnt_x || log.module_rows != img->chcnt_y)) {
         std::printf("[Warning]: the log's module is %dx%d, the profile's %dx%d\n",
                     log.module_columns, log.module_rows, img->chcnt_x, img->chcnt_y);
     }
     session->replaying = true;
-    replay_start(&session->replay, &session->module, img, &session->log);
-    if (show_moment(session, session->log.end_us) != 0) {
-        return DESIGNER_BAD_FORMAT;
+    if (const job_status_t checked = job_log_check(&session->job, img, false, "", &MESSAGES);
+        checked != JOB_DONE) {
+        return job_exit_status(checked);
     }
     list_moments(session);
-    return show_moment(session, at_us < 0 ? session->log.end_us : at_us) == 0 ? DESIGNER_DONE
-                                                                              : DESIGNER_BAD_FORMAT;
+    return show_moment(session, at_us) == 0 ? DESIGNER_DONE : DESIGNER_BAD_FORMAT;
 }
 
 // The rows pane's texts placed as the command line places its row arguments.
@@ -294,16 +290,8 @@ int place_rows(lcdimg_t* img) {
     for (const std::string& text : texts) {
         rows.push_back(text.c_str());
     }
-    const int placed = rowtext_place_rows(img, rows.data(), static_cast<int>(rows.size()));
-    if (placed == -2) {
-        std::puts("Memory Allocation Error.");
-        return DESIGNER_BAD_CONFIGURATION;
-    }
-    if (placed != 0) {
-        std::puts("Illegal format string found.");
-        return DESIGNER_BAD_FORMAT;
-    }
-    return DESIGNER_DONE;
+    return job_exit_status(
+        job_place_rows(img, rows.data(), static_cast<int>(rows.size()), &MESSAGES));
 }
 
 // A byte sink into a file of the in-memory file system.
@@ -502,10 +490,10 @@ EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double 
         *status = file_is_empty(LOG_PATH) ? place_rows(session->img) : replay_log(session, at);
         if (*status == DESIGNER_DONE) {
             const int written = draw_picture(session, output_path, budget_ms);
-            if (written == OUTFILE_NO_MEMORY) {
+            if (written == JOB_NO_MEMORY) {
                 std::puts("Memory Allocation Error.");
                 *status = DESIGNER_BAD_CONFIGURATION;
-            } else if (written != 0) {
+            } else if (written != JOB_DONE) {
                 std::printf("Output file could not be written. (%s)\n", output_path);
                 *status = DESIGNER_OUTPUT_FAILED;
             }
@@ -522,7 +510,7 @@ EMSCRIPTEN_KEEPALIVE lcdimg_t* designer_image(const session_t* session) {
 
 // The log's end in microseconds, or -1 when the session draws rows.
 EMSCRIPTEN_KEEPALIVE double designer_log_end(const session_t* session) {
-    return session->replaying ? static_cast<double>(session->log.end_us) : -1;
+    return session->replaying ? static_cast<double>(session->job.log.end_us) : -1;
 }
 
 // The hold in microseconds.
@@ -541,8 +529,8 @@ EMSCRIPTEN_KEEPALIVE const double* designer_moments(const session_t* session, in
 // a log or marks. Valid until the next call or designer_close.
 EMSCRIPTEN_KEEPALIVE const char* designer_marks(session_t* session) {
     session->marks_text.clear();
-    for (std::size_t i = 0; session->replaying && i < session->log.mark_count; ++i) {
-        const cmdlog_mark_t& mark = session->log.marks[i];
+    for (std::size_t i = 0; session->replaying && i < session->job.log.mark_count; ++i) {
+        const cmdlog_mark_t& mark = session->job.log.marks[i];
         session->marks_text.append(mark.name.data()).append(" ");
         session->marks_text.append(std::to_string(mark.time_us)).append("\n");
     }
@@ -552,7 +540,7 @@ EMSCRIPTEN_KEEPALIVE const char* designer_marks(session_t* session) {
 // The first controller's CGRAM at the moment shown (64 row bytes, bit 4 the leftmost dot):
 // the glyphs the log has defined. Null when the session draws rows.
 EMSCRIPTEN_KEEPALIVE const unsigned char* designer_cgram(const session_t* session) {
-    return session->replaying ? session->replay.chips[0].cgram.data() : nullptr;
+    return session->replaying ? session->job.replay.chips[0].cgram.data() : nullptr;
 }
 
 // Shows the replayed log of a session that rendered without refusal at `at_us`, its script
@@ -562,7 +550,7 @@ EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double
     std::freopen(MESSAGES_PATH, "w", stdout);
     std::freopen(STDIN_PATH, "r", stdin);
     int status = DESIGNER_BAD_FORMAT;
-    const double last = static_cast<double>(session->log.end_us + session->hold_us);
+    const double last = static_cast<double>(session->job.log.end_us + session->hold_us);
     if (!session->replaying || !(at_us >= 0 && at_us <= last)) {
         std::puts("No such moment of the log."); // the page asks only for its slider's
     } else if (show_moment(session, static_cast<std::int64_t>(at_us)) == 0) {
@@ -603,11 +591,12 @@ EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path
         format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us, plays, nullptr, nullptr, 1};
     std::array<char, ANIMATE_MESSAGE_CAPACITY> message{};
     const int result =
-        animate_write(img, &session->module, session->replaying ? &session->log : nullptr, &options,
+        animate_write(img, &session->job.module, session->replaying ? &session->job.log : nullptr,
+                      &options,
                       write_to_file, file, message.data(), static_cast<int>(message.size()));
     const bool closed = std::fclose(file) == 0;
     if (session->replaying) { // the replay now stands at the end: start it again
-        replay_start(&session->replay, &session->module, img, &session->log);
+        replay_start(&session->job.replay, &session->job.module, img, &session->job.log);
     }
     int status = DESIGNER_DONE;
     if (result == ANIMATE_REFUSED || result == ANIMATE_NO_MEMORY) {
@@ -713,7 +702,7 @@ EMSCRIPTEN_KEEPALIVE void designer_close(session_t* session) {
         return;
     }
     lcdimg_close(session->img);
-    cmdlog_free(&session->log);
+    job_log_free(&session->job);
     delete session;
 }
 

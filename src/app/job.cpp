@@ -120,8 +120,8 @@ job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::
     return JOB_DONE;
 }
 
-job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints,
-                           const std::string& name, const job_messages_t* messages) {
+job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints, const std::string& name,
+                           const job_messages_t* messages) {
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
     replay_start(&job->replay, &job->module, img, &job->log);
@@ -129,7 +129,8 @@ job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints,
         say(messages, prefixed(name, message.data()));
         return JOB_BAD_LOG;
     }
-    if (hints && loghint_warning(&job->log, job->replay.display_seen_on, message.data(), capacity)) {
+    if (hints &&
+        loghint_warning(&job->log, job->replay.display_seen_on, message.data(), capacity)) {
         say(messages, prefixed(name, message.data()));
     }
     return JOB_DONE;
@@ -225,8 +226,8 @@ job_status_t job_encode(job_format_t format, const unsigned char* rgb, int width
     return status == 0 ? JOB_DONE : JOB_WRITE_FAILED;
 }
 
-job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width,
-                               int height, const char* path, int fd) {
+job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width, int height,
+                               const char* path, int fd) {
     picture_t picture{format, rgb, width, height};
     errno = 0;
     const int status =

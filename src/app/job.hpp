@@ -49,8 +49,8 @@ job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::
                           const std::string& name, const job_messages_t* messages);
 // Replays the whole log once, so that a bad event anywhere refuses the run; with `hints`, a
 // log that leaves the display dark gets a warning.
-job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints,
-                           const std::string& name, const job_messages_t* messages);
+job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints, const std::string& name,
+                           const job_messages_t* messages);
 // The moment of mark `mark`; JOB_NO_MARK (nothing said) when the log has none so named.
 job_status_t job_log_mark(const job_log_t* job, const char* mark, std::int64_t* at_us);
 // The log's marks for a message, "a, b and N more" (at most 20 named).
@@ -75,5 +75,5 @@ job_status_t job_encode(job_format_t format, const unsigned char* rgb, int width
                         std::string* out);
 // Writes the picture to `path` behind the output step's temporary file, or to descriptor
 // `fd` when it is not negative. JOB_WRITE_FAILED leaves errno set.
-job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width,
-                               int height, const char* path, int fd);
+job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width, int height,
+                               const char* path, int fd);
