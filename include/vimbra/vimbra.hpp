@@ -95,7 +95,7 @@ class screen {
     comparison compare(const std::string& reference_path) const;
 
     // Where the cells lie in the picture (filled in by the library).
-    struct layout {
+    struct cell_layout {
         std::int64_t left = 0, top = 0, cell_width = 0, cell_height = 0, pitch_x = 0, pitch_y = 0;
     };
 
@@ -112,7 +112,7 @@ class screen {
     int width_ = 0;
     int height_ = 0;
     std::vector<unsigned char> pixels_;
-    layout layout_;
+    cell_layout layout_;
 };
 
 class module;

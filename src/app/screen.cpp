@@ -270,8 +270,8 @@ int screen_text(const lcdimg_t* img, const replay_status_t* status, std::string*
     *text += s.cursor_row < 0 ? std::string("no cursor")
                               : "cursor row " + std::to_string(s.cursor_row + 1) + " column " +
                                     std::to_string(s.cursor_column + 1);
-    *text += std::string(", display ") + on_off(s.display_on) + ", cursor " +
-             on_off(s.cursor_on) + ", blink " + on_off(s.blink_on) + "\n";
+    *text += std::string(", display ") + on_off(s.display_on) + ", cursor " + on_off(s.cursor_on) +
+             ", blink " + on_off(s.blink_on) + "\n";
     return 0;
 } catch (const std::bad_alloc&) {
     return -1;

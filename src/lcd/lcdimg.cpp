@@ -383,8 +383,9 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     }
     lcdimg_set_defaults(img);
     if (lcdprof_read(profile_path, img, 0) != 0) {
-        console_printf(&img->console, "[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
-                    printable_path(profile_path));
+        console_printf(&img->console,
+                       "[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
+                       printable_path(profile_path));
     }
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
     if (finish_opening(img, message.data(), message.size()) != LCDIMG_OPENED) {
@@ -395,8 +396,9 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
         return nullptr;
     }
     if (lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
-        console_printf(&img->console, "[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
-                    printable_path(font_path));
+        console_printf(&img->console,
+                       "[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
+                       printable_path(font_path));
     }
     calc_dot_colors(img);
     return img;
@@ -407,8 +409,7 @@ int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_
     const lcdimg_source_t profile = file_source(profile_path);
     const lcdimg_source_t font = file_source(font_path);
     return lcdimg_open_from(profile_path != nullptr ? &profile : nullptr,
-                            font_path != nullptr ? &font : nullptr, out, message,
-                            message_capacity);
+                            font_path != nullptr ? &font : nullptr, out, message, message_capacity);
 }
 
 int lcdimg_open_from(const lcdimg_source_t* profile, const lcdimg_source_t* font, lcdimg_t** out,

@@ -292,8 +292,8 @@ void lcdimg_render(lcdimg_t* img) {
         img->script_path.back() = '\0';
         const script_limits_t limits{img->script_step_limit, img->script_should_stop,
                                      img->script_stop_ctx};
-        script_execute_limited(img->script_path.data(), img, 0, &limits,
-                               img->script_messages_named, &img->console);
+        script_execute_limited(img->script_path.data(), img, 0, &limits, img->script_messages_named,
+                               &img->console);
     }
 }
 

@@ -221,9 +221,12 @@ void print_texts_and_geometry(const lcdimg_t& img) {
 }
 
 void print_colours_and_rest(const lcdimg_t& img) {
-    console_printf(&img.console, "FRCOL        = %3d, %3d, %3d\n", img.frcol.r, img.frcol.g, img.frcol.b);
-    console_printf(&img.console, "FGCOL        = %3d, %3d, %3d\n", img.fgcol.r, img.fgcol.g, img.fgcol.b);
-    console_printf(&img.console, "BGCOL        = %3d, %3d, %3d\n", img.bgcol.r, img.bgcol.g, img.bgcol.b);
+    console_printf(&img.console, "FRCOL        = %3d, %3d, %3d\n", img.frcol.r, img.frcol.g,
+                   img.frcol.b);
+    console_printf(&img.console, "FGCOL        = %3d, %3d, %3d\n", img.fgcol.r, img.fgcol.g,
+                   img.fgcol.b);
+    console_printf(&img.console, "BGCOL        = %3d, %3d, %3d\n", img.bgcol.r, img.bgcol.g,
+                   img.bgcol.b);
     console_printf(&img.console, "CONTRAST     = %d\n", img.contrast);
     console_printf(&img.console, "SHADOW_DEPTH = %d\n", img.shadow_depth);
     console_printf(&img.console, "SHADOW_CURVE = %d\n", img.shadow_curve);

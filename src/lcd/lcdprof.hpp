@@ -18,6 +18,6 @@ int lcdprof_read_text(const char* text, std::size_t length, lcdimg_t* img, int l
 // Only the first 8191 characters of `line` are looked at. Numbers follow atoi's grammar
 // but saturate at INT_MIN / INT_MAX instead of overflowing.
 int pickup_value(lcdimg_t* img, const char* line);
-// Prints, to the image's console, the 21-line listing of the settings, and a CHARSET and a ROW_ADDRESSES line when
-// they are set.
+// Prints, to the image's console, the 21-line listing of the settings, and a CHARSET and a
+// ROW_ADDRESSES line when they are set.
 void print_value(const lcdimg_t* img);

@@ -57,7 +57,8 @@ int hal_read(hal_t* hal, std::int32_t port, std::int32_t* value) {
     }
     // Wraps at 32 bits like the port hardware it stands in for.
     *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(port) * 110u);
-    console_printf(hal->console, "HAL:INPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port), bits(*value));
+    console_printf(hal->console, "HAL:INPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port),
+                   bits(*value));
     return 0;
 }
 
@@ -66,7 +67,8 @@ int hal_write(hal_t* hal, std::int32_t port, std::int32_t value) {
         hal_putc(hal, value & 0xFF);
         return 0;
     }
-    console_printf(hal->console, "HAL:OUTPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port), bits(value));
+    console_printf(hal->console, "HAL:OUTPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port),
+                   bits(value));
     return 0;
 }
 

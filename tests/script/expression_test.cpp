@@ -8,6 +8,7 @@
 
 #include "script/core.hpp"
 #include "script/variable.hpp"
+#include "support/param_name.hpp"
 
 namespace {
 
@@ -139,7 +140,10 @@ const ExprCase kCases[] = {
     {"1\"+\"2\n", RC_PAREN, 0}, // the number runs on to the '+', leaving "2 unterminated
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, ExpressionTest, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Table, ExpressionTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<ExpressionTest::ParamType>& case_info) {
+                             return param_name(case_info.index, case_info.param.text);
+                         });
 
 // The token that ended the expression is read again by the caller.
 TEST_F(ExpressionTest, PutsBackTheTerminatingToken) {
