@@ -29,11 +29,14 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvimbra-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "zlib1g-dev, libpng-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_TOOL_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+# CPack puts the one summary line above each package's own description.
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "character LCD modules in-process, for host-side tests of firmware
-The static library and C++ header of vimbracli: a test opens a module from an
-LCD profile and font, feeds it rows or a command log or drives its controller
-byte by byte, and asks the screen what it shows: its text rows, the cursor,
-the pixels, PNG bytes, and the cells that differ from a reference picture.
-A CMake package (vimbra::vimbra) and a pkg-config file are included.")
+  "The static library and C++ header of vimbracli, for host-side tests of
+firmware: a test opens a module from an LCD profile and font, feeds it rows
+or a command log or drives its controller byte by byte, and asks the screen
+what it shows: its text rows, the cursor, the pixels, PNG bytes, and the
+cells that differ from a reference picture. A CMake package (vimbra::vimbra)
+and a pkg-config file are included.")
+# No compiler version notes in the library's objects, as the tool's are stripped of them.
+target_compile_options(vimbra PRIVATE -fno-ident)
