@@ -74,8 +74,9 @@ lcdimg_source_t source_of(const source& s) {
     return {nullptr, s.value.data(), s.value.size()};
 }
 
+// An empty path fails before any system call sets errno.
 std::string reason(int error) {
-    return std::strerror(error);
+    return std::strerror(error != 0 ? error : ENOENT);
 }
 
 // A fresh picture of the module: its settings, glyphs and an empty text grid.

@@ -75,6 +75,11 @@ struct decode_case_t {
     std::string message; // for row index 1
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const decode_case_t& c, std::ostream* os) {
+    *os << c.set << " " << testing::PrintToString(std::string(c.src));
+}
+
 class CharsetDecodeTable : public ::testing::TestWithParam<decode_case_t> {};
 
 TEST_P(CharsetDecodeTable, CodesStatusAndMessage) {

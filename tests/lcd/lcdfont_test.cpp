@@ -77,6 +77,11 @@ struct code_case {
     int code;
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const code_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
+
 class LcdfontPickupTest : public ::testing::TestWithParam<code_case> {};
 
 TEST_P(LcdfontPickupTest, ReadsHeader) {
@@ -125,6 +130,11 @@ struct font_case {
     std::string content;
     std::vector<std::string> rows;
 };
+
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const font_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LcdfontReadTest : public LcdfontFileTest, public ::testing::WithParamInterface<font_case> {};
 

@@ -72,6 +72,11 @@ struct number_case {
     int chcnt_x;
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const number_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
+
 class LcdprofNumberTest : public ::testing::TestWithParam<number_case> {};
 
 TEST_P(LcdprofNumberTest, StoresChcntX) {
@@ -196,6 +201,11 @@ struct text_case {
     std::string script;
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const text_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
+
 class LcdprofScriptTest : public ::testing::TestWithParam<text_case> {};
 
 TEST_P(LcdprofScriptTest, TakesOneWord) {
@@ -237,6 +247,11 @@ struct file_case {
     int chcnt_y;
     std::string script;
 };
+
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const file_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LcdprofReadTest : public LcdprofFileTest, public ::testing::WithParamInterface<file_case> {};
 

@@ -16,6 +16,11 @@ struct format_case_t {
     std::string codes; // the codes stored, in order (may hold zero bytes)
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const format_case_t& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.src));
+}
+
 class UtilFormatTable : public ::testing::TestWithParam<format_case_t> {};
 
 TEST_P(UtilFormatTable, StatusCountAndCodes) {

@@ -20,6 +20,11 @@ struct ExprCase {
     std::int32_t value; // checked when rc is 0
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const ExprCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.text));
+}
+
 // x is declared with 41, y with -1 before each case.
 class ExpressionTest : public ::testing::TestWithParam<ExprCase> {
   protected:
