@@ -59,10 +59,6 @@ int next_input(void* ctx) {
     return static_cast<unsigned char>(buffers->input[buffers->input_position++]);
 }
 
-int append_text(const char* bytes, std::size_t count, void* ctx) {
-    return append_output(bytes, count, ctx);
-}
-
 console_t console_over(module::console_buffers* buffers) {
     return {append_output, buffers, next_input, buffers};
 }
@@ -329,7 +325,7 @@ screen module::show(const std::vector<std::string>& rows) const {
         }
         // The row's problem, which rowtext prints, becomes the result's message.
         module::console_buffers said;
-        img->console = {append_text, &said, nullptr, nullptr};
+        img->console = {append_output, &said, nullptr, nullptr};
         const int placed =
             rowtext_place_rows(img.get(), texts.data(), static_cast<int>(texts.size()));
         img->console = console_over(&console_);
@@ -454,7 +450,8 @@ controller::~controller() = default;
 
 namespace {
 const result& no_state() {
-    static const result missing{status::no_memory, NO_MEMORY_TEXT};
+    // A default-made controller, or one that memory was short for.
+    static const result missing{status::bad_argument, "no controller: module::drive makes one"};
     return missing;
 }
 const std::string& no_output() {

@@ -160,6 +160,9 @@ TEST(VimbraModule, FailuresCarryTheirStatusAndLine) {
     EXPECT_EQ(lcd.outcome().status, vimbra::status::bad_format);
     EXPECT_EQ(lcd.snapshot().outcome().status, vimbra::status::bad_format);
     EXPECT_EQ(lcd.select_chip(1).status, vimbra::status::bad_argument);
+    const vimbra::controller none;
+    EXPECT_EQ(none.snapshot().outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(none.chip_count(), 0);
 
     const vimbra::comparison no_ref = ok.show({"x"}).compare(dir.file("none.png"));
     EXPECT_EQ(no_ref.outcome.status, vimbra::status::unreadable);
