@@ -122,7 +122,7 @@ class module;
 // at once too. Made by module::drive; it owns a module of its own.
 class controller {
   public:
-    controller() = default;
+    controller();
     controller(controller&&) noexcept;
     controller& operator=(controller&&) noexcept;
     controller(const controller&) = delete;

@@ -444,6 +444,7 @@ controller module::drive() const {
     return c;
 }
 
+controller::controller() = default;
 controller::controller(controller&&) noexcept = default;
 controller& controller::operator=(controller&&) noexcept = default;
 controller::~controller() = default;
