@@ -653,29 +653,11 @@ bool write_all(int fd, const std::string& bytes) {
 
 // The rows as row arguments, then the cursor and the display modes.
 int print_text(const run_t& run) {
-    const lcdimg_t* img = run.img;
     std::string out;
-    std::string line;
-    for (int r = 0; r < img->chcnt_y; ++r) {
-        const unsigned char* codes =
-            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
-        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
-            say("Memory Allocation Error.");
-            return EXIT_BAD_CONFIGURATION;
-        }
-        out += line + "\n";
+    if (screen_text(run.img, run.have_status ? &run.status : nullptr, &out) != 0) {
+        say("Memory Allocation Error.");
+        return EXIT_BAD_CONFIGURATION;
     }
-    // Typed rows show no cursor on a display that is on.
-    replay_status_t status{-1, -1, true, false, false};
-    if (run.have_status) {
-        status = run.status;
-    }
-    const auto on_off = [](bool on) { return on ? "on" : "off"; };
-    out += status.cursor_row < 0 ? std::string("no cursor")
-                                 : "cursor row " + std::to_string(status.cursor_row + 1) +
-                                       " column " + std::to_string(status.cursor_column + 1);
-    out += std::string(", display ") + on_off(status.display_on) + ", cursor " +
-           on_off(status.cursor_on) + ", blink " + on_off(status.blink_on) + "\n";
     if (!write_all(run.out_fd, out)) {
         say("standard output: could not be written: " + reason(errno));
         return EXIT_OUTPUT_FAILED;
