@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
             lcdimg_set_text(img, c, r - 4, codes[static_cast<std::size_t>(c)]);
         }
     }
-    paint_picture(img);
+    lcdimg_paint(img);
     const int w = img->canvas_width;
     const int h = img->canvas_height;
     const indexed_t indexed = to_indexed(img->pixels, w, h);

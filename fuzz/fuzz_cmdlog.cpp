@@ -56,7 +56,7 @@ void replay_on(lcdimg_t* img, animate_format_t format, const std::uint8_t* data,
         replay_show(&replay, img, log.end_us);
         replay_status_t status{};
         replay_status(&replay, &status);
-        paint_picture(img);
+        lcdimg_paint(img);
         const animate_options_t options{format, 500000, 0, nullptr, nullptr, 1};
         std::array<char, ANIMATE_MESSAGE_CAPACITY> why{};
         animate_write(img, &module, &log, &options, discard, nullptr, why.data(),

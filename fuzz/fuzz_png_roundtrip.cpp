@@ -177,7 +177,7 @@ bool lcd_picture(reader_t* in, picture_t* p) {
     for (int row = 0; row < img->chcnt_y; ++row)
         for (int col = 0; col < img->chcnt_x; ++col)
             lcdimg_set_text(img, col, row, in->byte());
-    paint_picture(img);
+    lcdimg_paint(img);
     if (script.write(lcd_script(in, img->canvas_width, img->canvas_height)))
         script_execute(script.path.c_str(), img, 0, kScriptSteps);
     p->width = img->canvas_width;

@@ -14,10 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr char small[] = "CHCNT_X 3\nCHCNT_Y 1\nCHOFS_X 2\nCHOFS_Y 2\n";
     std::string text(small);
     text.append(reinterpret_cast<const char*>(data), size);
-    static const fuzz::scratch_file profile("profile");
-    if (!profile.write(text)) return 0;
-    lcdimg_t* img = lcdimg_open(profile.path.c_str(), "");
-    if (img == nullptr) return 0;
+    const lcdimg_source_t profile{nullptr, text.data(), text.size()};
+    lcdimg_t* img = nullptr;
+    if (lcdimg_open_from(&profile, nullptr, &img, nullptr, 0) != LCDIMG_OPENED) return 0;
     for (int x = 0; x < 4; ++x)
         lcdimg_set_text(img, x, 0, static_cast<unsigned char>('A' + x));
     // Scripts named by a fuzzed profile are not run here: the interpreter has its own target,

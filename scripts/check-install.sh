@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what users get: installs into a staging folder with the package's prefix, follows
 # the installed guides' links, runs the installed tool on installed examples, lints the man
-# page, then builds the Debian package, checks that it holds the same files, the same version
-# and a computed Depends, and has lintian find no error and no warning in it.
+# page, builds the host-side test example against the installed C++ library (find_package
+# and pkg-config), then builds the Debian packages, checks that together they hold the same
+# files, the same version and their Depends, and has lintian find no error and no warning.
 # Usage: scripts/check-install.sh [staging folder]   (default build-stage)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,7 @@ data="$stage/usr/share/vimbracli"
 page="$stage/usr/share/man/man1/vimbracli.1.gz"
 doc="$stage/usr/share/doc/vimbracli"
 for f in "$bin" "$page" "$doc"/{README.md,formats.md,language.md,copyright,changelog.gz} \
-    "$stage"/usr/include/vimbra/{lcd_shim.hpp,arduino/Arduino.h,arduino/LiquidCrystal_I2C.h}; do
+    "$stage"/usr/include/vimbra/{lcd_shim.hpp,vimbra.hpp,arduino/Arduino.h,arduino/LiquidCrystal_I2C.h}; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
@@ -90,23 +91,41 @@ c++ -std=c++17 -Wall -Wextra -Werror -I"$stage/usr/include" "$data/examples/firm
     fail "the installed firmware example writes another log"
 echo "Installed firmware shim built the installed menu example, which wrote its log."
 # The installed host Arduino environment builds the installed menu sketch unchanged; its log,
-# replayed by the installed tool at the sketch's temperature mark, is the installed picture.
+# replayed by the installed tool at its marks, shows the installed pictures.
 arduino_lib="$(find "$stage/usr/lib" -name libvimbra_arduino.a | head -n 1)"
 [ -n "$arduino_lib" ] || fail "not installed: libvimbra_arduino.a"
 c++ -Wall -Wextra -Werror -x c++ -I"$stage/usr/include/vimbra/arduino" \
     "$data/examples/sketches/menu/menu.ino" -L"$(dirname "$arduino_lib")" -lvimbra_arduino \
     -o "$stage/sketch_menu" || fail "the installed menu sketch does not build"
-"$stage/sketch_menu" --run 6s --analog A0=44 --log "$stage/sketch.log" 2>/dev/null ||
+"$stage/sketch_menu" --run 25s --analog A0=44 --log "$stage/sketch.log" 2>/dev/null ||
     fail "the installed menu sketch did not run"
-# The time of the mark, for a tool that does not take marks for --at yet.
-at="$(awk '/^wait /{t += $2 + 0} $1 == "mark" && $2 == "temperature" {print t "us"; exit}' \
-    "$stage/sketch.log")"
-[ -n "$at" ] || fail "the installed menu sketch's log has no temperature mark"
-grep -vE '^(mark|module|backlight) ' "$stage/sketch.log" |
-    "$bin" --replay - --at "$at" -p "$data/examples/profiles/blue-16x2.prof" \
-        --compare "$data/examples/sketches/menu/temperature.png" >/dev/null ||
-    fail "the installed menu sketch's temperature screen differs from its picture"
-echo "Installed host Arduino environment built the installed menu sketch, whose screen matches."
+# The log as the sketch wrote it, replayed at its marks: the screens are the installed
+# pictures, the backlight's unlit one included.
+for at in temperature asleep; do
+    "$bin" --replay "$stage/sketch.log" --at "$at" -p "$data/examples/profiles/blue-16x2.prof" \
+        --compare "$data/examples/sketches/menu/$at.png" >/dev/null ||
+        fail "the installed menu sketch's $at screen differs from its picture"
+done
+echo "Installed host Arduino environment built the installed menu sketch, whose screens match."
+# The C++ library: the example firmware test builds with find_package against the staged
+# package and passes; with pkg-config it builds too.
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)"
+libdir="$stage/usr/lib/$multiarch"
+for f in "$libdir/libvimbra.a" "$libdir/pkgconfig/vimbra.pc" "$libdir/cmake/vimbra/vimbraConfig.cmake"; do
+    [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
+done
+rm -rf "$stage/host-test"
+cmake -S "$data/examples/host-test" -B "$stage/host-test" -DCMAKE_PREFIX_PATH="$stage/usr" \
+    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null || fail "find_package(vimbra) failed"
+cmake --build "$stage/host-test" >/dev/null || fail "the host-side test example does not build"
+(cd "$stage/host-test" && ctest --output-on-failure >/dev/null) ||
+    fail "the host-side test example fails"
+flags="$(PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_SYSROOT_DIR="$stage" \
+    pkg-config --cflags --libs vimbra)" || fail "pkg-config does not know vimbra"
+c++ -std=c++20 -Wall -Wextra -Werror "$data/examples/host-test/menu_test.cpp" $flags \
+    -lgtest_main -lgtest -pthread -o "$stage/menu_test_pc" || fail "pkg-config's flags do not build"
+"$stage/menu_test_pc" >/dev/null || fail "the host-side test built with pkg-config fails"
+echo "Installed C++ library: the host-side test example builds with find_package and pkg-config and passes."
 version="$("$bin" | sed -n 's/^ Vimbra (Version \(.*\))$/\1/p')"
 [ -n "$version" ] || fail "no version in the installed tool's banner"
 echo "Installed tool $version ran on an installed profile with each installed font (${#fonts[@]})."
@@ -122,22 +141,26 @@ echo "Man page lint clean."
 make package >/dev/null
 arch="$(dpkg --print-architecture)"
 deb="build-package/vimbracli_${version}_${arch}.deb"
-[ -f "$deb" ] || fail "no package $deb"
-dpkg-deb -I "$deb"
-dpkg-deb -c "$deb"
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
+dev="build-package/libvimbra-dev_${version}_${arch}.deb"
+for d in "$deb" "$dev"; do
+    [ -f "$d" ] || fail "no package $d"
+    dpkg-deb -I "$d"
+    dpkg-deb -c "$d"
+    [ "$(dpkg-deb -f "$d" Version)" = "$version" ] || fail "$d: version is not $version"
+done
 depends="$(dpkg-deb -f "$deb" Depends)"
 [[ "$depends" == *libc6* ]] || fail "package Depends missing or without libc6: '$depends'"
-diff <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort) \
+[[ "$(dpkg-deb -f "$dev" Depends)" == *libpng-dev* ]] || fail "$dev does not depend on libpng-dev"
+diff <(for d in "$deb" "$dev"; do dpkg-deb -c "$d"; done | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort) \
      <(cd "$stage" && find usr -type f | sed 's|^|/|' | sort) ||
-    fail "the package's files differ from make install PREFIX=/usr"
-echo "Package $deb: version $version, Depends: $depends."
+    fail "the packages' files differ from make install PREFIX=/usr"
+echo "Packages $deb and $dev: version $version, Depends: $depends."
 
 # Lintian's informational and pedantic tags are shown too; only errors and warnings fail.
 status=0
-report="$(lintian --display-info --pedantic --fail-on error,warning "$deb" 2>&1)" || status=$?
+report="$(lintian --display-info --pedantic --fail-on error,warning "$deb" "$dev" 2>&1)" || status=$?
 grep -v '^running with root privileges is not recommended!$' <<<"$report" || true
-[ "$status" -eq 0 ] || fail "lintian found errors or warnings in $deb (status $status)"
+[ "$status" -eq 0 ] || fail "lintian found errors or warnings in $deb or $dev (status $status)"
 # The hardening tags are only informational, but the build sets every flag they look for.
 ! grep -q ' hardening-' <<<"$report" || fail "the tool lacks some of Debian's hardening"
 echo "lintian: no error and no warning."

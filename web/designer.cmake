@@ -7,11 +7,11 @@ set(DESIGNER_SITE ${CMAKE_BINARY_DIR}/site)
 add_executable(designer web/designer.cpp)
 target_link_libraries(designer PRIVATE vimbra)
 set_target_properties(designer PROPERTIES SUFFIX ".mjs" RUNTIME_OUTPUT_DIRECTORY ${DESIGNER_SITE})
-# kestbasic_t (about 110 KB) and the 64 KiB output buffer live on the stack: 1 MiB holds
-# them with room to spare. The worker imports the module as an ES module.
+# The worker imports the module as an ES module. The interpreter's record and the output
+# buffer are on the heap, so the default stack does.
 target_link_options(designer PRIVATE
   -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createDesigner -sENVIRONMENT=worker
-  -sALLOW_MEMORY_GROWTH=1 -sTOTAL_STACK=1048576 -sEXPORTED_FUNCTIONS=_malloc,_free
+  -sALLOW_MEMORY_GROWTH=1 -sEXPORTED_FUNCTIONS=_malloc,_free
   -sEXPORTED_RUNTIME_METHODS=FS -sINCOMING_MODULE_JS_API=print,printErr)
 
 # The page's own files and the shipped examples (for its "Load example" menus), copied on

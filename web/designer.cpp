@@ -123,7 +123,7 @@ picture_size_t probe_profile(char* charset) {
     probe->charset_name.back() = '\0';
     std::memcpy(charset, probe->charset_name.data(), probe->charset_name.size());
     std::freopen("/dev/null", "w", stdout);
-    if (check_settings(probe) == 0) {
+    if (lcdimg_check_settings(probe) == 0) {
         calc_canvas_size(probe, &size.width, &size.height);
     }
     delete probe;

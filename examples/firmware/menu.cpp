@@ -4,6 +4,9 @@
 //     firmware_menu > menu.log
 //
 // The clock is simulated: `delay` moves it on, as the firmware's delay would take time.
+// The marks name the screens, so that a check asks for a screen, not for a moment:
+//
+//     firmware_menu | vimbracli --replay - --at settings -p blue-16x2.prof --compare menu.png
 #include <cstdint>
 #include <iostream>
 
@@ -40,15 +43,18 @@ int main() {
     lcd.begin(16, ROWS);
     lcd.createChar(ARROW, ARROW_ROWS);
     draw(lcd, 0, 0);
+    lcd.mark("start");
     delay(1000);
     // Down: the arrow moves to the second row.
     lcd.setCursor(0, 0);
     lcd.write(' ');
     lcd.setCursor(0, 1);
     lcd.write(ARROW);
+    lcd.mark("settings");
     delay(1000);
     // Down again: the list scrolls by one entry.
     draw(lcd, 1, 2);
+    lcd.mark("scrolled");
     delay(1500);
     // Select: About, with a counter of seconds and a blinking cursor after it.
     lcd.clear();
@@ -60,6 +66,9 @@ int main() {
         lcd.setCursor(3, 1);
         lcd.print(seconds);
         lcd.print(" s");
+        if (seconds == 3) {
+            lcd.mark("about");
+        }
         delay(1000);
     }
     lcd.noBlink();

@@ -1,8 +1,8 @@
 // A stand-in for a character LCD driver, for testing firmware on the host: the calls that
 // firmware makes become the bytes a driver would send to the module, as events for a sink.
-// The default sink writes them as a vimbracli command log (`cmd 0x..`, `data 0x..` and
-// `wait ..us` lines), which vimbracli can turn into pictures. Header-only, standard C++17
-// and up.
+// The default sink writes them as a vimbracli command log (`module COLSxROWS` from `begin`,
+// `cmd 0x..`, `data 0x..`, `wait ..us` and `mark NAME` lines), which vimbracli can turn into
+// pictures. Header-only, standard C++17 and up.
 //
 //     std::uint64_t now = 0; // microseconds, advanced by the test
 //     vimbra::lcd_shim lcd(std::cout, [&now] { return now; });
@@ -151,8 +151,8 @@ class lcd_shim {
         }
         selected_ = 1;
     }
-    // Function set for one line or more (8-bit bus, 5 x 8 dots), display on, clear, entry
-    // mode left to right, to every controller.
+    // A `module COLSxROWS` line, then function set for one line or more (8-bit bus, 5 x 8
+    // dots), display on, clear, entry mode left to right, to every controller.
     void begin(std::uint8_t cols, std::uint8_t rows) {
         begin(cols, rows, static_cast<std::uint8_t>(rows > 1 ? 0x38 : 0x30));
     }
@@ -160,6 +160,9 @@ class lcd_shim {
     // two controllers each drives two lines whatever `function_set` says of N.
     void begin(std::uint8_t cols, std::uint8_t rows, std::uint8_t function_set) {
         configure(cols, rows);
+        if (announced_cols_ != cols_ || announced_rows_ != rows_) {
+            announce_module();
+        }
         control_ = DISPLAY_ON;
         entry_ = ENTRY_LEFT_TO_RIGHT;
         if (chips_ == 2) {
@@ -274,8 +277,12 @@ class lcd_shim {
         send(event);
         return true;
     }
-    // A `module COLSxROWS` line with the geometry of the last begin or configure.
+    // A `module COLSxROWS` line with the geometry of the last begin or configure. `begin`
+    // writes it unless the last one written named the same geometry, so that a driver may
+    // announce the module before its own reset sequence.
     void announce_module() {
+        announced_cols_ = cols_;
+        announced_rows_ = rows_;
         pass_time();
         lcd_event event;
         event.kind = lcd_event_kind::module;
@@ -398,6 +405,9 @@ class lcd_shim {
     std::uint8_t upper_rows_ = 1;
     std::uint8_t selected_ = 1;  // the controller of the cursor's row
     std::uint8_t last_chip_ = 1; // the controller the log last addressed
+    // The last module line's geometry, 0 x 0 before one.
+    std::uint8_t announced_cols_ = 0;
+    std::uint8_t announced_rows_ = 0;
     unsigned offsets_[4] = {0x00, 0x40, 0x10, 0x50};
     std::uint8_t control_ = 0;
     std::uint8_t entry_ = ENTRY_LEFT_TO_RIGHT;

@@ -614,7 +614,7 @@ bool write_all(int fd, const std::string& bytes) {
 // The rows as row arguments, then the cursor and the display modes.
 int print_text(const run_t& run) {
     std::string out;
-    if (job_text(run.img, run.have_status ? &run.status : nullptr, &out) != JOB_DONE) {
+    if (screen_text(run.img, run.have_status ? &run.status : nullptr, &out) != 0) {
         say("Memory Allocation Error.");
         return EXIT_BAD_CONFIGURATION;
     }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/screen.hpp"
 #include "bmp/bmpfile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
@@ -181,27 +180,6 @@ job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
 
 void job_log_free(job_log_t* job) {
     cmdlog_free(&job->log);
-}
-
-job_status_t job_text(const lcdimg_t* img, const replay_status_t* status, std::string* out) {
-    std::string line;
-    for (int r = 0; r < img->chcnt_y; ++r) {
-        const unsigned char* codes =
-            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
-        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
-            return JOB_NO_MEMORY;
-        }
-        *out += line + "\n";
-    }
-    const replay_status_t typed{-1, -1, true, false, false};
-    const replay_status_t& s = status != nullptr ? *status : typed;
-    const auto on_off = [](bool on) { return on ? "on" : "off"; };
-    *out += s.cursor_row < 0 ? std::string("no cursor")
-                             : "cursor row " + std::to_string(s.cursor_row + 1) + " column " +
-                                   std::to_string(s.cursor_column + 1);
-    *out += std::string(", display ") + on_off(s.display_on) + ", cursor " + on_off(s.cursor_on) +
-            ", blink " + on_off(s.blink_on) + "\n";
-    return JOB_DONE;
 }
 
 job_format_t job_format_of_name(const std::string& path) {

@@ -62,10 +62,6 @@ job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
                           replay_status_t* status);
 void job_log_free(job_log_t* job);
 
-// The display's rows as row arguments, then its cursor and display modes, one per line, as
-// --text prints them; `status` null for typed rows (no cursor on a display that is on).
-job_status_t job_text(const lcdimg_t* img, const replay_status_t* status, std::string* out);
-
 enum job_format_t : int { JOB_FORMAT_BMP, JOB_FORMAT_PNG };
 
 // PNG for a name ending in .png (any case), else BMP.

@@ -8,6 +8,7 @@
 
 #include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
+#include "lcd/replay.hpp"
 
 namespace {
 
@@ -93,7 +94,7 @@ bool reads_back(const charset_t* set, const std::string& text, const unsigned ch
 void screen_layout_of(const lcdimg_t* img, int scale, screen_layout_t* layout) {
     int cell_w = 0;
     int cell_h = 0;
-    calc_cell_size(img, &cell_w, &cell_h);
+    lcdimg_cell_size(img, &cell_w, &cell_h);
     // A cell's first dot sits one dot gap left of and above the cell's origin (draw_char).
     layout->left = static_cast<std::int64_t>(img->frame_x) + img->chofs_x - img->pixgap_x;
     layout->top = static_cast<std::int64_t>(img->frame_y) + img->chofs_y - img->pixgap_y;
@@ -270,6 +271,31 @@ int screen_spell_row(const charset_t* set, const unsigned char* codes, int count
     if (set != nullptr && !reads_back(set, *text, codes, count)) {
         *text = spell_with(set, codes, count, true);
     }
+    return 0;
+} catch (const std::bad_alloc&) {
+    return -1;
+}
+
+int screen_text(const lcdimg_t* img, const replay_status_t* status, std::string* text) try {
+    text->clear();
+    std::string line;
+    for (int r = 0; r < img->chcnt_y; ++r) {
+        const unsigned char* codes =
+            img->text_grid + static_cast<std::size_t>(r) * static_cast<std::size_t>(img->chcnt_x);
+        if (screen_spell_row(img->charset, codes, img->chcnt_x, &line) != 0) {
+            return -1;
+        }
+        *text += line + "\n";
+    }
+    // Typed rows show no cursor on a display that is on.
+    const replay_status_t typed{-1, -1, true, false, false};
+    const replay_status_t& s = status != nullptr ? *status : typed;
+    const auto on_off = [](bool on) { return on ? "on" : "off"; };
+    *text += s.cursor_row < 0 ? std::string("no cursor")
+                              : "cursor row " + std::to_string(s.cursor_row + 1) + " column " +
+                                    std::to_string(s.cursor_column + 1);
+    *text += std::string(", display ") + on_off(s.display_on) + ", cursor " + on_off(s.cursor_on) +
+             ", blink " + on_off(s.blink_on) + "\n";
     return 0;
 } catch (const std::bad_alloc&) {
     return -1;

@@ -8,6 +8,7 @@
 
 struct charset_t;
 struct lcdimg_t;
+struct replay_status_t;
 
 inline constexpr int SCREEN_MAX_SCALE = 16;
 
@@ -74,3 +75,8 @@ unsigned char* screen_panels(const unsigned char* left, const unsigned char* mid
 // as \xHH and the backslash code as \\. 0, or -1 when memory is short.
 int screen_spell_row(const charset_t* set, const unsigned char* codes, int count,
                      std::string* text);
+// What the display shows, as text: each row spelled by screen_spell_row and a line end, then
+// the cursor and the display modes ("cursor row 1 column 3, display on, cursor on, blink
+// off", or "no cursor, ..."); a null status is that of typed rows. 0, or -1 when memory is
+// short.
+int screen_text(const lcdimg_t* img, const replay_status_t* status, std::string* text);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/linesrc.hpp"
+#include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
 namespace {
@@ -80,19 +82,19 @@ void take_line(reader_state_t& state, const read_line_t& line, const reader_sink
 
 // Returns -1 when the very first read failed with an error (a folder opens but cannot be
 // read), else 0. The file position is asked for only when rows are reported whole.
-int read_glyphs(std::FILE* fp, const reader_sink_t& sink) {
+int read_glyphs(linesrc_t* src, const reader_sink_t& sink) {
     line_buffer_t line{};
     reader_state_t state;
     bool any_line = false;
     long offset = 0;
-    while (std::fgets(line.data(), static_cast<int>(line.size()), fp) != nullptr) {
+    while (linesrc_next(src, line.data(), static_cast<int>(line.size()))) {
         any_line = true;
-        const long next = sink.row != nullptr ? std::ftell(fp) : 0;
+        const long next = sink.row != nullptr ? linesrc_tell(src) : 0;
         util_remove_comment(line.data());
         take_line(state, {line.data(), offset, next - offset}, sink);
         offset = next;
     }
-    return !any_line && std::ferror(fp) ? -1 : 0;
+    return !any_line && linesrc_failed(src) ? -1 : 0;
 }
 
 int read_font(const char* path, const reader_sink_t& sink) {
@@ -103,7 +105,8 @@ int read_font(const char* path, const reader_sink_t& sink) {
     if (fp == nullptr) {
         return -1;
     }
-    const int result = read_glyphs(fp, sink);
+    linesrc_t src = linesrc_file(fp);
+    const int result = read_glyphs(&src, sink);
     std::fclose(fp);
     return result;
 }
@@ -142,6 +145,30 @@ int lcdfont_read(const char* path, lcdfont_dot_callback_t callback, void* ctx) {
 
 int lcdfont_read_rows(const char* path, lcdfont_row_callback_t callback, void* ctx) {
     return read_font(path, {nullptr, callback, ctx});
+}
+
+int lcdfont_read_text(const char* text, std::size_t length, lcdfont_dot_callback_t callback,
+                      void* ctx) {
+    linesrc_t src = linesrc_text(text, length);
+    return read_glyphs(&src, {callback, nullptr, ctx});
+}
+
+int lcdfont_read_rows_text(const char* text, std::size_t length, lcdfont_row_callback_t callback,
+                           void* ctx) {
+    linesrc_t src = linesrc_text(text, length);
+    return read_glyphs(&src, {nullptr, callback, ctx});
+}
+
+void lcdfont_read_callback(int code, int column, int row, int on, void* ctx) {
+    if (code < 0 || code >= LCDIMG_GLYPH_COUNT || column < 0 || column >= LCDIMG_GLYPH_BYTES ||
+        row < 0 || row > 7) {
+        return;
+    }
+    auto* img = static_cast<lcdimg_t*>(ctx);
+    unsigned char& column_bits =
+        img->font[static_cast<std::size_t>(code * LCDIMG_GLYPH_BYTES + column)];
+    const auto bit = static_cast<unsigned char>(1U << row);
+    column_bits = static_cast<unsigned char>(on != 0 ? (column_bits | bit) : (column_bits & ~bit));
 }
 
 int pickup_code(const char* line) {

@@ -10,6 +10,7 @@
 #include <new>
 #include <type_traits>
 
+#include "base/console.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdprof.hpp"
@@ -336,7 +337,7 @@ namespace {
 // buffers and the starting glyph table. `message` gets the refusal, without a line end.
 int finish_opening(lcdimg_t* img, char* message, std::size_t capacity) {
     terminate_texts(img);
-    if (check_settings_message(img, message, static_cast<int>(capacity)) != 0) {
+    if (lcdimg_check_settings_message(img, message, static_cast<int>(capacity)) != 0) {
         return LCDIMG_OPEN_BAD_SETTING;
     }
     const int allocated = allocate_buffers(img);
@@ -351,11 +352,26 @@ int finish_opening(lcdimg_t* img, char* message, std::size_t capacity) {
     return LCDIMG_OPENED;
 }
 
-// Glyphs 0..255 after the font file, or the built-in ones when no font is named.
-void apply_font_quietly(lcdimg_t* img, const char* font_path, int* status) {
-    if (font_path != nullptr && lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
+// Glyphs 0..255 after the font, or the built-in ones when no font is named.
+void apply_font_quietly(lcdimg_t* img, const lcdimg_source_t* font, int* status) {
+    if (font == nullptr) {
+        return;
+    }
+    const int read = font->path != nullptr
+                         ? lcdfont_read(font->path, lcdfont_read_callback, img)
+                         : lcdfont_read_text(font->text, font->length, lcdfont_read_callback, img);
+    if (read != 0) {
         *status = LCDIMG_OPEN_FONT_UNREADABLE;
     }
+}
+
+int read_profile(const lcdimg_source_t* profile, lcdimg_t* img) {
+    return profile->path != nullptr ? lcdprof_read(profile->path, img, 0)
+                                    : lcdprof_read_text(profile->text, profile->length, img, 0);
+}
+
+lcdimg_source_t file_source(const char* path) {
+    return {path, nullptr, 0};
 }
 
 } // namespace
@@ -367,20 +383,22 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
     }
     lcdimg_set_defaults(img);
     if (lcdprof_read(profile_path, img, 0) != 0) {
-        std::printf("[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
-                    printable_path(profile_path));
+        console_printf(&img->console,
+                       "[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",
+                       printable_path(profile_path));
     }
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
     if (finish_opening(img, message.data(), message.size()) != LCDIMG_OPENED) {
         if (message[0] != '\0') {
-            std::printf("%s\n", message.data());
+            console_printf(&img->console, "%s\n", message.data());
         }
         delete img;
         return nullptr;
     }
     if (lcdfont_read(font_path, lcdfont_read_callback, img) != 0) {
-        std::printf("[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
-                    printable_path(font_path));
+        console_printf(&img->console,
+                       "[Warning]: LCD font reading was failed. The default font was used. (%s)\n",
+                       printable_path(font_path));
     }
     calc_dot_colors(img);
     return img;
@@ -388,20 +406,28 @@ lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
 
 int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_t** out,
                         char* message, int message_capacity) {
+    const lcdimg_source_t profile = file_source(profile_path);
+    const lcdimg_source_t font = file_source(font_path);
+    return lcdimg_open_from(profile_path != nullptr ? &profile : nullptr,
+                            font_path != nullptr ? &font : nullptr, out, message, message_capacity);
+}
+
+int lcdimg_open_from(const lcdimg_source_t* profile, const lcdimg_source_t* font, lcdimg_t** out,
+                     char* message, int message_capacity) {
     *out = nullptr;
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> text{};
     auto* img = new (std::nothrow) lcdimg_t{};
     int status = img == nullptr ? LCDIMG_OPEN_NO_MEMORY : LCDIMG_OPENED;
     if (img != nullptr) {
         lcdimg_set_defaults(img);
-        if (profile_path != nullptr && lcdprof_read(profile_path, img, 0) != 0) {
+        if (profile != nullptr && read_profile(profile, img) != 0) {
             status = LCDIMG_OPEN_PROFILE_UNREADABLE;
         } else {
             status = finish_opening(img, text.data(), text.size());
         }
     }
     if (status == LCDIMG_OPENED) {
-        apply_font_quietly(img, font_path, &status);
+        apply_font_quietly(img, font, &status);
     }
     if (status == LCDIMG_OPEN_NO_MEMORY) {
         std::snprintf(text.data(), text.size(), "Memory Allocation Error.");
@@ -421,13 +447,18 @@ int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_
 }
 
 int lcdimg_use_charset(lcdimg_t* img, const charset_t* set, const char* font_path) {
+    const lcdimg_source_t font = file_source(font_path);
+    return lcdimg_use_charset_from(img, set, font_path != nullptr ? &font : nullptr);
+}
+
+int lcdimg_use_charset_from(lcdimg_t* img, const charset_t* set, const lcdimg_source_t* font) {
     if (img == nullptr || set == nullptr) {
         return -1;
     }
     img->charset = set;
     img->font = charset_glyphs(set);
     int status = LCDIMG_OPENED;
-    apply_font_quietly(img, font_path, &status);
+    apply_font_quietly(img, font, &status);
     return status == LCDIMG_OPENED ? 0 : -1;
 }
 
@@ -462,7 +493,7 @@ int lcdimg_set_grid(lcdimg_t* img, int columns, int rows, char* message, int mes
     const int old_rows = img->chcnt_y;
     img->chcnt_x = columns;
     img->chcnt_y = rows;
-    if (check_settings_message(img, message, message_capacity) != 0) {
+    if (lcdimg_check_settings_message(img, message, message_capacity) != 0) {
         img->chcnt_x = old_columns;
         img->chcnt_y = old_rows;
         return LCDIMG_OPEN_BAD_SETTING;
@@ -494,7 +525,7 @@ int lcdimg_close(lcdimg_t* img) {
     return 0;
 }
 
-int check_settings_message(const lcdimg_t* img, char* message, int capacity) {
+int lcdimg_check_settings_message(const lcdimg_t* img, char* message, int capacity) {
     if (message == nullptr || capacity < 1) {
         return -1;
     }
@@ -507,16 +538,16 @@ int check_settings_message(const lcdimg_t* img, char* message, int capacity) {
     return check_row_addresses(img, message, size);
 }
 
-int check_settings(const lcdimg_t* img) {
+int lcdimg_check_settings(const lcdimg_t* img) {
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
-    if (check_settings_message(img, message.data(), static_cast<int>(message.size())) != 0) {
-        std::printf("%s\n", message.data());
+    if (lcdimg_check_settings_message(img, message.data(), static_cast<int>(message.size())) != 0) {
+        console_printf(&img->console, "%s\n", message.data());
         return -1;
     }
     return 0;
 }
 
-void calc_cell_size(const lcdimg_t* img, int* width, int* height) {
+void lcdimg_cell_size(const lcdimg_t* img, int* width, int* height) {
     *width = wrap32_add(wrap32_mul(LCDIMG_DOT_COLUMNS, img->pixsiz_x),
                         wrap32_mul(LCDIMG_DOT_COLUMNS - 1, img->pixgap_x));
     *height = wrap32_add(wrap32_mul(LCDIMG_DOT_ROWS, img->pixsiz_y),
@@ -526,7 +557,7 @@ void calc_cell_size(const lcdimg_t* img, int* width, int* height) {
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {
     int cell_w = 0;
     int cell_h = 0;
-    calc_cell_size(img, &cell_w, &cell_h);
+    lcdimg_cell_size(img, &cell_w, &cell_h);
     std::int32_t w = wrap32_add(wrap32_mul(2, img->frame_x), wrap32_mul(2, img->chofs_x));
     w = wrap32_add(w, wrap32_mul(img->chcnt_x, cell_w));
     w = wrap32_add(w, wrap32_mul(wrap32_sub(img->chcnt_x, 1), img->chgap_x));
@@ -535,16 +566,4 @@ void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {
     h = wrap32_add(h, wrap32_mul(wrap32_sub(img->chcnt_y, 1), img->chgap_y));
     *width = w;
     *height = h;
-}
-
-void lcdfont_read_callback(int code, int column, int row, int on, void* ctx) {
-    if (code < 0 || code >= LCDIMG_GLYPH_COUNT || column < 0 || column >= LCDIMG_GLYPH_BYTES ||
-        row < 0 || row > 7) {
-        return;
-    }
-    auto* img = static_cast<lcdimg_t*>(ctx);
-    unsigned char& column_bits =
-        img->font[static_cast<std::size_t>(code * LCDIMG_GLYPH_BYTES + column)];
-    const auto bit = static_cast<unsigned char>(1U << row);
-    column_bits = static_cast<unsigned char>(on != 0 ? (column_bits | bit) : (column_bits & ~bit));
 }

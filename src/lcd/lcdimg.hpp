@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/console.hpp"
 #include "bmp/bmpimg.hpp"
 
 struct charset_t;
@@ -87,7 +88,7 @@ struct lcdimg_t {
     bmpimg_color_t unlit_rgb;
     // ROW_ADDRESSES as written (its words joined by one blank; empty: none), and the start
     // address of each module row it gives. row_address_count is -1 when the value is
-    // malformed (check_settings refuses it), 0 without the key.
+    // malformed (lcdimg_check_settings refuses it), 0 without the key.
     std::array<char, LCDIMG_TEXT_CAPACITY> row_addresses_text;
     std::array<unsigned char, LCDIMG_MAX_ROW_ADDRESSES> row_addresses;
     int row_address_count;
@@ -97,6 +98,9 @@ struct lcdimg_t {
     // The backlight of the moment shown is off (a replay sets it): the panel and the dots
     // take the unlit colours of backlight_unlit_colors. False as opened.
     bool backlight_off;
+    // Where the image's messages, its listing and its script's console go, and where the
+    // script reads from: zeroed, as opened, the standard streams.
+    console_t console;
 };
 
 // Built-in glyphs: printable ASCII at 0x21..0x7F, everything else blank.
@@ -127,10 +131,23 @@ inline constexpr int LCDIMG_SETTING_MESSAGE_CAPACITY = LCDIMG_TEXT_CAPACITY + 25
 // is still set). The image's set, as lcdimg_open's, follows the profile's CHARSET.
 int lcdimg_open_checked(const char* profile_path, const char* font_path, lcdimg_t** out,
                         char* message, int message_capacity);
+// A profile or a font for lcdimg_open_from: the file at `path` when it is not null, else
+// `length` bytes of `text` (a null text is an empty one).
+struct lcdimg_source_t {
+    const char* path;
+    const char* text;
+    std::size_t length;
+};
+// lcdimg_open_checked over sources: a null source reads nothing, and for a text source
+// "unreadable" never happens. The image's console is zeroed (the standard streams).
+int lcdimg_open_from(const lcdimg_source_t* profile, const lcdimg_source_t* font, lcdimg_t** out,
+                     char* message, int message_capacity);
 // Makes `set` the image's character set: its glyphs, with the font file at `font_path`
 // (null: none) applied on top again, without a warning. 0, or -1 when the font cannot be
 // read (the set's glyphs then stand alone).
 int lcdimg_use_charset(lcdimg_t* img, const charset_t* set, const char* font_path);
+// lcdimg_use_charset with the font from a source (null: none).
+int lcdimg_use_charset_from(lcdimg_t* img, const charset_t* set, const lcdimg_source_t* font);
 // Stores a code in cell (x, y); -1 when the cell does not exist.
 int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
@@ -145,7 +162,7 @@ int lcdimg_set_grid(lcdimg_t* img, int columns, int rows, char* message, int mes
 int lcdimg_close(lcdimg_t* img);
 // Nominal size of one cell: its dots and the gaps between them (not the gap to the next
 // cell), in 32-bit wrap-around arithmetic. The cell pitch adds chgap_x and chgap_y.
-void calc_cell_size(const lcdimg_t* img, int* width, int* height);
+void lcdimg_cell_size(const lcdimg_t* img, int* width, int* height);
 // Picture size from the current settings, in 32-bit wrap-around arithmetic.
 void calc_canvas_size(const lcdimg_t* img, int* width, int* height);
 // Canvas callbacks over the pixel buffer; ctx is the lcdimg_t. Points outside are ignored.
@@ -153,21 +170,19 @@ void canvas_pixel_writer(int x, int y, unsigned char r, unsigned char g, unsigne
                          void* ctx);
 void canvas_pixel_reader(int x, int y, unsigned char* r, unsigned char* g, unsigned char* b,
                          void* ctx);
-// Font reader callback: sets or clears one dot of one glyph; ctx is the lcdimg_t.
-void lcdfont_read_callback(int code, int column, int row, int on, void* ctx);
 
 // Refuses unsafe geometry before anything is allocated: counts and dot sizes below 1, offsets,
 // gaps and frames below 0, a picture beyond LCDIMG_MAX_SIDE or LCDIMG_MAX_FILE_BYTES, or a
 // CHARSET that names no character set, or a malformed ROW_ADDRESSES.
 // Prints one line naming the problem and returns -1; 0 when the settings are sound.
-int check_settings(const lcdimg_t* img);
-// check_settings without printing: the line, without its line end, goes into `message`.
-int check_settings_message(const lcdimg_t* img, char* message, int capacity);
+int lcdimg_check_settings(const lcdimg_t* img);
+// lcdimg_check_settings without printing: the line, without its line end, goes into `message`.
+int lcdimg_check_settings_message(const lcdimg_t* img, char* message, int capacity);
 // Works out lit_rgb and unlit_rgb from fgcol, bgcol and contrast (the unlit-dot blend).
 void calc_dot_colors(lcdimg_t* img);
 // Paints background, frame, shadow rings and every cell into the pixel buffer; no script, no
 // file. The settings must be those lcdimg_open accepted.
-void paint_picture(lcdimg_t* img);
+void lcdimg_paint(lcdimg_t* img);
 
 // 32-bit two's-complement arithmetic, exactly what a 32-bit machine gives, without signed
 // overflow: the sums and products of the settings are defined to wrap around.
@@ -183,7 +198,8 @@ inline std::int32_t wrap32_mul(std::int32_t a, std::int32_t b) {
 
 // Paints the picture and runs the profile's script on it; the pixels are then final.
 void lcdimg_render(lcdimg_t* img);
-// Paints the picture, runs the profile's script and writes the BMP file at `path`.
+// Paints the picture, runs the profile's script and writes the picture file at `path`,
+// BMP or PNG as outfile_write_picture chooses by its name.
 // Returns 0, OUTFILE_NO_MEMORY (-2) when an encoder ran out of memory, or -1 when the file
 // could not be written completely; errno then says why, and an existing picture at `path`
 // is untouched (outfile_write tells the exceptions).

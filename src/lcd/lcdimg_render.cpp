@@ -208,7 +208,7 @@ void draw_char(lcdimg_t* img, std::int32_t x0, std::int32_t y0, const unsigned c
 void paint_cells(lcdimg_t* img) {
     int cell_w = 0;
     int cell_h = 0;
-    calc_cell_size(img, &cell_w, &cell_h);
+    lcdimg_cell_size(img, &cell_w, &cell_h);
     const std::int32_t pitch_x = wrap32_add(cell_w, img->chgap_x);
     const std::int32_t pitch_y = wrap32_add(cell_h, img->chgap_y);
     const std::int32_t left = wrap32_add(img->frame_x, img->chofs_x);
@@ -270,7 +270,7 @@ void calc_dot_colors(lcdimg_t* img) {
                       blend_component(img->contrast, img->fgcol.b, img->bgcol.b)};
 }
 
-void paint_picture(lcdimg_t* img) {
+void lcdimg_paint(lcdimg_t* img) {
     if (img == nullptr || img->pixels == nullptr || img->text_grid == nullptr) {
         return;
     }
@@ -299,13 +299,13 @@ void lcdimg_render(lcdimg_t* img) {
     if (img == nullptr || img->pixels == nullptr) {
         return;
     }
-    paint_picture(img);
+    lcdimg_paint(img);
     if (img->script_path[0] != '\0') {
         img->script_path.back() = '\0';
         const script_limits_t limits{img->script_step_limit, img->script_should_stop,
                                      img->script_stop_ctx};
-        script_execute_limited(img->script_path.data(), img, 0, &limits,
-                               img->script_messages_named);
+        script_execute_limited(img->script_path.data(), img, 0, &limits, img->script_messages_named,
+                               &img->console);
     }
 }
 
@@ -316,6 +316,6 @@ int lcdimg_write_file(lcdimg_t* img, const char* path) {
     }
     lcdimg_render(img);
     // The picture may go to standard output itself; what was printed comes first.
-    std::fflush(stdout);
+    console_flush(&img->console);
     return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/console.hpp"
+#include "base/linesrc.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
@@ -202,49 +204,60 @@ void store_row_addresses(lcdimg_t& img, const char* rest) {
 }
 
 void print_texts_and_geometry(const lcdimg_t& img) {
-    std::printf("LCD_VENDOR   = %s\n", img.lcd_vendor.data());
-    std::printf("LCD_MODEL    = %s\n", img.lcd_model.data());
-    std::printf("CHCNT_X      = %d\n", img.chcnt_x);
-    std::printf("CHCNT_Y      = %d\n", img.chcnt_y);
-    std::printf("CHOFS_X      = %d\n", img.chofs_x);
-    std::printf("CHOFS_Y      = %d\n", img.chofs_y);
-    std::printf("CHGAP_X      = %d\n", img.chgap_x);
-    std::printf("CHGAP_Y      = %d\n", img.chgap_y);
-    std::printf("PIXSIZ_X     = %d\n", img.pixsiz_x);
-    std::printf("PIXSIZ_Y     = %d\n", img.pixsiz_y);
-    std::printf("PIXGAP_X     = %d\n", img.pixgap_x);
-    std::printf("PIXGAP_Y     = %d\n", img.pixgap_y);
-    std::printf("FRAME_X      = %d\n", img.frame_x);
-    std::printf("FRAME_Y      = %d\n", img.frame_y);
+    console_printf(&img.console, "LCD_VENDOR   = %s\n", img.lcd_vendor.data());
+    console_printf(&img.console, "LCD_MODEL    = %s\n", img.lcd_model.data());
+    console_printf(&img.console, "CHCNT_X      = %d\n", img.chcnt_x);
+    console_printf(&img.console, "CHCNT_Y      = %d\n", img.chcnt_y);
+    console_printf(&img.console, "CHOFS_X      = %d\n", img.chofs_x);
+    console_printf(&img.console, "CHOFS_Y      = %d\n", img.chofs_y);
+    console_printf(&img.console, "CHGAP_X      = %d\n", img.chgap_x);
+    console_printf(&img.console, "CHGAP_Y      = %d\n", img.chgap_y);
+    console_printf(&img.console, "PIXSIZ_X     = %d\n", img.pixsiz_x);
+    console_printf(&img.console, "PIXSIZ_Y     = %d\n", img.pixsiz_y);
+    console_printf(&img.console, "PIXGAP_X     = %d\n", img.pixgap_x);
+    console_printf(&img.console, "PIXGAP_Y     = %d\n", img.pixgap_y);
+    console_printf(&img.console, "FRAME_X      = %d\n", img.frame_x);
+    console_printf(&img.console, "FRAME_Y      = %d\n", img.frame_y);
 }
 
 void print_colours_and_rest(const lcdimg_t& img) {
-    std::printf("FRCOL        = %3d, %3d, %3d\n", img.frcol.r, img.frcol.g, img.frcol.b);
-    std::printf("FGCOL        = %3d, %3d, %3d\n", img.fgcol.r, img.fgcol.g, img.fgcol.b);
-    std::printf("BGCOL        = %3d, %3d, %3d\n", img.bgcol.r, img.bgcol.g, img.bgcol.b);
-    std::printf("CONTRAST     = %d\n", img.contrast);
-    std::printf("SHADOW_DEPTH = %d\n", img.shadow_depth);
-    std::printf("SHADOW_CURVE = %d\n", img.shadow_curve);
-    std::printf("SCRIPT       = %s\n", img.script_path.data());
+    console_printf(&img.console, "FRCOL        = %3d, %3d, %3d\n", img.frcol.r, img.frcol.g,
+                   img.frcol.b);
+    console_printf(&img.console, "FGCOL        = %3d, %3d, %3d\n", img.fgcol.r, img.fgcol.g,
+                   img.fgcol.b);
+    console_printf(&img.console, "BGCOL        = %3d, %3d, %3d\n", img.bgcol.r, img.bgcol.g,
+                   img.bgcol.b);
+    console_printf(&img.console, "CONTRAST     = %d\n", img.contrast);
+    console_printf(&img.console, "SHADOW_DEPTH = %d\n", img.shadow_depth);
+    console_printf(&img.console, "SHADOW_CURVE = %d\n", img.shadow_curve);
+    console_printf(&img.console, "SCRIPT       = %s\n", img.script_path.data());
     if (img.charset_name[0] != '\0') { // a line only where one is set: older listings stay
-        std::printf("CHARSET      = %s\n", img.charset_name.data());
+        console_printf(&img.console, "CHARSET      = %s\n", img.charset_name.data());
     }
     if (img.row_addresses_text[0] != '\0') {
-        std::printf("ROW_ADDRESSES = %s\n", img.row_addresses_text.data());
+        console_printf(&img.console, "ROW_ADDRESSES = %s\n", img.row_addresses_text.data());
     }
 }
 
-// Feeds every line piece of `fp` to pickup_value. Returns -1 when the very first read
+// Feeds every line piece of `src` to pickup_value. Returns -1 when the very first read
 // failed with an error (a folder opens but cannot be read), else 0.
-int read_settings(std::FILE* fp, lcdimg_t* img) {
+int read_settings(linesrc_t* src, lcdimg_t* img) {
     line_buffer_t line{};
     bool any_line = false;
-    while (std::fgets(line.data(), static_cast<int>(line.size()), fp) != nullptr) {
+    while (linesrc_next(src, line.data(), static_cast<int>(line.size()))) {
         any_line = true;
         util_remove_comment(line.data());
         pickup_value(img, line.data());
     }
-    return !any_line && std::ferror(fp) ? -1 : 0;
+    return !any_line && linesrc_failed(src) ? -1 : 0;
+}
+
+int read_and_list(linesrc_t* src, lcdimg_t* img, int listing) {
+    const int result = read_settings(src, img);
+    if (result == 0 && listing != 0) {
+        print_value(img);
+    }
+    return result;
 }
 
 } // namespace
@@ -257,12 +270,18 @@ int lcdprof_read(const char* path, lcdimg_t* img, int listing) {
     if (fp == nullptr) {
         return -1;
     }
-    const int result = read_settings(fp, img);
+    linesrc_t src = linesrc_file(fp);
+    const int result = read_and_list(&src, img, listing);
     std::fclose(fp);
-    if (result == 0 && listing != 0) {
-        print_value(img);
-    }
     return result;
+}
+
+int lcdprof_read_text(const char* text, std::size_t length, lcdimg_t* img, int listing) {
+    if (img == nullptr) {
+        return -1;
+    }
+    linesrc_t src = linesrc_text(text, length);
+    return read_and_list(&src, img, listing);
 }
 
 int pickup_value(lcdimg_t* img, const char* line) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "base/console.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
@@ -38,7 +39,7 @@ int rowtext_place_rows(lcdimg_t* img, const char* const* rows, int count) {
         if (rowtext_decode(img->charset, rows[k], k, codes.get(), width + 1, &length,
                            message.data(), CHARSET_MESSAGE_CAPACITY) != 0) {
             if (message[0] != '\0') {
-                std::puts(message.data());
+                console_puts(&img->console, message.data());
             }
             return -1;
         }

@@ -1,7 +1,6 @@
 #include "script/hal.hpp"
 
-#include <cstdio>
-
+#include "base/console.hpp"
 #include "lcd/lcdimg_draw.hpp"
 
 namespace {
@@ -20,17 +19,17 @@ unsigned bits(std::int32_t v) {
 
 int hal_init(hal_t* hal, lcdimg_t* lcd_image) {
     hal->lcd_image = lcd_image;
+    hal->console = nullptr;
     return 0;
 }
 
-int hal_getc(hal_t* /*hal*/) {
-    const int c = std::getc(stdin);
-    return c == EOF ? -1 : c;
+int hal_getc(hal_t* hal) {
+    return console_getc(hal->console);
 }
 
-int hal_putc(hal_t* /*hal*/, int c) {
-    const int r = std::putc(c & 0xFF, stdout);
-    return r == EOF ? -1 : r;
+int hal_putc(hal_t* hal, int c) {
+    const char byte = static_cast<char>(c & 0xFF);
+    return console_write(hal->console, &byte, 1) == 0 ? c & 0xFF : -1;
 }
 
 int hal_puts(hal_t* hal, const char* text) {
@@ -58,7 +57,8 @@ int hal_read(hal_t* hal, std::int32_t port, std::int32_t* value) {
     }
     // Wraps at 32 bits like the port hardware it stands in for.
     *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(port) * 110u);
-    std::printf("HAL:INPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port), bits(*value));
+    console_printf(hal->console, "HAL:INPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port),
+                   bits(*value));
     return 0;
 }
 
@@ -67,7 +67,8 @@ int hal_write(hal_t* hal, std::int32_t port, std::int32_t value) {
         hal_putc(hal, value & 0xFF);
         return 0;
     }
-    std::printf("HAL:OUTPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port), bits(value));
+    console_printf(hal->console, "HAL:OUTPUT(PORT=%d, DATA=0x%08X)\n", static_cast<int>(port),
+                   bits(value));
     return 0;
 }
 

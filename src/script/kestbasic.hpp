@@ -4,7 +4,7 @@
 struct kestbasic_t;
 struct lcdimg_t;
 
-// 0, RC_LABEL_FULL or RC_LABEL_DUP.
+// 0, RC_LABEL_FULL, RC_LABEL_DUP or RC_LABEL_LONG.
 int kestbasic_setup(kestbasic_t* kb, const char* program, lcdimg_t* lcd_image);
 // Runs one step: 0 to go on, RC_END at the normal end, or an error code.
 int kestbasic_execute(kestbasic_t* kb);

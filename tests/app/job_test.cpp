@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/screen.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"
@@ -47,7 +48,7 @@ struct log_case_t {
     const char* mark; // looked up instead of at_us when not null
     job_status_t status;
     std::vector<std::string> messages;
-    std::string text; // job_text's answer when the status is JOB_DONE
+    std::string text; // screen_text's answer when the status is JOB_DONE
 };
 
 TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
@@ -128,7 +129,7 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
         }
         if (c.status == JOB_DONE) {
             std::string text;
-            EXPECT_EQ(job_text(image.img, &cursor, &text), JOB_DONE);
+            EXPECT_EQ(screen_text(image.img, &cursor, &text), 0);
             EXPECT_EQ(text, c.text);
         }
         if (c.status == JOB_NO_MARK) {
@@ -149,7 +150,7 @@ TEST(JobTest, MomentsGoBackAndForthOnOneRead) {
              {-1, "ABC"}, {0, "A"}, {1500000, "AB"}, {1000000, "AB"}, {999999, "A"}}) {
         ASSERT_EQ(job_log_show(&job, image.img, at, "", nullptr, nullptr), JOB_DONE);
         std::string text;
-        ASSERT_EQ(job_text(image.img, nullptr, &text), JOB_DONE);
+        ASSERT_EQ(screen_text(image.img, nullptr, &text), 0);
         EXPECT_EQ(text.substr(0, 16), row + std::string(16 - row.size(), ' ')) << at;
     }
     job_log_free(&job);
@@ -162,7 +163,7 @@ TEST(JobTest, RowsArePlacedOrRefused) {
     const std::array<const char*, 2> good{"Top \\x41", "Bottom"};
     ASSERT_EQ(job_place_rows(image.img, good.data(), 2, &messages), JOB_DONE);
     std::string text;
-    ASSERT_EQ(job_text(image.img, nullptr, &text), JOB_DONE);
+    ASSERT_EQ(screen_text(image.img, nullptr, &text), 0);
     EXPECT_EQ(text, "Top A" + std::string(11, ' ') + "\nBottom" + std::string(10, ' ') +
                         "\nno cursor, display on, cursor off, blink off\n");
     const std::array<const char*, 1> bad{"\\xZZ"};

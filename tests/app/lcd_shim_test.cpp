@@ -33,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
     Calls, LcdShimTable,
     ::testing::Values(
         shim_case_t{"BeginTwoRows", [](vimbra::lcd_shim& lcd, std::uint64_t&) { lcd.begin(16, 2); },
-                    "cmd 0x38 0x0C 0x01 0x06\n"},
+                    "module 16x2\ncmd 0x38 0x0C 0x01 0x06\n"},
         shim_case_t{"BeginOneRowThenText",
                     [](vimbra::lcd_shim& lcd, std::uint64_t&) {
                         lcd.begin(8, 1);
@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.print("");
                         lcd.write(0);
                     },
-                    "cmd 0x30 0x0C 0x01 0x06\ndata 0x48 0x69\ndata 0x2D 0x34 0x32\n"
+                    "module 8x1\ncmd 0x30 0x0C 0x01 0x06\ndata 0x48 0x69\ndata 0x2D 0x34 0x32\n"
                     "data 0x37\ndata 0x00\n"},
         // Rows 2 and 3 of a 20 x 4 module start at 20 and 0x40 + 20; rows past the last
         // go to the last.
@@ -56,14 +56,15 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.home();
                         lcd.clear();
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0x97\ncmd 0xD4\ncmd 0xD9\ncmd 0x02\ncmd 0x01\n"},
+                    "module 20x4\ncmd 0x38 0x0C 0x01 0x06\ncmd 0x97\ncmd 0xD4\ncmd 0xD9\n"
+                    "cmd 0x02\ncmd 0x01\n"},
         shim_case_t{"CursorOnTwoRowsClampsToTheSecond",
                     [](vimbra::lcd_shim& lcd, std::uint64_t&) {
                         lcd.begin(16, 2);
                         lcd.setCursor(15, 1);
                         lcd.setCursor(2, 3);
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0xCF\ncmd 0xC2\n"},
+                    "module 16x2\ncmd 0x38 0x0C 0x01 0x06\ncmd 0xCF\ncmd 0xC2\n"},
         shim_case_t{"GlyphLocationWrapsAtEight",
                     [](vimbra::lcd_shim& lcd, std::uint64_t&) { lcd.createChar(9, ARROW); },
                     "cmd 0x48\ndata 0x00 0x08 0x0C 0x1F 0x0C 0x08 0x00 0x15\n"},
@@ -77,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.display();
                         lcd.noBlink();
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0x0E\ncmd 0x0F\ncmd 0x0B\ncmd 0x09\n"
+                    "module 16x2\ncmd 0x38 0x0C 0x01 0x06\ncmd 0x0E\ncmd 0x0F\ncmd 0x0B\ncmd 0x09\n"
                     "cmd 0x0D\ncmd 0x0C\n"},
         shim_case_t{"EntryModeAndShifts",
                     [](vimbra::lcd_shim& lcd, std::uint64_t&) {
@@ -116,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.clear();
                         lcd.print('y');
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+                    "module 40x4\ncmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
                     "cmd 0x80\ndata 0x48 0x69\ncontroller 1\ncmd 0xE7\ndata 0x78\n"
                     "controller 2\ncmd 0xC1\ncmd 0x01\ncontroller 1\ncmd 0x01\ndata 0x79\n"},
         // Only the controller of the cursor's row shows the cursor; display off is for both.
@@ -128,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.noDisplay();
                         lcd.createChar(2, ARROW);
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+                    "module 40x4\ncmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
                     "controller 1\ncmd 0x0E\ncmd 0x0C\ncontroller 2\ncmd 0x0E\ncmd 0xC5\n"
                     "cmd 0x0A\ncontroller 1\ncmd 0x08\n"
                     "cmd 0x50\ndata 0x00 0x08 0x0C 0x1F 0x0C 0x08 0x00 0x15\n"
@@ -139,14 +140,16 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.begin(40, 2);
                         lcd.setCursor(39, 1);
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0xE7\n"},
+                    "module 40x2\ncmd 0x38 0x0C 0x01 0x06\ncmd 0xE7\n"},
         // The named lines, at their time; names outside the rule write nothing.
         shim_case_t{
             "MarksModuleAndBacklight",
             [](vimbra::lcd_shim& lcd, std::uint64_t& now) {
-                lcd.begin(20, 4, 0x28);
+                // A driver announces the module before its reset; begin does not repeat it.
+                lcd.configure(20, 4);
                 lcd.announce_module();
                 lcd.backlight(false);
+                lcd.begin(20, 4, 0x28);
                 now += 5;
                 lcd.mark("menu.top_1-b");
                 lcd.mark("two words");
@@ -156,11 +159,13 @@ INSTANTIATE_TEST_SUITE_P(
                 lcd.mark("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_"); // 65
                 lcd.mark("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-");
                 lcd.backlight(true);
+                lcd.begin(16, 2);
+                lcd.begin(16, 2);
             },
-            "cmd 0x28 0x0C 0x01 0x06\nmodule 20x4\nbacklight off\nwait 5us\n"
+            "module 20x4\nbacklight off\ncmd 0x28 0x0C 0x01 0x06\nwait 5us\n"
             "mark menu.top_1-b\n"
             "mark abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-\n"
-            "backlight on\n"},
+            "backlight on\nmodule 16x2\ncmd 0x38 0x0C 0x01 0x06\ncmd 0x38 0x0C 0x01 0x06\n"},
         // Rows wired elsewhere: the offsets given, seven bits each.
         shim_case_t{"RowOffsets",
                     [](vimbra::lcd_shim& lcd, std::uint64_t&) {
@@ -169,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                         lcd.setCursor(1, 2);
                         lcd.setCursor(2, 3);
                     },
-                    "cmd 0x38 0x0C 0x01 0x06\ncmd 0x91\ncmd 0xD2\n"}),
+                    "module 16x4\ncmd 0x38 0x0C 0x01 0x06\ncmd 0x91\ncmd 0xD2\n"}),
     [](const ::testing::TestParamInfo<shim_case_t>& param) { return param.param.name; });
 
 // What a sink gets: structured events, each instruction and data event with its controller.
@@ -196,7 +201,8 @@ TEST(LcdShimSink, EventsCarryTheirController) {
     EXPECT_EQ(seen.chips, "12"
                           "22"
                           "21");
-    EXPECT_EQ(seen.text, "cmd 0x38 0x0C 0x01 0x06\ncontroller 2\ncmd 0x38 0x0C 0x01 0x06\n"
+    EXPECT_EQ(seen.text, "module 40x4\ncmd 0x38 0x0C 0x01 0x06\ncontroller 2\n"
+                         "cmd 0x38 0x0C 0x01 0x06\n"
                          "cmd 0xC0\ndata 0x61 0x62\ncmd 0x02\ncontroller 1\ncmd 0x02\n");
     EXPECT_EQ(lcd.controllers(), 2U);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/tool_runner.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -20,12 +21,7 @@ namespace fs = std::filesystem;
 
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "cli_test.XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        font_ = write("empty.fnt", "");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { font_ = write("empty.fnt", ""); }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string write(const std::string& name, const std::string& text) const {
@@ -52,7 +48,8 @@ class CliTest : public ::testing::Test {
                path("none.fnt") + ")\n";
     }
 
-    std::string dir_;
+    temp_dir_t temp_{"cli_test"};
+    std::string dir_ = temp_.path();
     std::string font_;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/tool_runner.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -21,12 +22,7 @@ namespace fs = std::filesystem;
 
 class ConformanceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "conformance_test.XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        fs::create_directory(path("a_directory"));
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { fs::create_directory(path("a_directory")); }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string write(const std::string& name, const std::string& text) const {
@@ -38,7 +34,8 @@ class ConformanceTest : public ::testing::Test {
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::string dir_;
+    temp_dir_t temp_{"conformance_test"};
+    std::string dir_ = temp_.path();
 };
 
 // Default picture: 446 x 112, rows of 1340 bytes stored bottom-up after 54 header bytes.

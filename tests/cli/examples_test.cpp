@@ -21,6 +21,7 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
 #include "lcd/util.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -43,14 +44,8 @@ std::uint32_t u32_at(const std::vector<unsigned char>& bytes, std::size_t offset
 
 class ExamplesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/examples_testXXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path dir_;
+    temp_dir_t temp_{"examples_test"};
+    fs::path dir_ = temp_.path();
 };
 
 // Sizes worked out by hand from each profile:

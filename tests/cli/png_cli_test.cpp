@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/tool_runner.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -64,12 +65,6 @@ std::vector<unsigned char> png_pixels(const fs::path& path) {
 
 class PngCliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/png_cli_testXXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string write(const std::string& name, const std::string& text) const {
         std::ofstream(dir_ / name) << text;
         return (dir_ / name).string();
@@ -84,7 +79,8 @@ class PngCliTest : public ::testing::Test {
         }
     }
 
-    fs::path dir_;
+    temp_dir_t temp_{"png_cli_test"};
+    fs::path dir_ = temp_.path();
 };
 
 // Every shipped profile, a script past 256 colours (truecolour) and an upper-case name.

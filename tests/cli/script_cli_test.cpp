@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/temp_dir.hpp"
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -39,20 +40,6 @@ std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
 
 class ScriptCliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "scriptcliXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir = buf.data();
-    }
-    void TearDown() override {
-        for (const char* name : {"lcd.prof", "empty.fnt", "out.bmp", "stdin.txt"}) {
-            std::remove((dir + "/" + name).c_str());
-        }
-        rmdir(dir.c_str());
-    }
-
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir + "/" + name, std::ios::binary) << text;
     }
@@ -102,7 +89,8 @@ class ScriptCliTest : public ::testing::Test {
         return {picture[at + 2], picture[at + 1], picture[at]};
     }
 
-    std::string dir;
+    temp_dir_t temp_{"scriptcli"};
+    std::string dir = temp_.path();
     std::vector<unsigned char> picture;
 };
 

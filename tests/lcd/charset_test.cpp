@@ -7,6 +7,7 @@
 
 #include "lcd/lcdfont.hpp"
 #include "lcd/util.hpp"
+#include "support/param_name.hpp"
 
 namespace {
 
@@ -74,6 +75,11 @@ struct decode_case_t {
     std::string message; // for row index 1
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const decode_case_t& c, std::ostream* os) {
+    *os << c.set << " " << testing::PrintToString(std::string(c.src));
+}
+
 class CharsetDecodeTable : public ::testing::TestWithParam<decode_case_t> {};
 
 TEST_P(CharsetDecodeTable, CodesStatusAndMessage) {
@@ -113,7 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "c\xCC\xA7y\xCC\x88",
                       0, "\xE9\xD1\xE7\xFF", ""},
         decode_case_t{"A02", "\xD0\x98\xCC\x86", 0, "\x85", ""},
-        decode_case_t{"A00", "a\xCC\x88o\xCC\x88", 0, "\xE1\xEF", ""}));
+        decode_case_t{"A00", "a\xCC\x88o\xCC\x88", 0, "\xE1\xEF", ""}),
+    [](const ::testing::TestParamInfo<CharsetDecodeTable::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.src);
+    });
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, CharsetDecodeTable,
@@ -173,7 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "Row 2, column 1: U+00A0 is not in character set A00."},
         decode_case_t{"A00", "a\\x4g", UTIL_FORMAT_BAD_SECOND_DIGIT, "a",
                       "Row 2, column 2: malformed escape (\\xHH with two hexadecimal digits, or "
-                      "\\\\)."}));
+                      "\\\\)."}),
+    [](const ::testing::TestParamInfo<CharsetDecodeTable::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.src);
+    });
 
 TEST(CharsetTest, CutsAtCapacityButChecksTheWholeRow) {
     const charset_t* a00 = charset_find("A00");

@@ -1,8 +1,10 @@
 #include "lcd/lcdfont.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "support/param_name.hpp"
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,13 +50,6 @@ std::vector<std::string> rows_of(const std::vector<dot_call>& calls) {
 
 class LcdfontFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/lcdfont_testXXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string write_file(const std::string& content) {
         const std::string path = dir_ + "/f" + std::to_string(count_++) + ".fnt";
         std::FILE* fp = std::fopen(path.c_str(), "wb");
@@ -72,7 +67,8 @@ class LcdfontFileTest : public ::testing::Test {
         return rows_of(calls);
     }
 
-    std::string dir_;
+    temp_dir_t temp_{"lcdfont_test"};
+    std::string dir_ = temp_.path();
     int count_ = 0;
 };
 
@@ -80,6 +76,11 @@ struct code_case {
     std::string line;
     int code;
 };
+
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const code_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
 
 class LcdfontPickupTest : public ::testing::TestWithParam<code_case> {};
 
@@ -104,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         code_case{"CODE 0x", -1}, code_case{"CODE 0xg1", -1}, code_case{"code 0x41", -1},
         code_case{"CODES 0x41", -1}, code_case{"XCODE 0x41", -1}, code_case{"CODE", -1},
         code_case{"CODE =", -1}, code_case{"", -1}, code_case{"0x41 CODE", -1},
-        code_case{"CODE\0 0x41"s, -1}));
+        code_case{"CODE\0 0x41"s, -1}),
+    [](const ::testing::TestParamInfo<LcdfontPickupTest::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.line);
+    });
 
 TEST_F(LcdfontFileTest, FullGlyphReplacesAllRowsInOrder) {
     const auto rows = read_rows("CODE 0x41\n"
@@ -126,6 +130,11 @@ struct font_case {
     std::string content;
     std::vector<std::string> rows;
 };
+
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const font_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LcdfontReadTest : public LcdfontFileTest, public ::testing::WithParamInterface<font_case> {};
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "lcd/lcdimg.hpp"
+#include "support/param_name.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -49,13 +51,6 @@ template <typename Action> std::string capture_stdout(Action action) {
 
 class LcdprofFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/lcdprof_testXXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     // Writes `content` byte for byte and returns the file's path.
     std::string write_file(const std::string& content) {
         const std::string path = dir_ + "/p" + std::to_string(count_++) + ".prof";
@@ -66,7 +61,8 @@ class LcdprofFileTest : public ::testing::Test {
         return path;
     }
 
-    std::string dir_;
+    temp_dir_t temp_{"lcdprof_test"};
+    std::string dir_ = temp_.path();
     int count_ = 0;
 };
 
@@ -75,6 +71,11 @@ struct number_case {
     int result;
     int chcnt_x;
 };
+
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const number_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
 
 class LcdprofNumberTest : public ::testing::TestWithParam<number_case> {};
 
@@ -110,7 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
         number_case{"CHCNT_X 99999999999999999999999999999999", 0, INT_MAX},
         number_case{"CHCNT_X -2147483648", 0, INT_MIN},
         number_case{"CHCNT_X -2147483649", 0, INT_MIN},
-        number_case{"CHCNT_X -99999999999", 0, INT_MIN}));
+        number_case{"CHCNT_X -99999999999", 0, INT_MIN}),
+    [](const ::testing::TestParamInfo<LcdprofNumberTest::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.line);
+    });
 
 // Accessor of one setting, in the key order below.
 using field_ref = int& (*)(lcdimg_t&);
@@ -197,6 +201,11 @@ struct text_case {
     std::string script;
 };
 
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const text_case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.line);
+}
+
 class LcdprofScriptTest : public ::testing::TestWithParam<text_case> {};
 
 TEST_P(LcdprofScriptTest, TakesOneWord) {
@@ -210,7 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(text_case{"SCRIPT my script.bas", "my"}, text_case{"SCRIPT a=b.bas", "a"},
                       text_case{"SCRIPT = x.bas\r\n", "x.bas"},
                       text_case{"SCRIPT \"q.bas\"", "\"q.bas\""},
-                      text_case{"SCRIPT \xC3\xA9t\xC3\xA9.bas", "\xC3\xA9t\xC3\xA9.bas"}));
+                      text_case{"SCRIPT \xC3\xA9t\xC3\xA9.bas", "\xC3\xA9t\xC3\xA9.bas"}),
+    [](const ::testing::TestParamInfo<LcdprofScriptTest::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.line);
+    });
 
 TEST(LcdprofKeyTest, TextValueOfFullPieceLengthFits) {
     auto img = default_record();
@@ -235,6 +247,11 @@ struct file_case {
     int chcnt_y;
     std::string script;
 };
+
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const file_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LcdprofReadTest : public LcdprofFileTest, public ::testing::WithParamInterface<file_case> {};
 

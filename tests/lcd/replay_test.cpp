@@ -217,7 +217,7 @@ TEST(ReplayTest, CellGlyphsPaintLikeTheFont) {
     rig_t rig("CHCNT_X 2\nCHCNT_Y 1", "");
     rig.img->text_grid[0] = 'F';
     rig.img->text_grid[1] = '7';
-    paint_picture(rig.img);
+    lcdimg_paint(rig.img);
     const std::vector<unsigned char> by_font(
         rig.img->pixels, rig.img->pixels + rig.img->canvas_width * rig.img->canvas_height * 3);
     ASSERT_EQ(lcdimg_use_cell_glyphs(rig.img), 0);
@@ -225,7 +225,7 @@ TEST(ReplayTest, CellGlyphsPaintLikeTheFont) {
     std::memcpy(rig.img->cell_glyphs + 5, &rig.img->font['7' * LCDIMG_GLYPH_BYTES], 5);
     rig.img->text_grid[0] = ' ';
     rig.img->text_grid[1] = ' ';
-    paint_picture(rig.img);
+    lcdimg_paint(rig.img);
     EXPECT_EQ(std::memcmp(by_font.data(), rig.img->pixels, by_font.size()), 0);
 }
 

@@ -21,6 +21,11 @@ struct place_case_t {
     std::string printed;
 };
 
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const place_case_t& c, std::ostream* os) {
+    *os << c.name;
+}
+
 std::string repeated(char c, int n) {
     return std::string(static_cast<std::size_t>(n), c);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/param_name.hpp"
 #include <array>
 #include <cstdio>
 #include <string>
@@ -14,6 +15,11 @@ struct format_case_t {
     int status;
     std::string codes; // the codes stored, in order (may hold zero bytes)
 };
+
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const format_case_t& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.src));
+}
 
 class UtilFormatTable : public ::testing::TestWithParam<format_case_t> {};
 
@@ -39,7 +45,10 @@ INSTANTIATE_TEST_SUITE_P(
                       format_case_t{"a\\x", 2, "a"}, format_case_t{"a\\xg1", 3, "a"},
                       format_case_t{"a\\x4", 5, "a"}, format_case_t{"a\\x4g", 6, "a"},
                       format_case_t{"a\\n", 8, "a"}, format_case_t{"\\X41", 8, ""},
-                      format_case_t{"ab\\q\\x41", 8, "ab"}, format_case_t{"\\x41\\x", 2, "A"}));
+                      format_case_t{"ab\\q\\x41", 8, "ab"}, format_case_t{"\\x41\\x", 2, "A"}),
+    [](const ::testing::TestParamInfo<UtilFormatTable::ParamType>& case_info) {
+        return param_name(case_info.index, case_info.param.src);
+    });
 
 TEST(UtilFormatTest, CutsAtCapacityButChecksTheWholeRow) {
     std::array<unsigned char, 8> dst{};

@@ -8,6 +8,7 @@
 
 #include "script/core.hpp"
 #include "script/variable.hpp"
+#include "support/param_name.hpp"
 
 namespace {
 
@@ -18,6 +19,11 @@ struct ExprCase {
     int rc;
     std::int32_t value; // checked when rc is 0
 };
+
+// The test log names a case by its input, not by its bytes.
+void PrintTo(const ExprCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.text));
+}
 
 // x is declared with 41, y with -1 before each case.
 class ExpressionTest : public ::testing::TestWithParam<ExprCase> {
@@ -139,7 +145,10 @@ const ExprCase kCases[] = {
     {"1\"+\"2\n", RC_PAREN, 0}, // the number runs on to the '+', leaving "2 unterminated
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, ExpressionTest, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Table, ExpressionTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<ExpressionTest::ParamType>& case_info) {
+                             return param_name(case_info.index, case_info.param.text);
+                         });
 
 // The token that ended the expression is read again by the caller.
 TEST_F(ExpressionTest, PutsBackTheTerminatingToken) {

@@ -22,6 +22,11 @@ struct ProgramCase {
     const char* message; // expected error message, "" after a normal end
 };
 
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const ProgramCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class KestbasicTest : public ::testing::TestWithParam<ProgramCase> {};
 
 TEST_P(KestbasicTest, Runs) {

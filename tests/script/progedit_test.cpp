@@ -18,7 +18,7 @@ struct StoreCase {
 
 class ProgeditTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(progedit_init(store.get()), 0); }
+    void SetUp() override { progedit_init(store.get()); }
     std::string text() const { return store->text.data(); }
 
     std::unique_ptr<progedit_t> store = std::make_unique<progedit_t>();
@@ -50,7 +50,7 @@ TEST_F(ProgeditTest, InsertKeepsLinesInNumberOrder) {
         {"text after LF ignored", {"10 a\n20 b\n"}, {0}, "10 a\n"},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(progedit_init(store.get()), 0);
+        progedit_init(store.get());
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
             EXPECT_EQ(progedit_insert(store.get(), c.lines[i].c_str()), c.results[i])
                 << c.name << ": line " << i;
@@ -75,7 +75,7 @@ TEST_F(ProgeditTest, LineLengthLimit) {
         {std::string(200, '7'), -1, 0},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(progedit_init(store.get()), 0);
+        progedit_init(store.get());
         EXPECT_EQ(progedit_insert(store.get(), c.line.c_str()), c.rc) << c.line.size();
         EXPECT_EQ(text().size(), c.stored) << c.line.size();
         if (c.stored > 0) {

@@ -12,6 +12,7 @@
 
 #include "lcd/lcdimg.hpp"
 #include "script/script_harness.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -20,20 +21,6 @@ using script_test::StdoutCapture;
 // A fresh temporary directory holding the files a test writes; removed afterwards.
 class ScriptTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "scriptXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir = buf.data();
-    }
-    void TearDown() override {
-        for (const auto& f : files) {
-            std::remove(f.c_str());
-        }
-        rmdir(dir.c_str());
-    }
-
     std::string write_file(const std::string& name, const std::string& text) {
         const std::string path = dir + "/" + name;
         std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -58,7 +45,8 @@ class ScriptTest : public ::testing::Test {
         return capture.finish();
     }
 
-    std::string dir;
+    temp_dir_t temp_{"script"};
+    std::string dir = temp_.path();
     std::vector<std::string> files;
 };
 

@@ -26,6 +26,11 @@ struct ConsoleCase {
     int rc;
 };
 
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const ConsoleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StatementConsoleTest : public ::testing::TestWithParam<ConsoleCase> {};
 
 // Each program runs with the token memo on and off.
@@ -113,6 +118,11 @@ struct ConsumeCase {
     int next_byte; // what standard input delivers after the failed statement
 };
 
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const ConsumeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StatementConsumeTest : public ::testing::TestWithParam<ConsumeCase> {};
 
 // `input` reads its line and `read` its port before the target variable is found missing.
@@ -158,6 +168,11 @@ struct GraphicsCase {
     int rc;
     std::vector<Pixel> pixels;
 };
+
+// The test log names a case by its name, not by its bytes.
+void PrintTo(const GraphicsCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StatementGraphicsTest : public ::testing::TestWithParam<GraphicsCase> {
   protected:

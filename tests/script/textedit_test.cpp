@@ -10,7 +10,7 @@ namespace {
 
 class TexteditTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(textedit_init(te.get()), 0); }
+    void SetUp() override { textedit_init(te.get()); }
 
     void load(const std::string& text) {
         te->text.fill(0);
@@ -24,7 +24,7 @@ class TexteditTest : public ::testing::Test {
 TEST_F(TexteditTest, InitSetsMarkAndClearsEveryByte) {
     te->text.fill('x');
     te->magic = 0;
-    ASSERT_EQ(textedit_init(te.get()), 0);
+    textedit_init(te.get());
     EXPECT_EQ(te->magic, 0x6329);
     for (char c : te->text)
         EXPECT_EQ(c, 0);

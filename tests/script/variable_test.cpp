@@ -16,7 +16,7 @@ std::string var_name(int i) {
 
 class VariableTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(variable_init(&store), 0); }
+    void SetUp() override { variable_init(&store); }
 
     std::int32_t get(const char* name, int expected_rc = 0) {
         std::int32_t v = 12345;
@@ -147,7 +147,7 @@ TEST_F(VariableTest, HintedIndexTakesOnlyAHintThatHoldsTheName) {
 TEST_F(VariableTest, InitEmptiesEverySlot) {
     ASSERT_EQ(variable_dimension(&store, "q"), 0);
     ASSERT_EQ(variable_set(&store, "q", 8), 0);
-    ASSERT_EQ(variable_init(&store), 0);
+    variable_init(&store);
     EXPECT_EQ(get("q", -1), 0);
     for (const variable_t& slot : store) {
         EXPECT_EQ(slot.name[0], 0);

@@ -21,6 +21,7 @@ class temp_dir_t {
     temp_dir_t(const temp_dir_t&) = delete;
     temp_dir_t& operator=(const temp_dir_t&) = delete;
 
+    const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     std::string write(const std::string& name, const std::string& text) const {
         std::ofstream(file(name), std::ios::binary) << text;

@@ -131,6 +131,23 @@ void setup() {
   delay(500);
   lcd.display();
 
+  // Numbers of the other kinds: a negative int, octal, a double with the default two
+  // decimals, a long, an unsigned in hex, no decimals (rounded half up).
+  lcd.clear();
+  lcd.print(-273);
+  lcd.print(' ');
+  lcd.print(255, OCT);
+  lcd.print(' ');
+  lcd.print(3.14159);
+  lcd.setCursor(0, 1);
+  lcd.print(100000L);
+  lcd.print(' ');
+  lcd.print(40000U, HEX);
+  lcd.print(' ');
+  lcd.print(2.5, 0);
+  mark("numbers");
+  delay(1000);
+
   lcd.clear();
   lcd.print("Counter");
 #ifdef VIMBRA_HOST
@@ -143,11 +160,12 @@ void setup() {
 // Seconds since the start; the button shows that it is pressed. After 20 s the backlight
 // goes out. Drawing alone moves the clock on, as on the board.
 void loop() {
+  unsigned long now = millis();
   lcd.setCursor(0, 1);
-  lcd.print(millis() / 1000);
+  lcd.print(now / 1000);
   lcd.print(" s ");
   lcd.print(digitalRead(BUTTON) == LOW ? "pressed" : "       ");
-  if (!asleep && millis() >= 20000) {
+  if (!asleep && now >= 20000) {
     asleep = true;
     lcd.noBacklight();
     mark("asleep");

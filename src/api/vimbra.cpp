@@ -1,0 +1,556 @@
+// The C++ API: a front end over the library's records, as the command line is one.
+#include "vimbra/vimbra.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "app/refpic.hpp"
+#include "app/screen.hpp"
+#include "base/console.hpp"
+#include "bmp/bmptypes.hpp"
+#include "bmp/pngfile.hpp"
+#include "lcd/charset.hpp"
+#include "lcd/cmdlog.hpp"
+#include "lcd/lcdimg.hpp"
+#include "lcd/replay.hpp"
+#include "lcd/rowtext.hpp"
+
+namespace vimbra {
+
+namespace {
+
+constexpr int REPORT_CELLS = 10; // cells named in a difference's message, as the tool names them
+const char* const NO_MEMORY_TEXT = "Memory Allocation Error.";
+
+struct image_closer {
+    void operator()(lcdimg_t* img) const { lcdimg_close(img); }
+};
+using image_ptr = std::unique_ptr<lcdimg_t, image_closer>;
+
+result failure(status code, std::string message) {
+    return {code, std::move(message)};
+}
+
+result no_memory() {
+    return {status::no_memory, NO_MEMORY_TEXT};
+}
+
+int append_output(const char* bytes, std::size_t count, void* ctx) {
+    if (count == 0) {
+        return 0;
+    }
+    try {
+        static_cast<module::console_buffers*>(ctx)->output.append(bytes, count);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+int next_input(void* ctx) {
+    auto* buffers = static_cast<module::console_buffers*>(ctx);
+    if (buffers->input_position >= buffers->input.size()) {
+        return -1;
+    }
+    return static_cast<unsigned char>(buffers->input[buffers->input_position++]);
+}
+
+console_t console_over(module::console_buffers* buffers) {
+    return {append_output, buffers, next_input, buffers};
+}
+
+lcdimg_source_t source_of(const source& s) {
+    if (s.from == source::kind::file) {
+        return {s.value.c_str(), nullptr, 0};
+    }
+    return {nullptr, s.value.data(), s.value.size()};
+}
+
+// An empty path fails before any system call sets errno.
+std::string reason(int error) {
+    return std::strerror(error != 0 ? error : ENOENT);
+}
+
+// A fresh picture of the module: its settings, glyphs and an empty text grid.
+result open_image(const source& profile, const source& font, image_ptr* out) {
+    const lcdimg_source_t p = source_of(profile);
+    const lcdimg_source_t f = source_of(font);
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    lcdimg_t* img = nullptr;
+    errno = 0;
+    const int opened = lcdimg_open_from(profile.from != source::kind::none ? &p : nullptr,
+                                        font.from != source::kind::none ? &f : nullptr, &img,
+                                        message.data(), static_cast<int>(message.size()));
+    const int error = errno;
+    out->reset(img);
+    switch (opened) {
+    case LCDIMG_OPENED:
+        return {};
+    case LCDIMG_OPEN_PROFILE_UNREADABLE:
+        return failure(status::unreadable,
+                       profile.value + ": cannot read the profile: " + reason(error));
+    case LCDIMG_OPEN_FONT_UNREADABLE:
+        return failure(status::unreadable, font.value + ": cannot read the font: " + reason(error));
+    case LCDIMG_OPEN_BAD_SETTING:
+        return failure(status::bad_setting, message.data());
+    default:
+        return no_memory();
+    }
+}
+
+// A command log shows a character ROM: without a CHARSET, A00, with the font on top.
+result use_rom(lcdimg_t* img, const source& font) {
+    if (img->charset != nullptr) {
+        return {};
+    }
+    const lcdimg_source_t f = source_of(font);
+    if (lcdimg_use_charset_from(img, charset_find("A00"),
+                                font.from != source::kind::none ? &f : nullptr) != 0) {
+        return failure(status::unreadable, font.value + ": cannot read the font: " + reason(errno));
+    }
+    return {};
+}
+
+} // namespace
+
+// Builds screens from a rendered picture; a friend of screen.
+struct screen_maker {
+    static screen failed(result outcome) {
+        screen s;
+        s.outcome_ = std::move(outcome);
+        return s;
+    }
+
+    static screen of(const lcdimg_t* img, const replay_status_t* status) {
+        screen s;
+        if (screen_text(img, status, &s.text_) != 0) {
+            return failed(no_memory());
+        }
+        // The spelled rows never hold a line end: every control code is spelled \xHH.
+        std::size_t start = 0;
+        for (int r = 0; r < img->chcnt_y; ++r) {
+            const std::size_t end = s.text_.find('\n', start);
+            s.rows_.push_back(s.text_.substr(start, end - start));
+            start = end + 1;
+        }
+        s.columns_ = img->chcnt_x;
+        if (status != nullptr) {
+            s.cursor_ = {status->cursor_row, status->cursor_column};
+            if (status->cursor_row < 0) {
+                s.cursor_ = {-1, -1};
+            }
+            s.display_on_ = status->display_on;
+            s.cursor_on_ = status->cursor_on;
+            s.blink_on_ = status->blink_on;
+        }
+        s.width_ = img->canvas_width;
+        s.height_ = img->canvas_height;
+        const std::size_t bytes = static_cast<std::size_t>(img->canvas_width) *
+                                  static_cast<std::size_t>(img->canvas_height) * 3;
+        s.pixels_.assign(img->pixels, img->pixels + bytes);
+        screen_layout_t layout{};
+        screen_layout_of(img, 1, &layout);
+        s.layout_ = {layout.left,        layout.top,     layout.cell_width,
+                     layout.cell_height, layout.pitch_x, layout.pitch_y};
+        return s;
+    }
+
+    static screen_layout_t layout_of(const screen& s) {
+        return {s.layout_.left,
+                s.layout_.top,
+                s.layout_.cell_width,
+                s.layout_.cell_height,
+                s.layout_.pitch_x,
+                s.layout_.pitch_y,
+                s.columns_,
+                s.rows(),
+                1};
+    }
+
+    static result open(const module& m, image_ptr* img) {
+        if (!m.ok()) {
+            return failure(status::bad_argument, "the module did not open: " + m.outcome().message);
+        }
+        result opened = open_image(m.profile_, m.font_, img);
+        if (opened.ok()) {
+            (*img)->console = console_over(&m.console_);
+        }
+        return opened;
+    }
+
+    static const source& font_of(const module& m) { return m.font_; }
+    static module::console_buffers* console_of(const module& m) { return &m.console_; }
+};
+
+std::string screen::row(int r) const {
+    try {
+        return r >= 0 && r < rows() ? rows_[static_cast<std::size_t>(r)] : std::string();
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+std::vector<unsigned char> screen::png(result* outcome) const {
+    std::vector<unsigned char> bytes;
+    result done;
+    try {
+        if (!ok()) {
+            done = failure(status::bad_argument, "no picture: " + outcome_.message);
+        } else {
+            const auto take = [](const void* data, std::uint32_t size, void* ctx) -> int {
+                const auto* p = static_cast<const unsigned char*>(data);
+                try {
+                    static_cast<std::vector<unsigned char>*>(ctx)->insert(
+                        static_cast<std::vector<unsigned char>*>(ctx)->end(), p, p + size);
+                    return 1;
+                } catch (const std::bad_alloc&) {
+                    return 0;
+                }
+            };
+            if (pngfile_write_rgb(pixels_.data(), width_, height_, take, &bytes) != 0) {
+                bytes.clear();
+                done = no_memory();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        done = no_memory();
+    }
+    if (outcome != nullptr) {
+        *outcome = std::move(done);
+    }
+    return bytes;
+}
+
+comparison screen::compare(const std::string& reference_path) const {
+    comparison out;
+    try {
+        if (!ok()) {
+            out.outcome = failure(status::bad_argument, "no picture: " + outcome_.message);
+            return out;
+        }
+        std::array<char, REFPIC_MESSAGE_CAPACITY> message{};
+        refpic_t ref{};
+        errno = 0;
+        const int read = refpic_read(reference_path.c_str(), width_, height_, &ref, message.data(),
+                                     static_cast<int>(message.size()));
+        const int error = errno;
+        const std::unique_ptr<refpic_t, void (*)(refpic_t*)> guard(&ref, refpic_free);
+        if (read == REFPIC_UNREADABLE) {
+            out.outcome = failure(status::unreadable,
+                                  reference_path + ": cannot read the reference: " + reason(error));
+            return out;
+        }
+        if (read == REFPIC_REFUSED) {
+            out.outcome = failure(status::bad_format, reference_path + ": " + message.data());
+            return out;
+        }
+        if (read != REFPIC_OK) {
+            out.outcome = no_memory();
+            return out;
+        }
+        if (ref.width != width_ || ref.height != height_) {
+            out.outcome =
+                failure(status::different,
+                        "sizes differ: the picture is " + std::to_string(width_) + " x " +
+                            std::to_string(height_) + ", the reference " +
+                            std::to_string(ref.width) + " x " + std::to_string(ref.height));
+            return out;
+        }
+        const screen_layout_t layout = screen_maker::layout_of(*this);
+        screen_diff_t diff{};
+        std::string report;
+        const int compared =
+            screen_compare(&layout, pixels_.data(), ref.rgb, width_, height_, &diff);
+        const int reported =
+            compared == 0 ? screen_diff_report(&layout, &diff, REPORT_CELLS, &report) : -1;
+        if (compared == 0) {
+            for (int i = 0; i < columns_ * rows(); ++i) {
+                if (diff.cells[i] != 0) {
+                    out.cells.push_back({i / columns_, i % columns_});
+                }
+            }
+            out.outside = diff.outside;
+        }
+        screen_diff_free(&diff);
+        if (compared != 0 || reported != 0) {
+            out.cells.clear();
+            out.outcome = no_memory();
+        } else if (!report.empty()) {
+            out.outcome = failure(status::different, report);
+        }
+    } catch (const std::bad_alloc&) {
+        out.cells.clear();
+        out.outcome = no_memory();
+    }
+    return out;
+}
+
+module module::open(const source& profile, const source& font) {
+    module m;
+    try {
+        m.profile_ = profile;
+        m.font_ = font;
+        image_ptr img;
+        m.outcome_ = open_image(profile, font, &img);
+        if (m.outcome_.ok()) {
+            m.columns_ = img->chcnt_x;
+            m.rows_ = img->chcnt_y;
+        }
+    } catch (const std::bad_alloc&) {
+        m.outcome_ = no_memory();
+    }
+    return m;
+}
+
+void module::set_console_input(std::string input) noexcept {
+    console_.input = std::move(input);
+    console_.input_position = 0;
+}
+
+screen module::show(const std::vector<std::string>& rows) const {
+    try {
+        image_ptr img;
+        result opened = screen_maker::open(*this, &img);
+        if (!opened.ok()) {
+            return screen_maker::failed(std::move(opened));
+        }
+        std::vector<const char*> texts;
+        for (const std::string& row : rows) {
+            texts.push_back(row.c_str());
+        }
+        // The row's problem, which rowtext prints, becomes the result's message.
+        module::console_buffers said;
+        img->console = {append_output, &said, nullptr, nullptr};
+        const int placed =
+            rowtext_place_rows(img.get(), texts.data(), static_cast<int>(texts.size()));
+        img->console = console_over(&console_);
+        if (placed == -2) {
+            return screen_maker::failed(no_memory());
+        }
+        if (placed != 0) {
+            while (!said.output.empty() && said.output.back() == '\n') {
+                said.output.pop_back();
+            }
+            return screen_maker::failed(
+                failure(status::bad_format,
+                        said.output.empty() ? "Illegal format string found." : said.output));
+        }
+        lcdimg_render(img.get());
+        return screen_maker::of(img.get(), nullptr);
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+}
+
+screen module::replay(std::string_view log_text, std::int64_t at_us) const {
+    try {
+        image_ptr img;
+        result opened = screen_maker::open(*this, &img);
+        if (opened.ok()) {
+            opened = use_rom(img.get(), font_);
+        }
+        if (!opened.ok()) {
+            return screen_maker::failed(std::move(opened));
+        }
+        cmdlog_module_t layout{};
+        cmdlog_module_of(img.get(), &layout);
+        cmdlog_t log{};
+        const std::unique_ptr<cmdlog_t, void (*)(cmdlog_t*)> guard(&log, cmdlog_free);
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        const int capacity = static_cast<int>(message.size());
+        if (cmdlog_read(log_text.data(), log_text.size(), &layout, &log, message.data(),
+                        capacity) != 0) {
+            // The reader says "Memory Allocation Error." for a shortage, "line N: ..." else.
+            const bool short_of_memory = std::strcmp(message.data(), NO_MEMORY_TEXT) == 0;
+            return screen_maker::failed(
+                short_of_memory ? no_memory() : failure(status::bad_format, message.data()));
+        }
+        // The whole log first, so that a fault anywhere refuses it, then up to the moment.
+        replay_t replay{};
+        const std::int64_t at = at_us >= 0 ? at_us : log.end_us;
+        for (const std::int64_t until : {log.end_us, at}) {
+            replay_start(&replay, &layout, img.get(), &log);
+            if (replay_advance(&replay, until, message.data(), capacity) != 0) {
+                return screen_maker::failed(failure(status::bad_format, message.data()));
+            }
+        }
+        if (replay_show(&replay, img.get(), at) != 0) {
+            return screen_maker::failed(no_memory());
+        }
+        replay_status_t shown{};
+        replay_status(&replay, &shown);
+        lcdimg_render(img.get());
+        return screen_maker::of(img.get(), &shown);
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+}
+
+// The controller's state: its own picture and console, the chips, and the one event that
+// each byte becomes on its way to them.
+struct controller::state {
+    image_ptr img;
+    module::console_buffers console;
+    cmdlog_module_t layout{};
+    replay_t replay{};
+    cmdlog_event_t event{};
+    std::uint32_t count = 0; // bytes sent, the "line" a refusal names
+    int chip = 0;
+    std::int64_t now = 0;
+    result outcome;
+
+    void apply(unsigned char kind, unsigned char value) {
+        if (!outcome.ok()) {
+            return;
+        }
+        count += count < UINT32_MAX ? 1 : 0;
+        event = {now, count, kind, value, static_cast<unsigned char>(chip), 0};
+        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+        if (replay_apply(&replay, &event, 1, now, message.data(),
+                         static_cast<int>(message.size())) != 0) {
+            outcome = failure(status::bad_format, message.data());
+        }
+    }
+};
+
+controller module::drive() const {
+    controller c;
+    try {
+        c.state_ = std::make_unique<controller::state>();
+        controller::state& s = *c.state_;
+        image_ptr img;
+        s.outcome = screen_maker::open(*this, &img);
+        if (s.outcome.ok()) {
+            s.outcome = use_rom(img.get(), font_);
+        }
+        if (s.outcome.ok()) {
+            img->console = console_over(&s.console);
+            cmdlog_module_of(img.get(), &s.layout);
+            replay_start(&s.replay, &s.layout, img.get(), nullptr);
+            s.img = std::move(img);
+        }
+    } catch (const std::bad_alloc&) {
+        c.state_.reset();
+    }
+    return c;
+}
+
+controller::controller() = default;
+controller::controller(controller&&) noexcept = default;
+controller& controller::operator=(controller&&) noexcept = default;
+controller::~controller() = default;
+
+namespace {
+const result& no_state() {
+    // A default-made controller, or one that memory was short for.
+    static const result missing{status::bad_argument, "no controller: module::drive makes one"};
+    return missing;
+}
+const std::string& no_output() {
+    static const std::string empty;
+    return empty;
+}
+} // namespace
+
+const result& controller::outcome() const noexcept {
+    return state_ != nullptr ? state_->outcome : no_state();
+}
+
+int controller::chip_count() const noexcept {
+    return state_ != nullptr && state_->img != nullptr ? state_->replay.module.chip_count : 0;
+}
+
+result controller::select_chip(int chip) {
+    if (chip < 0 || chip >= chip_count()) {
+        try {
+            return failure(status::bad_argument, "no chip " + std::to_string(chip) +
+                                                     " (the module has " +
+                                                     std::to_string(chip_count()) + ")");
+        } catch (const std::bad_alloc&) {
+            return {status::bad_argument, {}};
+        }
+    }
+    state_->chip = chip;
+    return {};
+}
+
+void controller::instruction(std::uint8_t byte) {
+    if (state_ != nullptr) {
+        state_->apply(CMDLOG_INSTRUCTION, byte);
+    }
+}
+
+void controller::data(std::uint8_t byte) {
+    if (state_ != nullptr) {
+        state_->apply(CMDLOG_DATA, byte);
+    }
+}
+
+void controller::send(bool is_data, const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; bytes != nullptr && i < count; ++i) {
+        is_data ? data(bytes[i]) : instruction(bytes[i]);
+    }
+}
+
+std::uint8_t controller::read_busy_address() {
+    if (state_ == nullptr || !state_->outcome.ok()) {
+        return 0;
+    }
+    return controller_read_busy(&state_->replay.chips[static_cast<std::size_t>(state_->chip)]);
+}
+
+std::uint8_t controller::read_data() {
+    if (state_ == nullptr || !state_->outcome.ok()) {
+        return 0;
+    }
+    state_->apply(CMDLOG_READ_DATA, 0);
+    return state_->replay.chips[static_cast<std::size_t>(state_->chip)].data_register;
+}
+
+void controller::wait_us(std::int64_t us) {
+    if (state_ != nullptr && us > 0) {
+        advance_to(us > CMDLOG_MAX_TIME_US - state_->now ? CMDLOG_MAX_TIME_US : state_->now + us);
+    }
+}
+
+void controller::advance_to(std::int64_t time_us) {
+    if (state_ != nullptr) {
+        state_->now = std::clamp(time_us, state_->now, std::max(state_->now, CMDLOG_MAX_TIME_US));
+    }
+}
+
+std::int64_t controller::now_us() const noexcept {
+    return state_ != nullptr ? state_->now : 0;
+}
+
+const std::string& controller::console_output() const noexcept {
+    return state_ != nullptr ? state_->console.output : no_output();
+}
+
+screen controller::snapshot() const {
+    try {
+        if (state_ == nullptr) {
+            return screen_maker::failed(no_state());
+        }
+        state& s = *state_;
+        if (!s.outcome.ok()) {
+            return screen_maker::failed(s.outcome);
+        }
+        if (replay_show(&s.replay, s.img.get(), s.now) != 0) {
+            return screen_maker::failed(no_memory());
+        }
+        replay_status_t shown{};
+        replay_status(&s.replay, &shown);
+        lcdimg_render(s.img.get());
+        return screen_maker::of(s.img.get(), &shown);
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+}
+
+} // namespace vimbra
