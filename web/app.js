@@ -1,5 +1,6 @@
 // The designer page: panes in, picture out. Rendering happens in a Web Worker, so the page
 // answers while a script runs; a worker that does not answer in time is replaced.
+import { EXAMPLES } from './examples.js';
 import { decodeState, encodeState } from './state.js';
 
 // Time a script may run per render, measured by the worker's clock. The command line has
@@ -17,13 +18,6 @@ const WATCHDOG_MS = 8000;
 const DEBOUNCE_MS = 30;
 const LINK_LIMIT = 2 * 1024 * 1024; // characters of the longest address Chromium opens
 const MIN_SHOWN_PX = 48; // the picture's shorter side is never shown smaller
-const EXAMPLES = {
-  profile: ['default.prof', 'black-on-white-8x2.prof', 'blue-16x2.prof', 'framed-deep-shadow.prof',
-    'green-20x4.prof', 'oled-16x2.prof', 'wide-40x2.prof'],
-  font: ['symbols.fnt'],
-  script: ['bargraph.bas', 'gauge.bas', 'input.bas', 'underline.bas'],
-  log: ['storyboard.log', 'marquee.log', 'menu.log', 'progress.log'],
-};
 const EXAMPLE_DIRS = { profile: 'profiles', font: 'fonts', script: 'scripts', log: 'logs' };
 
 const $ = (id) => document.getElementById(id);

@@ -23,3 +23,21 @@ add_custom_target(designer_page ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${DESIGNER_PAGE_FILES} ${DESIGNER_SITE}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples ${DESIGNER_SITE}/examples
   VERBATIM)
+
+# The "Load example" menus list what examples/ holds, as a module the page imports; the glob
+# re-runs this when a file comes or goes.
+set(DESIGNER_EXAMPLES "// Made by the build from the files in examples/.\nexport const EXAMPLES = {\n")
+foreach(kind_dir profile:profiles font:fonts script:scripts log:logs)
+  string(REPLACE ":" ";" kind_dir ${kind_dir})
+  list(GET kind_dir 0 kind)
+  list(GET kind_dir 1 dir)
+  file(GLOB names CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/examples/${dir}
+       ${CMAKE_SOURCE_DIR}/examples/${dir}/*)
+  list(SORT names)
+  list(TRANSFORM names REPLACE "(.+)" "'\\1'")
+  list(JOIN names ", " names)
+  string(APPEND DESIGNER_EXAMPLES "  ${kind}: [${names}],\n")
+endforeach()
+string(APPEND DESIGNER_EXAMPLES "};\n")
+file(WRITE ${CMAKE_BINARY_DIR}/examples.js.new "${DESIGNER_EXAMPLES}")
+configure_file(${CMAKE_BINARY_DIR}/examples.js.new ${DESIGNER_SITE}/examples.js COPYONLY)

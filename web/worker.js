@@ -7,7 +7,6 @@ import createDesigner from './designer.mjs';
 
 const DIR = '/designer';
 const MESSAGE_CAP = 1 << 20; // bytes of messages kept; the rest is counted
-const TEXT_CAPACITY = 8192; // a profile text setting, terminator included
 const encoder = new TextEncoder();
 const decoder = new TextDecoder();
 
@@ -45,6 +44,13 @@ function messageText() {
 const ready = createDesigner().then((m) => {
   m.FS.mkdir(DIR);
   makeMessageDevice(m);
+  // The library's sizes, asked once: geometry values, glyphs, bytes per glyph, CGRAM's bytes
+  // and a profile text setting's capacity.
+  const ptr = m._malloc(5 * 4);
+  m._designer_sizes(ptr);
+  const [geometry, glyphs, glyphBytes, cgram, text] = m.HEAP32.subarray(ptr >> 2, (ptr >> 2) + 5);
+  m._free(ptr);
+  m.sizes = { geometry, glyphs, glyphBytes, cgram, text };
   return m;
 });
 
@@ -76,9 +82,10 @@ function rowsFile(rows) {
 
 // The image's geometry, glyph table and text grid, and for a preview its pixels as RGBA.
 function readImage(m, img, result, preview) {
-  const geometryPtr = m._malloc(14 * 4);
+  const count = m.sizes.geometry;
+  const geometryPtr = m._malloc(count * 4);
   m._designer_geometry(img, geometryPtr);
-  const g = Array.from(m.HEAP32.subarray(geometryPtr >> 2, (geometryPtr >> 2) + 14));
+  const g = Array.from(m.HEAP32.subarray(geometryPtr >> 2, (geometryPtr >> 2) + count));
   m._free(geometryPtr);
   const [width, height] = g;
   result.geometry = {
@@ -97,7 +104,7 @@ function readImage(m, img, result, preview) {
     }
   }
   const fontPtr = m._designer_font(img);
-  result.font = m.HEAPU8.slice(fontPtr, fontPtr + 256 * 5);
+  result.font = m.HEAPU8.slice(fontPtr, fontPtr + m.sizes.glyphs * m.sizes.glyphBytes);
   const textPtr = m._designer_text(img);
   result.text = m.HEAPU8.slice(textPtr, textPtr + g[2] * g[3]);
 }
@@ -123,7 +130,7 @@ function openSession(m, req, output, result) {
   const pathPtr = allocString(m, output);
   const holdPtr = allocString(m, req.hold ?? '');
   const statusPtr = m._malloc(4);
-  const charsetPtr = m._malloc(TEXT_CAPACITY);
+  const charsetPtr = m._malloc(m.sizes.text);
   const opened = m._designer_render(pathPtr, req.budgetMs, req.at ?? -1, holdPtr, statusPtr, charsetPtr);
   result.status = opened === 0 ? 1 : m.HEAP32[statusPtr >> 2];
   result.charset = readString(m, charsetPtr);
@@ -153,7 +160,7 @@ function readMarks(m, opened) {
 // The glyphs the log has defined at the moment shown: CGRAM's 64 row bytes, or none.
 function readCgram(m, opened, result) {
   const at = m._designer_cgram(opened);
-  if (at !== 0) result.cgram = m.HEAPU8.slice(at, at + 64);
+  if (at !== 0) result.cgram = m.HEAPU8.slice(at, at + m.sizes.cgram);
 }
 
 // A file the library wrote, read and removed.
@@ -233,14 +240,14 @@ function editGlyph(m, req) {
   const path = `${DIR}/glyph.fnt`;
   m.FS.writeFile(path, req.font);
   const pathPtr = allocString(m, path);
-  const glyphPtr = m._malloc(5);
+  const glyphPtr = m._malloc(m.sizes.glyphBytes);
   m.HEAPU8.set(req.glyph, glyphPtr);
   const ok = m._designer_glyph_toggle(pathPtr, req.code, req.row, req.column, glyphPtr) === 0;
   const result = {
     id: req.id,
     ok,
     font: ok ? decoder.decode(m.FS.readFile(path)) : req.font, // a NUL byte stays in the text
-    glyph: m.HEAPU8.slice(glyphPtr, glyphPtr + 5),
+    glyph: m.HEAPU8.slice(glyphPtr, glyphPtr + m.sizes.glyphBytes),
   };
   m._free(pathPtr);
   m._free(glyphPtr);

@@ -12,7 +12,7 @@
 #include "app/screen.hpp"
 #include "base/console.hpp"
 #include "bmp/bmptypes.hpp"
-#include "bmp/pngfile.hpp"
+#include "job/job.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
@@ -37,6 +37,20 @@ result failure(status code, std::string message) {
 
 result no_memory() {
     return {status::no_memory, NO_MEMORY_TEXT};
+}
+
+// Keeps the job's last message line, which becomes a result's message.
+void keep_line(const char* line, void* ctx) {
+    try {
+        *static_cast<std::string*>(ctx) = line;
+    } catch (const std::bad_alloc&) {
+        static_cast<std::string*>(ctx)->clear();
+    }
+}
+
+// The result of a job's status, with the line it said.
+result job_result(job_status_t code, const std::string& said) {
+    return code == JOB_NO_MEMORY ? no_memory() : failure(status::bad_format, said);
 }
 
 int append_output(const char* bytes, std::size_t count, void* ctx) {
@@ -201,19 +215,12 @@ std::vector<unsigned char> screen::png(result* outcome) const {
         if (!ok()) {
             done = failure(status::bad_argument, "no picture: " + outcome_.message);
         } else {
-            const auto take = [](const void* data, std::uint32_t size, void* ctx) -> int {
-                const auto* p = static_cast<const unsigned char*>(data);
-                try {
-                    static_cast<std::vector<unsigned char>*>(ctx)->insert(
-                        static_cast<std::vector<unsigned char>*>(ctx)->end(), p, p + size);
-                    return 1;
-                } catch (const std::bad_alloc&) {
-                    return 0;
-                }
-            };
-            if (pngfile_write_rgb(pixels_.data(), width_, height_, take, &bytes) != 0) {
-                bytes.clear();
+            std::string encoded;
+            if (job_encode(JOB_FORMAT_PNG, pixels_.data(), width_, height_, &encoded) !=
+                JOB_DONE) {
                 done = no_memory();
+            } else {
+                bytes.assign(encoded.begin(), encoded.end());
             }
         }
     } catch (const std::bad_alloc&) {
@@ -357,33 +364,27 @@ screen module::replay(std::string_view log_text, std::int64_t at_us) const {
         if (!opened.ok()) {
             return screen_maker::failed(std::move(opened));
         }
-        cmdlog_module_t layout{};
-        cmdlog_module_of(img.get(), &layout);
-        cmdlog_t log{};
-        const std::unique_ptr<cmdlog_t, void (*)(cmdlog_t*)> guard(&log, cmdlog_free);
-        std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-        const int capacity = static_cast<int>(message.size());
-        if (cmdlog_read(log_text.data(), log_text.size(), &layout, &log, message.data(),
-                        capacity) != 0) {
-            // The reader says "Memory Allocation Error." for a shortage, "line N: ..." else.
-            const bool short_of_memory = std::strcmp(message.data(), NO_MEMORY_TEXT) == 0;
-            return screen_maker::failed(
-                short_of_memory ? no_memory() : failure(status::bad_format, message.data()));
-        }
         // The whole log first, so that a fault anywhere refuses it, then up to the moment.
-        replay_t replay{};
-        const std::int64_t at = at_us >= 0 ? at_us : log.end_us;
-        for (const std::int64_t until : {log.end_us, at}) {
-            replay_start(&replay, &layout, img.get(), &log);
-            if (replay_advance(&replay, until, message.data(), capacity) != 0) {
-                return screen_maker::failed(failure(status::bad_format, message.data()));
-            }
-        }
-        if (replay_show(&replay, img.get(), at) != 0) {
+        job_log_t job{};
+        const std::unique_ptr<job_log_t, void (*)(job_log_t*)> guard(&job, job_log_free);
+        std::string said;
+        const job_messages_t messages{keep_line, &said};
+        auto* text = static_cast<char*>(std::malloc(log_text.empty() ? 1 : log_text.size()));
+        if (text == nullptr) {
             return screen_maker::failed(no_memory());
         }
+        std::copy(log_text.begin(), log_text.end(), text);
         replay_status_t shown{};
-        replay_status(&replay, &shown);
+        job_status_t done = job_log_read(&job, img.get(), text, log_text.size(), "", &messages);
+        if (done == JOB_DONE) {
+            done = job_log_check(&job, img.get(), false, "", &messages);
+        }
+        if (done == JOB_DONE) {
+            done = job_log_show(&job, img.get(), at_us, "", &messages, &shown);
+        }
+        if (done != JOB_DONE) {
+            return screen_maker::failed(job_result(done, said));
+        }
         lcdimg_render(img.get());
         return screen_maker::of(img.get(), &shown);
     } catch (const std::bad_alloc&) {

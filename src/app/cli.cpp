@@ -20,7 +20,7 @@
 
 #include "app/animout.hpp"
 #include "app/iopaths.hpp"
-#include "app/job.hpp"
+#include "job/job.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
 #include "app/tracerun.hpp"

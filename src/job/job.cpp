@@ -1,4 +1,4 @@
-#include "app/job.hpp"
+#include "job/job.hpp"
 
 #include <array>
 #include <cerrno>

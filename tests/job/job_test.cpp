@@ -1,6 +1,6 @@
 // The render job as a front end drives it: rows or a log in, a moment shown, the display as
 // text and the picture as bytes out, every problem a status and a message line.
-#include "app/job.hpp"
+#include "job/job.hpp"
 
 #include <gtest/gtest.h>
 
