@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,19 +16,14 @@
 
 #include "job/job.hpp"
 #include "bmp/giffile.hpp"
-#include "bmp/outfile.hpp"
 #include "chip/tracedec.hpp"
 #include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/controller.hpp"
 #include "lcd/fontedit.hpp"
-#include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
-#include "lcd/replay.hpp"
-#include "lcd/rowtext.hpp"
-#include "lcd/util.hpp"
 
 namespace {
 
@@ -132,56 +126,11 @@ picture_size_t probe_profile(char* charset) {
     return size;
 }
 
-// A clock budget for the script runs of one request, asked by the script runner every few
-// steps: a step may be a jump or a fill of the whole picture. The clock is read every
-// `stride` questions, the stride doubling up to 256 while reads come less than a
-// millisecond apart and halving otherwise.
-struct budget_t {
-    using clock = std::chrono::steady_clock;
-    clock::time_point start;
-    clock::time_point last;
-    double budget_ms;
-    std::int64_t stride;
-    std::int64_t countdown;
-    bool spent; // a script was stopped by it
-};
-
-void budget_start(budget_t* budget, double budget_ms) {
-    budget->start = budget_t::clock::now();
-    budget->last = budget->start;
-    budget->budget_ms = budget_ms;
-    budget->stride = 1;
-    budget->countdown = 1;
-    budget->spent = false;
-}
-
-bool budget_is_spent(void* ctx) {
-    auto* budget = static_cast<budget_t*>(ctx);
-    if (budget->spent) {
-        return true;
-    }
-    if (--budget->countdown > 0) {
-        return false;
-    }
-    const budget_t::clock::time_point now = budget_t::clock::now();
-    if (std::chrono::duration<double, std::milli>(now - budget->start).count() >
-        budget->budget_ms) {
-        budget->spent = true;
-        return true;
-    }
-    const bool quick = now - budget->last < std::chrono::milliseconds(1);
-    budget->stride = quick ? std::min<std::int64_t>(budget->stride * 2, 256)
-                           : std::max<std::int64_t>(budget->stride / 2, 1);
-    budget->last = now;
-    budget->countdown = budget->stride;
-    return false;
-}
-
 // What the page keeps between requests: the image as the last render left it and, when the
 // Log pane held a log, the log, its replay and the start of every distinct moment.
 struct session_t {
     lcdimg_t* img;
-    budget_t budget;
+    job_budget_t budget;
     bool replaying;
     job_log_t job;
     std::int64_t hold_us;
@@ -189,7 +138,7 @@ struct session_t {
     std::string marks_text;      // designer_marks's answer
 };
 
-void budget_note(const budget_t& budget) {
+void budget_note(const job_budget_t& budget) {
     if (budget.spent) {
         std::printf("The page gives a script %g s; vimbracli runs it to its end.\n",
                     budget.budget_ms / 1000);
@@ -200,9 +149,7 @@ void budget_note(const budget_t& budget) {
 // file when `path` names one, since a preview is read from the pixels. A job status.
 int draw_picture(session_t* session, const char* path, double budget_ms) {
     lcdimg_t* img = session->img;
-    budget_start(&session->budget, budget_ms);
-    img->script_should_stop = budget_is_spent;
-    img->script_stop_ctx = &session->budget;
+    job_budget_limit(img, &session->budget, budget_ms);
     lcdimg_render(img);
     budget_note(session->budget);
     if (path[0] == '\0') {
@@ -453,9 +400,7 @@ EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path
         return DESIGNER_OUTPUT_FAILED;
     }
     lcdimg_t* img = session->img;
-    budget_start(&session->budget, budget_ms);
-    img->script_should_stop = budget_is_spent;
-    img->script_stop_ctx = &session->budget;
+    job_budget_limit(img, &session->budget, budget_ms);
     const animate_options_t options{
         format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us, plays, nullptr, nullptr, 1};
     std::array<char, ANIMATE_MESSAGE_CAPACITY> message{};

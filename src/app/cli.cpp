@@ -1,7 +1,6 @@
 #include "app/cli.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -25,18 +24,13 @@
 #include "app/screen.hpp"
 #include "app/tracerun.hpp"
 #include "app/version.hpp"
-#include "bmp/bmpfile.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
-#include "bmp/pngfile.hpp"
-#include "chip/vcd.hpp"
 #include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/loghint.hpp"
 #include "lcd/replay.hpp"
-#include "lcd/rowtext.hpp"
 
 namespace {
 
@@ -118,7 +112,6 @@ int positional_run(char** argv, int argc) {
 
 constexpr const char* STDIO_NAME = "-";
 constexpr int REPORT_CELLS = 10;                              // cells named in a difference report
-constexpr std::size_t MAX_LOG_BYTES = std::size_t{256} << 20; // a log is text: far below this
 
 enum picture_format_t { FORMAT_BY_NAME, FORMAT_BMP, FORMAT_PNG };
 
@@ -392,63 +385,6 @@ int open_image(const options_t& o, lcdimg_t** img) {
     return EXIT_BAD_CONFIGURATION;
 }
 
-// The whole log file, or standard input, in a malloc'ed buffer (`*text`, `*size`; null when
-// empty): a regular file's size is taken at once, so the log lies in memory once. -1 with
-// errno, or with EFBIG past MAX_LOG_BYTES. A VCD is left open for streaming instead: `trace`
-// gets the file, `text` its first bytes.
-int read_log(const std::string& path, char** text, std::size_t* size, std::FILE** trace) {
-    std::FILE* fp = path == STDIO_NAME ? stdin : std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) {
-        return -1;
-    }
-    struct stat st {};
-    std::size_t room = ::fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
-                           ? static_cast<std::size_t>(st.st_size) + 1
-                           : 65536;
-    room = std::min(room, MAX_LOG_BYTES + 1);
-    *text = nullptr;
-    *size = 0;
-    int status = 0;
-    for (;;) {
-        if (*size == room || *text == nullptr) {
-            room = *text == nullptr ? room : std::min(room * 2, MAX_LOG_BYTES + 1);
-            auto* grown = static_cast<char*>(std::realloc(*text, room));
-            if (grown == nullptr) {
-                errno = ENOMEM;
-                status = -1;
-                break;
-            }
-            *text = grown;
-        }
-        const std::size_t n = std::fread(*text + *size, 1, room - *size, fp);
-        if (n == 0) {
-            status = std::ferror(fp) ? -1 : 0;
-            break;
-        }
-        if (*size == 0 && vcd_sniff(*text, n)) {
-            *size = n;
-            *trace = fp;
-            return 0;
-        }
-        *size += n;
-        if (*size > MAX_LOG_BYTES) {
-            errno = EFBIG;
-            status = -1;
-            break;
-        }
-    }
-    const int error = errno;
-    if (fp != stdin) {
-        std::fclose(fp);
-    }
-    if (status != 0) {
-        std::free(*text);
-        *text = nullptr;
-    }
-    errno = error;
-    return status;
-}
-
 // The log's module line: the geometry without a profile, a warning when the profile differs.
 int use_log_module(const options_t& o, const char* text, std::size_t size, lcdimg_t* img) {
     int columns = 0;
@@ -502,7 +438,7 @@ int replay_log(run_t* run, job_log_t* job) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* trace = nullptr;
-    if (read_log(o.replay, &text, &size, &trace) != 0) {
+    if (iopaths_read_log(o.replay.c_str(), &text, &size, &trace) != 0) {
         say(name + ": cannot read the log: " + reason(errno));
         return EXIT_BAD_CONFIGURATION;
     }

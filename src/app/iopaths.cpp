@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "bmp/outfile.hpp"
+#include "chip/vcd.hpp"
 
 namespace {
 
@@ -125,4 +128,61 @@ void iopaths_fill_closed_stdio() {
             ::close(null);
         }
     }
+}
+
+namespace {
+constexpr std::size_t MAX_LOG_BYTES = std::size_t{256} << 20; // a log is text: far below this
+} // namespace
+
+int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace) {
+    std::FILE* fp = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
+    if (fp == nullptr) {
+        return -1;
+    }
+    struct stat st {};
+    std::size_t room = ::fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                           ? static_cast<std::size_t>(st.st_size) + 1
+                           : 65536;
+    room = std::min(room, MAX_LOG_BYTES + 1);
+    *text = nullptr;
+    *size = 0;
+    int status = 0;
+    for (;;) {
+        if (*size == room || *text == nullptr) {
+            room = *text == nullptr ? room : std::min(room * 2, MAX_LOG_BYTES + 1);
+            auto* grown = static_cast<char*>(std::realloc(*text, room));
+            if (grown == nullptr) {
+                errno = ENOMEM;
+                status = -1;
+                break;
+            }
+            *text = grown;
+        }
+        const std::size_t n = std::fread(*text + *size, 1, room - *size, fp);
+        if (n == 0) {
+            status = std::ferror(fp) ? -1 : 0;
+            break;
+        }
+        if (*size == 0 && vcd_sniff(*text, n)) {
+            *size = n;
+            *trace = fp;
+            return 0;
+        }
+        *size += n;
+        if (*size > MAX_LOG_BYTES) {
+            errno = EFBIG;
+            status = -1;
+            break;
+        }
+    }
+    const int error = errno;
+    if (fp != stdin) {
+        std::fclose(fp);
+    }
+    if (status != 0) {
+        std::free(*text);
+        *text = nullptr;
+    }
+    errno = error;
+    return status;
 }

@@ -2,6 +2,9 @@
 // whether an output name is the process's standard output.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
+
 // A file a run reads or writes, named on its command line.
 struct iopaths_entry_t {
     const char* option; // how the command line named it: "-o", "--compare", ...
@@ -23,3 +26,9 @@ bool iopaths_is_stdout(const char* path, int stdout_fd);
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file the
 // run opens takes the place of a standard stream.
 void iopaths_fill_closed_stdio();
+
+// The whole log file at `path`, or standard input for "-", in a malloc'ed buffer (`*text`,
+// `*size`; null when empty): a regular file's size is taken at once, so the log lies in
+// memory once. -1 with errno, or with EFBIG past 256 MiB. A VCD is left open for streaming instead: `trace`
+// gets the file, `text` its first bytes.
+int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace);

@@ -1,5 +1,6 @@
 #include "job/job.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -214,4 +215,41 @@ job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, in
         return JOB_NO_MEMORY;
     }
     return status == 0 ? JOB_DONE : JOB_WRITE_FAILED;
+}
+
+void job_budget_start(job_budget_t* budget, double budget_ms) {
+    budget->start = job_budget_t::clock::now();
+    budget->last = budget->start;
+    budget->budget_ms = budget_ms;
+    budget->stride = 1;
+    budget->countdown = 1;
+    budget->spent = false;
+}
+
+bool job_budget_is_spent(void* ctx) {
+    auto* budget = static_cast<job_budget_t*>(ctx);
+    if (budget->spent) {
+        return true;
+    }
+    if (--budget->countdown > 0) {
+        return false;
+    }
+    const job_budget_t::clock::time_point now = job_budget_t::clock::now();
+    if (std::chrono::duration<double, std::milli>(now - budget->start).count() >
+        budget->budget_ms) {
+        budget->spent = true;
+        return true;
+    }
+    const bool quick = now - budget->last < std::chrono::milliseconds(1);
+    budget->stride = quick ? std::min<std::int64_t>(budget->stride * 2, 256)
+                           : std::max<std::int64_t>(budget->stride / 2, 1);
+    budget->last = now;
+    budget->countdown = budget->stride;
+    return false;
+}
+
+void job_budget_limit(lcdimg_t* img, job_budget_t* budget, double budget_ms) {
+    job_budget_start(budget, budget_ms);
+    img->script_should_stop = job_budget_is_spent;
+    img->script_stop_ctx = budget;
 }

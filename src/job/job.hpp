@@ -4,6 +4,7 @@
 // front end shows them (exit statuses, stdout or a page) is its own affair.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,3 +74,22 @@ job_status_t job_encode(job_format_t format, const unsigned char* rgb, int width
 // `fd` when it is not negative. JOB_WRITE_FAILED leaves errno set.
 job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, int width, int height,
                                const char* path, int fd);
+
+// A clock budget for the script runs of one request, a limit of the page: the image's
+// script_should_stop, asked by the script runner every few steps: a step may be a jump or a fill of
+// the whole picture. The clock is read every `stride` questions, the stride doubling up to 256
+// while reads come less than a millisecond apart and halving otherwise.
+struct job_budget_t {
+    using clock = std::chrono::steady_clock;
+    clock::time_point start;
+    clock::time_point last;
+    double budget_ms;
+    std::int64_t stride;
+    std::int64_t countdown;
+    bool spent; // a script was stopped by it
+};
+void job_budget_start(job_budget_t* budget, double budget_ms);
+// The stop question: true once the budget is spent.
+bool job_budget_is_spent(void* ctx);
+// Starts the budget and has the image's script runs ask it.
+void job_budget_limit(lcdimg_t* img, job_budget_t* budget, double budget_ms);
