@@ -374,19 +374,15 @@ int flush_step(vcd_reader_t* r) {
     return VCD_OK;
 }
 
-// A time stamp read as `ticks`, at most INT64_MAX.
-int set_time(vcd_reader_t* r, std::uint64_t ticks) {
-    if (r->have_time && ticks < r->ticks) {
-        return malformed(r, "time goes backwards: #" + std::to_string(ticks) + " after #" +
-                                std::to_string(r->ticks));
-    }
+// Ticks, at most max_ticks, in picoseconds.
+std::int64_t ticks_to_ps(const vcd_reader_t* r, std::uint64_t ticks) {
     const auto signed_ticks = static_cast<std::int64_t>(ticks);
-    if (ticks > r->max_ticks) {
-        return malformed(r, "time #" + std::to_string(ticks) +
-                                " is beyond 2^63 picoseconds (about 106 days)");
-    }
-    const std::int64_t ps =
-        r->below_ps ? signed_ticks * r->tick_mul / r->tick_div : signed_ticks * r->tick_mul;
+    return r->below_ps ? signed_ticks * r->tick_mul / r->tick_div : signed_ticks * r->tick_mul;
+}
+
+// A time stamp read as `ticks`, neither before the last nor beyond max_ticks.
+int advance_time(vcd_reader_t* r, std::uint64_t ticks) {
+    const std::int64_t ps = ticks_to_ps(r, ticks);
     if (ps != r->time_ps && flush_step(r) != VCD_OK) { // values before any stamp are at 0
         return r->status;
     }
@@ -395,6 +391,19 @@ int set_time(vcd_reader_t* r, std::uint64_t ticks) {
     r->time_line = r->line;
     r->time_ps = ps;
     return VCD_OK;
+}
+
+// A time stamp read as `ticks`, at most INT64_MAX.
+int set_time(vcd_reader_t* r, std::uint64_t ticks) {
+    if (r->have_time && ticks < r->ticks) {
+        return malformed(r, "time goes backwards: #" + std::to_string(ticks) + " after #" +
+                                std::to_string(r->ticks));
+    }
+    if (ticks > r->max_ticks) {
+        return malformed(r, "time #" + std::to_string(ticks) +
+                                " is beyond 2^63 picoseconds (about 106 days)");
+    }
+    return advance_time(r, ticks);
 }
 
 int read_time(vcd_reader_t* r, std::string_view word) {
@@ -636,13 +645,81 @@ const char* direct_time(const char* p, const char* end, std::uint64_t* ticks) {
     return q;
 }
 
-// The line end that usually follows a word read directly, at `*p`, before the end of the piece.
-void end_line(vcd_reader_t* r, const char** p) {
-    if (**p == '\n') {
-        ++r->line;
-        r->column = 0;
-        ++*p;
+// Reads the bulk of a body, scalar changes of short codes with a known effect, time stamps and
+// line ends, from `p` while it can, with the watched bits in registers. Where it stops, the
+// general reading goes on. Only between sections or in $dumpvars and the like, with no word
+// cut by the last piece and no value waiting for its code.
+const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
+    const direct_t* const direct = r->direct.data();
+    std::uint32_t levels = r->levels;
+    std::uint32_t fresh = r->fresh;
+    std::uint32_t assigned = r->assigned;
+    std::uint32_t line = r->line;
+    std::size_t column = r->column;
+    const auto sync = [&] {
+        r->levels = levels;
+        r->fresh = fresh;
+        r->assigned = assigned;
+        r->line = line;
+        r->column = column;
+    };
+    while (p < end) {
+        const char c = *p;
+        if (c == '\n') {
+            ++line;
+            column = 0;
+            ++p;
+        } else if (c == '0' || c == '1') {
+            std::size_t index = 0;
+            const char* q = short_change(p, end, &index);
+            if (q == nullptr || !direct[index].usable ||
+                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                break;
+            }
+            const direct_t& d = direct[index];
+            fresh |= d.mask & ~assigned;
+            assigned |= d.mask;
+            levels = (levels & ~d.mask) | (c == '1' ? d.high : 0);
+            column += static_cast<std::size_t>(q - p);
+            p = q;
+            if (*p == '\n') { // the blank after the word, before `end`
+                ++line;
+                column = 0;
+                ++p;
+            }
+        } else if (c == '#') {
+            std::uint64_t ticks = 0;
+            const char* q = direct_time(p, end, &ticks);
+            // A stamp that goes back or too far is refused by the general reading.
+            if (q == nullptr || (r->have_time && ticks < r->ticks) || ticks > r->max_ticks ||
+                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                break;
+            }
+            column += static_cast<std::size_t>(q - p);
+            p = q;
+            if (*p == '\n') {
+                ++line;
+                column = 0;
+                ++p;
+            }
+            const std::int64_t ps = ticks_to_ps(r, ticks);
+            if (ps != r->time_ps) {
+                sync();
+                if (flush_step(r) != VCD_OK) {
+                    return p;
+                }
+                fresh = r->fresh;
+            }
+            r->have_time = true;
+            r->ticks = ticks;
+            r->time_line = line;
+            r->time_ps = ps;
+        } else {
+            break;
+        }
     }
+    sync();
+    return p;
 }
 
 } // namespace
@@ -690,37 +767,12 @@ int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
             ++p;
             continue;
         }
-        // The bulk of a body, whole words of this piece that need no general reading: scalar
-        // changes and time stamps.
-        if (r->carry.empty() && r->in_body && !r->want_id && r->section != SKIP) {
-            if ((c == '0' || c == '1') && (r->section == NONE || r->section == VALUES)) {
-                std::size_t index = 0;
-                const char* q = short_change(p, end, &index);
-                if (q != nullptr && r->direct[index].usable &&
-                    r->column + static_cast<std::size_t>(q - p) <= VCD_MAX_LINE) {
-                    // A 0 or 1 of a code whose effect is known: the masks say it all.
-                    const direct_t& d = r->direct[index];
-                    r->fresh |= d.mask & ~r->assigned;
-                    r->assigned |= d.mask;
-                    r->levels = (r->levels & ~d.mask) | (c == '1' ? d.high : 0);
-                    r->column += static_cast<std::size_t>(q - p);
-                    p = q;
-                    end_line(r, &p);
-                    continue;
-                }
-            } else if (c == '#') {
-                std::uint64_t ticks = 0;
-                const char* q = direct_time(p, end, &ticks);
-                // A stamp that goes back or too far is refused by the general reading.
-                if (q != nullptr && (r->have_time ? ticks >= r->ticks : true) &&
-                    ticks <= r->max_ticks &&
-                    r->column + static_cast<std::size_t>(q - p) <= VCD_MAX_LINE) {
-                    r->column += static_cast<std::size_t>(q - p);
-                    set_time(r, ticks);
-                    p = q;
-                    end_line(r, &p);
-                    continue;
-                }
+        if (r->carry.empty() && r->in_body && !r->want_id &&
+            (r->section == NONE || r->section == VALUES)) {
+            const char* q = direct_run(r, p, end);
+            if (q != p) {
+                p = q;
+                continue;
             }
         }
         const char* q = p;
