@@ -31,8 +31,8 @@ struct signal_t {
     int width = 1;
     int msb = 0;
     int lsb = 0;
-    bool ranged = false; // a vector with a [msb:lsb] range
-    int next_alias = -1; // another signal with the same identifier code
+    bool ranged = false;  // a vector with a [msb:lsb] range
+    int next_alias = -1;  // another signal with the same identifier code
     int short_index = -1; // of a one- or two-character code, else -1
     std::vector<watch_t> watches;
 };
@@ -61,7 +61,7 @@ struct vcd_reader_t {
     std::vector<std::string> words; // of the header section being read
     std::vector<std::string> scopes;
     std::vector<signal_t> signals;
-    std::vector<int> short_ids; // signal of each one- or two-character code, -1 when none
+    std::vector<int> short_ids;   // signal of each one- or two-character code, -1 when none
     std::vector<direct_t> direct; // of each one- or two-character code
     std::unordered_map<std::string, int> long_ids;
     std::int64_t tick_mul = DEFAULT_TICK_PS; // picoseconds = ticks * mul / div
@@ -594,13 +594,13 @@ unsigned leading_digits(std::uint64_t v) {
 // The value of eight digit bytes, the first the most significant.
 std::uint64_t eight_digits(std::uint64_t v) {
     v -= bytes_of('0');
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;                        // pairs
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;                          // pairs
     v = (v * (1 + (std::uint64_t{100} << 16)) >> 16) & 0x0000FFFF0000FFFFu; // fours
     return v * (1 + (std::uint64_t{10000} << 32)) >> 32;
 }
 
-constexpr std::array<std::uint64_t, 9> POWERS_OF_TEN{
-    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+constexpr std::array<std::uint64_t, 9> POWERS_OF_TEN{1,      10,      100,      1000,     10000,
+                                                     100000, 1000000, 10000000, 100000000};
 
 // The first `n` (0 to 8) of eight digit bytes, '0's put before them, so that eight_digits
 // reads them as a number.
