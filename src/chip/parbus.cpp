@@ -122,15 +122,15 @@ void parbus_start(parbus_t* bus, const parbus_callbacks_t* callbacks, const bus_
     bus->data_change = NEVER;
 }
 
-void parbus_step(parbus_t* bus, const bus_step_t* step) {
+namespace {
+
+// The falling edges of E among `falls`: each latches what held before the instant. Out of
+// line, so that the many steps without one need no frame for the cycle.
+[[gnu::noinline]] void take_falls(parbus_t* bus, const bus_step_t* step, std::uint32_t falls,
+                                  std::uint32_t edges, bool judge) {
     const std::uint32_t before = bus->levels;
-    const std::uint32_t edges = step->changed & ~step->fresh;
-    const bool judge = bus->callbacks.fault != nullptr;
-    constexpr std::uint32_t ENABLES = (1u << BUS_E1) | (1u << BUS_E2);
-    // The falls first: they latch what held before this instant.
-    const std::uint32_t falls = step->changed & ~step->levels & ENABLES;
     bool fell = false;
-    for (int chip = 0; falls != 0 && chip < 2; ++chip) {
+    for (int chip = 0; chip < 2; ++chip) {
         const int role = chip == 0 ? BUS_E1 : BUS_E2;
         if ((falls & (1u << role)) == 0) {
             continue;
@@ -152,6 +152,19 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
         }
         fell = true;
         bus->last_fall = step->time_ps;
+    }
+}
+
+} // namespace
+
+void parbus_step(parbus_t* bus, const bus_step_t* step) {
+    const std::uint32_t edges = step->changed & ~step->fresh;
+    const bool judge = bus->callbacks.fault != nullptr;
+    constexpr std::uint32_t ENABLES = (1u << BUS_E1) | (1u << BUS_E2);
+    // The falls first: they latch what held before this instant.
+    const std::uint32_t falls = step->changed & ~step->levels & ENABLES;
+    if (falls != 0) {
+        take_falls(bus, step, falls, edges, judge);
     }
     if (judge) {
         check_hold(bus, step, edges);
