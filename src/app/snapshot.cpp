@@ -21,9 +21,9 @@ int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const c
         if (marks != nullptr && count > SNAPSHOT_MARKS_LISTED) {
             listed += " and " + std::to_string(count - SNAPSHOT_MARKS_LISTED) + " more";
         }
-        *message = "no mark '" + std::string(name != nullptr ? name : "") + "' in " + where +
-                   (listed.empty() ? std::string(" (it has no marks)")
-                                   : " (its marks: " + listed + ")");
+        *message =
+            "no mark '" + std::string(name != nullptr ? name : "") + "' in " + where +
+            (listed.empty() ? std::string(" (it has no marks)") : " (its marks: " + listed + ")");
         return 0;
     } catch (const std::bad_alloc&) {
         return -1;
