@@ -192,9 +192,9 @@ class controller {
     controller& operator=(const controller&) = delete;
     ~controller();
 
-    // ok until a byte asks for what the picture cannot show (5 x 10 dots); then every later
-    // call is ignored and the screens carry this result. A default-made controller drives
-    // nothing (bad_argument).
+    // ok until a byte asks for what the picture cannot show (5 x 10 dots), or controller_sink
+    // is sent to a controller the module has not; then every later call is ignored and the
+    // screens carry this result. A default-made controller drives nothing (bad_argument).
     const result& outcome() const noexcept;
     int chip_count() const noexcept;
     // Which controller the next bytes go to (0, or 1 on a module of more than 80 cells).

@@ -234,16 +234,17 @@ std::vector<unsigned char> screen::png(result* outcome) const {
 namespace {
 
 // Writes the screen's picture as the reference, PNG or BMP by its name.
-void update_reference(const std::string& path, const std::vector<unsigned char>& pixels,
-                      int width, int height, comparison* out) {
+void update_reference(const std::string& path, const std::vector<unsigned char>& pixels, int width,
+                      int height, comparison* out) {
     errno = 0;
     const int written = outfile_write_picture(path.c_str(), pixels.data(), width, height);
     const int error = errno;
     if (written == OUTFILE_NO_MEMORY) {
         out->outcome = no_memory();
     } else if (written != 0) {
-        out->outcome = failure(status::unwritable, path + ": could not be written: " +
-                                                       std::strerror(error != 0 ? error : EIO));
+        out->outcome =
+            failure(status::unwritable,
+                    path + ": could not be written: " + std::strerror(error != 0 ? error : EIO));
     } else {
         out->outcome = {status::ok, path + ": updated"};
         out->updated = true;
@@ -440,8 +441,7 @@ command_log module::read_log(std::string_view log_text) const {
                         capacity) != 0) {
             // The reader says "Memory Allocation Error." for a shortage, "line N: ..." else.
             const bool short_of_memory = std::strcmp(message.data(), NO_MEMORY_TEXT) == 0;
-            s.outcome =
-                short_of_memory ? no_memory() : failure(status::bad_format, message.data());
+            s.outcome = short_of_memory ? no_memory() : failure(status::bad_format, message.data());
             return c;
         }
         // The whole log once, so that a fault anywhere refuses it.
@@ -530,7 +530,10 @@ screen command_log::screen_at(std::string_view mark) const {
             return screen_maker::failed(outcome());
         }
         const std::string name(mark);
-        const cmdlog_mark_t* found = cmdlog_find_mark(&state_->log, name.c_str());
+        // A name with a NUL in it is none of the log's, whose names are single words.
+        const cmdlog_mark_t* found = name.find('\0') == std::string::npos
+                                         ? cmdlog_find_mark(&state_->log, name.c_str())
+                                         : nullptr;
         if (found == nullptr) {
             return missing_mark(nullptr, &state_->log, name, "the log");
         }
@@ -609,7 +612,6 @@ controller::controller() = default;
 controller::controller(controller&&) noexcept = default;
 controller& controller::operator=(controller&&) noexcept = default;
 controller::~controller() = default;
-
 
 const result& controller::outcome() const noexcept {
     return state_ != nullptr ? state_->outcome : no_state("controller");
@@ -699,7 +701,7 @@ void controller::backlight(bool on) {
 result controller::mark(std::string_view name) {
     try {
         const std::string text(name);
-        if (!cmdlog_is_mark_name(text.c_str())) {
+        if (text.find('\0') != std::string::npos || !cmdlog_is_mark_name(text.c_str())) {
             return failure(status::bad_argument, "not a mark name: '" + text +
                                                      "' (1 to 64 letters, digits, '_', '-' "
                                                      "and '.')");
@@ -764,11 +766,10 @@ void controller_sink(const lcd_event& event, void* context) {
         case lcd_event_kind::controller:
             if (event.chip < 1 || event.chip > c->chip_count()) {
                 if (s.outcome.ok()) {
-                    s.outcome = failure(status::bad_format,
-                                        "controller " + std::to_string(event.chip) +
-                                            ": this module has " +
-                                            (c->chip_count() == 2 ? "two controllers"
-                                                                  : "one controller"));
+                    s.outcome =
+                        failure(status::bad_format,
+                                "controller " + std::to_string(event.chip) + ": this module has " +
+                                    (c->chip_count() == 2 ? "two controllers" : "one controller"));
                 }
                 return;
             }
@@ -789,7 +790,8 @@ void controller_sink(const lcd_event& event, void* context) {
             c->backlight(event.on);
             return;
         case lcd_event_kind::module:
-            if (s.img != nullptr && (event.cols != s.img->chcnt_x || event.rows != s.img->chcnt_y)) {
+            if (s.img != nullptr &&
+                (event.cols != s.img->chcnt_x || event.rows != s.img->chcnt_y)) {
                 s.console.output += "[Warning]: the firmware's module is " +
                                     std::to_string(event.cols) + "x" + std::to_string(event.rows) +
                                     ", the profile's " + std::to_string(s.img->chcnt_x) + "x" +

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/temp_dir.hpp"
@@ -95,6 +96,9 @@ TEST(VimbraMarks, TheMenuSketchAtItsMarksIsItsCommittedPictures) {
               "temperature, edit, scrolled, directions, display-off, numbers, counter, asleep, "
               "awake)");
     EXPECT_TRUE(missing.text_rows().empty());
+    // A name is the whole of it: one with a NUL inside is no mark's.
+    EXPECT_EQ(log.screen_at(std::string_view("splash\0x", 8)).outcome().status,
+              vimbra::status::usage_error);
     const vimbra::screen none = module.read_log("init\nprint \"x\"\n").screen_at("x");
     EXPECT_EQ(none.outcome().message, "no mark 'x' in the log (it has no marks)");
     const vimbra::command_log bad = module.read_log("mark a\nfrobnicate\n");
