@@ -175,53 +175,25 @@ TEST_P(VimbraUpdate, WritesAMissingOrDifferentReferenceOnly) {
     EXPECT_EQ(read_file(path), old_bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, VimbraUpdate,
-    testing::Values(
-        update_case_t{"MissingByArgument", "ref.png", {}, true, nullptr, vimbra::status::ok, true},
-        update_case_t{"MissingByVariable", "ref.bmp", {}, false, "1", vimbra::status::ok, true},
-        update_case_t{
-            "MissingNotAsked", "ref.png", {}, false, nullptr, vimbra::status::unreadable, false},
-        update_case_t{"MissingVariableNotOne",
-                      "ref.png",
-                      {},
-                      false,
-                      "yes",
-                      vimbra::status::unreadable,
-                      false},
-        update_case_t{"ChangedByArgument",
-                      "ref.PNG",
-                      {"menu", "> one"},
-                      true,
-                      nullptr,
-                      vimbra::status::ok,
-                      true},
-        update_case_t{"ChangedByVariable",
-                      "ref.bmp",
-                      {"menu", "> one"},
-                      false,
-                      "1",
-                      vimbra::status::ok,
-                      true},
-        update_case_t{"ChangedNotAsked",
-                      "ref.png",
-                      {"menu", "> one"},
-                      false,
-                      "0",
-                      vimbra::status::different,
-                      false},
-        update_case_t{"ResizedByVariable",
-                      "ref.png",
-                      {"menu", "> two", ""},
-                      false,
-                      "1",
-                      vimbra::status::ok,
-                      true},
-        update_case_t{"EqualByArgument", "ref.png", NOW, true, nullptr, vimbra::status::ok, false},
-        update_case_t{"EqualByVariable", "ref.png", NOW, false, "1", vimbra::status::ok, false}),
-    [](const testing::TestParamInfo<update_case_t>& param) {
-        return std::string(param.param.name);
-    });
+constexpr vimbra::status OK = vimbra::status::ok;
+const std::vector<std::string> NONE;                    // no reference file
+const std::vector<std::string> OLD = {"menu", "> one"}; // one cell differs from NOW
+const std::vector<std::string> TALL = {"menu", "> two", ""};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, VimbraUpdate, testing::Values(
+    update_case_t{"MissingByArgument",     "ref.png", NONE, true,  nullptr, OK, true},
+    update_case_t{"MissingByVariable",     "ref.bmp", NONE, false, "1",     OK, true},
+    update_case_t{"MissingNotAsked",       "ref.png", NONE, false, nullptr, vimbra::status::unreadable, false},
+    update_case_t{"MissingVariableNotOne", "ref.png", NONE, false, "yes",   vimbra::status::unreadable, false},
+    update_case_t{"ChangedByArgument",     "ref.PNG", OLD,  true,  nullptr, OK, true},
+    update_case_t{"ChangedByVariable",     "ref.bmp", OLD,  false, "1",     OK, true},
+    update_case_t{"ChangedNotAsked",       "ref.png", OLD,  false, "0",     vimbra::status::different, false},
+    update_case_t{"ResizedByVariable",     "ref.png", TALL, false, "1",     OK, true},
+    update_case_t{"EqualByArgument",       "ref.png", NOW,  true,  nullptr, OK, false},
+    update_case_t{"EqualByVariable",       "ref.png", NOW,  false, "1",     OK, false}),
+    [](const testing::TestParamInfo<update_case_t>& param) { return std::string(param.param.name); });
+// clang-format on
 
 // --- firmware through the shim, driving the controller in-process -------------------------
 
