@@ -22,6 +22,7 @@
 #include "app/iopaths.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
+#include "app/snapshot.hpp"
 #include "app/tracerun.hpp"
 #include "app/version.hpp"
 #include "bmp/bmpfile.hpp"
@@ -308,9 +309,8 @@ void settle_update(const CLI::App& app, options_t* o) {
     if (app.count("--update") > 0 && !o->has_compare) {
         throw usage_error_t{"--update needs --compare"};
     }
-    const char* env = std::getenv("VIMBRA_UPDATE");
-    if (o->has_compare && env != nullptr && std::strcmp(env, "1") == 0) {
-        o->update = true;
+    if (o->has_compare) {
+        o->update = snapshot_update_asked(o->update);
     }
 }
 
@@ -494,17 +494,11 @@ int find_mark(const cmdlog_t& log, const std::string& mark, const std::string& n
         *at = found->time_us;
         return 0;
     }
-    constexpr std::size_t listed = 20; // the line stays readable
-    std::string marks;
-    for (std::size_t i = 0; i < log.mark_count && i < listed; ++i) {
-        marks += (i > 0 ? ", " : "") + std::string(log.marks[i].name.data());
+    std::string message;
+    if (snapshot_missing_mark(log.marks, log.mark_count, mark.c_str(), name, &message) != 0) {
+        message = "Memory Allocation Error.";
     }
-    if (log.mark_count > listed) {
-        marks += " and " + std::to_string(log.mark_count - listed) + " more";
-    }
-    say("vimbracli: --at: no mark '" + mark + "' in " + name +
-        (marks.empty() ? std::string(" (it has no marks)") : " (its marks: " + marks + ")") +
-        "\nRun 'vimbracli --help' for usage.");
+    say("vimbracli: --at: " + message + "\nRun 'vimbracli --help' for usage.");
     return -1;
 }
 
