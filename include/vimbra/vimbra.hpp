@@ -5,6 +5,11 @@
 // command line's --text prints them, the cursor and display state, the pixels, PNG bytes and a
 // comparison with a reference picture that names the cells that differ.
 //
+// Screens are found by the marks that firmware sets (`mark NAME` lines of a log, or
+// lcd_shim::mark through controller_sink): command_log::screen_at("menu") and
+// controller::screen_at("menu"). A comparison updates its reference when asked, or when
+// VIMBRA_UPDATE=1 is in the environment, as the command line's --compare --update does.
+//
 // No exception leaves this header's functions (a shortage of memory is the status no_memory):
 // every result carries a status and a message.
 // Link with vimbra::vimbra (CMake) or `pkg-config --libs vimbra`.
@@ -27,9 +32,12 @@ enum class status {
     no_memory,    // memory is short
     different,    // a comparison found a difference
     bad_argument, // the call does not fit the object (a failed module, no such chip)
+    usage_error,  // a name the call gives is not there: a mark the log lacks
+    unwritable,   // a reference picture could not be written
 };
 
-// What a call came to: a status and, unless it is ok, one line saying why.
+// What a call came to: a status and, unless it is ok, one line saying why (an ok result
+// may say what it did: "REF: updated").
 struct result {
     vimbra::status status = status::ok;
     std::string message;
@@ -57,10 +65,17 @@ struct cell {
 
 // A screen against a reference picture.
 struct comparison {
-    result outcome;          // ok when equal; `different` names the cells; else why not compared
+    result outcome;          // ok when equal or updated; `different` names the cells; else why
     std::vector<cell> cells; // the cells with a differing pixel, top row first
     bool outside = false;    // a pixel outside every cell differs
+    bool updated = false;    // the reference was missing or differed and has been written
     bool same() const noexcept { return outcome.ok(); }
+};
+
+// What a comparison does with a reference that is missing or differs (in cells or in size).
+enum class reference_mode {
+    check,  // reports it; VIMBRA_UPDATE=1 in the environment makes this `update`
+    update, // writes the screen as the reference (PNG for a name ending in .png, else BMP)
 };
 
 // The display at one moment: a value, independent of the module it came from.
@@ -84,6 +99,7 @@ class screen {
     bool display_on() const noexcept { return display_on_; }
     bool cursor_on() const noexcept { return cursor_on_; } // underline cursor
     bool blink_on() const noexcept { return blink_on_; }
+    bool backlight_on() const noexcept { return backlight_on_; }
 
     // The picture: width x height pixels of red, green, blue, top row first.
     int width() const noexcept { return width_; }
@@ -91,8 +107,11 @@ class screen {
     const std::vector<unsigned char>& pixels() const noexcept { return pixels_; }
     // The picture as the PNG file the command line writes; empty with a failed result.
     std::vector<unsigned char> png(result* outcome = nullptr) const;
-    // Compares with a PNG or 24-bit BMP reference picture of the same size.
-    comparison compare(const std::string& reference_path) const;
+    // Compares with a PNG or 24-bit BMP reference picture of the same size. A missing one is
+    // `unreadable` with a hint; when updating, a missing or different one is written and the
+    // outcome is ok, "REF: updated" (an equal one is left as it is).
+    comparison compare(const std::string& reference_path,
+                       reference_mode mode = reference_mode::check) const;
 
     // Where the cells lie in the picture (filled in by the library).
     struct cell_layout {
@@ -109,6 +128,7 @@ class screen {
     bool display_on_ = true;
     bool cursor_on_ = false;
     bool blink_on_ = false;
+    bool backlight_on_ = true;
     int width_ = 0;
     int height_ = 0;
     std::vector<unsigned char> pixels_;
@@ -116,6 +136,49 @@ class screen {
 };
 
 class module;
+struct lcd_event;
+class controller;
+
+// A command log read for a module, checked whole once: the screens at its marks and moments.
+// Made by module::read_log; it owns a module of its own. Not for two threads at once.
+class command_log {
+  public:
+    command_log();
+    command_log(command_log&&) noexcept;
+    command_log& operator=(command_log&&) noexcept;
+    command_log(const command_log&) = delete;
+    command_log& operator=(const command_log&) = delete;
+    ~command_log();
+
+    // Why the log was refused (`bad_format`: "line N: ..."); every screen then carries it.
+    const result& outcome() const noexcept;
+    bool ok() const noexcept { return outcome().ok(); }
+    // The marks' names in log order, each once.
+    std::vector<std::string> marks() const;
+    // The time after its last line, waits included.
+    std::int64_t end_us() const noexcept;
+    // The display at the mark (its first line of that name). A mark the log lacks is a
+    // `usage_error` screen: "no mark 'x' in the log (its marks: a, b)".
+    screen screen_at(std::string_view mark) const;
+    // The display `at_us` microseconds from the start (negative: at the end).
+    screen screen_at_us(std::int64_t at_us) const;
+    // What the profile's script printed over the screens.
+    const std::string& console_output() const noexcept;
+
+  private:
+    friend class module;
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+// An lcd_sink (vimbra/lcd_shim.hpp) that drives the controller `context` points at instead
+// of writing a log: bytes go to the controller their event names (1 or 2), waits advance its
+// time, marks are recorded for controller::screen_at and backlight switches it. A module
+// line that disagrees with the controller's module is a warning in its console output.
+//
+//     vimbra::controller lcd = vimbra::module::open(profile).drive();
+//     vimbra::lcd_shim shim(vimbra::controller_sink, &lcd, clock);
+void controller_sink(const lcd_event& event, void* context);
 
 // A controller of a module driven in-process, as the firmware's bus would drive it: every
 // instruction and data byte goes to the chip at once, at the current time. Reads come back
@@ -129,9 +192,9 @@ class controller {
     controller& operator=(const controller&) = delete;
     ~controller();
 
-    // ok until a byte asks for what the picture cannot show (5 x 10 dots); then every later
-    // call is ignored and the screens carry this result. A default-made controller drives
-    // nothing (bad_argument).
+    // ok until a byte asks for what the picture cannot show (5 x 10 dots), or controller_sink
+    // is sent to a controller the module has not; then every later call is ignored and the
+    // screens carry this result. A default-made controller drives nothing (bad_argument).
     const result& outcome() const noexcept;
     int chip_count() const noexcept;
     // Which controller the next bytes go to (0, or 1 on a module of more than 80 cells).
@@ -142,6 +205,16 @@ class controller {
     void send(bool is_data, const std::uint8_t* bytes, std::size_t count);
     std::uint8_t read_busy_address(); // BF (always 0 here) and the address counter
     std::uint8_t read_data();         // the byte at the address counter, which then steps
+    // The module's backlight: the screens show it unlit while it is off.
+    void backlight(bool on);
+    // Names the moment now (1 to 64 letters, digits, '_', '-' and '.'; else bad_argument).
+    // A name given again keeps its first moment.
+    result mark(std::string_view name);
+    // The marks' names in the order given.
+    std::vector<std::string> marks() const;
+    // The display at the mark: as it was when time moved on from it, or as it is now. A mark
+    // not given is a `usage_error` screen that lists those there are.
+    screen screen_at(std::string_view mark) const;
     // Time passes: blink phases follow it. A negative wait is taken as none.
     void wait_us(std::int64_t us);
     // Jumps to a later moment (an earlier one is taken as now).
@@ -154,6 +227,7 @@ class controller {
 
   private:
     friend class module;
+    friend void controller_sink(const lcd_event& event, void* context);
     struct state;
     std::unique_ptr<state> state_;
 };
@@ -176,6 +250,8 @@ class module {
     screen show(const std::vector<std::string>& rows) const;
     // The module after a command log (its text), at `at_us` microseconds (negative: its end).
     screen replay(std::string_view log, std::int64_t at_us = -1) const;
+    // The command log (its text) read and checked once, for screens at its marks and moments.
+    command_log read_log(std::string_view log) const;
     // An in-process controller over a fresh module, at time 0.
     controller drive() const;
 

@@ -1,6 +1,8 @@
 // The C++ API: a front end over the library's records, as the command line is one.
 #include "vimbra/vimbra.hpp"
 
+#include "vimbra/lcd_shim.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,6 +12,7 @@
 
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
+#include "app/snapshot.hpp"
 #include "base/console.hpp"
 #include "bmp/bmptypes.hpp"
 #include "job/job.hpp"
@@ -161,6 +164,7 @@ struct screen_maker {
             s.cursor_on_ = status->cursor_on;
             s.blink_on_ = status->blink_on;
         }
+        s.backlight_on_ = !img->backlight_off;
         s.width_ = img->canvas_width;
         s.height_ = img->canvas_height;
         const std::size_t bytes = static_cast<std::size_t>(img->canvas_width) *
@@ -233,9 +237,32 @@ std::vector<unsigned char> screen::png(result* outcome) const {
     return bytes;
 }
 
-comparison screen::compare(const std::string& reference_path) const {
+namespace {
+
+// Writes the screen's picture as the reference, PNG or BMP by its name.
+void update_reference(const std::string& path, const std::vector<unsigned char>& pixels, int width,
+                      int height, comparison* out) {
+    const job_status_t written = job_write_picture(job_format_of_name(path), pixels.data(), width,
+                                                   height, path.c_str(), -1);
+    const int error = errno;
+    if (written == JOB_NO_MEMORY) {
+        out->outcome = no_memory();
+    } else if (written != JOB_DONE) {
+        out->outcome =
+            failure(status::unwritable,
+                    path + ": could not be written: " + std::strerror(error != 0 ? error : EIO));
+    } else {
+        out->outcome = {status::ok, path + ": updated"};
+        out->updated = true;
+    }
+}
+
+} // namespace
+
+comparison screen::compare(const std::string& reference_path, reference_mode mode) const {
     comparison out;
     try {
+        const bool update = snapshot_update_asked(mode == reference_mode::update);
         if (!ok()) {
             out.outcome = failure(status::bad_argument, "no picture: " + outcome_.message);
             return out;
@@ -247,9 +274,17 @@ comparison screen::compare(const std::string& reference_path) const {
                                      static_cast<int>(message.size()));
         const int error = errno;
         const std::unique_ptr<refpic_t, void (*)(refpic_t*)> guard(&ref, refpic_free);
+        if (read == REFPIC_UNREADABLE && error == ENOENT && update) {
+            update_reference(reference_path, pixels_, width_, height_, &out);
+            return out;
+        }
         if (read == REFPIC_UNREADABLE) {
             out.outcome = failure(status::unreadable,
-                                  reference_path + ": cannot read the reference: " + reason(error));
+                                  reference_path + ": cannot read the reference: " + reason(error) +
+                                      (error == ENOENT || error == 0
+                                           ? " (reference_mode::update or VIMBRA_UPDATE=1 "
+                                             "writes it)"
+                                           : ""));
             return out;
         }
         if (read == REFPIC_REFUSED) {
@@ -258,6 +293,10 @@ comparison screen::compare(const std::string& reference_path) const {
         }
         if (read != REFPIC_OK) {
             out.outcome = no_memory();
+            return out;
+        }
+        if ((ref.width != width_ || ref.height != height_) && update) {
+            update_reference(reference_path, pixels_, width_, height_, &out);
             return out;
         }
         if (ref.width != width_ || ref.height != height_) {
@@ -287,6 +326,8 @@ comparison screen::compare(const std::string& reference_path) const {
         if (compared != 0 || reported != 0) {
             out.cells.clear();
             out.outcome = no_memory();
+        } else if (!report.empty() && update) {
+            update_reference(reference_path, pixels_, width_, height_, &out);
         } else if (!report.empty()) {
             out.outcome = failure(status::different, report);
         }
@@ -354,39 +395,162 @@ screen module::show(const std::vector<std::string>& rows) const {
     }
 }
 
-screen module::replay(std::string_view log_text, std::int64_t at_us) const {
-    try {
-        image_ptr img;
-        result opened = screen_maker::open(*this, &img);
-        if (opened.ok()) {
-            opened = use_rom(img.get(), font_);
-        }
-        if (!opened.ok()) {
-            return screen_maker::failed(std::move(opened));
-        }
-        // The whole log first, so that a fault anywhere refuses it, then up to the moment.
-        job_log_t job{};
-        const std::unique_ptr<job_log_t, void (*)(job_log_t*)> guard(&job, job_log_free);
+// A read log's state: its own picture and console, the log and a replay of it.
+struct command_log::state {
+    image_ptr img;
+    module::console_buffers console;
+    job_log_t job{};
+    result outcome;
+
+    state() = default;
+    state(const state&) = delete;
+    state& operator=(const state&) = delete;
+    ~state() { job_log_free(&job); }
+
+    // The display at `at`.
+    screen at(std::int64_t at) {
         std::string said;
         const job_messages_t messages{keep_line, &said};
-        auto* text = static_cast<char*>(std::malloc(log_text.empty() ? 1 : log_text.size()));
-        if (text == nullptr) {
-            return screen_maker::failed(no_memory());
-        }
-        std::copy(log_text.begin(), log_text.end(), text);
         replay_status_t shown{};
-        job_status_t done = job_log_read(&job, img.get(), text, log_text.size(), "", &messages);
-        if (done == JOB_DONE) {
-            done = job_log_check(&job, img.get(), false, "", &messages);
-        }
-        if (done == JOB_DONE) {
-            done = job_log_show(&job, img.get(), at_us, "", &messages, &shown);
-        }
+        const job_status_t done = job_log_show(&job, img.get(), at, "", &messages, &shown);
         if (done != JOB_DONE) {
             return screen_maker::failed(job_result(done, said));
         }
         lcdimg_render(img.get());
         return screen_maker::of(img.get(), &shown);
+    }
+};
+
+command_log module::read_log(std::string_view log_text) const {
+    command_log c;
+    try {
+        c.state_ = std::make_unique<command_log::state>();
+        command_log::state& s = *c.state_;
+        image_ptr img;
+        s.outcome = screen_maker::open(*this, &img);
+        if (s.outcome.ok()) {
+            s.outcome = use_rom(img.get(), font_);
+        }
+        if (!s.outcome.ok()) {
+            return c;
+        }
+        img->console = console_over(&s.console);
+        auto* text = static_cast<char*>(std::malloc(log_text.empty() ? 1 : log_text.size()));
+        if (text == nullptr) {
+            s.outcome = no_memory();
+            return c;
+        }
+        std::copy(log_text.begin(), log_text.end(), text);
+        // The whole log once, so that a fault anywhere refuses it.
+        std::string said;
+        const job_messages_t messages{keep_line, &said};
+        job_status_t done = job_log_read(&s.job, img.get(), text, log_text.size(), "", &messages);
+        if (done == JOB_DONE) {
+            done = job_log_check(&s.job, img.get(), false, "", &messages);
+        }
+        if (done != JOB_DONE) {
+            s.outcome = job_result(done, said);
+            return c;
+        }
+        s.img = std::move(img);
+    } catch (const std::bad_alloc&) {
+        c.state_.reset();
+    }
+    return c;
+}
+
+screen module::replay(std::string_view log_text, std::int64_t at_us) const {
+    const command_log log = read_log(log_text);
+    screen shown = log.screen_at_us(at_us);
+    try {
+        console_.output += log.console_output();
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+    return shown;
+}
+
+namespace {
+const result& no_state(const char* what) {
+    // A default-made object, or one that memory was short for.
+    static const result missing_controller{status::bad_argument,
+                                           "no controller: module::drive makes one"};
+    static const result missing_log{status::bad_argument,
+                                    "no command log: module::read_log makes one"};
+    return std::strcmp(what, "log") == 0 ? missing_log : missing_controller;
+}
+const std::string& no_output() {
+    static const std::string empty;
+    return empty;
+}
+
+// The screen of a mark that is not there: a usage error that lists those there are.
+screen missing_mark(const std::vector<cmdlog_mark_t>* held, const cmdlog_t* log,
+                    const std::string& name, const char* where) {
+    std::string message;
+    const cmdlog_mark_t* marks = held != nullptr ? held->data() : log->marks;
+    const std::size_t count = held != nullptr ? held->size() : log->mark_count;
+    if (snapshot_missing_mark(marks, count, name.c_str(), where, &message) != 0) {
+        return screen_maker::failed(no_memory());
+    }
+    return screen_maker::failed(failure(status::usage_error, message));
+}
+} // namespace
+
+command_log::command_log() = default;
+command_log::command_log(command_log&&) noexcept = default;
+command_log& command_log::operator=(command_log&&) noexcept = default;
+command_log::~command_log() = default;
+
+const result& command_log::outcome() const noexcept {
+    return state_ != nullptr ? state_->outcome : no_state("log");
+}
+
+std::vector<std::string> command_log::marks() const {
+    std::vector<std::string> names;
+    try {
+        for (std::size_t i = 0; ok() && i < state_->job.log.mark_count; ++i) {
+            names.emplace_back(state_->job.log.marks[i].name.data());
+        }
+    } catch (const std::bad_alloc&) {
+        names.clear();
+    }
+    return names;
+}
+
+std::int64_t command_log::end_us() const noexcept {
+    return ok() ? state_->job.log.end_us : 0;
+}
+
+const std::string& command_log::console_output() const noexcept {
+    return state_ != nullptr ? state_->console.output : no_output();
+}
+
+screen command_log::screen_at(std::string_view mark) const {
+    try {
+        if (!ok()) {
+            return screen_maker::failed(outcome());
+        }
+        const std::string name(mark);
+        // A name with a NUL in it is none of the log's, whose names are single words.
+        const cmdlog_mark_t* found = name.find('\0') == std::string::npos
+                                         ? cmdlog_find_mark(&state_->job.log, name.c_str())
+                                         : nullptr;
+        if (found == nullptr) {
+            return missing_mark(nullptr, &state_->job.log, name, "the log");
+        }
+        return state_->at(found->time_us);
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+}
+
+screen command_log::screen_at_us(std::int64_t at_us) const {
+    try {
+        if (!ok()) {
+            return screen_maker::failed(outcome());
+        }
+        return state_->at(at_us >= 0 ? at_us : state_->job.log.end_us);
     } catch (const std::bad_alloc&) {
         return screen_maker::failed(no_memory());
     }
@@ -403,7 +567,12 @@ struct controller::state {
     std::uint32_t count = 0; // bytes sent, the "line" a refusal names
     int chip = 0;
     std::int64_t now = 0;
+    bool backlight_on = true;
     result outcome;
+    // The marks given, and the screens of those that time has moved on from; the rest are
+    // at the present moment.
+    std::vector<cmdlog_mark_t> marks;
+    std::vector<screen> marked;
 
     void apply(unsigned char kind, unsigned char value) {
         if (!outcome.ok()) {
@@ -446,20 +615,8 @@ controller::controller(controller&&) noexcept = default;
 controller& controller::operator=(controller&&) noexcept = default;
 controller::~controller() = default;
 
-namespace {
-const result& no_state() {
-    // A default-made controller, or one that memory was short for.
-    static const result missing{status::bad_argument, "no controller: module::drive makes one"};
-    return missing;
-}
-const std::string& no_output() {
-    static const std::string empty;
-    return empty;
-}
-} // namespace
-
 const result& controller::outcome() const noexcept {
-    return state_ != nullptr ? state_->outcome : no_state();
+    return state_ != nullptr ? state_->outcome : no_state("controller");
 }
 
 int controller::chip_count() const noexcept {
@@ -520,8 +677,132 @@ void controller::wait_us(std::int64_t us) {
 }
 
 void controller::advance_to(std::int64_t time_us) {
+    if (state_ == nullptr) {
+        return;
+    }
+    state& s = *state_;
+    const std::int64_t later = std::clamp(time_us, s.now, std::max(s.now, CMDLOG_MAX_TIME_US));
+    if (later > s.now && s.marked.size() < s.marks.size()) {
+        // A mark is its moment whole: the screen after every byte sent at its time.
+        const screen shown = snapshot();
+        try {
+            s.marked.resize(s.marks.size(), shown);
+        } catch (const std::bad_alloc&) {
+            s.outcome = no_memory();
+        }
+    }
+    s.now = later;
+}
+
+void controller::backlight(bool on) {
     if (state_ != nullptr) {
-        state_->now = std::clamp(time_us, state_->now, std::max(state_->now, CMDLOG_MAX_TIME_US));
+        state_->backlight_on = on;
+    }
+}
+
+result controller::mark(std::string_view name) {
+    try {
+        const std::string text(name);
+        if (text.find('\0') != std::string::npos || !cmdlog_is_mark_name(text.c_str())) {
+            return failure(status::bad_argument, "not a mark name: '" + text +
+                                                     "' (1 to 64 letters, digits, '_', '-' "
+                                                     "and '.')");
+        }
+        if (state_ == nullptr) {
+            return no_state("controller");
+        }
+        for (const cmdlog_mark_t& m : state_->marks) {
+            if (text == m.name.data()) {
+                return {}; // the first moment of a name stays
+            }
+        }
+        cmdlog_mark_t m{state_->now, state_->count, {}};
+        std::memcpy(m.name.data(), text.c_str(), text.size() + 1);
+        state_->marks.push_back(m);
+        return {};
+    } catch (const std::bad_alloc&) {
+        return no_memory();
+    }
+}
+
+std::vector<std::string> controller::marks() const {
+    std::vector<std::string> names;
+    try {
+        for (std::size_t i = 0; state_ != nullptr && i < state_->marks.size(); ++i) {
+            names.emplace_back(state_->marks[i].name.data());
+        }
+    } catch (const std::bad_alloc&) {
+        names.clear();
+    }
+    return names;
+}
+
+screen controller::screen_at(std::string_view mark) const {
+    try {
+        if (state_ == nullptr) {
+            return screen_maker::failed(no_state("controller"));
+        }
+        const std::string name(mark);
+        const state& s = *state_;
+        for (std::size_t i = 0; i < s.marks.size(); ++i) {
+            if (name == s.marks[i].name.data()) {
+                return i < s.marked.size() ? s.marked[i] : snapshot();
+            }
+        }
+        return missing_mark(&s.marks, nullptr, name, "the controller");
+    } catch (const std::bad_alloc&) {
+        return screen_maker::failed(no_memory());
+    }
+}
+
+void controller_sink(const lcd_event& event, void* context) {
+    auto* c = static_cast<controller*>(context);
+    if (c == nullptr || c->state_ == nullptr) {
+        return;
+    }
+    controller::state& s = *c->state_;
+    try {
+        switch (event.kind) {
+        case lcd_event_kind::instruction:
+        case lcd_event_kind::data:
+        case lcd_event_kind::controller:
+            if (event.chip < 1 || event.chip > c->chip_count()) {
+                if (s.outcome.ok()) {
+                    s.outcome =
+                        failure(status::bad_format,
+                                "controller " + std::to_string(event.chip) + ": this module has " +
+                                    (c->chip_count() == 2 ? "two controllers" : "one controller"));
+                }
+                return;
+            }
+            s.chip = event.chip - 1;
+            if (event.kind != lcd_event_kind::controller) {
+                c->send(event.kind == lcd_event_kind::data, event.bytes, event.count);
+            }
+            return;
+        case lcd_event_kind::wait:
+            c->wait_us(event.us > static_cast<std::uint64_t>(CMDLOG_MAX_TIME_US)
+                           ? CMDLOG_MAX_TIME_US
+                           : static_cast<std::int64_t>(event.us));
+            return;
+        case lcd_event_kind::mark:
+            c->mark(event.name != nullptr ? event.name : "");
+            return;
+        case lcd_event_kind::backlight:
+            c->backlight(event.on);
+            return;
+        case lcd_event_kind::module:
+            if (s.img != nullptr &&
+                (event.cols != s.img->chcnt_x || event.rows != s.img->chcnt_y)) {
+                s.console.output += "[Warning]: the firmware's module is " +
+                                    std::to_string(event.cols) + "x" + std::to_string(event.rows) +
+                                    ", the profile's " + std::to_string(s.img->chcnt_x) + "x" +
+                                    std::to_string(s.img->chcnt_y) + "\n";
+            }
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        s.outcome = no_memory();
     }
 }
 
@@ -536,7 +817,7 @@ const std::string& controller::console_output() const noexcept {
 screen controller::snapshot() const {
     try {
         if (state_ == nullptr) {
-            return screen_maker::failed(no_state());
+            return screen_maker::failed(no_state("controller"));
         }
         state& s = *state_;
         if (!s.outcome.ok()) {
@@ -545,6 +826,7 @@ screen controller::snapshot() const {
         if (replay_show(&s.replay, s.img.get(), s.now) != 0) {
             return screen_maker::failed(no_memory());
         }
+        s.img->backlight_off = !s.backlight_on;
         replay_status_t shown{};
         replay_status(&s.replay, &shown);
         lcdimg_render(s.img.get());

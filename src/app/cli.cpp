@@ -19,13 +19,14 @@
 
 #include "app/animout.hpp"
 #include "app/iopaths.hpp"
-#include "job/job.hpp"
 #include "app/refpic.hpp"
 #include "app/screen.hpp"
+#include "app/snapshot.hpp"
 #include "app/tracerun.hpp"
 #include "app/version.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
+#include "job/job.hpp"
 #include "lcd/animate.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
@@ -292,9 +293,8 @@ void settle_update(const CLI::App& app, options_t* o) {
     if (app.count("--update") > 0 && !o->has_compare) {
         throw usage_error_t{"--update needs --compare"};
     }
-    const char* env = std::getenv("VIMBRA_UPDATE");
-    if (o->has_compare && env != nullptr && std::strcmp(env, "1") == 0) {
-        o->update = true;
+    if (o->has_compare) {
+        o->update = snapshot_update_asked(o->update);
     }
 }
 
@@ -416,10 +416,12 @@ int find_mark(const job_log_t& log, const std::string& mark, const std::string& 
     if (job_log_mark(&log, mark.c_str(), at) == JOB_DONE) {
         return 0;
     }
-    const std::string marks = job_log_mark_list(&log);
-    say("vimbracli: --at: no mark '" + mark + "' in " + name +
-        (marks.empty() ? std::string(" (it has no marks)") : " (its marks: " + marks + ")") +
-        "\nRun 'vimbracli --help' for usage.");
+    std::string message;
+    if (snapshot_missing_mark(log.log.marks, log.log.mark_count, mark.c_str(), name, &message) !=
+        0) {
+        message = "Memory Allocation Error.";
+    }
+    say("vimbracli: --at: " + message + "\nRun 'vimbracli --help' for usage.");
     return -1;
 }
 

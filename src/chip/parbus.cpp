@@ -36,8 +36,9 @@ const char* e_name(const parbus_t* bus, int chip) {
     return chip == 0 ? "E1" : "E2";
 }
 
-// Set-up before E rises, for RS and RW.
-void check_rise(parbus_t* bus, const bus_step_t* step, int chip) {
+// Set-up before E rises, for RS and RW. The checks stay out of line, so that the step itself
+// needs no frame for their messages.
+[[gnu::noinline]] void check_rise(parbus_t* bus, const bus_step_t* step, int chip) {
     const std::int64_t t = step->time_ps;
     std::array<char, 48> what{};
     if (bus->rise[static_cast<std::size_t>(chip)] != NEVER &&
@@ -56,7 +57,7 @@ void check_rise(parbus_t* bus, const bus_step_t* step, int chip) {
     }
 }
 
-void check_fall(parbus_t* bus, const bus_step_t* step, int chip, bool write) {
+[[gnu::noinline]] void check_fall(parbus_t* bus, const bus_step_t* step, int chip, bool write) {
     const std::int64_t t = step->time_ps;
     const std::int64_t rose = bus->rise[static_cast<std::size_t>(chip)];
     std::array<char, 48> what{};
@@ -83,7 +84,7 @@ void check_fall(parbus_t* bus, const bus_step_t* step, int chip, bool write) {
 }
 
 // Hold after the last fall, for lines that changed in this step.
-void check_hold(parbus_t* bus, const bus_step_t* step, std::uint32_t changed) {
+[[gnu::noinline]] void check_hold(parbus_t* bus, const bus_step_t* step, std::uint32_t changed) {
     if (bus->last_fall == NEVER) {
         return;
     }
@@ -121,15 +122,17 @@ void parbus_start(parbus_t* bus, const parbus_callbacks_t* callbacks, const bus_
     bus->data_change = NEVER;
 }
 
-void parbus_step(parbus_t* bus, const bus_step_t* step) {
+namespace {
+
+// The falling edges of E among `falls`: each latches what held before the instant. Out of
+// line, so that the many steps without one need no frame for the cycle.
+[[gnu::noinline]] void take_falls(parbus_t* bus, const bus_step_t* step, std::uint32_t falls,
+                                  std::uint32_t edges, bool judge) {
     const std::uint32_t before = bus->levels;
-    const std::uint32_t edges = step->changed & ~step->fresh;
-    const bool judge = bus->callbacks.fault != nullptr;
-    // The falls first: they latch what held before this instant.
     bool fell = false;
     for (int chip = 0; chip < 2; ++chip) {
         const int role = chip == 0 ? BUS_E1 : BUS_E2;
-        if ((step->changed & (1u << role)) == 0 || high(step->levels, role)) {
+        if ((falls & (1u << role)) == 0) {
             continue;
         }
         const bus_cycle_t cycle{step->time_ps,
@@ -150,6 +153,19 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
         fell = true;
         bus->last_fall = step->time_ps;
     }
+}
+
+} // namespace
+
+void parbus_step(parbus_t* bus, const bus_step_t* step) {
+    const std::uint32_t edges = step->changed & ~step->fresh;
+    const bool judge = bus->callbacks.fault != nullptr;
+    constexpr std::uint32_t ENABLES = (1u << BUS_E1) | (1u << BUS_E2);
+    // The falls first: they latch what held before this instant.
+    const std::uint32_t falls = step->changed & ~step->levels & ENABLES;
+    if (falls != 0) {
+        take_falls(bus, step, falls, edges, judge);
+    }
     if (judge) {
         check_hold(bus, step, edges);
     }
@@ -162,9 +178,10 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
     if ((edges & BUS_DATA_MASK) != 0) {
         bus->data_change = step->time_ps;
     }
-    for (int chip = 0; chip < 2; ++chip) {
+    const std::uint32_t rises = edges & step->levels & ENABLES;
+    for (int chip = 0; rises != 0 && chip < 2; ++chip) {
         const int role = chip == 0 ? BUS_E1 : BUS_E2;
-        if ((edges & (1u << role)) != 0 && high(step->levels, role)) {
+        if ((rises & (1u << role)) != 0) {
             if (judge) {
                 check_rise(bus, step, chip);
             }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -30,9 +31,18 @@ struct signal_t {
     int width = 1;
     int msb = 0;
     int lsb = 0;
-    bool ranged = false; // a vector with a [msb:lsb] range
-    int next_alias = -1; // another signal with the same identifier code
+    bool ranged = false;  // a vector with a [msb:lsb] range
+    int next_alias = -1;  // another signal with the same identifier code
+    int short_index = -1; // of a one- or two-character code, else -1
     std::vector<watch_t> watches;
+};
+
+// What a 0 or 1 on a short code does to the watched bits, so that the bulk of a trace needs
+// no search: the slots it sets and those of them that follow the value (the rest pad with 0).
+struct direct_t {
+    std::uint32_t mask = 0;
+    std::uint32_t high = 0;
+    bool usable = false; // false: an unknown code, aliases or a slot watched twice
 };
 
 enum section_t { NONE, SKIP, TIMESCALE, SCOPE, UPSCOPE, VAR, ENDDEFS, VALUES, DUMPOFF };
@@ -51,7 +61,8 @@ struct vcd_reader_t {
     std::vector<std::string> words; // of the header section being read
     std::vector<std::string> scopes;
     std::vector<signal_t> signals;
-    std::vector<int> short_ids; // signal of each one- or two-character code, -1 when none
+    std::vector<int> short_ids;   // signal of each one- or two-character code, -1 when none
+    std::vector<direct_t> direct; // of each one- or two-character code
     std::unordered_map<std::string, int> long_ids;
     std::int64_t tick_mul = DEFAULT_TICK_PS; // picoseconds = ticks * mul / div
     std::int64_t tick_div = 1;
@@ -255,6 +266,9 @@ int read_var(vcd_reader_t* r) {
     const int index = static_cast<int>(r->signals.size());
     const int existing = find_id(r, id);
     if (existing >= 0) { // the same wires seen from another scope
+        if (const int slot = short_id_index(id); slot >= 0) {
+            r->direct[static_cast<std::size_t>(slot)].usable = false;
+        }
         int tail = existing;
         while (r->signals[static_cast<std::size_t>(tail)].next_alias >= 0) {
             tail = r->signals[static_cast<std::size_t>(tail)].next_alias;
@@ -262,6 +276,8 @@ int read_var(vcd_reader_t* r) {
         r->signals[static_cast<std::size_t>(tail)].next_alias = index;
     } else if (const int slot = short_id_index(id); slot >= 0) {
         r->short_ids[static_cast<std::size_t>(slot)] = index;
+        r->direct[static_cast<std::size_t>(slot)] = direct_t{0, 0, true};
+        s.short_index = slot;
     } else {
         r->long_ids.emplace(id, index);
     }
@@ -358,6 +374,38 @@ int flush_step(vcd_reader_t* r) {
     return VCD_OK;
 }
 
+// Ticks, at most max_ticks, in picoseconds.
+std::int64_t ticks_to_ps(const vcd_reader_t* r, std::uint64_t ticks) {
+    const auto signed_ticks = static_cast<std::int64_t>(ticks);
+    return r->below_ps ? signed_ticks * r->tick_mul / r->tick_div : signed_ticks * r->tick_mul;
+}
+
+// A time stamp read as `ticks`, neither before the last nor beyond max_ticks.
+int advance_time(vcd_reader_t* r, std::uint64_t ticks) {
+    const std::int64_t ps = ticks_to_ps(r, ticks);
+    if (ps != r->time_ps && flush_step(r) != VCD_OK) { // values before any stamp are at 0
+        return r->status;
+    }
+    r->have_time = true;
+    r->ticks = ticks;
+    r->time_line = r->line;
+    r->time_ps = ps;
+    return VCD_OK;
+}
+
+// A time stamp read as `ticks`, at most INT64_MAX.
+int set_time(vcd_reader_t* r, std::uint64_t ticks) {
+    if (r->have_time && ticks < r->ticks) {
+        return malformed(r, "time goes backwards: #" + std::to_string(ticks) + " after #" +
+                                std::to_string(r->ticks));
+    }
+    if (ticks > r->max_ticks) {
+        return malformed(r, "time #" + std::to_string(ticks) +
+                                " is beyond 2^63 picoseconds (about 106 days)");
+    }
+    return advance_time(r, ticks);
+}
+
 int read_time(vcd_reader_t* r, std::string_view word) {
     std::uint64_t ticks = 0;
     if (word.size() < 2) {
@@ -376,25 +424,7 @@ int read_time(vcd_reader_t* r, std::string_view word) {
         }
         ticks = ticks * 10 + digit;
     }
-    if (r->have_time && ticks < r->ticks) {
-        return malformed(r, "time goes backwards: #" + std::to_string(ticks) + " after #" +
-                                std::to_string(r->ticks));
-    }
-    const auto signed_ticks = static_cast<std::int64_t>(ticks);
-    if (ticks > r->max_ticks) {
-        return malformed(r, "time #" + std::to_string(ticks) +
-                                " is beyond 2^63 picoseconds (about 106 days)");
-    }
-    const std::int64_t ps =
-        r->below_ps ? signed_ticks * r->tick_mul / r->tick_div : signed_ticks * r->tick_mul;
-    if (ps != r->time_ps && flush_step(r) != VCD_OK) { // values before any stamp are at 0
-        return r->status;
-    }
-    r->have_time = true;
-    r->ticks = ticks;
-    r->time_line = r->line;
-    r->time_ps = ps;
-    return VCD_OK;
+    return set_time(r, ticks);
 }
 
 bool is_value_char(char c) {
@@ -509,26 +539,187 @@ bool is_blank(char c) {
     return BLANKS[static_cast<unsigned char>(c)];
 }
 
-// A scalar change of a one-signal code of one or two characters, the bulk of a trace, taken
-// without the general path. False when the word is anything else.
-bool fast_change(vcd_reader_t* r, const char* word, std::size_t length) {
-    const char c = word[0];
-    if ((c != '0' && c != '1') || length < 2 || length > 3 || !r->in_body || r->want_id ||
-        (r->section != NONE && r->section != VALUES)) {
-        return false;
+// The most digits a time stamp may have to be read without an overflow check.
+constexpr std::ptrdiff_t SAFE_DIGITS = 18;
+
+// The word at `p`, ended by a blank before `end`, when it is a value character and a code
+// of one or two characters: the code's index in `index` and the word's end, else nullptr.
+const char* short_change(const char* p, const char* end, std::size_t* index) {
+    if (end - p < 3) {
+        return nullptr;
     }
-    const int index = short_id_index(std::string_view(word + 1, length - 1));
-    if (index < 0) {
-        return false;
+    const auto first = static_cast<unsigned>(static_cast<unsigned char>(p[1])) - FIRST_ID_CHAR;
+    if (first >= ID_CHARS) {
+        return nullptr;
     }
-    const int signal = r->short_ids[static_cast<std::size_t>(index)];
-    if (signal < 0 || r->signals[static_cast<std::size_t>(signal)].next_alias >= 0) {
-        return false;
+    if (is_blank(p[2])) {
+        *index = first;
+        return p + 2;
     }
-    for (const watch_t& w : r->signals[static_cast<std::size_t>(signal)].watches) {
-        set_slot(r, w.slot, w.offset == 0 ? c : '0');
+    const auto second = static_cast<unsigned>(static_cast<unsigned char>(p[2])) - FIRST_ID_CHAR;
+    if (second >= ID_CHARS || end - p < 4 || !is_blank(p[3])) {
+        return nullptr;
     }
-    return true;
+    *index = ID_CHARS + first * ID_CHARS + second;
+    return p + 3;
+}
+
+constexpr std::uint64_t bytes_of(unsigned char c) {
+    return 0x0101010101010101u * c;
+}
+
+// Eight bytes as a little-endian number, whatever the machine.
+std::uint64_t load8(const char* p) {
+    std::uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, p, sizeof v);
+    } else {
+        for (int i = 7; i >= 0; --i) {
+            v = v << 8 | static_cast<unsigned char>(p[i]);
+        }
+    }
+    return v;
+}
+
+// How many of the eight bytes, from the first, are decimal digits.
+unsigned leading_digits(std::uint64_t v) {
+    // A byte is a digit when its high half is 3 and stays 3 after adding 6. A carry out of a
+    // byte of F0 or more only spoils bytes after it, which do not count.
+    const std::uint64_t high = bytes_of(0xF0);
+    const std::uint64_t bad =
+        ((v & high) ^ bytes_of(0x30)) | (((v + bytes_of(0x06)) & high) ^ bytes_of(0x30));
+    return static_cast<unsigned>(std::countr_zero(bad)) / 8; // 64 / 8 when all are
+}
+
+// The value of eight digit bytes, the first the most significant.
+std::uint64_t eight_digits(std::uint64_t v) {
+    v -= bytes_of('0');
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;                          // pairs
+    v = (v * (1 + (std::uint64_t{100} << 16)) >> 16) & 0x0000FFFF0000FFFFu; // fours
+    return v * (1 + (std::uint64_t{10000} << 32)) >> 32;
+}
+
+constexpr std::array<std::uint64_t, 9> POWERS_OF_TEN{1,      10,      100,      1000,     10000,
+                                                     100000, 1000000, 10000000, 100000000};
+
+// The first `n` (0 to 8) of eight digit bytes, '0's put before them, so that eight_digits
+// reads them as a number.
+std::uint64_t first_digits(std::uint64_t v, unsigned n) {
+    if (n == 0) {
+        return bytes_of('0');
+    }
+    return n == 8 ? v : (v << (8 * (8 - n))) | (bytes_of('0') >> (8 * n));
+}
+
+// The word at `p`, ended by a blank before `end`, when it is a time stamp of 1 to
+// SAFE_DIGITS digits: its value in `ticks` and the word's end, else nullptr.
+const char* direct_time(const char* p, const char* end, std::uint64_t* ticks) {
+    const char* q = p + 1;
+    std::uint64_t value = 0;
+    if (end - q >= 16) {
+        // Two words of eight bytes, read side by side: most stamps have up to 16 digits.
+        const std::uint64_t high = load8(q);
+        const std::uint64_t low = load8(q + 8);
+        const unsigned high_digits = leading_digits(high);
+        const unsigned low_digits = high_digits == 8 ? leading_digits(low) : 0;
+        if (low_digits < 8) {
+            value = eight_digits(first_digits(high, high_digits)) * POWERS_OF_TEN[low_digits] +
+                    eight_digits(first_digits(low, low_digits));
+            q += high_digits + low_digits;
+        }
+    }
+    if (q == p + 1) { // near the end of the piece, or a long number
+        while (q < end && q - p <= SAFE_DIGITS) {
+            const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*q)) - '0';
+            if (digit > 9) {
+                break;
+            }
+            value = value * 10 + digit;
+            ++q;
+        }
+    }
+    if (q == p + 1 || q - p > SAFE_DIGITS + 1 || q == end || !is_blank(*q)) {
+        return nullptr;
+    }
+    *ticks = value;
+    return q;
+}
+
+// Reads the bulk of a body, scalar changes of short codes with a known effect, time stamps and
+// line ends, from `p` while it can, with the watched bits in registers. Where it stops, the
+// general reading goes on. Only between sections or in $dumpvars and the like, with no word
+// cut by the last piece and no value waiting for its code.
+const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
+    const direct_t* const direct = r->direct.data();
+    std::uint32_t levels = r->levels;
+    std::uint32_t fresh = r->fresh;
+    std::uint32_t assigned = r->assigned;
+    std::uint32_t line = r->line;
+    std::size_t column = r->column;
+    const auto sync = [&] {
+        r->levels = levels;
+        r->fresh = fresh;
+        r->assigned = assigned;
+        r->line = line;
+        r->column = column;
+    };
+    while (p < end) {
+        const char c = *p;
+        if (c == '\n') {
+            ++line;
+            column = 0;
+            ++p;
+        } else if (c == '0' || c == '1') {
+            std::size_t index = 0;
+            const char* q = short_change(p, end, &index);
+            if (q == nullptr || !direct[index].usable ||
+                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                break;
+            }
+            const direct_t& d = direct[index];
+            fresh |= d.mask & ~assigned;
+            assigned |= d.mask;
+            levels = (levels & ~d.mask) | (c == '1' ? d.high : 0);
+            column += static_cast<std::size_t>(q - p);
+            p = q;
+            if (*p == '\n') { // the blank after the word, before `end`
+                ++line;
+                column = 0;
+                ++p;
+            }
+        } else if (c == '#') {
+            std::uint64_t ticks = 0;
+            const char* q = direct_time(p, end, &ticks);
+            // A stamp that goes back or too far is refused by the general reading.
+            if (q == nullptr || (r->have_time && ticks < r->ticks) || ticks > r->max_ticks ||
+                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                break;
+            }
+            column += static_cast<std::size_t>(q - p);
+            p = q;
+            if (*p == '\n') {
+                ++line;
+                column = 0;
+                ++p;
+            }
+            const std::int64_t ps = ticks_to_ps(r, ticks);
+            if (ps != r->time_ps) {
+                sync();
+                if (flush_step(r) != VCD_OK) {
+                    return p;
+                }
+                fresh = r->fresh;
+            }
+            r->have_time = true;
+            r->ticks = ticks;
+            r->time_line = line;
+            r->time_ps = ps;
+        } else {
+            break;
+        }
+    }
+    sync();
+    return p;
 }
 
 } // namespace
@@ -540,6 +731,7 @@ vcd_reader_t* vcd_open(const vcd_callbacks_t* callbacks) {
     }
     try {
         r->short_ids.assign(SHORT_IDS, -1);
+        r->direct.assign(SHORT_IDS, direct_t{});
         r->carry.reserve(64);
     } catch (const std::bad_alloc&) {
         delete r;
@@ -554,9 +746,10 @@ void vcd_close(vcd_reader_t* reader) {
 }
 
 int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
-    std::size_t i = 0;
-    while (i < length && r->status == VCD_OK) {
-        const char c = data[i];
+    const char* const end = data + length;
+    const char* p = data;
+    while (p < end && r->status == VCD_OK) {
+        const char c = *p;
         if (is_blank(c)) {
             if (!r->carry.empty()) {
                 const std::string word = std::move(r->carry);
@@ -571,37 +764,41 @@ int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
             } else if (++r->column > VCD_MAX_LINE) {
                 return malformed(r, "longer than " + std::to_string(VCD_MAX_LINE) + " bytes");
             }
-            ++i;
+            ++p;
             continue;
         }
-        std::size_t j = i;
-        while (j < length && !is_blank(data[j])) {
-            ++j;
+        if (r->carry.empty() && r->in_body && !r->want_id &&
+            (r->section == NONE || r->section == VALUES)) {
+            const char* q = direct_run(r, p, end);
+            if (q != p) {
+                p = q;
+                continue;
+            }
         }
-        r->column += j - i;
+        const char* q = p;
+        while (q < end && !is_blank(*q)) {
+            ++q;
+        }
+        r->column += static_cast<std::size_t>(q - p);
         if (r->column > VCD_MAX_LINE) {
             return malformed(r, "longer than " + std::to_string(VCD_MAX_LINE) + " bytes");
         }
-        if (j < length && r->carry.empty() && fast_change(r, data + i, j - i)) {
-            i = j;
-            continue;
-        }
-        if (j == length || !r->carry.empty()) {
+        if (q == end || !r->carry.empty()) {
             try {
-                r->carry.append(data + i, j - i);
+                r->carry.append(p, static_cast<std::size_t>(q - p));
             } catch (const std::bad_alloc&) {
                 return fail(r, VCD_NO_MEMORY, "");
             }
-            if (j == length) {
+            if (q == end) {
                 break;
             }
             const std::string word = std::move(r->carry);
             r->carry.clear();
             take_word(r, word);
         } else {
-            take_word(r, std::string_view(data + i, j - i));
+            take_word(r, std::string_view(p, static_cast<std::size_t>(q - p)));
         }
-        i = j;
+        p = q;
     }
     return r->status;
 }
@@ -686,6 +883,14 @@ int vcd_watch(vcd_reader_t* r, int signal, int bit, int slot) {
         s.watches.push_back({offset, slot});
     } catch (const std::bad_alloc&) {
         return -1;
+    }
+    if (s.short_index >= 0 && s.next_alias < 0 &&
+        r->short_ids[static_cast<std::size_t>(s.short_index)] == signal) {
+        direct_t& d = r->direct[static_cast<std::size_t>(s.short_index)];
+        const std::uint32_t slot_bit = std::uint32_t{1} << slot;
+        d.usable = d.usable && (d.mask & slot_bit) == 0;
+        d.mask |= slot_bit;
+        d.high |= offset == 0 ? slot_bit : 0;
     }
     return 0;
 }

@@ -145,19 +145,6 @@ job_status_t job_log_mark(const job_log_t* job, const char* mark, std::int64_t* 
     return JOB_DONE;
 }
 
-std::string job_log_mark_list(const job_log_t* job) {
-    constexpr std::size_t listed = 20; // the line stays readable
-    const cmdlog_t& log = job->log;
-    std::string marks;
-    for (std::size_t i = 0; i < log.mark_count && i < listed; ++i) {
-        marks += (i > 0 ? ", " : "") + std::string(log.marks[i].name.data());
-    }
-    if (log.mark_count > listed) {
-        marks += " and " + std::to_string(log.mark_count - listed) + " more";
-    }
-    return marks;
-}
-
 job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
                           const std::string& name, const job_messages_t* messages,
                           replay_status_t* status) {

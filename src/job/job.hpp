@@ -54,8 +54,6 @@ job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints, cons
                            const job_messages_t* messages);
 // The moment of mark `mark`; JOB_NO_MARK (nothing said) when the log has none so named.
 job_status_t job_log_mark(const job_log_t* job, const char* mark, std::int64_t* at_us);
-// The log's marks for a message, "a, b and N more" (at most 20 named).
-std::string job_log_mark_list(const job_log_t* job);
 // Shows the moment `at_us` (-1: the log's end) in the image's text grid, replaying from the
 // start when it lies before the replay's; `status` (when not null) gets the cursor state.
 job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,

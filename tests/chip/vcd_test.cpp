@@ -198,6 +198,109 @@ TEST(VcdTest, RefusesMalformedDumpsNamingTheLine) {
     }
 }
 
+// Stamps of every length and codes at both ends of the one- and two-character range, cut at
+// every place: pieces of 1 to 40 bytes and whole.
+TEST(VcdTest, ReadsLongStampsAndShortCodesCutAnywhere) {
+    const std::string header = "$timescale 1ps $end\n"
+                               "$var wire 1 ! a $end\n$var wire 1 ~ b $end\n"
+                               "$var wire 1 !! c $end\n$var wire 1 ~~ d $end\n"
+                               "$var wire 1 \" unwatched $end\n$enddefinitions $end\n";
+    const std::string body = "#0\n0!\n0~\n0!!\n0~~\n0\"\n"
+                             "#7\n1!\n#8\n1\"\n"
+                             "#12345678\n1~\n"
+                             "#123456789\n1!!\n"
+                             "#1234567890123456\n1~~\n"
+                             "#12345678901234567\n0!\n"
+                             "#123456789012345678\n0~\n"
+                             "#1234567890123456789\n1~\n"
+                             "#01234567890123456789\n0\"\n";
+    const std::vector<std::string> all = {"0:0/0/f",
+                                          "7:1/1/0",
+                                          "12345678:2/3/0",
+                                          "123456789:4/7/0",
+                                          "1234567890123456:8/f/0",
+                                          "12345678901234567:1/e/0",
+                                          "123456789012345678:2/c/0",
+                                          "1234567890123456789:2/e/0"};
+    std::string crlf;
+    for (char c : body) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    struct case_t {
+        const char* what;
+        std::string text;
+        int status;
+        std::vector<std::string> steps; // when read
+        std::string message;            // when refused
+    };
+    const std::vector<case_t> cases = {
+        {"line ends", header + body, VCD_OK, all, ""},
+        {"carriage returns and spaces",
+         header + crlf + "#1234567890123456790 1! 0~ \t#1234567890123456791 0!  ", VCD_OK,
+         [&] {
+             std::vector<std::string> more = all;
+             more.emplace_back("1234567890123456790:3/d/0");
+             more.emplace_back("1234567890123456791:1/c/0");
+             return more;
+         }(),
+         ""},
+        {"a long stamp going back",
+         header + "#123456789012\n1!\n#123456789011\n",
+         VCD_MALFORMED,
+         {"0:0/1/1"},
+         "line 10: time goes backwards: #123456789011 after #123456789012"},
+        {"a letter among sixteen digits",
+         header + "#0\n#12345678x9012345\n",
+         VCD_MALFORMED,
+         {},
+         "line 9: bad time stamp '#12345678x9012345'"},
+        {"a short code past the table",
+         header + "#0\n1!!!\n",
+         VCD_MALFORMED,
+         {},
+         "line 9: unknown identifier code '!!!'"},
+        {"a change of an unknown short code",
+         header + "#0\n1~!\n",
+         VCD_MALFORMED,
+         {},
+         "line 9: unknown identifier code '~!'"},
+        {"a change ending a line of 65536 bytes",
+         header + std::string(65534, ' ') + "1!\n#5\n",
+         VCD_OK,
+         {"0:1/1/1"},
+         ""},
+        {"a change ending a line of 65537 bytes",
+         header + std::string(65535, ' ') + "1!\n#5\n",
+         VCD_MALFORMED,
+         {},
+         "line 8: longer than 65536 bytes"},
+        {"a stamp ending a line of 65537 bytes",
+         header + "#0 " + std::string(65525, ' ') + "#123456789\n",
+         VCD_MALFORMED,
+         {},
+         "line 8: longer than 65536 bytes"},
+    };
+    std::vector<std::size_t> pieces;
+    for (std::size_t piece = 1; piece <= 40; ++piece) {
+        pieces.push_back(piece);
+    }
+    pieces.push_back(1 << 20);
+    for (const case_t& c : cases) {
+        for (std::size_t piece : pieces) {
+            seen_t seen;
+            seen.watches = {{"a", 0}, {"b", 1}, {"c", 2}, {"d", 3}};
+            std::string message;
+            ASSERT_EQ(read_all(c.text, piece, &seen, &message), c.status)
+                << c.what << " in pieces of " << piece << ": " << message;
+            if (c.status == VCD_OK) {
+                ASSERT_EQ(seen.steps, c.steps) << c.what << " in pieces of " << piece;
+            } else {
+                ASSERT_EQ(message, c.message) << c.what << " in pieces of " << piece;
+            }
+        }
+    }
+}
+
 TEST(VcdTest, TellsADumpFromACommandLog) {
     EXPECT_TRUE(vcd_sniff("$date x $end", 12));
     EXPECT_TRUE(vcd_sniff("\n\t $timescale", 13));

@@ -50,11 +50,26 @@ struct run_result_t {
     }
 };
 
+// A copy of the tool that another user can start: the build folder may lie in a home folder
+// that only its owner may enter. The build's own tool when no copy can be made.
+const std::string& tool_for_others() {
+    static const temp_dir_t dir{"vimbra_tool"};
+    static const std::string path = [] {
+        const std::string copy = dir.file("vimbracli");
+        std::error_code error;
+        std::filesystem::copy_file(VIMBRACLI_PATH, copy, error);
+        return !error && chmod(dir.file("").c_str(), 0755) == 0 && chmod(copy.c_str(), 0755) == 0
+                   ? copy
+                   : std::string(VIMBRACLI_PATH);
+    }();
+    return path;
+}
+
 // Runs the tool with standard output and standard error in files of `dir`, under `limits`.
 run_result_t run(const temp_dir_t& dir, const std::vector<std::string>& args,
                  const limits_t& limits = {}) {
     std::vector<std::string> copies = args;
-    std::string program = VIMBRACLI_PATH;
+    std::string program = limits.uid != 0 ? tool_for_others() : std::string(VIMBRACLI_PATH);
     std::vector<char*> argv{program.data()};
     for (std::string& a : copies) {
         argv.push_back(a.data());
@@ -249,8 +264,8 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
     }
 }
 
-const std::string PROFILE = VIMBRA_SOURCE_DIR "/examples/profiles/default.prof";
-const std::string FONT = VIMBRA_SOURCE_DIR "/examples/fonts/symbols.fnt";
+const std::string PROFILE_SOURCE = VIMBRA_SOURCE_DIR "/examples/profiles/default.prof";
+const std::string FONT_SOURCE = VIMBRA_SOURCE_DIR "/examples/fonts/symbols.fnt";
 
 // A folder that refuses a new file and a file size limit below the picture: the old picture
 // stays whole, no temporary file stays, and the run says why with status 3 (no signal).
@@ -274,11 +289,14 @@ TEST(FileSafetyCliTest, OldPictureSurvivesWhatStopsTheNewOne) {
             chmod(dir.file("").c_str(), 0755);
             std::filesystem::create_directory(dir.file("d"));
             const std::string target = dir.write(std::string("d/") + name, "old picture");
+            // Copies that the other user can read, wherever the sources lie.
+            const std::string profile = dir.write("default.prof", read_file(PROFILE_SOURCE));
+            const std::string font = dir.write("symbols.fnt", read_file(FONT_SOURCE));
             chmod(target.c_str(), c.file_mode);
             chmod(dir.file("d").c_str(), c.folder_mode);
             for (const bool positional : {true, false}) {
                 const std::vector<std::string> args =
-                    positional ? std::vector<std::string>{PROFILE, FONT, target, "x"}
+                    positional ? std::vector<std::string>{profile, font, target, "x"}
                                : std::vector<std::string>{"-o", target, "x"};
                 const run_result_t r = run(dir, args, {0, c.file_size, NOBODY});
                 EXPECT_TRUE(r.exited(3))

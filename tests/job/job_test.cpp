@@ -133,7 +133,7 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
             EXPECT_EQ(text, c.text);
         }
         if (c.status == JOB_NO_MARK) {
-            EXPECT_EQ(job_log_mark_list(&job), "one, two");
+            EXPECT_EQ(job.log.mark_count, 2U);
         }
         job_log_free(&job);
     }

@@ -1,0 +1,31 @@
+#include "app/snapshot.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "lcd/cmdlog.hpp"
+
+bool snapshot_update_asked(bool asked) {
+    const char* env = std::getenv(SNAPSHOT_UPDATE_VARIABLE);
+    return asked || (env != nullptr && std::strcmp(env, "1") == 0);
+}
+
+int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const char* name,
+                          const std::string& where, std::string* message) {
+    try {
+        std::string listed;
+        for (std::size_t i = 0; marks != nullptr && i < count && i < SNAPSHOT_MARKS_LISTED; ++i) {
+            listed += (i > 0 ? ", " : "") + std::string(marks[i].name.data());
+        }
+        if (marks != nullptr && count > SNAPSHOT_MARKS_LISTED) {
+            listed += " and " + std::to_string(count - SNAPSHOT_MARKS_LISTED) + " more";
+        }
+        *message =
+            "no mark '" + std::string(name != nullptr ? name : "") + "' in " + where +
+            (listed.empty() ? std::string(" (it has no marks)") : " (its marks: " + listed + ")");
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
