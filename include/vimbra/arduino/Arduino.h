@@ -90,7 +90,7 @@ int analogRead(uint8_t pin); // 0 to 1023
 void analogWrite(uint8_t pin, int value);
 void analogReference(uint8_t mode);
 
-// The same pseudo-random numbers in every run, unless randomSeed changes the seed.
+// The same pseudo-random numbers in every run, unless randomSeed gives another seed.
 long random(long max);
 long random(long min, long max);
 void randomSeed(unsigned long seed);
