@@ -158,7 +158,9 @@ int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE
             }
             *text = grown;
         }
-        const std::size_t n = std::fread(*text + *size, 1, room - *size, fp);
+        // The first read is short: a trace is told by its head and then streamed, never held.
+        const std::size_t want = *size == 0 ? std::min<std::size_t>(room, 65536) : room - *size;
+        const std::size_t n = std::fread(*text + *size, 1, want, fp);
         if (n == 0) {
             status = std::ferror(fp) ? -1 : 0;
             break;

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -217,7 +218,7 @@ TEST(FileSafetyCliTest, PicturesForStandardOutputGoThere) {
 // Inputs that ask for far more memory than their size: a 1 x 1 reference holding 300 text
 // chunks that would inflate to 7.9 MB each (found to be of another size, its chunks never
 // inflated), 8 MB of `init` lines on a two-controller module, one 8 MB `print` line, an
-// animation whose frames at --scale 16 would pass its limit.
+// animation whose frames at --scale 16 would pass its limit, a 60 MB trace.
 TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
     if (SANITIZED) {
         GTEST_SKIP() << "the sanitizer runtime's own memory would hide the difference";
@@ -245,6 +246,25 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
                    std::string(1, static_cast<char>('A' + i % 26)) + "\"\nwait 10ms\n";
     }
     const std::string changes_log = dir.write("changes.log", changes);
+    // 60 MB of a trace whose E toggles, written in pieces: a trace is streamed, never held.
+    const std::string trace = dir.file("e.vcd");
+    {
+        std::ofstream out(trace, std::ios::binary);
+        out << "$timescale 1 ns $end $var wire 1 ! e $end $var wire 1 \" rs $end\n"
+               "$var wire 1 # d4 $end $var wire 1 $ d5 $end $var wire 1 % d6 $end\n"
+               "$var wire 1 & d7 $end $enddefinitions $end\n#0 0\" 0# 0$ 0% 0&\n";
+        std::string piece;
+        for (long t = 1; t <= 4000000; ++t) {
+            piece += '#';
+            piece += std::to_string(t * 1000);
+            piece += t % 2 != 0 ? "\n1!\n" : "\n0!\n";
+            if (piece.size() > 65536) {
+                out << piece;
+                piece.clear();
+            }
+        }
+        out << piece;
+    }
     struct memory_case_t {
         std::vector<std::string> args;
         int status;
@@ -256,11 +276,16 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
         {{"-p", prof, "--replay", init_log, "-o", dir.file("a.gif")}, 0, 40 * 1024},
         {{"-p", prof, "--replay", print_log, "-o", dir.file("b.bmp")}, 0, 48 * 1024},
         {{"--replay", changes_log, "--scale", "16", "-o", dir.file("c.gif")}, 3, 100 * 1024},
+        {{"--replay", trace, "-o", dir.file("d.bmp")}, 0, 40 * 1024},
     };
     for (const memory_case_t& c : cases) {
         const run_result_t r = run(dir, c.args);
-        EXPECT_TRUE(r.exited(c.status)) << c.args[1] << " " << c.args[3] << ": " << r.err;
-        EXPECT_LT(r.peak_kib, c.most_kib) << c.args[1] << " " << c.args[3];
+        std::string what;
+        for (const std::string& a : c.args) {
+            what += " " + a;
+        }
+        EXPECT_TRUE(r.exited(c.status)) << what << ": " << r.err;
+        EXPECT_LT(r.peak_kib, c.most_kib) << what;
     }
 }
 
