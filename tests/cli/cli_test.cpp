@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/tool_runner.hpp"
+#include "support/sanitized.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -123,14 +124,6 @@ TEST_F(CliTest, RefusedSettingsAndMissingScript) {
     EXPECT_EQ(r.out, "Script read failed.\n");
     EXPECT_EQ(read("out.bmp").size(), 150134U);
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-constexpr bool SANITIZED = __has_feature(address_sanitizer);
-#else
-constexpr bool SANITIZED = false;
-#endif
 
 TEST_F(CliTest, PixelBufferAllocationFailure) {
     if (SANITIZED) {

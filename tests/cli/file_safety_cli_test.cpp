@@ -19,20 +19,13 @@
 #include <vector>
 
 #include "support/png_build.hpp"
+#include "support/sanitized.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
 constexpr uid_t NOBODY = 65534;
 constexpr std::size_t DEFAULT_BMP_BYTES = 150134; // the default profile's picture
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-constexpr bool SANITIZED = __has_feature(address_sanitizer);
-#else
-constexpr bool SANITIZED = false;
-#endif
 
 struct limits_t {
     rlim_t address_space = 0; // 0: none

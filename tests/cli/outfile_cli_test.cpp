@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/tool_runner.hpp"
+#include "support/sanitized.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -212,14 +213,6 @@ TEST(OutfileCliTest, FolderWithoutRoomForATemporaryFile) {
         EXPECT_EQ(std::distance(ro, std::filesystem::directory_iterator{}), 1) << label;
     }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-constexpr bool SANITIZED = __has_feature(address_sanitizer);
-#else
-constexpr bool SANITIZED = false;
-#endif
 
 // Just below the smallest address space in which the picture is written, the pixels are
 // there and the encoder is what starves.
