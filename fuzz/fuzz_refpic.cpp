@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/refpic.hpp"
+#include "job/refpic.hpp"
 #include "fuzz_util.hpp"
 
 namespace {

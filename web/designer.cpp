@@ -1,24 +1,30 @@
 // The designer's entry points into the library, called from its Web Worker. The worker
 // writes the texts into the in-memory file system; a render then runs the command line's
-// steps over them and leaves a session open (the image, and the replayed log when the Log
-// pane holds one) so that the page can read its pixels and ask for other moments.
+// steps over them, its messages going to the worker's message device, and leaves a session open
+// (the image, and the replayed log when the Log pane holds one) so that the page can read its
+// pixels and ask for other moments.
 #include <emscripten/emscripten.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "job/job.hpp"
+#include "base/console.hpp"
 #include "bmp/giffile.hpp"
-#include "chip/tracedec.hpp"
+#include "job/animout.hpp"
+#include "job/job.hpp"
+#include "job/tracerun.hpp"
 #include "lcd/animate.hpp"
-#include "lcd/charset.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/controller.hpp"
 #include "lcd/fontedit.hpp"
@@ -47,6 +53,49 @@ enum designer_status : int {
     DESIGNER_OUTPUT_FAILED = 3,
 };
 
+// Each request's messages and script input: the worker's message device, opened anew for
+// every request (a device cannot seek, so appending would fail), and the input pane's text.
+struct request_io_t {
+    std::FILE* out;
+    std::FILE* in;
+};
+request_io_t io{};
+
+// Also makes them those of the image, when there is one.
+void begin_request(lcdimg_t* img = nullptr) {
+    io = {std::fopen(MESSAGES_PATH, "w"), std::fopen(STDIN_PATH, "r")};
+    if (img != nullptr) {
+        img->console = console_on(io.out, io.in);
+    }
+}
+
+int end_request(int status) {
+    for (std::FILE* file : {io.out, io.in}) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    io = {};
+    return status;
+}
+
+// One message line.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+    if (io.out == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(io.out, format, args);
+    va_end(args);
+    std::fputc('\n', io.out);
+}
+
+void say_line(const char* line, void*) {
+    say("%s", line);
+}
+constexpr job_messages_t MESSAGES{say_line, nullptr};
+
 // The whole file, or an empty text when it cannot be read.
 std::string read_file(const char* path) {
     std::string text;
@@ -63,40 +112,16 @@ std::string read_file(const char* path) {
     return text;
 }
 
-bool file_is_empty(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return true;
-    }
-    const bool empty = std::fgetc(file) == EOF;
-    std::fclose(file);
-    return empty;
-}
-
 // Splits the rows file at its NUL bytes: one text per display row, like argv's.
 std::vector<std::string> read_rows() {
     std::vector<std::string> rows;
     const std::string all = read_file(ROWS_PATH);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        const std::size_t end = all.find('\0', start);
-        if (end == std::string::npos) {
-            rows.push_back(all.substr(start));
-            break;
-        }
+    for (std::size_t start = 0; start < all.size();) {
+        const std::size_t end = std::min(all.find('\0', start), all.size());
         rows.push_back(all.substr(start, end - start));
         start = end + 1;
     }
     return rows;
-}
-
-// The script pane stands for the profile's script: when it holds text it is run as if
-// SCRIPT named it, and the profile's own SCRIPT path is never read.
-void use_script_pane(lcdimg_t* img) {
-    img->script_path.fill('\0');
-    if (!file_is_empty(SCRIPT_PATH)) {
-        std::strncpy(img->script_path.data(), SCRIPT_PATH, img->script_path.size() - 1);
-    }
 }
 
 struct picture_size_t {
@@ -104,25 +129,25 @@ struct picture_size_t {
     int height;
 };
 
-// Reads the profile into a scratch record, with lcdimg_open's check run silently (lcdimg_open
-// prints its refusal itself), and copies CHARSET as written into `charset`
-// (LCDIMG_TEXT_CAPACITY bytes). The picture's size when the settings are sound, else 0 x 0.
-picture_size_t probe_profile(char* charset) {
+// The picture's size when the profile's settings are sound, else 0 x 0, found without a word
+// or an allocation: the image is made only when the page can hold it. `charset`
+// (LCDIMG_TEXT_CAPACITY bytes) gets CHARSET as written.
+picture_size_t probe_profile(const std::string& profile, char* charset) {
     charset[0] = '\0';
     picture_size_t size{0, 0};
-    auto* probe = new (std::nothrow) lcdimg_t{};
+    auto probe = std::unique_ptr<lcdimg_t>(new (std::nothrow) lcdimg_t{});
     if (probe == nullptr) {
-        return size; // lcdimg_open meets the same shortage and reports it
+        return size; // opening the image meets the same shortage and says so
     }
-    lcdimg_set_defaults(probe);
-    (void)lcdprof_read(PROFILE_PATH, probe, 0);
+    lcdimg_set_defaults(probe.get());
+    (void)lcdprof_read_text(profile.data(), profile.size(), probe.get(), 0);
     probe->charset_name.back() = '\0';
     std::memcpy(charset, probe->charset_name.data(), probe->charset_name.size());
-    std::freopen("/dev/null", "w", stdout);
-    if (lcdimg_check_settings(probe) == 0) {
-        calc_canvas_size(probe, &size.width, &size.height);
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    if (lcdimg_check_settings_message(probe.get(), message.data(),
+                                      static_cast<int>(message.size())) == 0) {
+        calc_canvas_size(probe.get(), &size.width, &size.height);
     }
-    delete probe;
     return size;
 }
 
@@ -140,8 +165,7 @@ struct session_t {
 
 void budget_note(const job_budget_t& budget) {
     if (budget.spent) {
-        std::printf("The page gives a script %g s; vimbracli runs it to its end.\n",
-                    budget.budget_ms / 1000);
+        say("The page gives a script %g s; vimbracli runs it to its end.", budget.budget_ms / 1000);
     }
 }
 
@@ -159,12 +183,6 @@ int draw_picture(session_t* session, const char* path, double budget_ms) {
                              img->canvas_height, path, -1);
 }
 
-// Messages are printed, each on a line of its own.
-void print_line(const char* line, void*) {
-    std::puts(line);
-}
-constexpr job_messages_t MESSAGES{print_line, nullptr};
-
 // Replays the log to `at_us` and shows that moment in the image. 0, or -1 with the message
 // printed.
 int show_moment(session_t* session, std::int64_t at_us) {
@@ -173,62 +191,22 @@ int show_moment(session_t* session, std::int64_t at_us) {
                : -1;
 }
 
-// Adds a moment's start to the session's list; refuses one beyond an animation's most.
-int take_moment(const replay_t* /*replay*/, std::int64_t start_us, std::int64_t /*end_us*/,
-                void* ctx) {
-    auto& moments = static_cast<session_t*>(ctx)->moments;
-    if (static_cast<std::int64_t>(moments.size()) >= ANIMATE_MAX_MOMENTS) {
-        return ANIMATE_REFUSED;
-    }
-    moments.push_back(static_cast<double>(start_us));
-    return ANIMATE_OK;
-}
-
-// The start of every moment from 0 to the log's end plus the hold, as the animation draws
-// them (the animation driver's walk); none when there are more than an animation may have.
-// The log has replayed to its end without refusal.
-void list_moments(session_t* session) {
-    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    job_log_t& job = session->job;
-    if (animate_each_moment(&job.replay, &job.module, session->img, &job.log,
-                            job.log.end_us + session->hold_us, take_moment, session,
-                            message.data(), static_cast<int>(message.size())) != ANIMATE_OK) {
-        session->moments.clear();
-    }
-}
-
-// The Log pane's text replayed: the command line's --replay steps (a CHARSET of A00 when the
-// profile names none; the whole log replayed first, so that a bad line anywhere refuses it).
-// A designer_status; messages are printed as the command line's, without its file name.
-int replay_log(session_t* session, std::int64_t at_us) {
-    lcdimg_t* img = session->img;
-    if (img->charset == nullptr && lcdimg_use_charset(img, charset_find("A00"), FONT_PATH) != 0) {
-        std::puts("The font could not be read.");
-        return DESIGNER_BAD_CONFIGURATION;
-    }
+// The Log pane's text replayed as the command line replays a log, the whole of it first so
+// that a bad line anywhere refuses it, with the start of every moment to its end and the
+// hold (none when there are more than an animation may have). A designer_status.
+int replay_log(session_t* session, const std::string& font, std::int64_t at_us) {
     const std::string text = read_file(LOG_PATH);
-    auto* owned = static_cast<char*>(std::malloc(text.empty() ? 1 : text.size()));
-    if (owned == nullptr) {
-        std::puts("Memory Allocation Error.");
-        return DESIGNER_BAD_CONFIGURATION;
+    const lcdimg_source_t font_text{nullptr, font.data(), font.size()};
+    const job_status_t loaded = job_log_load(&session->job, session->img, &font_text, "",
+                                             text.data(), text.size(), false, "", &MESSAGES);
+    session->replaying = loaded == JOB_DONE;
+    if (loaded != JOB_DONE) {
+        return job_exit_status(loaded);
     }
-    std::memcpy(owned, text.data(), text.size());
-    if (const job_status_t read = job_log_read(&session->job, img, owned, text.size(), "", &MESSAGES);
-        read != JOB_DONE) {
-        return job_exit_status(read);
-    }
-    const cmdlog_t& log = session->job.log;
-    if (log.module_line != 0 &&
-        (log.module_columns != img->chcnt_x || log.module_rows != img->chcnt_y)) {
-        std::printf("[Warning]: the log's module is %dx%d, the profile's %dx%d\n",
-                    log.module_columns, log.module_rows, img->chcnt_x, img->chcnt_y);
-    }
-    session->replaying = true;
-    if (const job_status_t checked = job_log_check(&session->job, img, false, "", &MESSAGES);
-        checked != JOB_DONE) {
-        return job_exit_status(checked);
-    }
-    list_moments(session);
+    std::vector<std::int64_t> starts;
+    job_log_moments(&session->job, session->img, session->job.log.end_us + session->hold_us,
+                    &starts);
+    session->moments.assign(starts.begin(), starts.end());
     return show_moment(session, at_us) == 0 ? DESIGNER_DONE : DESIGNER_BAD_FORMAT;
 }
 
@@ -243,9 +221,29 @@ int place_rows(lcdimg_t* img) {
         job_place_rows(img, rows.data(), static_cast<int>(rows.size()), &MESSAGES));
 }
 
-// A byte sink into a file of the in-memory file system.
-int write_to_file(const void* data, std::uint32_t size, void* ctx) {
-    return std::fwrite(data, 1, size, static_cast<std::FILE*>(ctx)) == size ? 1 : 0;
+// The image of the profile and font panes' texts, its messages those of the request; null,
+// with the refusal said, when it cannot be made.
+lcdimg_t* open_image(const std::string& profile, const std::string& font) {
+    const lcdimg_source_t profile_text{nullptr, profile.data(), profile.size()};
+    const lcdimg_source_t font_text{nullptr, font.data(), font.size()};
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    lcdimg_t* img = nullptr;
+    if (lcdimg_open_from(&profile_text, &font_text, &img, message.data(),
+                         static_cast<int>(message.size())) != LCDIMG_OPENED) {
+        if (message[0] != '\0') {
+            say("%s", message.data());
+        }
+        say("Illegal configuration found.");
+        return nullptr;
+    }
+    img->console = console_on(io.out, io.in);
+    // The script pane stands for the profile's script: when it holds text it is run as if
+    // SCRIPT named it, and the profile's own SCRIPT path is never read.
+    img->script_path.fill('\0');
+    if (!read_file(SCRIPT_PATH).empty()) {
+        std::strncpy(img->script_path.data(), SCRIPT_PATH, img->script_path.size() - 1);
+    }
+    return img;
 }
 
 bool write_text(const char* path, const std::string& text) {
@@ -274,48 +272,45 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double budget_ms,
                                                 double at_us, const char* hold, int* status,
                                                 char* charset) {
-    const picture_size_t size = probe_profile(charset);
-    std::freopen(MESSAGES_PATH, "w", stdout);
-    std::freopen(STDIN_PATH, "r", stdin);
+    begin_request();
+    const std::string profile = read_file(PROFILE_PATH);
+    const std::string font = read_file(FONT_PATH);
+    const bool replaying = !read_file(LOG_PATH).empty();
+    const picture_size_t size = probe_profile(profile, charset);
     *status = DESIGNER_BAD_CONFIGURATION;
     auto* session = new (std::nothrow) session_t{};
     if (session == nullptr) {
-        std::puts("Memory Allocation Error.");
-        std::fflush(stdout);
+        say("Memory Allocation Error.");
+        end_request(0);
         return nullptr;
     }
     session->hold_us = ANIMATE_DEFAULT_HOLD_US;
-    const bool too_large = std::int64_t{size.width} * size.height > PAGE_PIXEL_LIMIT;
-    session->img = too_large ? nullptr : lcdimg_open(PROFILE_PATH, FONT_PATH);
-    if (too_large) {
-        std::printf("Picture too large for the page: %d x %d pixels, more than its %lld; "
-                    "vimbracli draws it from the same files.\n",
-                    size.width, size.height, static_cast<long long>(PAGE_PIXEL_LIMIT));
-    } else if (session->img == nullptr) {
-        std::puts("Illegal configuration found.");
-    } else if (!file_is_empty(LOG_PATH) && hold[0] != '\0' &&
-               cmdlog_parse_time(hold, &session->hold_us) != 0) {
-        std::printf("Hold: not a time: '%s' (e.g. 2s, 500ms)\n", hold);
+    if (std::int64_t{size.width} * size.height > PAGE_PIXEL_LIMIT) {
+        say("Picture too large for the page: %d x %d pixels, more than its %lld; vimbracli draws "
+            "it from the same files.",
+            size.width, size.height, static_cast<long long>(PAGE_PIXEL_LIMIT));
+    } else if ((session->img = open_image(profile, font)) == nullptr) {
+    } else if (replaying && hold[0] != '\0' && cmdlog_parse_time(hold, &session->hold_us) != 0) {
+        say("Hold: not a time: '%s' (e.g. 2s, 500ms)", hold);
         *status = DESIGNER_BAD_FORMAT;
     } else {
-        use_script_pane(session->img);
         // Any time of a log is a whole number of microseconds that a double holds exactly;
         // anything else (NaN too) stands for the log's end.
         const bool is_time = at_us >= 0 && at_us <= static_cast<double>(CMDLOG_MAX_TIME_US);
         const std::int64_t at = is_time ? static_cast<std::int64_t>(at_us) : -1;
-        *status = file_is_empty(LOG_PATH) ? place_rows(session->img) : replay_log(session, at);
+        *status = replaying ? replay_log(session, font, at) : place_rows(session->img);
         if (*status == DESIGNER_DONE) {
             const int written = draw_picture(session, output_path, budget_ms);
             if (written == JOB_NO_MEMORY) {
-                std::puts("Memory Allocation Error.");
+                say("Memory Allocation Error.");
                 *status = DESIGNER_BAD_CONFIGURATION;
             } else if (written != JOB_DONE) {
-                std::printf("Output file could not be written. (%s)\n", output_path);
+                say("Output file could not be written. (%s)", output_path);
                 *status = DESIGNER_OUTPUT_FAILED;
             }
         }
     }
-    std::fflush(stdout);
+    end_request(0);
     return session;
 }
 
@@ -363,17 +358,15 @@ EMSCRIPTEN_KEEPALIVE const unsigned char* designer_cgram(const session_t* sessio
 // run within `budget_ms`, with fresh messages and input as designer_render's. The command
 // line's exit status.
 EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double budget_ms) {
-    std::freopen(MESSAGES_PATH, "w", stdout);
-    std::freopen(STDIN_PATH, "r", stdin);
+    begin_request(session->img);
     int status = DESIGNER_BAD_FORMAT;
     const double last = static_cast<double>(session->job.log.end_us + session->hold_us);
     if (!session->replaying || !(at_us >= 0 && at_us <= last)) {
-        std::puts("No such moment of the log."); // the page asks only for its slider's
+        say("No such moment of the log."); // the page asks only for its slider's
     } else if (show_moment(session, static_cast<std::int64_t>(at_us)) == 0) {
         status = draw_picture(session, "", budget_ms);
     }
-    std::fflush(stdout);
-    return status;
+    return end_request(status);
 }
 
 // Writes the session's log (or, without one, its rows as one frame) as the command line's
@@ -383,50 +376,40 @@ EMSCRIPTEN_KEEPALIVE int designer_frame(session_t* session, double at_us, double
 // status, with the messages printed.
 EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path, int format,
                                             int plays, double budget_ms) {
-    // The messages are a device that keeps every write: opening it anew loses nothing, while
-    // appending would have it seek, which a device cannot.
-    std::freopen(MESSAGES_PATH, "w", stdout);
-    std::freopen(STDIN_PATH, "r", stdin);
+    begin_request(session->img);
     if (plays < 0 || plays > GIFFILE_MAX_PLAYS) {
-        std::printf("Loop: %d is not a number of plays from 0 (forever) to %d.\n", plays,
-                    GIFFILE_MAX_PLAYS);
-        std::fflush(stdout);
-        return DESIGNER_BAD_FORMAT;
+        say("Loop: %d is not a number of plays from 0 (forever) to %d.", plays, GIFFILE_MAX_PLAYS);
+        return end_request(DESIGNER_BAD_FORMAT);
     }
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) {
-        std::printf("Output file could not be written. (%s)\n", path);
-        std::fflush(stdout);
-        return DESIGNER_OUTPUT_FAILED;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        say("Output file could not be written. (%s)", path);
+        return end_request(DESIGNER_OUTPUT_FAILED);
     }
-    lcdimg_t* img = session->img;
-    job_budget_limit(img, &session->budget, budget_ms);
-    const animate_options_t options{
-        format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us, plays, nullptr, nullptr, 1};
-    std::array<char, ANIMATE_MESSAGE_CAPACITY> message{};
-    const int result =
-        animate_write(img, &session->job.module, session->replaying ? &session->job.log : nullptr,
-                      &options,
-                      write_to_file, file, message.data(), static_cast<int>(message.size()));
-    const bool closed = std::fclose(file) == 0;
+    job_budget_limit(session->img, &session->budget, budget_ms);
+    const animout_request_t request{
+        "Animation", fd, format == 1 ? ANIMATE_APNG : ANIMATE_GIF, session->hold_us, plays, 1};
+    std::string message;
+    const int result = animout_write(&request, session->img,
+                                     session->replaying ? &session->job.log : nullptr, &message);
+    const bool closed = ::close(fd) == 0;
     if (session->replaying) { // the replay now stands at the end: start it again
-        replay_start(&session->job.replay, &session->job.module, img, &session->job.log);
+        replay_start(&session->job.replay, &session->job.module, session->img, &session->job.log);
     }
-    int status = DESIGNER_DONE;
-    if (result == ANIMATE_REFUSED || result == ANIMATE_NO_MEMORY) {
-        std::puts(message.data());
-        status = result == ANIMATE_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION : DESIGNER_OUTPUT_FAILED;
-    } else if (result != ANIMATE_OK || !closed) {
-        std::printf("Output file could not be written. (%s)\n", path);
-        status = DESIGNER_OUTPUT_FAILED;
+    int status = result == ANIMOUT_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION
+                 : result != ANIMOUT_OK || !closed ? DESIGNER_OUTPUT_FAILED
+                                                   : DESIGNER_DONE;
+    if (result != ANIMOUT_OK) {
+        say("%s", message.c_str());
+    } else if (!closed) {
+        say("Output file could not be written. (%s)", path);
     } else if (session->budget.spent) {
-        std::printf("The page gives the scripts of an animation %g s in all; vimbracli draws "
-                    "it from the same files.\n",
-                    budget_ms / 1000);
+        say("The page gives the scripts of an animation %g s in all; vimbracli draws it from "
+            "the same files.",
+            budget_ms / 1000);
         status = DESIGNER_OUTPUT_FAILED;
     }
-    std::fflush(stdout);
-    return status;
+    return end_request(status);
 }
 
 // The picture as RGBA, top row first, for the page's canvas: a buffer to be given to free,
@@ -518,73 +501,27 @@ EMSCRIPTEN_KEEPALIVE void designer_close(session_t* session) {
 
 // Decodes the trace at `trace_path` (a VCD) with the pin map `pins` (empty: signals named
 // like the lines) under the chip's timing, and writes what the controllers took as a command
-// log to `log_path`, for the Log pane. Messages (the trace's refusal, warnings) go to
-// MESSAGES_PATH, named after `name`. Returns the command line's exit status: 0, 1 (memory,
-// unreadable) or 2 (malformed trace, bad pins); the log is written only on 0.
+// log to `log_path`, for the Log pane. Messages (the trace's refusal, warnings) are named
+// after `name`. Returns the command line's exit status: 0, 1 (memory, unreadable) or 2
+// (malformed trace, bad pins); the log is written only on 0.
 EMSCRIPTEN_KEEPALIVE int designer_trace(const char* trace_path, const char* name, const char* pins,
                                         const char* log_path) {
-    std::freopen(MESSAGES_PATH, "w", stdout);
-    struct run_t {
-        std::FILE* out;
-        tracedec_log_t log;
-        const char* name;
-    };
-    run_t run{nullptr, {0, 0, false}, name};
-    tracedec_options_t options = tracedec_defaults();
+    begin_request();
+    trace_options_t options;
     options.pins = pins;
-    options.chip_count = CMDLOG_MAX_CHIPS; // a log for two on a one-chip module refuses itself
-    const auto byte = [](const timing_byte_t* b, void* ctx) {
-        auto* r = static_cast<run_t*>(ctx);
-        std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
-        tracedec_log_byte(&r->log, b, lines.data());
-        std::fputs(lines.data(), r->out);
-    };
-    const auto warning = [](const char* text, void* ctx) {
-        std::printf("%s: %s\n", static_cast<run_t*>(ctx)->name, text);
-    };
-    const tracedec_callbacks_t callbacks{byte, nullptr, warning, &run};
-    int status = DESIGNER_BAD_CONFIGURATION;
+    options.emit_log = log_path;
+    cmdlog_module_t module{};
+    module.chip_count = CMDLOG_MAX_CHIPS; // a log for two on a one-chip module refuses itself
+    const tracerun_request_t request{&options, name, &module, nullptr, -1, &MESSAGES, ""};
     std::FILE* in = std::fopen(trace_path, "rb");
-    run.out = std::fopen(log_path, "wb");
-    tracedec_t* dec = tracedec_open(&options, &callbacks);
-    if (in == nullptr || run.out == nullptr || dec == nullptr) {
-        std::puts(dec == nullptr ? "Memory Allocation Error." : "The trace could not be read.");
-    } else {
-        std::array<char, 65536> chunk{};
-        std::fprintf(run.out, "# the bus of %s as the controller took it\n", name);
-        int read = TRACEDEC_OK;
-        for (std::size_t n; read == TRACEDEC_OK && (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0;) {
-            read = tracedec_feed(dec, chunk.data(), n);
-        }
-        if (read == TRACEDEC_OK) {
-            read = tracedec_finish(dec);
-        }
-        if (read == TRACEDEC_OK) {
-            std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
-            tracedec_log_end(&run.log, tracedec_end_ps(dec) / 1000000, line.data());
-            std::fputs(line.data(), run.out);
-            if (tracedec_not_taken(dec) > 0) {
-                const unsigned long long lost = tracedec_not_taken(dec);
-                std::printf("%s: %llu byte%s not taken: sent while the controller was busy "
-                            "(comments in the log)\n",
-                            name, lost, lost == 1 ? "" : "s");
-            }
-            status = DESIGNER_DONE;
-        } else {
-            std::printf("%s: %s\n", name, tracedec_message(dec));
-            status = read == TRACEDEC_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION : DESIGNER_BAD_FORMAT;
-        }
+    if (in == nullptr) {
+        say("The trace could not be read.");
+        return end_request(DESIGNER_BAD_CONFIGURATION);
     }
-    tracedec_close(dec);
-    if (in != nullptr) {
-        std::fclose(in);
-    }
-    if (run.out != nullptr && std::fclose(run.out) != 0 && status == DESIGNER_DONE) {
-        std::puts("The log could not be written.");
-        status = DESIGNER_BAD_CONFIGURATION;
-    }
-    std::fflush(stdout);
-    return status;
+    tracerun_result_t result{};
+    const int status = tracerun_vcd(&request, in, "", nullptr, &result);
+    std::fclose(in);
+    return end_request(status);
 }
 
 } // extern "C"

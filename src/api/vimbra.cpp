@@ -10,9 +10,9 @@
 #include <cstring>
 #include <new>
 
-#include "app/refpic.hpp"
-#include "app/screen.hpp"
-#include "app/snapshot.hpp"
+#include "job/refpic.hpp"
+#include "job/screen.hpp"
+#include "job/snapshot.hpp"
 #include "base/console.hpp"
 #include "bmp/bmptypes.hpp"
 #include "job/job.hpp"
@@ -53,7 +53,16 @@ void keep_line(const char* line, void* ctx) {
 
 // The result of a job's status, with the line it said.
 result job_result(job_status_t code, const std::string& said) {
-    return code == JOB_NO_MEMORY ? no_memory() : failure(status::bad_format, said);
+    switch (code) {
+    case JOB_NO_MEMORY:
+        return no_memory();
+    case JOB_BAD_INPUT:
+        return failure(status::unreadable, said);
+    case JOB_BAD_SETTING:
+        return failure(status::bad_setting, said);
+    default:
+        return failure(status::bad_format, said);
+    }
 }
 
 int append_output(const char* bytes, std::size_t count, void* ctx) {
@@ -428,26 +437,19 @@ command_log module::read_log(std::string_view log_text) const {
         command_log::state& s = *c.state_;
         image_ptr img;
         s.outcome = screen_maker::open(*this, &img);
-        if (s.outcome.ok()) {
-            s.outcome = use_rom(img.get(), font_);
-        }
         if (!s.outcome.ok()) {
             return c;
         }
         img->console = console_over(&s.console);
-        auto* text = static_cast<char*>(std::malloc(log_text.empty() ? 1 : log_text.size()));
-        if (text == nullptr) {
-            s.outcome = no_memory();
-            return c;
-        }
-        std::copy(log_text.begin(), log_text.end(), text);
-        // The whole log once, so that a fault anywhere refuses it.
+        // The whole log once, so that a fault anywhere refuses it; without a profile, the
+        // log's module line gives the grid.
         std::string said;
         const job_messages_t messages{keep_line, &said};
-        job_status_t done = job_log_read(&s.job, img.get(), text, log_text.size(), "", &messages);
-        if (done == JOB_DONE) {
-            done = job_log_check(&s.job, img.get(), false, "", &messages);
-        }
+        const lcdimg_source_t font = source_of(font_);
+        const job_status_t done = job_log_load(
+            &s.job, img.get(), font_.from != source::kind::none ? &font : nullptr,
+            profile_.from != source::kind::none ? "" : nullptr, log_text.data(), log_text.size(),
+            false, "", &messages);
         if (done != JOB_DONE) {
             s.outcome = job_result(done, said);
             return c;

@@ -8,16 +8,25 @@
 
 namespace {
 
-int standard_write(const char* bytes, std::size_t count, void* /*ctx*/) {
+int stream_write(const char* bytes, std::size_t count, void* ctx) {
+    auto* out = static_cast<std::FILE*>(ctx);
     if (count == 0) {
-        return std::fflush(stdout) == 0 ? 0 : -1;
+        return std::fflush(out) == 0 ? 0 : -1;
     }
-    return std::fwrite(bytes, 1, count, stdout) == count ? 0 : -1;
+    return std::fwrite(bytes, 1, count, out) == count ? 0 : -1;
+}
+
+int stream_read(void* ctx) {
+    const int c = std::getc(static_cast<std::FILE*>(ctx));
+    return c == EOF ? -1 : c;
+}
+
+int standard_write(const char* bytes, std::size_t count, void* /*ctx*/) {
+    return stream_write(bytes, count, stdout);
 }
 
 int standard_read(void* /*ctx*/) {
-    const int c = std::getc(stdin);
-    return c == EOF ? -1 : c;
+    return stream_read(stdin);
 }
 
 // A null console, or a null function in one, stands for the standard stream.
@@ -34,6 +43,10 @@ console_write_func_t writer(const console_t* console, void** ctx) {
 
 console_t console_standard() {
     return {standard_write, nullptr, standard_read, nullptr};
+}
+
+console_t console_on(std::FILE* out, std::FILE* in) {
+    return {stream_write, out, stream_read, in};
 }
 
 int console_write(const console_t* console, const char* bytes, std::size_t count) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // Takes `count` bytes; 0 when they were taken, -1 when they were lost. A call with no bytes
 // asks the sink to pass on what it holds (a flush).
@@ -23,6 +24,8 @@ struct console_t {
 // The process's standard output and standard input, through the C library's buffers, so
 // that what the console writes stays in order with the rest of the process's output.
 console_t console_standard();
+// C streams: the run's output to `out`, its input from `in` (neither closed here).
+console_t console_on(std::FILE* out, std::FILE* in);
 // Writes `count` bytes; 0, or -1 when they were lost. A null console is the standard one.
 int console_write(const console_t* console, const char* bytes, std::size_t count);
 // Writes a text and a line end, as puts does.

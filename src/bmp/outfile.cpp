@@ -32,10 +32,6 @@ constexpr std::array<int, 13> CLEANUP_SIGNALS{SIGHUP,  SIGINT,    SIGQUIT,   SIG
                                               SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU,
                                               SIGIO,   SIGSTKFLT, SIGPWR};
 
-// Where the option form keeps the process's standard output while descriptor 1 points at
-// standard error: names of descriptor 1 write there.
-int stdout_fd = STDOUT_FILENO;
-
 // The temporary file being written. A signal handler sees nothing but statics, so the path
 // waits here; it is set and cleared with the cleanup signals blocked.
 path_t pending_temp{};
@@ -516,7 +512,7 @@ int write_direct(const char* path, const struct stat& seen, outfile_producer_t p
 
 // An open descriptor is written as it is: a copy shares its offset and append mode.
 int write_descriptor(int fd, outfile_producer_t produce, void* ctx) {
-    const int copy = ::fcntl(fd == STDOUT_FILENO ? stdout_fd : fd, F_DUPFD_CLOEXEC, 0);
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
         return -1;
     }
@@ -663,10 +659,6 @@ void outfile_install_signal_handlers() {
         action.sa_mask = all;
         ::sigaction(sig, &action, nullptr);
     }
-}
-
-void outfile_use_stdout(int fd) {
-    stdout_fd = fd;
 }
 
 int outfile_descriptor_of(const char* path) {

@@ -39,10 +39,6 @@ int outfile_write(const char* path, outfile_producer_t produce, void* ctx);
 // written before the process ends as the signal says. A library never calls this itself.
 void outfile_install_signal_handlers();
 
-// Names of descriptor 1 (/dev/stdout, /dev/fd/1, /proc/self/fd/1, symlinks to them) write
-// to `fd` from now on: the tool keeps its standard output there while descriptor 1 carries
-// its messages.
-void outfile_use_stdout(int fd);
 // The descriptor that `path` names once its symlinks are followed (/dev/stdout: 1), or -1.
 int outfile_descriptor_of(const char* path);
 

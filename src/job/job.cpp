@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "bmp/bmpfile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
+#include "lcd/animate.hpp"
+#include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/loghint.hpp"
 #include "lcd/rowtext.hpp"
@@ -80,13 +83,20 @@ int job_exit_status(job_status_t status) {
     case JOB_DONE:
         return 0;
     case JOB_NO_MEMORY:
+    case JOB_BAD_INPUT:
+    case JOB_BAD_SETTING:
         return 1;
     case JOB_BAD_ROWS:
     case JOB_BAD_LOG:
     case JOB_NO_MARK:
+    case JOB_USAGE:
         return 2;
     case JOB_WRITE_FAILED:
         return 3;
+    case JOB_DIFFERENT:
+        return 4;
+    case JOB_TIMING_FAULTS:
+        return 5;
     }
     return 1;
 }
@@ -100,6 +110,77 @@ job_status_t job_place_rows(lcdimg_t* img, const char* const* rows, int count,
     if (placed != 0) {
         say(messages, "Illegal format string found.");
         return JOB_BAD_ROWS;
+    }
+    return JOB_DONE;
+}
+
+job_status_t job_log_prepare(lcdimg_t* img, const lcdimg_source_t* font, const char* profile,
+                             const char* text, std::size_t size, const std::string& name,
+                             const job_messages_t* messages) {
+    // Every controller has a character ROM: without a CHARSET, the log shows A00.
+    if (img->charset == nullptr && lcdimg_use_charset_from(img, charset_find("A00"), font) != 0) {
+        say(messages, std::string(font->path) + ": cannot read the font: " +
+                          (errno != 0 ? std::strerror(errno) : "unknown error"));
+        return JOB_BAD_INPUT;
+    }
+    int columns = 0;
+    int rows = 0;
+    if (!cmdlog_scan_module(text, size, &columns, &rows) ||
+        (columns == img->chcnt_x && rows == img->chcnt_y)) {
+        return JOB_DONE;
+    }
+    if (profile != nullptr) {
+        say(messages, "[Warning]: " + prefixed(name, "the log's module is ") +
+                          std::to_string(columns) + "x" + std::to_string(rows) +
+                          ", the profile's " + std::to_string(img->chcnt_x) + "x" +
+                          std::to_string(img->chcnt_y) +
+                          (profile[0] != '\0' ? std::string(" (") + profile + ")" : ""));
+        return JOB_DONE;
+    }
+    std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
+    if (lcdimg_set_grid(img, columns, rows, message.data(), static_cast<int>(message.size())) !=
+        LCDIMG_OPENED) {
+        say(messages, message.data());
+        return JOB_BAD_SETTING;
+    }
+    return JOB_DONE;
+}
+
+job_status_t job_log_load(job_log_t* job, lcdimg_t* img, const lcdimg_source_t* font,
+                          const char* profile, const char* text, std::size_t size, bool hints,
+                          const std::string& name, const job_messages_t* messages) {
+    if (const job_status_t ready = job_log_prepare(img, font, profile, text, size, name, messages);
+        ready != JOB_DONE) {
+        return ready;
+    }
+    auto* owned = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+    if (owned == nullptr) {
+        return no_memory(messages);
+    }
+    std::memcpy(owned, text, size);
+    const job_status_t read = job_log_read(job, img, owned, size, name, messages);
+    return read != JOB_DONE ? read : job_log_check(job, img, hints, name, messages);
+}
+
+job_status_t job_log_moments(job_log_t* job, lcdimg_t* img, std::int64_t until_us,
+                             std::vector<std::int64_t>* starts) {
+    const auto take = [](const replay_t*, std::int64_t start_us, std::int64_t, void* ctx) {
+        auto* list = static_cast<std::vector<std::int64_t>*>(ctx);
+        if (static_cast<std::int64_t>(list->size()) >= ANIMATE_MAX_MOMENTS) {
+            return static_cast<int>(ANIMATE_REFUSED);
+        }
+        try {
+            list->push_back(start_us);
+        } catch (const std::bad_alloc&) {
+            return static_cast<int>(ANIMATE_NO_MEMORY);
+        }
+        return static_cast<int>(ANIMATE_OK);
+    };
+    std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
+    if (animate_each_moment(&job->replay, &job->module, img, &job->log, until_us, take, starts,
+                            message.data(), static_cast<int>(message.size())) != ANIMATE_OK) {
+        starts->clear();
+        return JOB_BAD_LOG;
     }
     return JOB_DONE;
 }

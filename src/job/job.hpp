@@ -8,19 +8,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "lcd/cmdlog.hpp"
 #include "lcd/replay.hpp"
 
 struct lcdimg_t;
+struct lcdimg_source_t;
 
 enum job_status_t : int {
     JOB_DONE = 0,
     JOB_NO_MEMORY,
-    JOB_BAD_ROWS,    // a row argument that cannot be placed
-    JOB_BAD_LOG,     // a malformed log, or one that cannot be replayed
-    JOB_NO_MARK,     // the mark asked for is not in the log
-    JOB_WRITE_FAILED // the output could not be written (errno says why)
+    JOB_BAD_ROWS,     // a row argument that cannot be placed
+    JOB_BAD_LOG,      // a malformed log, or one that cannot be replayed
+    JOB_NO_MARK,      // the mark asked for is not in the log
+    JOB_WRITE_FAILED, // the output could not be written (errno says why)
+    JOB_BAD_INPUT,    // an input that cannot be read, or a refused reference
+    JOB_BAD_SETTING,  // a refused setting: a grid whose picture would be too large
+    JOB_USAGE,        // a request that cannot be carried out as asked
+    JOB_DIFFERENT,    // a comparison found a difference
+    JOB_TIMING_FAULTS // the timing check found faults
 };
 
 // The command line's exit status for a job status.
@@ -44,6 +51,23 @@ struct job_log_t {
     replay_t replay;
 };
 
+// Readies the image for a log: without a CHARSET the controller's A00 ROM, with `font` (null:
+// none) on top again; then the log's module line, which gives the image its grid when
+// `profile` is null and otherwise, when they differ, a warning naming the profile (when not
+// empty).
+job_status_t job_log_prepare(lcdimg_t* img, const lcdimg_source_t* font, const char* profile,
+                             const char* text, std::size_t size, const std::string& name,
+                             const job_messages_t* messages);
+// A log given as text, made ready, read and checked in one: job_log_prepare, job_log_read
+// on a copy of the text, job_log_check.
+job_status_t job_log_load(job_log_t* job, lcdimg_t* img, const lcdimg_source_t* font,
+                          const char* profile, const char* text, std::size_t size, bool hints,
+                          const std::string& name, const job_messages_t* messages);
+// Adds the start of every moment from 0 to `until_us`, as an animation draws them, to
+// `starts`, the log having replayed to its end without refusal (job_log_check). JOB_DONE;
+// JOB_BAD_LOG, with `starts` emptied, when there are more than an animation may have.
+job_status_t job_log_moments(job_log_t* job, lcdimg_t* img, std::int64_t until_us,
+                             std::vector<std::int64_t>* starts);
 // Reads the log text (malloc'ed, owned from here on) for the image's module. Messages are
 // prefixed "NAME: " when `name` is not empty, except the shortage of memory.
 job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::size_t size,

@@ -377,11 +377,19 @@ lcdimg_source_t file_source(const char* path) {
 } // namespace
 
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path) {
+    return lcdimg_open_to(profile_path, font_path, nullptr);
+}
+
+lcdimg_t* lcdimg_open_to(const char* profile_path, const char* font_path,
+                         const console_t* console) {
     auto* img = new (std::nothrow) lcdimg_t{};
     if (img == nullptr) {
         return nullptr;
     }
     lcdimg_set_defaults(img);
+    if (console != nullptr) {
+        img->console = *console;
+    }
     if (lcdprof_read(profile_path, img, 0) != 0) {
         console_printf(&img->console,
                        "[Warning]: LCD prof reading was failed. The default prof was used. (%s)\n",

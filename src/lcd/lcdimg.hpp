@@ -112,6 +112,10 @@ inline constexpr bmpimg_color_t LCDIMG_DEFAULT_DRAW_COLOR{255, 255, 255};
 // Creates an image from a profile and a font file; unreadable files only warn.
 // Returns nullptr when the settings are unsafe or memory cannot be had.
 lcdimg_t* lcdimg_open(const char* profile_path, const char* font_path);
+// lcdimg_open saying its warnings, and later the image's messages, on `console` (null: the
+// standard streams).
+lcdimg_t* lcdimg_open_to(const char* profile_path, const char* font_path,
+                         const console_t* console);
 // Gives every setting its built-in value: the profile reader then overwrites some.
 void lcdimg_set_defaults(lcdimg_t* img);
 // Results of lcdimg_open_checked.

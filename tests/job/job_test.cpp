@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/screen.hpp"
+#include "job/screen.hpp"
 #include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"

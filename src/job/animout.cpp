@@ -1,12 +1,12 @@
-#include "app/animout.hpp"
+#include "job/animout.hpp"
 
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/screen.hpp"
 #include "bmp/outfile.hpp"
+#include "job/screen.hpp"
 #include "lcd/cmdlog.hpp"
 
 namespace {
@@ -15,7 +15,7 @@ struct job_t {
     const animout_request_t* request;
     lcdimg_t* img;
     const cmdlog_t* log;
-    int status;            // an animate_result
+    int status; // an animate_result
     std::array<char, ANIMATE_MESSAGE_CAPACITY> message;
 };
 
@@ -50,8 +50,8 @@ int animout_write(const animout_request_t* request, lcdimg_t* img, const cmdlog_
     job_t job{request, img, log, ANIMATE_OK, {}};
     const bool to_stdout = std::strcmp(request->path, "-") == 0;
     errno = 0;
-    const int status =
-        to_stdout ? produce(request->out_fd, &job) : outfile_write(request->path, produce, &job);
+    const int status = request->out_fd >= 0 ? produce(request->out_fd, &job)
+                                            : outfile_write(request->path, produce, &job);
     const int error = errno;
     if (status == 0) {
         return ANIMOUT_OK;

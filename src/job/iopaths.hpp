@@ -29,6 +29,6 @@ void iopaths_fill_closed_stdio();
 
 // The whole log file at `path`, or standard input for "-", in a malloc'ed buffer (`*text`,
 // `*size`; null when empty): a regular file's size is taken at once, so the log lies in
-// memory once. -1 with errno, or with EFBIG past 256 MiB. A VCD is left open for streaming instead: `trace`
-// gets the file, `text` its first bytes.
+// memory once. -1 with errno, or with EFBIG past 256 MiB. A VCD is left open for streaming instead:
+// `trace` gets the file, `text` its first bytes.
 int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace);

@@ -1,18 +1,17 @@
-// The command line's side of traces: the options that say how a VCD's signals are wired and
-// timed, the trace decoded into the controllers' events (a still, the events of an
+// Traces in a run: the options that say how a VCD's signals are wired and timed, the trace
+// decoded into the controllers' events (a still, the events of an
 // animation, a command log written out), and the chip's timing applied to a command log.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "job/job.hpp"
 #include "lcd/cmdlog.hpp"
 #include "lcd/replay.hpp"
 
-namespace CLI {
-class App;
-}
 struct lcdimg_t;
 
 inline constexpr int TRACERUN_TIMING_FAULTS = 5; // the exit status when --check-timing finds any
@@ -30,17 +29,19 @@ struct trace_options_t {
     std::string emit_log;
 };
 
-// Adds the trace options to the parser.
-void tracerun_add_options(CLI::App* app, trace_options_t* options);
-// Checks what the parser cannot; returns an empty string or the usage error's text.
-std::string tracerun_settle(const CLI::App& app, const trace_options_t* options, bool has_replay);
+// A decimal or 0x number from 0 to `max`.
+bool tracerun_parse_number(const std::string& text, long max, long* value);
+// "RS RW E BL D4 D5 D6 D7" pins, blanks or commas between; all different, 0 to 7.
+bool tracerun_parse_wiring(const std::string& text, std::array<int, 8>* wiring);
 
 struct tracerun_request_t {
     const trace_options_t* options;
     std::string name; // the file as messages name it
     const cmdlog_module_t* module;
-    lcdimg_t* img;
+    lcdimg_t* img;      // null: only the log (--emit-log) is made
     std::int64_t at_us; // -1: the end
+    const job_messages_t* messages;
+    std::string usage_prefix; // before a refusal of the pins: the front end's name
 };
 
 struct tracerun_result_t {

@@ -1,6 +1,5 @@
-#include "app/tracerun.hpp"
+#include "job/tracerun.hpp"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -23,52 +22,8 @@ constexpr std::size_t BATCH_EVENTS = 4096;
 // Large reads: fewer calls, and the reader's loop stays hot.
 constexpr std::size_t CHUNK_BYTES = 1 << 18;
 
-void say(const std::string& line) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-// A decimal or 0x number from 0 to `max`.
-bool parse_number(const std::string& text, long max, long* value) {
-    if (text.empty() || text.size() > 12) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10); // decimal or 0x, as in logs
-    if (errno != 0 || *end != '\0' || v < 0 || v > max || text[0] == '-' || text[0] == '+') {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
-// "RS RW E BL D4 D5 D6 D7" pins, blanks or commas between; all different, 0 to 7.
-bool parse_wiring(const std::string& text, std::array<int, 8>* wiring) {
-    std::string spaced = text;
-    for (char& c : spaced) {
-        c = c == ',' || c == '\t' ? ' ' : c;
-    }
-    std::size_t count = 0;
-    unsigned seen = 0;
-    std::size_t i = 0;
-    while (i < spaced.size()) {
-        if (spaced[i] == ' ') {
-            ++i;
-            continue;
-        }
-        const std::size_t end = std::min(spaced.find(' ', i), spaced.size());
-        long pin = 0;
-        if (count == 8 || !parse_number(spaced.substr(i, end - i), 7, &pin) ||
-            ((seen >> pin) & 1) != 0) {
-            return false;
-        }
-        seen |= 1u << pin;
-        (*wiring)[count++] = static_cast<int>(pin);
-        i = end;
-    }
-    return count == 8;
+void say(const tracerun_request_t* request, const std::string& line) {
+    request->messages->say(line.c_str(), request->messages->ctx);
 }
 
 // ---------------------------------------------------------------- the emitted log
@@ -157,7 +112,7 @@ void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, vo
     timing_format_ms(time_ps, 6, at.data(), static_cast<int>(at.size()));
     const std::string where =
         s->in_log ? s->request->name + ":" + std::to_string(line) : s->request->name;
-    say(where + ": " + at.data() + ": " + text);
+    say(s->request, where + ": " + at.data() + ": " + text);
 }
 
 bool keep_byte(session_t* s, const timing_byte_t* b, bool two_chips) {
@@ -252,7 +207,7 @@ void take_byte(const timing_byte_t* b, void* ctx) {
                                b->value,
                                static_cast<unsigned char>(b->chip),
                                0};
-    if (s->in_log) {
+    if (s->in_log || s->request->img == nullptr) {
         return;
     }
     const std::int64_t at = s->request->at_us;
@@ -265,7 +220,8 @@ void take_byte(const timing_byte_t* b, void* ctx) {
 }
 
 void take_warning(const char* text, void* ctx) {
-    say(static_cast<session_t*>(ctx)->request->name + ": " + text);
+    say(static_cast<session_t*>(ctx)->request,
+        static_cast<session_t*>(ctx)->request->name + ": " + text);
 }
 
 bool chip_timing(const trace_options_t& o, bool trace) {
@@ -277,74 +233,61 @@ void summarise(session_t* s, std::uint64_t not_taken, bool chip) {
     const std::string& name = s->request->name;
     if (s->o->check) {
         if (s->faults > TRACERUN_MAX_FAULT_LINES) {
-            say(name + ": " + std::to_string(s->faults - TRACERUN_MAX_FAULT_LINES) +
-                " more timing faults (" + std::to_string(s->faults) + " in all)");
+            say(s->request, name + ": " + std::to_string(s->faults - TRACERUN_MAX_FAULT_LINES) +
+                                " more timing faults (" + std::to_string(s->faults) + " in all)");
         }
     } else if (not_taken > 0 && chip) {
-        say(name + ": " + std::to_string(not_taken) + " byte" + (not_taken == 1 ? "" : "s") +
-            " not taken: sent while the controller was busy (--check-timing names them)");
+        say(s->request, name + ": " + std::to_string(not_taken) + " byte" +
+                            (not_taken == 1 ? "" : "s") +
+                            " not taken: sent while the controller was busy " +
+                            (s->request->img != nullptr ? "(--check-timing names them)"
+                                                        : "(comments in the log)"));
     }
 }
 
 } // namespace
 
-void tracerun_add_options(CLI::App* app, trace_options_t* o) {
-    app->add_option("--pins", o->pins,
-                    "trace: which signal is which line, e.g. rs=PB0,e=PB1,d4=PD4 (default: "
-                    "signals named like the lines)")
-        ->option_text("ROLE=SIGNAL,...");
-    app->add_option("--i2c-address", o->i2c_address,
-                    "trace: the backpack's I2C address (default: the first written to)")
-        ->option_text("ADDR");
-    app->add_option("--wiring", o->wiring,
-                    "trace: backpack pins of RS RW E BL D4 D5 D6 D7 (default: '0 1 2 3 4 5 6 7')")
-        ->option_text("PINS");
-    app->add_option("--timing", o->timing,
-                    "chip: bytes sent while busy are lost (traces' default); ideal: all run")
-        ->check(CLI::IsMember({"chip", "ideal"}))
-        ->option_text("chip|ideal");
-    app->add_option("--fosc", o->fosc_khz, "the controller's oscillator (default: 270)")
-        ->check(CLI::Range(TIMING_MIN_FOSC_KHZ, TIMING_MAX_FOSC_KHZ))
-        ->option_text("KHZ");
-    app->add_option("--vcc", o->vcc, "supply voltage: below 4.5 the 2.7-4.5 V bus times apply")
-        ->check(CLI::Range(2.7, 5.5))
-        ->option_text("VOLTS");
-    app->add_flag("--power-on", o->power_on, "time 0 is power-on: the first cycle waits 40 ms");
-    app->add_flag("--check-timing", o->check,
-                  "name every timing fault on standard error (status 5: some)");
-    app->add_option("--emit-log", o->emit_log, "write the decoded bus as a command log")
-        ->option_text("FILE");
+// A decimal or 0x number from 0 to `max`.
+bool tracerun_parse_number(const std::string& text, long max, long* value) {
+    if (text.empty() || text.size() > 12) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10); // decimal or 0x, as in logs
+    if (errno != 0 || *end != '\0' || v < 0 || v > max || text[0] == '-' || text[0] == '+') {
+        return false;
+    }
+    *value = v;
+    return true;
 }
 
-std::string tracerun_settle(const CLI::App& app, const trace_options_t* o, bool has_replay) {
-    for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc", "--vcc",
-                               "--power-on", "--check-timing", "--emit-log"}) {
-        if (app.count(option) > 0 && !has_replay) {
-            return std::string(option) + " needs --replay";
+// "RS RW E BL D4 D5 D6 D7" pins, blanks or commas between; all different, 0 to 7.
+bool tracerun_parse_wiring(const std::string& text, std::array<int, 8>* wiring) {
+    std::string spaced = text;
+    for (char& c : spaced) {
+        c = c == ',' || c == '\t' ? ' ' : c;
+    }
+    std::size_t count = 0;
+    unsigned seen = 0;
+    std::size_t i = 0;
+    while (i < spaced.size()) {
+        if (spaced[i] == ' ') {
+            ++i;
+            continue;
         }
-    }
-    if (!o->pins.empty()) {
-        std::array<char, TRACEDEC_MESSAGE_CAPACITY> message{};
-        if (tracedec_check_pins(o->pins.c_str(), message.data(),
-                                static_cast<int>(message.size())) != 0) {
-            return message.data();
+        const std::size_t end = std::min(spaced.find(' ', i), spaced.size());
+        long pin = 0;
+        if (count == 8 || !tracerun_parse_number(spaced.substr(i, end - i), 7, &pin) ||
+            ((seen >> pin) & 1) != 0) {
+            return false;
         }
-    } else if (app.count("--pins") > 0) {
-        return "--pins: empty";
+        seen |= 1u << pin;
+        (*wiring)[count++] = static_cast<int>(pin);
+        i = end;
     }
-    long address = 0;
-    if (app.count("--i2c-address") > 0 && !parse_number(o->i2c_address, 0x7F, &address)) {
-        return "--i2c-address: not an address 0x00 to 0x7F: '" + o->i2c_address + "'";
-    }
-    std::array<int, 8> wiring{};
-    if (app.count("--wiring") > 0 && !parse_wiring(o->wiring, &wiring)) {
-        return "--wiring: give the pins (0 to 7, all different) of RS RW E BL D4 D5 D6 D7: '" +
-               o->wiring + "'";
-    }
-    if (app.count("--emit-log") > 0 && (o->emit_log.empty() || o->emit_log == "-")) {
-        return "--emit-log: give a file name";
-    }
-    return "";
+    return count == 8;
 }
 
 int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
@@ -358,11 +301,11 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     options.pins = o.pins.c_str();
     long address = -1;
     if (!o.i2c_address.empty()) {
-        parse_number(o.i2c_address, 0x7F, &address); // checked with the options
+        tracerun_parse_number(o.i2c_address, 0x7F, &address); // checked with the options
     }
     options.i2c_address = static_cast<int>(address);
     if (!o.wiring.empty()) {
-        parse_wiring(o.wiring, &options.wiring);
+        tracerun_parse_wiring(o.wiring, &options.wiring);
     }
     options.chip_timing = chip_timing(o, true);
     options.fosc_khz = o.fosc_khz;
@@ -381,10 +324,12 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     }
     if (s.dec == nullptr || s.status != DONE) {
         tracedec_close(s.dec);
-        say("Memory Allocation Error.");
+        say(request, "Memory Allocation Error.");
         return BAD_INPUT;
     }
-    replay_start(&s.replay, request->module, request->img, nullptr);
+    if (request->img != nullptr) {
+        replay_start(&s.replay, request->module, request->img, nullptr);
+    }
     int read = tracedec_feed(s.dec, head.data(), head.size());
     while (read == TRACEDEC_OK) {
         const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
@@ -403,7 +348,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
         const std::string why = tracedec_message(s.dec);
         stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
              read == TRACEDEC_NO_MEMORY  ? why
-             : read == TRACEDEC_BAD_PINS ? "vimbracli: " + request->name + ": " + why
+             : read == TRACEDEC_BAD_PINS ? request->usage_prefix + request->name + ": " + why
                                          : request->name + ": " + why);
     }
     flush_batch(&s);
@@ -415,7 +360,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
                  why == "Memory Allocation Error." ? why : request->name + ": " + why);
         }
     }
-    if (s.status == DONE) {
+    if (s.status == DONE && request->img != nullptr) {
         const std::int64_t at = request->at_us >= 0 ? request->at_us : end_us;
         std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
         if (replay_advance(&s.replay, at, message.data(), static_cast<int>(message.size())) != 0) {
@@ -435,7 +380,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     if (s.status == DONE) {
         summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
     } else {
-        say(s.message);
+        say(request, s.message);
     }
     result->faults = s.faults > 0;
     tracedec_close(s.dec);
@@ -467,7 +412,7 @@ int replace_log(session_t* s, cmdlog_t* log) {
     cmdlog_t taken{};
     std::string why;
     if (read_kept(s, log->end_us, &log->module, &taken, &why) != 0) {
-        say(why == "Memory Allocation Error." ? why : s->request->name + ": " + why);
+        say(s->request, why == "Memory Allocation Error." ? why : s->request->name + ": " + why);
         return why == "Memory Allocation Error." ? BAD_INPUT : BAD_FORMAT;
     }
     std::swap(taken.marks, log->marks);
@@ -507,18 +452,18 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
     timing_start(&s.timing, &config, &callbacks);
     s.emit_started = true;
     if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, two)) {
-        say(o.emit_log + ": cannot be written: " + std::strerror(errno));
+        say(request, o.emit_log + ": cannot be written: " + std::strerror(errno));
         return BAD_INPUT;
     }
     if (cmdlog_each_event(log, time_event, &s) < 0) {
         stop(&s, BAD_INPUT, "Memory Allocation Error.");
     }
     if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
-        say(o.emit_log + ": could not be written: " + std::strerror(errno));
+        say(request, o.emit_log + ": could not be written: " + std::strerror(errno));
         return BAD_INPUT;
     }
     if (s.status != DONE) {
-        say(s.message);
+        say(request, s.message);
         return s.status;
     }
     if (chip) {

@@ -1,4 +1,4 @@
-#include "app/refpic.hpp"
+#include "job/refpic.hpp"
 
 #include <algorithm>
 #include <array>

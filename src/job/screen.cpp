@@ -1,4 +1,4 @@
-#include "app/screen.hpp"
+#include "job/screen.hpp"
 
 #include <array>
 #include <cstdio>

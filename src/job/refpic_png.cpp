@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/refpic.hpp"
+#include "job/refpic.hpp"
 
 namespace {
 

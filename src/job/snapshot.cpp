@@ -1,4 +1,4 @@
-#include "app/snapshot.hpp"
+#include "job/snapshot.hpp"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,8 +11,9 @@ struct cmdlog_t;
 struct lcdimg_t;
 
 struct animout_request_t {
-    const char* path; // "-": standard output, on `out_fd`
-    int out_fd;
+    const char* path; // "-": standard output; with `out_fd`, only the name in messages
+    int out_fd;       // not negative: written there, as it is
+
     animate_format_t format;
     std::int64_t hold_us;
     int plays; // 0: forever

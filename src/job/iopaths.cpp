@@ -1,4 +1,4 @@
-#include "app/iopaths.hpp"
+#include "job/iopaths.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // Reference PNG files built chunk by chunk, so that each case holds exactly what it tests:
 // sample depths, colour types, transparency, and chunks the reader must skip unread.
-#include "app/refpic.hpp"
+#include "job/refpic.hpp"
 
 #include <gtest/gtest.h>
 
