@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/console.hpp"
@@ -124,17 +125,12 @@ std::vector<std::string> read_rows() {
     return rows;
 }
 
-struct picture_size_t {
-    int width;
-    int height;
-};
-
 // The picture's size when the profile's settings are sound, else 0 x 0, found without a word
 // or an allocation: the image is made only when the page can hold it. `charset`
 // (LCDIMG_TEXT_CAPACITY bytes) gets CHARSET as written.
-picture_size_t probe_profile(const std::string& profile, char* charset) {
+std::pair<int, int> probe_profile(const std::string& profile, char* charset) {
     charset[0] = '\0';
-    picture_size_t size{0, 0};
+    std::pair<int, int> size{0, 0};
     auto probe = std::unique_ptr<lcdimg_t>(new (std::nothrow) lcdimg_t{});
     if (probe == nullptr) {
         return size; // opening the image meets the same shortage and says so
@@ -146,7 +142,7 @@ picture_size_t probe_profile(const std::string& profile, char* charset) {
     std::array<char, LCDIMG_SETTING_MESSAGE_CAPACITY> message{};
     if (lcdimg_check_settings_message(probe.get(), message.data(),
                                       static_cast<int>(message.size())) == 0) {
-        calc_canvas_size(probe.get(), &size.width, &size.height);
+        calc_canvas_size(probe.get(), &size.first, &size.second);
     }
     return size;
 }
@@ -194,8 +190,8 @@ int show_moment(session_t* session, std::int64_t at_us) {
 // The Log pane's text replayed as the command line replays a log, the whole of it first so
 // that a bad line anywhere refuses it, with the start of every moment to its end and the
 // hold (none when there are more than an animation may have). A designer_status.
-int replay_log(session_t* session, const std::string& font, std::int64_t at_us) {
-    const std::string text = read_file(LOG_PATH);
+int replay_log(session_t* session, const std::string& font, const std::string& text,
+               std::int64_t at_us) {
     const lcdimg_source_t font_text{nullptr, font.data(), font.size()};
     const job_status_t loaded = job_log_load(&session->job, session->img, &font_text, "",
                                              text.data(), text.size(), false, "", &MESSAGES);
@@ -275,8 +271,8 @@ EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double 
     begin_request();
     const std::string profile = read_file(PROFILE_PATH);
     const std::string font = read_file(FONT_PATH);
-    const bool replaying = !read_file(LOG_PATH).empty();
-    const picture_size_t size = probe_profile(profile, charset);
+    const std::string log = read_file(LOG_PATH);
+    const auto [width, height] = probe_profile(profile, charset);
     *status = DESIGNER_BAD_CONFIGURATION;
     auto* session = new (std::nothrow) session_t{};
     if (session == nullptr) {
@@ -285,12 +281,12 @@ EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double 
         return nullptr;
     }
     session->hold_us = ANIMATE_DEFAULT_HOLD_US;
-    if (std::int64_t{size.width} * size.height > PAGE_PIXEL_LIMIT) {
+    if (std::int64_t{width} * height > PAGE_PIXEL_LIMIT) {
         say("Picture too large for the page: %d x %d pixels, more than its %lld; vimbracli draws "
             "it from the same files.",
-            size.width, size.height, static_cast<long long>(PAGE_PIXEL_LIMIT));
+            width, height, static_cast<long long>(PAGE_PIXEL_LIMIT));
     } else if ((session->img = open_image(profile, font)) == nullptr) {
-    } else if (replaying && hold[0] != '\0' && cmdlog_parse_time(hold, &session->hold_us) != 0) {
+    } else if (!log.empty() && hold[0] != '\0' && cmdlog_parse_time(hold, &session->hold_us) != 0) {
         say("Hold: not a time: '%s' (e.g. 2s, 500ms)", hold);
         *status = DESIGNER_BAD_FORMAT;
     } else {
@@ -298,7 +294,7 @@ EMSCRIPTEN_KEEPALIVE session_t* designer_render(const char* output_path, double 
         // anything else (NaN too) stands for the log's end.
         const bool is_time = at_us >= 0 && at_us <= static_cast<double>(CMDLOG_MAX_TIME_US);
         const std::int64_t at = is_time ? static_cast<std::int64_t>(at_us) : -1;
-        *status = replaying ? replay_log(session, font, at) : place_rows(session->img);
+        *status = log.empty() ? place_rows(session->img) : replay_log(session, font, log, at);
         if (*status == DESIGNER_DONE) {
             const int written = draw_picture(session, output_path, budget_ms);
             if (written == JOB_NO_MEMORY) {
@@ -396,7 +392,7 @@ EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path
     if (session->replaying) { // the replay now stands at the end: start it again
         replay_start(&session->job.replay, &session->job.module, session->img, &session->job.log);
     }
-    int status = result == ANIMOUT_NO_MEMORY ? DESIGNER_BAD_CONFIGURATION
+    int status = result == ANIMOUT_NO_MEMORY       ? DESIGNER_BAD_CONFIGURATION
                  : result != ANIMOUT_OK || !closed ? DESIGNER_OUTPUT_FAILED
                                                    : DESIGNER_DONE;
     if (result != ANIMOUT_OK) {
@@ -421,11 +417,8 @@ EMSCRIPTEN_KEEPALIVE unsigned char* designer_rgba(const lcdimg_t* img) {
     if (rgba == nullptr) {
         return nullptr;
     }
-    const unsigned char* rgb = img->pixels;
     for (std::size_t i = 0; i < count; ++i) {
-        rgba[4 * i] = rgb[3 * i];
-        rgba[4 * i + 1] = rgb[3 * i + 1];
-        rgba[4 * i + 2] = rgb[3 * i + 2];
+        std::memcpy(rgba + 4 * i, img->pixels + 3 * i, 3);
         rgba[4 * i + 3] = 255;
     }
     return rgba;
@@ -436,11 +429,9 @@ EMSCRIPTEN_KEEPALIVE unsigned char* designer_rgba(const lcdimg_t* img) {
 // arguments are out of range or the file could not be read or written.
 EMSCRIPTEN_KEEPALIVE int designer_glyph_toggle(const char* path, int code, int row, int column,
                                                unsigned char* glyph) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    if (::access(path, R_OK) != 0) {
         return -1;
     }
-    std::fclose(file);
     std::string text = read_file(path);
     std::array<unsigned char, LCDIMG_GLYPH_BYTES> columns{};
     std::memcpy(columns.data(), glyph, columns.size());

@@ -5,10 +5,11 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/traceopts.hpp"
@@ -37,41 +38,27 @@ enum exit_status : int {
 
 constexpr int FIRST_ROW_ARG = 4;
 
-void print_banner(const version_info_t& info) {
-    const char* rule = "=================================================";
-    std::puts(rule);
-    std::printf(" %s (Version %d.%d.%d)\n", info.product_name.data(), info.major, info.minor,
-                info.revision);
-    std::printf(" %s\n", info.notice.data());
-    std::puts(rule);
-    std::puts("");
-    std::puts(" vimbracli [LCD Profile] [LCD Font] [BMP Output File Name] [Line 1] [Line 2] ...");
-    std::puts("");
-}
-
 void say_on_console(const char* line, void* console) {
     console_puts(static_cast<const console_t*>(console), line);
 }
 
 int positional_main(int argc, char** argv) {
     if (argc <= FIRST_ROW_ARG) {
-        version_info_t info;
-        version_info(&info);
-        print_banner(info);
+        version_print_banner();
         return EXIT_DONE;
     }
     // When the picture goes to standard output the messages go to standard error, so that
     // no warning lands among the picture's bytes.
-    const console_t console = iopaths_is_stdout(argv[3], STDOUT_FILENO) ? console_on(stderr, stdin)
-                                                                        : console_standard();
+    const console_t console =
+        iopaths_is_stdout(argv[3], STDOUT_FILENO) ? console_on(stderr, stdin) : console_standard();
     lcdimg_t* img = lcdimg_open_to(argv[1], argv[2], &console);
     if (img == nullptr) {
         console_puts(&console, "Illegal configuration found.");
         return EXIT_BAD_CONFIGURATION;
     }
     const job_messages_t messages{say_on_console, const_cast<console_t*>(&console)};
-    int status = job_exit_status(
-        job_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG, &messages));
+    int status =
+        job_exit_status(job_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG, &messages));
     if (status != EXIT_DONE) {
     } else if (const int written = lcdimg_write_file(img, argv[3]); written == OUTFILE_NO_MEMORY) {
         console_puts(&console, "Memory Allocation Error.");
@@ -88,6 +75,7 @@ int positional_main(int argc, char** argv) {
 
 constexpr const char* STDIO_NAME = "-";
 
+// What the parser fills: the names as given, and the request they become.
 struct options_t {
     std::string profile;
     std::string font;
@@ -97,28 +85,12 @@ struct options_t {
     std::string format;
     std::string compare;
     std::string diff;
-    bool update = false; // --update, or VIMBRA_UPDATE=1: write REF when missing or different
-    bool text = false;
-    int scale = 1;
-    std::int64_t max_steps = 0;
     std::string hold;
-    int loop = 0;
     std::vector<std::string> args; // the positional arguments
-    trace_options_t trace;
-    // Worked out from the above by settle_options.
-    bool has_profile = false;
-    bool has_font = false;
-    bool has_replay = false;
-    bool has_output = false;
-    bool has_compare = false;
-    bool has_diff = false;
     std::vector<std::string> rows;
-    std::int64_t at_us = -1; // -1: the log's end
-    std::string at_mark;     // --at names a mark: its moment is known once the log is read
-    jobrun_format_t picture_format = JOBRUN_FORMAT_BY_NAME;
-    bool animation = false; // the output is a GIF or APNG of the whole log
-    animate_format_t animation_format = ANIMATE_GIF;
-    std::int64_t hold_us = ANIMATE_DEFAULT_HOLD_US;
+    std::vector<const char*> row_texts;
+    trace_options_t trace;
+    jobrun_request_t request; // names point into the strings above
 };
 
 // A refused command line: the message, then where help is.
@@ -167,28 +139,26 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("--diff", o->diff,
                     "with --compare: write the reference, the marked cells and the picture")
         ->option_text("FILE");
-    app->add_flag("--update", o->update,
+    app->add_flag("--update", o->request.update,
                   "with --compare: write REF when missing or different (or VIMBRA_UPDATE=1)");
-    app->add_flag("--text", o->text, "print the display as row arguments and its cursor state");
-    app->add_option("--scale", o->scale, "each pixel as N x N pixels")
+    app->add_flag("--text", o->request.text,
+                  "print the display as row arguments and its cursor state");
+    app->add_option("--scale", o->request.scale, "each pixel as N x N pixels")
         ->check(CLI::Range(1, SCREEN_MAX_SCALE))
         ->option_text("N (1-16)");
-    app->add_option("--max-steps", o->max_steps, "stop the profile's script after N steps")
+    app->add_option("--max-steps", o->request.max_steps, "stop the profile's script after N steps")
         ->check(CLI::Range(std::int64_t{1}, INT64_MAX))
         ->option_text("N");
     app->add_option("--hold", o->hold, "animation: how long the end stays, e.g. 2s (default: 1s)")
         ->option_text("TIME");
-    app->add_option("--loop", o->loop, "animation: play it N times (default, or 0: forever)")
+    app->add_option("--loop", o->request.plays,
+                    "animation: play it N times (default, or 0: forever)")
         ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
         ->option_text("N");
     traceopts_add(app, &o->trace);
     app->add_option("OUTPUT", o->args, "the picture, then one text per display row")
         ->option_text("ROW...");
-    version_info_t info;
-    version_info(&info);
-    app->set_version_flag("--version", "vimbracli " + std::to_string(info.major) + "." +
-                                           std::to_string(info.minor) + "." +
-                                           std::to_string(info.revision));
+    app->set_version_flag("--version", "vimbracli " + version_number());
     app->footer("Rows: \\\\ places a backslash, \\xHH any code; with the profile's CHARSET, text "
                 "is UTF-8.\n"
                 "A row that begins with '-' follows '--'. Messages go to standard error.\n"
@@ -201,148 +171,116 @@ void build_parser(CLI::App* app, options_t* o) {
 
 // An animation is asked for by --format gif|apng or, without --format, by the output's name.
 void settle_animation(const CLI::App& app, options_t* o) {
+    jobrun_request_t& r = o->request;
     if (o->format == "gif" || o->format == "apng") {
-        o->animation = o->has_output;
-        o->animation_format = o->format == "gif" ? ANIMATE_GIF : ANIMATE_APNG;
-    } else if (o->format.empty() && o->has_output) {
-        o->animation = animate_format_of(o->output.c_str(), &o->animation_format) != 0;
+        r.animation = r.output != nullptr;
+        r.animation_format = o->format == "gif" ? ANIMATE_GIF : ANIMATE_APNG;
+    } else if (o->format.empty() && r.output != nullptr) {
+        r.animation = animate_format_of(r.output, &r.animation_format) != 0;
     }
     const bool hold = app.count("--hold") > 0;
-    if ((hold || app.count("--loop") > 0) && (!o->animation || !o->has_replay)) {
+    if ((hold || app.count("--loop") > 0) && (!r.animation || r.replay == nullptr)) {
         throw usage_error_t{std::string(hold ? "--hold" : "--loop") +
                             " needs --replay and a .gif or .apng output"};
     }
-    if (hold && cmdlog_parse_time(o->hold.c_str(), &o->hold_us) != 0) {
+    if (hold && cmdlog_parse_time(o->hold.c_str(), &r.hold_us) != 0) {
         throw usage_error_t{"--hold: not a time: '" + o->hold + "' (e.g. 2s, 500ms)"};
     }
-    if (o->animation && app.count("--at") > 0) {
+    if (r.animation && app.count("--at") > 0) {
         throw usage_error_t{"--at shows one moment: an animation (.gif, .apng) shows them all"};
     }
 }
 
 // --at is a time when it reads as one, else the name of a mark looked up in the log.
 void settle_at(options_t* o) {
-    if (cmdlog_parse_time(o->at.c_str(), &o->at_us) == 0) {
+    if (cmdlog_parse_time(o->at.c_str(), &o->request.at_us) == 0) {
         return;
     }
     if (!cmdlog_is_mark_name(o->at.c_str())) {
         throw usage_error_t{"--at: not a time or a mark name: '" + o->at +
                             "' (e.g. 1.5s, 250ms, 40us, or a mark such as main-menu)"};
     }
-    o->at_mark = o->at;
+    o->request.at_mark = o->at.c_str();
 }
 
-// --update asks for --compare; VIMBRA_UPDATE=1 switches it on wherever --compare is given.
-void settle_update(const CLI::App& app, options_t* o) {
-    if (app.count("--update") > 0 && !o->has_compare) {
-        throw usage_error_t{"--update needs --compare"};
-    }
-    if (o->has_compare) {
-        o->update = snapshot_update_asked(o->update);
-    }
+// "-" and the names of descriptor 1 (/dev/stdout, ...) alike.
+bool for_stdout(const char* path) {
+    return path != nullptr && (std::strcmp(path, STDIO_NAME) == 0 ||
+                               (path[0] != '\0' && outfile_descriptor_of(path) == 1));
 }
 
 // Works out what the positional arguments are and refuses combinations that mean nothing.
 void settle_options(const CLI::App& app, options_t* o) {
-    o->has_profile = app.count("--profile") > 0;
-    o->has_font = app.count("--font") > 0;
-    o->has_replay = app.count("--replay") > 0;
-    o->has_output = app.count("--output") > 0;
-    o->has_compare = app.count("--compare") > 0;
-    o->has_diff = app.count("--diff") > 0;
+    jobrun_request_t& r = o->request;
+    const auto named = [&app](const char* option, const std::string& path) {
+        return app.count(option) > 0 ? path.c_str() : nullptr;
+    };
+    r.profile = named("--profile", o->profile);
+    r.font = named("--font", o->font);
+    r.replay = named("--replay", o->replay);
+    r.compare = named("--compare", o->compare);
+    r.diff = named("--diff", o->diff);
     o->rows = o->args;
-    if (!o->has_output && !o->has_compare && !o->text) {
+    if (app.count("--output") == 0 && r.compare == nullptr && !r.text) {
         if (o->rows.empty()) {
             throw usage_error_t{"no output named (give OUTPUT, -o FILE, --compare or --text)"};
         }
         o->output = o->rows.front();
-        o->has_output = true;
         o->rows.erase(o->rows.begin());
     }
-    if (const std::string error = traceopts_settle(app, &o->trace, o->has_replay); !error.empty()) {
+    r.output =
+        app.count("--output") > 0 || o->args.size() > o->rows.size() ? o->output.c_str() : nullptr;
+    if (const std::string error = traceopts_settle(app, &o->trace, r.replay != nullptr);
+        !error.empty()) {
         throw usage_error_t{error};
     }
-    if (o->has_replay && !o->rows.empty()) {
+    if (r.replay != nullptr && !o->rows.empty()) {
         throw usage_error_t{"rows and --replay cannot be combined"};
     }
     if (app.count("--at") > 0) {
-        if (!o->has_replay) {
+        if (r.replay == nullptr) {
             throw usage_error_t{"--at needs --replay"};
         }
         settle_at(o);
     }
-    if (o->has_diff && !o->has_compare) {
+    if (r.diff != nullptr && r.compare == nullptr) {
         throw usage_error_t{"--diff needs --compare"};
     }
-    settle_update(app, o);
-    // "-" and the names of descriptor 1 (/dev/stdout, ...) alike.
-    const auto for_stdout = [](const std::string& path) {
-        return path == STDIO_NAME || (!path.empty() && outfile_descriptor_of(path.c_str()) == 1);
-    };
-    const int on_stdout = (o->has_output && for_stdout(o->output) ? 1 : 0) +
-                          (o->has_diff && for_stdout(o->diff) ? 1 : 0) + (o->text ? 1 : 0);
-    if (on_stdout > 1) {
+    // --update asks for --compare; VIMBRA_UPDATE=1 switches it on wherever --compare is given.
+    if (app.count("--update") > 0 && r.compare == nullptr) {
+        throw usage_error_t{"--update needs --compare"};
+    }
+    r.update = r.compare != nullptr && snapshot_update_asked(r.update);
+    if (int{for_stdout(r.output)} + int{for_stdout(r.diff)} + int{r.text} > 1) {
         throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
                             "standard output"};
     }
-    if (o->has_output && o->output.empty()) {
+    if (r.output != nullptr && r.output[0] == '\0') {
         throw usage_error_t{"empty output name"};
     }
-    for (const auto& [given, name, option] : {std::tuple{o->has_profile, &o->profile, "--profile"},
-                                              std::tuple{o->has_font, &o->font, "--font"},
-                                              std::tuple{o->has_replay, &o->replay, "--replay"},
-                                              std::tuple{o->has_compare, &o->compare, "--compare"},
-                                              std::tuple{o->has_diff, &o->diff, "--diff"}}) {
-        if (given && name->empty()) {
+    for (const auto& [path, option] :
+         {std::pair{r.profile, "--profile"}, std::pair{r.font, "--font"},
+          std::pair{r.replay, "--replay"}, std::pair{r.compare, "--compare"},
+          std::pair{r.diff, "--diff"}}) {
+        if (path != nullptr && path[0] == '\0') {
             throw usage_error_t{std::string(option) + ": empty file name"};
         }
     }
     if (o->format == "png" || o->format == "bmp") { // gif and apng name animations
-        o->picture_format = o->format == "png" ? JOBRUN_FORMAT_PNG : JOBRUN_FORMAT_BMP;
+        r.format = o->format == "png" ? JOBRUN_FORMAT_PNG : JOBRUN_FORMAT_BMP;
     }
     settle_animation(app, o);
+    for (const std::string& row : o->rows) {
+        o->row_texts.push_back(row.c_str());
+    }
+    r.rows = o->row_texts.data();
+    r.row_count = static_cast<int>(o->row_texts.size());
+    r.trace = &o->trace;
 }
 
-// The options as a request to the render job; the library's messages and the script's
-// output go to standard error, the picture or the text to standard output.
-int run_options(const options_t& o) {
-    const auto name = [](bool given, const std::string& path) {
-        return given ? path.c_str() : nullptr;
-    };
-    std::vector<const char*> rows;
-    for (const std::string& row : o.rows) {
-        rows.push_back(row.c_str());
-    }
-    jobrun_request_t request;
-    request.profile = name(o.has_profile, o.profile);
-    request.font = name(o.has_font, o.font);
-    request.replay = name(o.has_replay, o.replay);
-    request.rows = rows.data();
-    request.row_count = static_cast<int>(rows.size());
-    request.at_us = o.at_us;
-    request.at_mark = name(!o.at_mark.empty(), o.at_mark);
-    request.scale = o.scale;
-    request.max_steps = o.max_steps;
-    request.output = name(o.has_output, o.output);
-    request.format = o.picture_format;
-    request.animation = o.animation;
-    request.animation_format = o.animation_format;
-    request.hold_us = o.hold_us;
-    request.plays = o.loop;
-    request.compare = name(o.has_compare, o.compare);
-    request.diff = name(o.has_diff, o.diff);
-    request.update = o.update;
-    request.text = o.text;
-    request.trace = &o.trace;
-    request.console = console_on(stderr, stdin);
-    const job_messages_t messages{say_line, nullptr};
-    jobrun_result_t result;
-    const job_status_t status = jobrun_run(&request, &messages, &result);
-    if (!result.usage.empty()) {
-        std::fprintf(stderr, "vimbracli: %s\nRun 'vimbracli --help' for usage.\n",
-                     result.usage.c_str());
-    }
-    return job_exit_status(status);
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "vimbracli: %s\nRun 'vimbracli --help' for usage.\n", message.c_str());
+    return EXIT_BAD_FORMAT;
 }
 
 int option_main(int argc, char** argv) {
@@ -360,11 +298,15 @@ int option_main(int argc, char** argv) {
         }
         settle_options(app, &o);
     } catch (const usage_error_t& e) {
-        std::fprintf(stderr, "vimbracli: %s\nRun 'vimbracli --help' for usage.\n",
-                     e.message.c_str());
-        return EXIT_BAD_FORMAT;
+        return usage_error(e.message);
     }
-    return run_options(o);
+    // The library's messages and the script's output go to standard error: standard output
+    // carries only the picture or the text asked for.
+    o.request.console = console_on(stderr, stdin);
+    const job_messages_t messages{say_line, nullptr};
+    jobrun_result_t result;
+    const job_status_t status = jobrun_run(&o.request, &messages, &result);
+    return result.usage.empty() ? job_exit_status(status) : usage_error(result.usage);
 }
 
 } // namespace

@@ -17,3 +17,22 @@ void version_info(version_info_t* info) {
     info->minor = VIMBRA_VERSION_MINOR;
     info->revision = VIMBRA_VERSION_PATCH;
 }
+
+std::string version_number() {
+    return std::to_string(VIMBRA_VERSION_MAJOR) + "." + std::to_string(VIMBRA_VERSION_MINOR) + "." +
+           std::to_string(VIMBRA_VERSION_PATCH);
+}
+
+void version_print_banner() {
+    version_info_t info;
+    version_info(&info);
+    const char* rule = "=================================================";
+    std::puts(rule);
+    std::printf(" %s (Version %d.%d.%d)\n", info.product_name.data(), info.major, info.minor,
+                info.revision);
+    std::printf(" %s\n", info.notice.data());
+    std::puts(rule);
+    std::puts("");
+    std::puts(" vimbracli [LCD Profile] [LCD Font] [BMP Output File Name] [Line 1] [Line 2] ...");
+    std::puts("");
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 struct version_info_t {
     std::array<char, 8192> product_name;
@@ -13,3 +14,7 @@ struct version_info_t {
 
 // Fills all five fields.
 void version_info(version_info_t* info);
+// "MAJOR.MINOR.REVISION".
+std::string version_number();
+// The positional form's banner, on standard output.
+void version_print_banner();
