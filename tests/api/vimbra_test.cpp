@@ -171,6 +171,19 @@ TEST(VimbraModule, FailuresCarryTheirStatusAndLine) {
     EXPECT_EQ(not_a_picture.outcome.status, vimbra::status::bad_format);
 }
 
+// A log's module line gives the grid when no profile does, and only warns beside one.
+TEST(VimbraModule, LogModuleLineGivesTheGridWithoutAProfile) {
+    const std::string log = "module 20x4\ninit\ngoto 0 3\nprint \"low\"\n";
+    const vimbra::screen bare = vimbra::module::open(vimbra::source::none()).replay(log);
+    ASSERT_TRUE(bare.outcome().ok()) << bare.outcome().message;
+    EXPECT_EQ(bare.columns(), 20);
+    ASSERT_EQ(bare.rows(), 4);
+    EXPECT_EQ(bare.text_rows()[3], "low" + std::string(17, ' '));
+    const vimbra::screen profiled =
+        vimbra::module::open(vimbra::source::text(SMALL_PROFILE)).replay(log);
+    EXPECT_EQ(profiled.outcome().status, vimbra::status::bad_format); // row 3 lies off its grid
+}
+
 // A controller driven byte by byte: DDRAM addresses, reads, two chips and the blink phase.
 TEST(VimbraController, DrivenByteByByte) {
     const vimbra::module module =
