@@ -1,4 +1,4 @@
-// A font file of any bytes, then a render of the resulting image.
+// A font file of any bytes, then a render of the resulting image, encoded by the job.
 #include <cstddef>
 #include <cstdint>
 
@@ -8,7 +8,6 @@
 #include "lcd/lcdimg.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::silence_stdout();
     static constexpr char small[] =
         "CHCNT_X 8\nCHCNT_Y 4\nPIXSIZ_X 1\nPIXSIZ_Y 1\nCHOFS_X 2\nCHOFS_Y 2\n";
     const lcdimg_source_t profile{nullptr, small, sizeof small - 1};
@@ -18,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (lcdimg_open_from(&profile, &font, &img, nullptr, 0) != LCDIMG_OPENED) __builtin_trap();
     for (int code = 0; code < 32; ++code)
         lcdimg_set_text(img, code % 8, code / 8, static_cast<unsigned char>(code * 8));
-    lcdimg_write_file(img, "/dev/null");
+    fuzz::render_and_encode(img, size % 2 == 0 ? JOB_FORMAT_BMP : JOB_FORMAT_PNG);
     lcdimg_close(img);
     return 0;
 }

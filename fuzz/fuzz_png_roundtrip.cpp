@@ -169,17 +169,18 @@ std::string lcd_script(reader_t* in, int w, int h) {
 // An LCD picture with a script drawn on it, as the tool makes it; false when the profile is
 // refused (it never should be) or memory is short.
 bool lcd_picture(reader_t* in, picture_t* p) {
-    static const fuzz::scratch_file profile("png-prof");
-    static const fuzz::scratch_file script("png-script");
-    if (!profile.write(lcd_profile(in))) return false;
-    lcdimg_t* img = lcdimg_open(profile.path.c_str(), "");
-    if (img == nullptr) return false;
+    const std::string profile = lcd_profile(in);
+    const lcdimg_source_t source{nullptr, profile.data(), profile.size()};
+    lcdimg_t* img = nullptr;
+    if (lcdimg_open_from(&source, nullptr, &img, nullptr, 0) != LCDIMG_OPENED) return false;
     for (int row = 0; row < img->chcnt_y; ++row)
         for (int col = 0; col < img->chcnt_x; ++col)
             lcdimg_set_text(img, col, row, in->byte());
     lcdimg_paint(img);
-    if (script.write(lcd_script(in, img->canvas_width, img->canvas_height)))
-        script_execute(script.path.c_str(), img, 0, kScriptSteps);
+    const std::string script = lcd_script(in, img->canvas_width, img->canvas_height);
+    const script_limits_t limits{kScriptSteps, nullptr, nullptr};
+    const script_run_t run{img, 0, &limits, fuzz::quiet_console(), "", ""};
+    script_execute_text(script.data(), script.size(), &run);
     p->width = img->canvas_width;
     p->height = img->canvas_height;
     p->rgb.assign(img->pixels, img->pixels + static_cast<std::size_t>(p->width) * p->height * 3);
@@ -248,7 +249,6 @@ void check(const picture_t& p) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::silence_stdout(); // scripts print their errors
     reader_t in = make_reader(data, size);
     const std::uint8_t mode = in.byte();
     picture_t p;

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "job/refpic.hpp"
 #include "fuzz_util.hpp"
+#include "job/refpic.hpp"
 
 namespace {
 

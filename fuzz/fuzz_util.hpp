@@ -10,6 +10,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "base/console.hpp"
+#include "job/job.hpp"
+#include "lcd/lcdimg.hpp"
+
 namespace fuzz {
 
 // A file the code under test opens by path, rewritten per input. No folder holds it: it is
@@ -68,10 +72,23 @@ template <class Sink> void for_each_line(const std::uint8_t* data, std::size_t s
     }
 }
 
-// The tool prints warnings and script output; keep the fuzzer's console readable.
-inline void silence_stdout() {
-    static bool done = [] { return std::freopen("/dev/null", "w", stdout) != nullptr; }();
-    (void)done;
+// A console that keeps nothing and gives no input: what the library says stays out of the
+// fuzzer's output.
+inline console_t* quiet_console() {
+    static console_t console{[](const char*, std::size_t, void*) { return 0; }, nullptr,
+                             [](void*) { return -1; }, nullptr};
+    return &console;
+}
+
+// Renders the image's picture and encodes it to memory, BMP or PNG: the job's statuses are
+// the only outcomes.
+inline void render_and_encode(lcdimg_t* img, job_format_t format) {
+    img->console = *quiet_console();
+    lcdimg_render(img);
+    std::string bytes;
+    const job_status_t encoded =
+        job_encode(format, img->pixels, img->canvas_width, img->canvas_height, &bytes);
+    if (encoded != JOB_DONE && encoded != JOB_NO_MEMORY) __builtin_trap();
 }
 
 } // namespace fuzz
