@@ -510,9 +510,9 @@ EMSCRIPTEN_KEEPALIVE int designer_trace(const char* trace_path, const char* name
         return end_request(DESIGNER_BAD_CONFIGURATION);
     }
     tracerun_result_t result{};
-    const int status = tracerun_vcd(&request, in, "", nullptr, &result);
+    const job_status_t status = tracerun_vcd(&request, in, "", nullptr, &result);
     std::fclose(in);
-    return end_request(status);
+    return end_request(job_exit_status(status));
 }
 
 } // extern "C"

@@ -98,11 +98,7 @@ job_status_t find_mark(run_t* run, const std::string& name, std::int64_t* at) {
         return no_memory(*run);
     }
     run->result->usage = "--at: " + message;
-    return JOB_USAGE;
-}
-
-job_status_t from_tracerun(int status) {
-    return status == 0 ? JOB_DONE : status == 2 ? JOB_BAD_LOG : JOB_BAD_INPUT;
+    return JOB_NO_MARK;
 }
 
 // A VCD, decoded straight into the moment asked for (and, for an animation, into the log).
@@ -114,12 +110,12 @@ job_status_t replay_trace(run_t* run, const tracerun_request_t& request, std::FI
         return JOB_BAD_LOG;
     }
     tracerun_result_t traced{};
-    const int status = tracerun_vcd(&request, trace, head,
-                                    run->request->animation ? &run->log.log : nullptr, &traced);
+    const job_status_t status = tracerun_vcd(
+        &request, trace, head, run->request->animation ? &run->log.log : nullptr, &traced);
     run->status = traced.status;
-    run->have_status = status == 0;
+    run->have_status = status == JOB_DONE;
     run->timing_faults = traced.faults;
-    return from_tracerun(status);
+    return status;
 }
 
 // Replays the log into the image: first all of it, so that a bad line anywhere refuses the
@@ -164,8 +160,9 @@ job_status_t replay_log(run_t* run) {
         return read;
     }
     tracerun_result_t traced{};
-    if (const int status = tracerun_log(&request, &run->log.log, &traced); status != 0) {
-        return from_tracerun(status);
+    if (const job_status_t status = tracerun_log(&request, &run->log.log, &traced);
+        status != JOB_DONE) {
+        return status;
     }
     run->timing_faults = traced.faults;
     if (const job_status_t checked = job_log_check(&run->log, img, true, name, run->messages);

@@ -14,9 +14,11 @@
 
 namespace {
 
-constexpr int DONE = 0;
-constexpr int BAD_INPUT = 1; // unreadable, memory
-constexpr int BAD_FORMAT = 2;
+constexpr job_status_t DONE = JOB_DONE;
+constexpr job_status_t BAD_INPUT = JOB_BAD_INPUT; // unreadable, or not writable
+constexpr job_status_t NO_MEMORY = JOB_NO_MEMORY;
+constexpr job_status_t BAD_FORMAT = JOB_BAD_LOG;
+constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
 constexpr std::int64_t PS_PER_US = 1000000;
 constexpr std::size_t BATCH_EVENTS = 4096;
 // Large reads: fewer calls, and the reader's loop stays hot.
@@ -85,7 +87,7 @@ int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
 struct session_t {
     const tracerun_request_t* request;
     const trace_options_t* o;
-    int status = DONE;
+    job_status_t status = DONE;
     std::string message; // the line that ended the run
     std::uint64_t faults = 0;
     tracedec_t* dec = nullptr;
@@ -130,28 +132,29 @@ bool keep_byte(session_t* s, const timing_byte_t* b, bool two_chips) {
     return true;
 }
 
-// The kept text read as a log for `module`: 0, or -1 with the reason in `message`.
-int read_kept(session_t* s, std::int64_t end_us, const cmdlog_module_t* module, cmdlog_t* log,
-              std::string* message) {
+// The kept text read as a log for `module`: DONE, or the failure with the line to say in
+// `message`.
+job_status_t read_kept(session_t* s, std::int64_t end_us, const cmdlog_module_t* module,
+                       cmdlog_t* log, std::string* message) {
     std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
     tracedec_log_end(&s->kept_log, end_us, line.data());
     std::array<char, CMDLOG_MESSAGE_CAPACITY> why{};
-    int status = 0;
+    int read = CMDLOG_NO_MEMORY;
     try {
         s->kept += line.data();
+        read = cmdlog_read(s->kept.data(), s->kept.size(), module, log, why.data(),
+                           static_cast<int>(why.size()));
     } catch (const std::bad_alloc&) {
-        status = -1;
     }
-    if (status == 0) {
-        status = cmdlog_read(s->kept.data(), s->kept.size(), module, log, why.data(),
-                             static_cast<int>(why.size()));
-    }
-    *message = status == 0 ? "" : why[0] != '\0' ? why.data() : "Memory Allocation Error.";
     std::string().swap(s->kept);
-    return status;
+    if (read == 0) {
+        return DONE;
+    }
+    *message = read == CMDLOG_NO_MEMORY ? NO_MEMORY_LINE : s->request->name + ": " + why.data();
+    return read == CMDLOG_NO_MEMORY ? NO_MEMORY : BAD_FORMAT;
 }
 
-void stop(session_t* s, int status, const std::string& message) {
+void stop(session_t* s, job_status_t status, const std::string& message) {
     if (s->status == DONE) {
         s->status = status;
         s->message = message;
@@ -197,7 +200,7 @@ void take_byte(const timing_byte_t* b, void* ctx) {
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
         if (!keep_byte(s, b, two)) {
-            stop(s, BAD_INPUT, "Memory Allocation Error.");
+            stop(s, NO_MEMORY, NO_MEMORY_LINE);
             return;
         }
     }
@@ -290,8 +293,8 @@ bool tracerun_parse_wiring(const std::string& text, std::array<int, 8>* wiring) 
     return count == 8;
 }
 
-int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
-                 cmdlog_t* log, tracerun_result_t* result) {
+job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
+                          cmdlog_t* log, tracerun_result_t* result) {
     const trace_options_t& o = *request->options;
     session_t s;
     s.request = request;
@@ -320,12 +323,12 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
         chunk.resize(CHUNK_BYTES);
         s.batch.reserve(BATCH_EVENTS);
     } catch (const std::bad_alloc&) {
-        s.status = BAD_INPUT;
+        s.status = NO_MEMORY;
     }
     if (s.dec == nullptr || s.status != DONE) {
         tracedec_close(s.dec);
-        say(request, "Memory Allocation Error.");
-        return BAD_INPUT;
+        say(request, NO_MEMORY_LINE);
+        return NO_MEMORY;
     }
     if (request->img != nullptr) {
         replay_start(&s.replay, request->module, request->img, nullptr);
@@ -346,7 +349,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     }
     if (s.status == DONE && read != TRACEDEC_OK) {
         const std::string why = tracedec_message(s.dec);
-        stop(&s, read == TRACEDEC_NO_MEMORY ? BAD_INPUT : BAD_FORMAT,
+        stop(&s, read == TRACEDEC_NO_MEMORY ? NO_MEMORY : BAD_FORMAT,
              read == TRACEDEC_NO_MEMORY  ? why
              : read == TRACEDEC_BAD_PINS ? request->usage_prefix + request->name + ": " + why
                                          : request->name + ": " + why);
@@ -355,9 +358,9 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
     const std::int64_t end_us = tracedec_end_ps(s.dec) / PS_PER_US;
     if (log != nullptr && s.status == DONE) {
         std::string why;
-        if (read_kept(&s, end_us, request->module, log, &why) != 0) {
-            stop(&s, why == "Memory Allocation Error." ? BAD_INPUT : BAD_FORMAT,
-                 why == "Memory Allocation Error." ? why : request->name + ": " + why);
+        if (const job_status_t kept = read_kept(&s, end_us, request->module, log, &why);
+            kept != DONE) {
+            stop(&s, kept, why);
         }
     }
     if (s.status == DONE && request->img != nullptr) {
@@ -366,7 +369,7 @@ int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::st
         if (replay_advance(&s.replay, at, message.data(), static_cast<int>(message.size())) != 0) {
             stop(&s, BAD_FORMAT, request->name + ": " + message.data());
         } else if (replay_show(&s.replay, request->img, at) != 0) {
-            stop(&s, BAD_INPUT, "Memory Allocation Error.");
+            stop(&s, NO_MEMORY, NO_MEMORY_LINE);
         }
         replay_status(&s.replay, &result->status);
     }
@@ -408,12 +411,13 @@ int time_event(const cmdlog_event_t* event, void* ctx) {
 
 // The log read again from what the chip took; what its own lines said besides bytes (marks,
 // backlight, module, i2c counts) carries over.
-int replace_log(session_t* s, cmdlog_t* log) {
+job_status_t replace_log(session_t* s, cmdlog_t* log) {
     cmdlog_t taken{};
     std::string why;
-    if (read_kept(s, log->end_us, &log->module, &taken, &why) != 0) {
-        say(s->request, why == "Memory Allocation Error." ? why : s->request->name + ": " + why);
-        return why == "Memory Allocation Error." ? BAD_INPUT : BAD_FORMAT;
+    if (const job_status_t read = read_kept(s, log->end_us, &log->module, &taken, &why);
+        read != DONE) {
+        say(s->request, why);
+        return read;
     }
     std::swap(taken.marks, log->marks);
     std::swap(taken.mark_count, log->mark_count);
@@ -434,7 +438,8 @@ int replace_log(session_t* s, cmdlog_t* log) {
 
 } // namespace
 
-int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_result_t* result) {
+job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
+                          tracerun_result_t* result) {
     const trace_options_t& o = *request->options;
     const bool chip = o.timing == "chip";
     result->faults = false;
@@ -456,7 +461,7 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
         return BAD_INPUT;
     }
     if (cmdlog_each_event(log, time_event, &s) < 0) {
-        stop(&s, BAD_INPUT, "Memory Allocation Error.");
+        stop(&s, NO_MEMORY, NO_MEMORY_LINE);
     }
     if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
         say(request, o.emit_log + ": could not be written: " + std::strerror(errno));
@@ -467,7 +472,7 @@ int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_resu
         return s.status;
     }
     if (chip) {
-        if (const int status = replace_log(&s, log); status != DONE) {
+        if (const job_status_t status = replace_log(&s, log); status != DONE) {
             return status;
         }
     }

@@ -14,7 +14,6 @@
 
 struct lcdimg_t;
 
-inline constexpr int TRACERUN_TIMING_FAULTS = 5; // the exit status when --check-timing finds any
 inline constexpr int TRACERUN_MAX_FAULT_LINES = 100;
 
 struct trace_options_t {
@@ -46,15 +45,17 @@ struct tracerun_request_t {
 
 struct tracerun_result_t {
     replay_status_t status;
-    bool faults; // --check-timing found some: exit status 5 once all else is done
+    bool faults; // --check-timing found some: JOB_TIMING_FAULTS once all else is done
 };
 
 // Decodes a VCD whose first bytes `head` were already read from `fp` (not closed here) and
 // draws the moment asked for into the image. `log`, when not null, receives every event (for
-// an animation). Returns an exit status: 0, 1 (memory, unreadable), 2 (malformed, usage).
-int tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
-                 cmdlog_t* log, tracerun_result_t* result);
+// an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable, or the log not written)
+// or JOB_BAD_LOG (malformed, or pins the trace does not have).
+job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
+                          cmdlog_t* log, tracerun_result_t* result);
 // The chip's timing on a command log just read: with --timing chip, bytes it would not take
-// leave the log; with --check-timing every fault is named; --emit-log writes it out. Returns
-// an exit status as above.
-int tracerun_log(const tracerun_request_t* request, cmdlog_t* log, tracerun_result_t* result);
+// leave the log; with --check-timing every fault is named; --emit-log writes it out. A job
+// status as above.
+job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
+                          tracerun_result_t* result);
