@@ -10,6 +10,9 @@ namespace {
 
 int stream_write(const char* bytes, std::size_t count, void* ctx) {
     auto* out = static_cast<std::FILE*>(ctx);
+    if (out == nullptr) {
+        return -1; // a stream that could not be opened loses what it is given
+    }
     if (count == 0) {
         return std::fflush(out) == 0 ? 0 : -1;
     }
@@ -17,6 +20,9 @@ int stream_write(const char* bytes, std::size_t count, void* ctx) {
 }
 
 int stream_read(void* ctx) {
+    if (ctx == nullptr) {
+        return -1;
+    }
     const int c = std::getc(static_cast<std::FILE*>(ctx));
     return c == EOF ? -1 : c;
 }

@@ -24,7 +24,8 @@ struct console_t {
 // The process's standard output and standard input, through the C library's buffers, so
 // that what the console writes stays in order with the rest of the process's output.
 console_t console_standard();
-// C streams: the run's output to `out`, its input from `in` (neither closed here).
+// C streams: the run's output to `out`, its input from `in` (neither closed here; a null
+// one loses the output, or has no input).
 console_t console_on(std::FILE* out, std::FILE* in);
 // Writes `count` bytes; 0, or -1 when they were lost. A null console is the standard one.
 int console_write(const console_t* console, const char* bytes, std::size_t count);
