@@ -43,6 +43,7 @@ char* owned_copy(const std::string& text) {
 
 struct log_case_t {
     const char* what;
+    const char* profile; // as the front end names it; null: none given
     std::string log;
     std::int64_t at_us;
     const char* mark; // looked up instead of at_us when not null
@@ -55,6 +56,7 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
     const std::string on = "no cursor, display on, cursor off, blink off\n";
     const std::vector<log_case_t> cases{
         {"the end",
+         nullptr,
          "init\nprint \"Hi\"\n",
          -1,
          nullptr,
@@ -62,6 +64,7 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
          {},
          "Hi" + std::string(14, ' ') + "\n" + BLANK + "\n" + on},
         {"a time before the text",
+         nullptr,
          "init\nwait 1s\nprint \"Hi\"\n",
          0,
          nullptr,
@@ -69,14 +72,16 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
          {},
          BLANK + "\n" + BLANK + "\n" + on},
         {"a mark",
+         nullptr,
          "init\nprint \"A\"\nwait 1s\nmark later\nprint \"B\"\nwait 1s\n",
          -1,
          "later",
          JOB_DONE,
          {},
          "AB" + std::string(14, ' ') + "\n" + BLANK + "\n" + on},
-        {"a missing mark", "init\nmark one\nmark two\n", -1, "three", JOB_NO_MARK, {}, ""},
+        {"a missing mark", nullptr, "init\nmark one\nmark two\n", -1, "three", JOB_NO_MARK, {}, ""},
         {"a malformed line",
+         nullptr,
          "init\nfrobnicate\n",
          -1,
          nullptr,
@@ -84,6 +89,7 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
          {"LOG: line 2: *"},
          ""},
         {"a dark display is a warning",
+         nullptr,
          "cmd 0x38 0x01\nprint \"Hi\"\n",
          -1,
          nullptr,
@@ -91,12 +97,30 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
          {"LOG: warning: the display was never switched on (display on, or cmd 0x0C)"},
          BLANK + "\n" + BLANK + "\nno cursor, display off, cursor off, blink off\n"},
         {"the cursor",
+         nullptr,
          "init\ncmd 0x0F\ngoto 3 1\n",
          -1,
          nullptr,
          JOB_DONE,
          {},
          BLANK + "\n" + BLANK + "\ncursor row 2 column 4, display on, cursor on, blink on\n"},
+        {"a module line gives the grid without a profile",
+         nullptr,
+         "module 20x4\ninit\ngoto 19 3\nprint \"Z\"\n",
+         -1,
+         nullptr,
+         JOB_DONE,
+         {},
+         std::string(20, ' ') + "\n" + std::string(20, ' ') + "\n" + std::string(20, ' ') + "\n" +
+             std::string(19, ' ') + "Z\n" + on},
+        {"beside a profile it only warns",
+         "p.prof",
+         "module 20x4\ninit\nprint \"Hi\"\n",
+         -1,
+         nullptr,
+         JOB_DONE,
+         {"[Warning]: LOG: the log's module is 20x4, the profile's 16x2 (p.prof)"},
+         "Hi" + std::string(14, ' ') + "\n" + BLANK + "\n" + on},
     };
     for (const log_case_t& c : cases) {
         SCOPED_TRACE(c.what);
@@ -104,11 +128,8 @@ TEST(JobTest, LogsAreReadCheckedAndShownAtTheirMoment) {
         std::vector<std::string> said;
         const job_messages_t messages{collect, &said};
         job_log_t job{};
-        job_status_t status =
-            job_log_read(&job, image.img, owned_copy(c.log), c.log.size(), "LOG", &messages);
-        if (status == JOB_DONE) {
-            status = job_log_check(&job, image.img, true, "LOG", &messages);
-        }
+        job_status_t status = job_log_load(&job, image.img, nullptr, c.profile, c.log.data(),
+                                           c.log.size(), true, "LOG", &messages);
         std::int64_t at = c.at_us;
         if (status == JOB_DONE && c.mark != nullptr) {
             status = job_log_mark(&job, c.mark, &at);
@@ -154,6 +175,30 @@ TEST(JobTest, MomentsGoBackAndForthOnOneRead) {
         EXPECT_EQ(text.substr(0, 16), row + std::string(16 - row.size(), ' ')) << at;
     }
     job_log_free(&job);
+}
+
+// An animation's moments: where the display may change, up to the end and the hold.
+TEST(JobTest, MomentsAreWhereTheDisplayMayChange) {
+    image_t image;
+    const std::string log = "init\nprint \"A\"\nwait 1s\nprint \"B\"\nwait 500ms\n";
+    job_log_t job{};
+    ASSERT_EQ(
+        job_log_load(&job, image.img, nullptr, nullptr, log.data(), log.size(), false, "", nullptr),
+        JOB_DONE);
+    std::vector<std::int64_t> starts;
+    EXPECT_EQ(job_log_moments(&job, image.img, 1500000 + 1000000, &starts), JOB_DONE);
+    EXPECT_EQ(starts, (std::vector<std::int64_t>{0, 1000000}));
+    // A blinking cursor changes the display every half period, far more than an animation
+    // may hold over a long hold: none are listed.
+    const std::string blinking = "init\ncmd 0x0F\nwait 1s\n";
+    job_log_t blink{};
+    ASSERT_EQ(job_log_load(&blink, image.img, nullptr, nullptr, blinking.data(), blinking.size(),
+                           false, "", nullptr),
+              JOB_DONE);
+    EXPECT_EQ(job_log_moments(&blink, image.img, std::int64_t{1} << 40, &starts), JOB_BAD_LOG);
+    EXPECT_TRUE(starts.empty());
+    job_log_free(&job);
+    job_log_free(&blink);
 }
 
 TEST(JobTest, RowsArePlacedOrRefused) {
