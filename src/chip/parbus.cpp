@@ -191,6 +191,20 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
     bus->levels = step->levels;
 }
 
+void parbus_fall_step(parbus_t* bus, const bus_step_t* step, std::uint32_t before) {
+    bus->levels = before;
+    if (bus->callbacks.fault != nullptr) { // judged: every line's edges count
+        parbus_step(bus, step);
+        return;
+    }
+    constexpr std::uint32_t ENABLES = (1u << BUS_E1) | (1u << BUS_E2);
+    const std::uint32_t falls = step->changed & ~step->levels & ENABLES;
+    if (falls != 0) {
+        take_falls(bus, step, falls, 0, false);
+    }
+    bus->levels = step->levels;
+}
+
 void parbus_format_ns(std::int64_t ps, char* out, int capacity) {
     const bool negative = ps < 0;
     const std::uint64_t magnitude =

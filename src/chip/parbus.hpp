@@ -75,5 +75,8 @@ struct parbus_t {
 void parbus_start(parbus_t* bus, const parbus_callbacks_t* callbacks, const bus_limits_t* limits,
                   bool two_chips);
 void parbus_step(parbus_t* bus, const bus_step_t* step);
+// A step of a client that gives only the instants at which E falls, which is all that counts
+// while faults are not judged: `before` is the lines' levels until the instant.
+void parbus_fall_step(parbus_t* bus, const bus_step_t* step, std::uint32_t before);
 // Times for messages: nanoseconds to at most three decimals ("62.5 ns").
 void parbus_format_ns(std::int64_t ps, char* out, int capacity);

@@ -97,6 +97,7 @@ struct tracedec_t {
     std::array<char, TRACEDEC_MESSAGE_CAPACITY> message{};
     bus_mode_t mode = MODE_PARALLEL;
     bool two_chips = false;
+    bool falls_only = false; // the reader gives only the instants at which E falls
     vcd_reader_t* reader = nullptr;
     parbus_t parbus{};
     i2cbus_t i2c{};
@@ -138,6 +139,8 @@ int take_step(const vcd_step_t* step, void* ctx) {
     const bus_step_t bus{step->time_ps, step->line, step->changed, step->levels, step->fresh};
     if (d->mode == MODE_I2C) {
         i2cbus_step(&d->i2c, &bus);
+    } else if (d->falls_only) {
+        parbus_fall_step(&d->parbus, &bus, step->before);
     } else {
         parbus_step(&d->parbus, &bus);
     }
@@ -248,6 +251,11 @@ int header_ready(vcd_reader_t* reader, void* ctx) {
     if (d->mode == MODE_I2C) {
         const i2cbus_callbacks_t i2c_callbacks{take_pins, forward_warning, d};
         i2cbus_start(&d->i2c, &i2c_callbacks, o.wiring, o.i2c_address);
+    } else if (!judge) {
+        // Unjudged, the parallel bus has nothing to do between E's falls: most instants of a
+        // trace are then no step at all.
+        d->falls_only = true;
+        vcd_report(reader, 0, (1u << BUS_E1) | (1u << BUS_E2));
     }
     return 0;
 }

@@ -82,6 +82,10 @@ struct vcd_reader_t {
     std::uint32_t assigned = 0;
     std::uint32_t fresh = 0;
     std::uint64_t unknown = 0;
+    // Which instants are steps (vcd_report): all ones and all fresh ones by default.
+    std::uint32_t report_rises = ~std::uint32_t{0};
+    std::uint32_t report_falls = ~std::uint32_t{0};
+    std::uint32_t report_fresh = ~std::uint32_t{0};
 };
 
 namespace {
@@ -361,10 +365,18 @@ int header_word(vcd_reader_t* r, std::string_view word) {
     return VCD_OK;
 }
 
+// Whether an instant that ends with `levels` is a step for the client.
+bool step_wanted(const vcd_reader_t* r, std::uint32_t changed, std::uint32_t levels,
+                 std::uint32_t fresh) {
+    const std::uint32_t edges = (levels & r->report_rises) | (~levels & r->report_falls);
+    return ((changed & edges) | (fresh & r->report_fresh)) != 0;
+}
+
 int flush_step(vcd_reader_t* r) {
     const std::uint32_t changed = r->levels ^ r->step_start;
-    if ((changed | r->fresh) != 0 && r->callbacks.step != nullptr) {
-        const vcd_step_t step{r->time_ps, r->time_line, changed, r->levels, r->fresh};
+    if (step_wanted(r, changed, r->levels, r->fresh) && r->callbacks.step != nullptr) {
+        const vcd_step_t step{r->time_ps, r->time_line, changed,
+                              r->levels,  r->fresh,     r->step_start};
         if (r->callbacks.step(&step, r->callbacks.ctx) != 0) {
             return fail(r, VCD_STOPPED, "stopped");
         }
@@ -654,14 +666,23 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     std::uint32_t levels = r->levels;
     std::uint32_t fresh = r->fresh;
     std::uint32_t assigned = r->assigned;
+    std::uint32_t step_start = r->step_start;
     std::uint32_t line = r->line;
     std::size_t column = r->column;
+    std::uint64_t last_ticks = r->ticks; // 0 before any stamp, which no stamp is below
+    std::int64_t time_ps = r->time_ps;
+    std::uint32_t time_line = r->time_line;
+    const std::uint64_t max_ticks = r->max_ticks;
     const auto sync = [&] {
         r->levels = levels;
         r->fresh = fresh;
         r->assigned = assigned;
+        r->step_start = step_start;
         r->line = line;
         r->column = column;
+        r->ticks = last_ticks;
+        r->time_ps = time_ps;
+        r->time_line = time_line;
     };
     while (p < end) {
         const char c = *p;
@@ -691,7 +712,7 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
             std::uint64_t ticks = 0;
             const char* q = direct_time(p, end, &ticks);
             // A stamp that goes back or too far is refused by the general reading.
-            if (q == nullptr || (r->have_time && ticks < r->ticks) || ticks > r->max_ticks ||
+            if (q == nullptr || ticks < last_ticks || ticks > max_ticks ||
                 column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
@@ -703,17 +724,21 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
                 ++p;
             }
             const std::int64_t ps = ticks_to_ps(r, ticks);
-            if (ps != r->time_ps) {
-                sync();
-                if (flush_step(r) != VCD_OK) {
-                    return p;
+            if (ps != time_ps) {
+                // Most instants are no step for the client: decided here, with no call.
+                if (step_wanted(r, levels ^ step_start, levels, fresh)) {
+                    sync();
+                    if (flush_step(r) != VCD_OK) {
+                        return p;
+                    }
                 }
-                fresh = r->fresh;
+                step_start = levels;
+                fresh = 0;
             }
             r->have_time = true;
-            r->ticks = ticks;
-            r->time_line = line;
-            r->time_ps = ps;
+            last_ticks = ticks;
+            time_line = line;
+            time_ps = ps;
         } else {
             break;
         }
@@ -893,6 +918,18 @@ int vcd_watch(vcd_reader_t* r, int signal, int bit, int slot) {
         d.high |= offset == 0 ? slot_bit : 0;
     }
     return 0;
+}
+
+void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls) {
+    reader->report_rises = rises;
+    reader->report_falls = falls;
+    reader->report_fresh = 0;
+}
+
+void vcd_report_all(vcd_reader_t* reader) {
+    reader->report_rises = ~std::uint32_t{0};
+    reader->report_falls = ~std::uint32_t{0};
+    reader->report_fresh = ~std::uint32_t{0};
 }
 
 std::int64_t vcd_end_time(const vcd_reader_t* reader) {
