@@ -657,93 +657,289 @@ const char* direct_time(const char* p, const char* end, std::uint64_t* ticks) {
     return q;
 }
 
+std::uint64_t byte_swap(std::uint64_t v) {
+#if defined(__GNUC__)
+    return __builtin_bswap64(v);
+#else
+    v = ((v & 0x00FF00FF00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFu);
+    v = ((v & 0x0000FFFF0000FFFFu) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFu);
+    return (v << 32) | (v >> 32);
+#endif
+}
+
+// The first `n` (0 to 8) bytes of a little-endian word, the first the most significant and
+// the rest 0, so that digit strings of one length compare as numbers.
+[[gnu::always_inline]] inline std::uint64_t ordered(std::uint64_t v, unsigned n) {
+    return n == 0 ? 0 : byte_swap(n == 8 ? v : v & ((std::uint64_t{1} << (8 * n)) - 1));
+}
+
+// The digits of a time stamp of 1 to 15 digits with no leading zero, in an order that is the
+// numbers': fewer digits first, then the digits as text. Most stamps only need to come after
+// the last, which this tells without working out their value.
+struct stamp_key_t {
+    unsigned digits; // 0: none
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+[[gnu::always_inline]] inline bool operator<(const stamp_key_t& a, const stamp_key_t& b) {
+    if (a.digits != b.digits) {
+        return a.digits < b.digits;
+    }
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+}
+
+[[gnu::always_inline]] inline bool operator==(const stamp_key_t& a, const stamp_key_t& b) {
+    return a.digits == b.digits && a.high == b.high && a.low == b.low;
+}
+
+[[gnu::always_inline]] inline std::uint64_t key_value(const stamp_key_t& k) {
+    const unsigned high = k.digits < 8 ? k.digits : 8;
+    const unsigned low = k.digits - high;
+    return eight_digits(first_digits(byte_swap(k.high), high)) * POWERS_OF_TEN[low] +
+           eight_digits(first_digits(byte_swap(k.low), low));
+}
+
+// Whether the first `digits` (1 to 15) bytes of the 16 in `high` and `low` are digits.
+[[gnu::always_inline]] inline bool all_digits(std::uint64_t high, std::uint64_t low, unsigned digits) {
+    return digits <= 8 ? leading_digits(high) >= digits
+                       : leading_digits(high) == 8 && leading_digits(low) >= digits - 8;
+}
+
+// The most digits whose every number is at most max_ticks, up to 15.
+unsigned safe_stamp_digits(std::uint64_t max_ticks) {
+    unsigned digits = 0;
+    std::uint64_t largest = 9;
+    while (digits < 15 && largest <= max_ticks) {
+        ++digits;
+        largest = largest * 10 + 9;
+    }
+    return digits;
+}
+
+// What direct_run keeps in registers.
+struct run_t {
+    std::uint32_t levels;
+    std::uint32_t fresh;
+    std::uint32_t assigned;
+    std::uint32_t step_start;
+    std::uint32_t line;
+    std::uint32_t time_line;
+    std::size_t column;
+    std::uint64_t ticks;
+    std::int64_t time_ps;
+    stamp_key_t key;  // the last stamp's, when it was read by its digits
+    bool unsettled;   // ticks and time_ps are still the key's to work out
+};
+
+[[gnu::always_inline]] inline void run_settle(run_t* run, std::int64_t tick_ps) {
+    if (run->unsettled) {
+        run->ticks = key_value(run->key);
+        run->time_ps = static_cast<std::int64_t>(run->ticks) * tick_ps;
+        run->unsettled = false;
+    }
+}
+
+[[gnu::always_inline]] inline void run_sync(vcd_reader_t* r, run_t* run) {
+    run_settle(run, r->tick_mul);
+    r->levels = run->levels;
+    r->fresh = run->fresh;
+    r->assigned = run->assigned;
+    r->step_start = run->step_start;
+    r->line = run->line;
+    r->column = run->column;
+    r->ticks = run->ticks;
+    r->time_ps = run->time_ps;
+    r->time_line = run->time_line;
+    r->have_time = r->have_time || run->key.digits != 0;
+}
+
+// The instant before a new stamp ends: a step when the client wants it. VCD_OK, or stopped.
+[[gnu::always_inline]] inline int run_end_instant(vcd_reader_t* r, run_t* run) {
+    if (step_wanted(r, run->levels ^ run->step_start, run->levels, run->fresh)) {
+        run_sync(r, run);
+        if (flush_step(r) != VCD_OK) {
+            return r->status;
+        }
+    }
+    run->step_start = run->levels;
+    run->fresh = 0;
+    return VCD_OK;
+}
+
+[[gnu::always_inline]] inline void run_apply(run_t* run, const direct_t& d, char value) {
+    run->fresh |= d.mask & ~run->assigned;
+    run->assigned |= d.mask;
+    run->levels = (run->levels & ~d.mask) | (value == '1' ? d.high : 0);
+}
+
+[[gnu::always_inline]] inline stamp_key_t stamp_key(std::uint64_t high, std::uint64_t low,
+                                                    unsigned digits) {
+    const unsigned high_digits = digits < 8 ? digits : 8;
+    return stamp_key_t{digits, ordered(high, high_digits), ordered(low, digits - high_digits)};
+}
+
+// A stamp read by its digits: VCD_OK when it is the instant's or a later one, VCD_MALFORMED
+// when it goes back (for the general reading to refuse), or VCD_STOPPED.
+[[gnu::always_inline]] inline int run_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
+    if (run->key < key) {
+        if (run_end_instant(r, run) != VCD_OK) {
+            return VCD_STOPPED;
+        }
+        run->unsettled = true;
+    } else if (!(run->key == key)) {
+        return VCD_MALFORMED;
+    }
+    run->key = key;
+    return VCD_OK;
+}
+
+// The same for the first stamp of a run, which only the last stamp's value can be told from.
+int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
+    run_settle(run, r->tick_mul);
+    const std::uint64_t ticks = key_value(key);
+    if (ticks < run->ticks) {
+        return VCD_MALFORMED;
+    }
+    if (ticks != run->ticks) {
+        if (run_end_instant(r, run) != VCD_OK) {
+            return VCD_STOPPED;
+        }
+        run->unsettled = true;
+    }
+    run->key = key;
+    return VCD_OK;
+}
+
 // Reads the bulk of a body, scalar changes of short codes with a known effect, time stamps and
 // line ends, from `p` while it can, with the watched bits in registers. Where it stops, the
 // general reading goes on. Only between sections or in $dumpvars and the like, with no word
 // cut by the last piece and no value waiting for its code.
 const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     const direct_t* const direct = r->direct.data();
-    std::uint32_t levels = r->levels;
-    std::uint32_t fresh = r->fresh;
-    std::uint32_t assigned = r->assigned;
-    std::uint32_t step_start = r->step_start;
-    std::uint32_t line = r->line;
-    std::size_t column = r->column;
-    std::uint64_t last_ticks = r->ticks; // 0 before any stamp, which no stamp is below
-    std::int64_t time_ps = r->time_ps;
-    std::uint32_t time_line = r->time_line;
-    const std::uint64_t max_ticks = r->max_ticks;
-    const auto sync = [&] {
-        r->levels = levels;
-        r->fresh = fresh;
-        r->assigned = assigned;
-        r->step_start = step_start;
-        r->line = line;
-        r->column = column;
-        r->ticks = last_ticks;
-        r->time_ps = time_ps;
-        r->time_line = time_line;
-    };
+    run_t run{r->levels,  r->fresh,  r->assigned, r->step_start, r->line, r->time_line,
+              r->column, r->ticks, r->time_ps,  stamp_key_t{},  false};
+    // Stamps read by their digits alone where ticks and picoseconds are one to one.
+    const unsigned safe_digits = r->below_ps ? 0 : safe_stamp_digits(r->max_ticks);
+    // Whole words are loaded while this many bytes are left: a line of the forms below and
+    // the word after it.
+    constexpr std::ptrdiff_t WORDS = 24;
     while (p < end) {
+        while (end - p >= WORDS) {
+            const std::uint64_t word = load8(p);
+            const char c = static_cast<char>(word & 0xFF);
+            const auto first = static_cast<unsigned>(word >> 8 & 0xFF) - FIRST_ID_CHAR;
+            // "0!" or "1!" and a line end
+            if ((word & 0xFF00FE) == 0x0A0030 && first < ID_CHARS && direct[first].usable &&
+                run.column + 2 <= VCD_MAX_LINE) {
+                run_apply(&run, direct[first], c);
+                ++run.line;
+                run.column = 0;
+                p += 3;
+                continue;
+            }
+            if (c != '#') {
+                break;
+            }
+            // "#123" of up to 15 digits, no leading zero and no overflow
+            const std::uint64_t high = load8(p + 1);
+            const std::uint64_t low = load8(p + 9);
+            // Most stamps have as many digits as the last and end their line: then the next
+            // line's place is known before the digits are looked at.
+            if (const unsigned last = run.key.digits;
+                last != 0 && p[1 + last] == '\n' && (last == 1 || p[1] != '0') &&
+                all_digits(high, low, last) && run.column + 1 + last <= VCD_MAX_LINE) {
+                const int taken = run_stamp(r, &run, stamp_key(high, low, last));
+                if (taken != VCD_OK) {
+                    if (taken == VCD_STOPPED) {
+                        return p;
+                    }
+                    break;
+                }
+                p += 2 + last;
+                ++run.line;
+                run.column = 0;
+                run.time_line = run.line;
+                continue;
+            }
+            const unsigned high_digits = leading_digits(high);
+            const unsigned digits = high_digits + (high_digits == 8 ? leading_digits(low) : 0);
+            const char after = p[1 + digits];
+            if (digits == 0 || digits > safe_digits || !is_blank(after) ||
+                (digits > 1 && p[1] == '0') || run.column + 1 + digits > VCD_MAX_LINE) {
+                break;
+            }
+            const int taken = run.key.digits == 0
+                                  ? run_first_stamp(r, &run, stamp_key(high, low, digits))
+                                  : run_stamp(r, &run, stamp_key(high, low, digits));
+            if (taken != VCD_OK) {
+                if (taken == VCD_STOPPED) {
+                    return p;
+                }
+                break;
+            }
+            p += 1 + digits;
+            run.column += 1 + digits;
+            if (after == '\n') {
+                ++run.line;
+                run.column = 0;
+                ++p;
+            }
+            run.time_line = run.line;
+        }
+        if (p >= end) {
+            break;
+        }
         const char c = *p;
         if (c == '\n') {
-            ++line;
-            column = 0;
+            ++run.line;
+            run.column = 0;
             ++p;
         } else if (c == '0' || c == '1') {
             std::size_t index = 0;
             const char* q = short_change(p, end, &index);
             if (q == nullptr || !direct[index].usable ||
-                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                run.column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
-            const direct_t& d = direct[index];
-            fresh |= d.mask & ~assigned;
-            assigned |= d.mask;
-            levels = (levels & ~d.mask) | (c == '1' ? d.high : 0);
-            column += static_cast<std::size_t>(q - p);
+            run_apply(&run, direct[index], c);
+            run.column += static_cast<std::size_t>(q - p);
             p = q;
             if (*p == '\n') { // the blank after the word, before `end`
-                ++line;
-                column = 0;
+                ++run.line;
+                run.column = 0;
                 ++p;
             }
         } else if (c == '#') {
+            run_settle(&run, r->tick_mul);
             std::uint64_t ticks = 0;
             const char* q = direct_time(p, end, &ticks);
             // A stamp that goes back or too far is refused by the general reading.
-            if (q == nullptr || ticks < last_ticks || ticks > max_ticks ||
-                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+            if (q == nullptr || ticks < run.ticks || ticks > r->max_ticks ||
+                run.column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
-            column += static_cast<std::size_t>(q - p);
+            run.column += static_cast<std::size_t>(q - p);
             p = q;
             if (*p == '\n') {
-                ++line;
-                column = 0;
+                ++run.line;
+                run.column = 0;
                 ++p;
             }
             const std::int64_t ps = ticks_to_ps(r, ticks);
-            if (ps != time_ps) {
-                // Most instants are no step for the client: decided here, with no call.
-                if (step_wanted(r, levels ^ step_start, levels, fresh)) {
-                    sync();
-                    if (flush_step(r) != VCD_OK) {
-                        return p;
-                    }
-                }
-                step_start = levels;
-                fresh = 0;
+            if (ps != run.time_ps && run_end_instant(r, &run) != VCD_OK) {
+                return p;
             }
             r->have_time = true;
-            last_ticks = ticks;
-            time_line = line;
-            time_ps = ps;
+            run.key = stamp_key_t{};
+            run.ticks = ticks;
+            run.time_line = run.line;
+            run.time_ps = ps;
         } else {
             break;
         }
     }
-    sync();
+    run_sync(r, &run);
     return p;
 }
 
