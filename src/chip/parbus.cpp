@@ -191,18 +191,15 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
     bus->levels = step->levels;
 }
 
-void parbus_fall_step(parbus_t* bus, const bus_step_t* step, std::uint32_t before) {
-    bus->levels = before;
-    if (bus->callbacks.fault != nullptr) { // judged: every line's edges count
-        parbus_step(bus, step);
-        return;
-    }
-    constexpr std::uint32_t ENABLES = (1u << BUS_E1) | (1u << BUS_E2);
-    const std::uint32_t falls = step->changed & ~step->levels & ENABLES;
-    if (falls != 0) {
-        take_falls(bus, step, falls, 0, false);
-    }
-    bus->levels = step->levels;
+bus_cycle_t parbus_fall(parbus_t* bus, std::int64_t time_ps, std::uint32_t line, int chip,
+                        std::uint32_t before) {
+    ++bus->falls;
+    return bus_cycle_t{time_ps,
+                       line,
+                       chip,
+                       high(before, BUS_RS),
+                       high(before, BUS_RW),
+                       static_cast<unsigned char>((before & BUS_DATA_MASK) >> BUS_D0)};
 }
 
 void parbus_format_ns(std::int64_t ps, char* out, int capacity) {

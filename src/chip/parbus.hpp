@@ -75,8 +75,10 @@ struct parbus_t {
 void parbus_start(parbus_t* bus, const parbus_callbacks_t* callbacks, const bus_limits_t* limits,
                   bool two_chips);
 void parbus_step(parbus_t* bus, const bus_step_t* step);
-// A step of a client that gives only the instants at which E falls, which is all that counts
-// while faults are not judged: `before` is the lines' levels until the instant.
-void parbus_fall_step(parbus_t* bus, const bus_step_t* step, std::uint32_t before);
+// A fall of E (chip 0) or E2 (chip 1) while faults are not judged, when all that counts: the
+// cycle it latches from `before`, the lines' levels until the instant. For a client that
+// gives only the instants at which E falls, in place of parbus_step.
+bus_cycle_t parbus_fall(parbus_t* bus, std::int64_t time_ps, std::uint32_t line, int chip,
+                        std::uint32_t before);
 // Times for messages: nanoseconds to at most three decimals ("62.5 ns").
 void parbus_format_ns(std::int64_t ps, char* out, int capacity);

@@ -134,15 +134,31 @@ void take_pins(const bus_step_t* step, void* ctx) {
     parbus_step(&static_cast<tracedec_t*>(ctx)->parbus, step);
 }
 
-int take_step(const vcd_step_t* step, void* ctx) {
+// The cycles of an instant at which E fell, straight to the chip's timing.
+void take_falls(tracedec_t* d, const vcd_step_t& step) {
+    const std::uint32_t falls = step.changed & ~step.levels;
+    for (int chip = 0; chip < 2; ++chip) {
+        if ((falls & (1u << (chip == 0 ? BUS_E1 : BUS_E2))) != 0) {
+            const bus_cycle_t c = parbus_fall(&d->parbus, step.time_ps, step.line, chip, step.before);
+            timing_cycle(&d->timing, c.time_ps, c.line, c.chip, c.rs, c.rw, c.data);
+        }
+    }
+}
+
+int take_steps(const vcd_step_t* steps, std::size_t count, void* ctx) {
     auto* d = static_cast<tracedec_t*>(ctx);
-    const bus_step_t bus{step->time_ps, step->line, step->changed, step->levels, step->fresh};
-    if (d->mode == MODE_I2C) {
-        i2cbus_step(&d->i2c, &bus);
-    } else if (d->falls_only) {
-        parbus_fall_step(&d->parbus, &bus, step->before);
-    } else {
-        parbus_step(&d->parbus, &bus);
+    for (std::size_t i = 0; i < count && d->status == TRACEDEC_OK; ++i) {
+        const vcd_step_t& step = steps[i];
+        if (d->falls_only) {
+            take_falls(d, step);
+            continue;
+        }
+        const bus_step_t bus{step.time_ps, step.line, step.changed, step.levels, step.fresh};
+        if (d->mode == MODE_I2C) {
+            i2cbus_step(&d->i2c, &bus);
+        } else {
+            parbus_step(&d->parbus, &bus);
+        }
     }
     return d->status == TRACEDEC_OK ? 0 : 1;
 }
@@ -291,12 +307,13 @@ tracedec_t* tracedec_open(const tracedec_options_t* options,
         return nullptr;
     }
     d->options.pins = nullptr; // the copy above is the one kept
-    const vcd_callbacks_t reader_callbacks{header_ready, take_step, d};
+    const vcd_callbacks_t reader_callbacks{header_ready, nullptr, d};
     d->reader = vcd_open(&reader_callbacks);
     if (d->reader == nullptr) {
         delete d;
         return nullptr;
     }
+    vcd_batch(d->reader, take_steps);
     return d;
 }
 

@@ -86,11 +86,32 @@ struct vcd_reader_t {
     std::uint32_t report_rises = ~std::uint32_t{0};
     std::uint32_t report_falls = ~std::uint32_t{0};
     std::uint32_t report_fresh = ~std::uint32_t{0};
+    // Steps gathered for vcd_batch's callback, in order.
+    vcd_steps_fn batch_fn = nullptr;
+    std::array<vcd_step_t, VCD_BATCH> batch{};
+    std::size_t batched = 0;
 };
 
 namespace {
 
+int fail(vcd_reader_t* r, int status, const char* text);
+
+// The steps gathered go to the client. VCD_OK, or VCD_STOPPED.
+int deliver(vcd_reader_t* r) {
+    const std::size_t count = r->batched;
+    r->batched = 0;
+    if (count > 0 && r->batch_fn(r->batch.data(), count, r->callbacks.ctx) != 0) {
+        return fail(r, VCD_STOPPED, "stopped");
+    }
+    return r->status;
+}
+
 int fail(vcd_reader_t* r, int status, const char* text) {
+    // The steps before the fault reach the client first, as they would one by one; it may
+    // stop at one of them.
+    if (r->status == VCD_OK && status != VCD_STOPPED && r->batched > 0) {
+        deliver(r);
+    }
     if (r->status == VCD_OK) {
         r->status = status;
         if (status == VCD_NO_MEMORY) {
@@ -372,12 +393,24 @@ bool step_wanted(const vcd_reader_t* r, std::uint32_t changed, std::uint32_t lev
     return ((changed & edges) | (fresh & r->report_fresh)) != 0;
 }
 
+// Gives a step, or gathers it.
+int give_step(vcd_reader_t* r, const vcd_step_t& step) {
+    if (r->batch_fn != nullptr) {
+        r->batch[r->batched++] = step;
+        return r->batched == r->batch.size() ? deliver(r) : VCD_OK;
+    }
+    if (r->callbacks.step != nullptr && r->callbacks.step(&step, r->callbacks.ctx) != 0) {
+        return fail(r, VCD_STOPPED, "stopped");
+    }
+    return VCD_OK;
+}
+
 int flush_step(vcd_reader_t* r) {
     const std::uint32_t changed = r->levels ^ r->step_start;
-    if (step_wanted(r, changed, r->levels, r->fresh) && r->callbacks.step != nullptr) {
+    if (step_wanted(r, changed, r->levels, r->fresh)) {
         const vcd_step_t step{r->time_ps, r->time_line, changed,
                               r->levels,  r->fresh,     r->step_start};
-        if (r->callbacks.step(&step, r->callbacks.ctx) != 0) {
+        if (give_step(r, step) != VCD_OK) {
             return fail(r, VCD_STOPPED, "stopped");
         }
     }
@@ -756,10 +789,17 @@ struct run_t {
 
 // The instant before a new stamp ends: a step when the client wants it. VCD_OK, or stopped.
 [[gnu::always_inline]] inline int run_end_instant(vcd_reader_t* r, run_t* run) {
-    if (step_wanted(r, run->levels ^ run->step_start, run->levels, run->fresh)) {
-        run_sync(r, run);
-        if (flush_step(r) != VCD_OK) {
-            return r->status;
+    const std::uint32_t changed = run->levels ^ run->step_start;
+    if (step_wanted(r, changed, run->levels, run->fresh)) {
+        if (r->batch_fn != nullptr && r->batched + 1 < r->batch.size()) {
+            run_settle(run, r->tick_mul);
+            r->batch[r->batched++] = vcd_step_t{run->time_ps, run->time_line, changed,
+                                                run->levels,  run->fresh,     run->step_start};
+        } else {
+            run_sync(r, run);
+            if (flush_step(r) != VCD_OK) {
+                return r->status;
+            }
         }
     }
     run->step_start = run->levels;
@@ -815,26 +855,24 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
 // line ends, from `p` while it can, with the watched bits in registers. Where it stops, the
 // general reading goes on. Only between sections or in $dumpvars and the like, with no word
 // cut by the last piece and no value waiting for its code.
-const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
+[[gnu::noinline]] const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     const direct_t* const direct = r->direct.data();
     run_t run{r->levels,  r->fresh,  r->assigned, r->step_start, r->line, r->time_line,
               r->column, r->ticks, r->time_ps,  stamp_key_t{},  false};
     // Stamps read by their digits alone where ticks and picoseconds are one to one.
     const unsigned safe_digits = r->below_ps ? 0 : safe_stamp_digits(r->max_ticks);
-    // Whole words are loaded while this many bytes are left: a line of the forms below and
-    // the word after it.
+    // Whole lines of the forms below are read from whole words while this many bytes are
+    // left: a line and the word after it. A line start needs no column.
     constexpr std::ptrdiff_t WORDS = 24;
     while (p < end) {
-        while (end - p >= WORDS) {
+        while (run.column == 0 && end - p >= WORDS) {
             const std::uint64_t word = load8(p);
             const char c = static_cast<char>(word & 0xFF);
             const auto first = static_cast<unsigned>(word >> 8 & 0xFF) - FIRST_ID_CHAR;
-            // "0!" or "1!" and a line end
-            if ((word & 0xFF00FE) == 0x0A0030 && first < ID_CHARS && direct[first].usable &&
-                run.column + 2 <= VCD_MAX_LINE) {
+            // "0!" or "1!"
+            if ((word & 0xFF00FE) == 0x0A0030 && first < ID_CHARS && direct[first].usable) {
                 run_apply(&run, direct[first], c);
                 ++run.line;
-                run.column = 0;
                 p += 3;
                 continue;
             }
@@ -848,7 +886,7 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
             // line's place is known before the digits are looked at.
             if (const unsigned last = run.key.digits;
                 last != 0 && p[1 + last] == '\n' && (last == 1 || p[1] != '0') &&
-                all_digits(high, low, last) && run.column + 1 + last <= VCD_MAX_LINE) {
+                all_digits(high, low, last)) {
                 const int taken = run_stamp(r, &run, stamp_key(high, low, last));
                 if (taken != VCD_OK) {
                     if (taken == VCD_STOPPED) {
@@ -858,15 +896,13 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
                 }
                 p += 2 + last;
                 ++run.line;
-                run.column = 0;
                 run.time_line = run.line;
                 continue;
             }
             const unsigned high_digits = leading_digits(high);
             const unsigned digits = high_digits + (high_digits == 8 ? leading_digits(low) : 0);
-            const char after = p[1 + digits];
-            if (digits == 0 || digits > safe_digits || !is_blank(after) ||
-                (digits > 1 && p[1] == '0') || run.column + 1 + digits > VCD_MAX_LINE) {
+            if (digits == 0 || digits > safe_digits || p[1 + digits] != '\n' ||
+                (digits > 1 && p[1] == '0')) {
                 break;
             }
             const int taken = run.key.digits == 0
@@ -878,13 +914,8 @@ const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
                 }
                 break;
             }
-            p += 1 + digits;
-            run.column += 1 + digits;
-            if (after == '\n') {
-                ++run.line;
-                run.column = 0;
-                ++p;
-            }
+            p += 2 + digits;
+            ++run.line;
             run.time_line = run.line;
         }
         if (p >= end) {
@@ -966,7 +997,9 @@ void vcd_close(vcd_reader_t* reader) {
     delete reader;
 }
 
-int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
+namespace {
+
+int feed(vcd_reader_t* r, const char* data, std::size_t length) {
     const char* const end = data + length;
     const char* p = data;
     while (p < end && r->status == VCD_OK) {
@@ -1024,6 +1057,13 @@ int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
     return r->status;
 }
 
+} // namespace
+
+int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
+    const int status = feed(r, data, length);
+    return status == VCD_OK ? deliver(r) : status;
+}
+
 int vcd_finish(vcd_reader_t* r) {
     if (r->status == VCD_OK && !r->carry.empty()) {
         const std::string word = std::move(r->carry);
@@ -1042,7 +1082,7 @@ int vcd_finish(vcd_reader_t* r) {
     if (r->section == SKIP || r->section == VALUES || r->section == DUMPOFF) {
         return malformed(r, "a section without $end");
     }
-    return flush_step(r);
+    return flush_step(r) == VCD_OK ? deliver(r) : r->status;
 }
 
 const char* vcd_message(const vcd_reader_t* reader) {
@@ -1126,6 +1166,10 @@ void vcd_report_all(vcd_reader_t* reader) {
     reader->report_rises = ~std::uint32_t{0};
     reader->report_falls = ~std::uint32_t{0};
     reader->report_fresh = ~std::uint32_t{0};
+}
+
+void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps) {
+    reader->batch_fn = steps;
 }
 
 std::int64_t vcd_end_time(const vcd_reader_t* reader) {

@@ -9,6 +9,7 @@
 inline constexpr int VCD_MAX_LINE = 65536; // bytes; a longer line refuses the trace
 inline constexpr int VCD_SLOTS = 32;       // watched bits, each given one bit of a step's masks
 inline constexpr int VCD_MESSAGE_CAPACITY = 256;
+inline constexpr int VCD_BATCH = 256; // the most steps vcd_batch's callback is given at once
 
 enum vcd_status : int {
     VCD_OK = 0,
@@ -61,6 +62,12 @@ int vcd_find(const vcd_reader_t* reader, const char* name, int* signal, int* bit
 // Reports the bit's level in slot 0..VCD_SLOTS-1 of each step. 0, or -1 when the signal,
 // bit or slot does not exist or memory is short.
 int vcd_watch(vcd_reader_t* reader, int signal, int bit, int slot);
+// Steps in runs, in order, to `steps` with the callbacks' context instead of one by one to
+// `step`: fewer calls for a trace with many. Every step of the bytes fed is given before
+// vcd_feed returns (the last instant's in vcd_finish), and before a refusal. Nonzero stops:
+// the client ignores the run's later steps itself.
+using vcd_steps_fn = int (*)(const vcd_step_t* steps, std::size_t count, void* ctx);
+void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps);
 // Steps only for the instants at which a slot of `rises` went from low to high or one of
 // `falls` from high to low, fresh or not; the rest are read and checked all the same. By
 // default, and after vcd_report_all, every instant at which a watched bit changed or got its
