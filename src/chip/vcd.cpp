@@ -1024,7 +1024,7 @@ int feed(vcd_reader_t* r, const char* data, std::size_t length) {
         if (r->carry.empty() && r->in_body && !r->want_id &&
             (r->section == NONE || r->section == VALUES)) {
             const char* q = direct_run(r, p, end);
-            if (q != p) {
+            if (q != p || r->status != VCD_OK) { // a client may stop before anything is read
                 p = q;
                 continue;
             }
