@@ -627,13 +627,17 @@ std::uint64_t load8(const char* p) {
 }
 
 // How many of the eight bytes, from the first, are decimal digits.
-unsigned leading_digits(std::uint64_t v) {
+// Of eight bytes, those that are not decimal digits have bits set (where a byte that is one
+// lies after one that is not, perhaps not).
+std::uint64_t not_digits(std::uint64_t v) {
     // A byte is a digit when its high half is 3 and stays 3 after adding 6. A carry out of a
-    // byte of F0 or more only spoils bytes after it, which do not count.
+    // byte of F0 or more only spoils bytes after it.
     const std::uint64_t high = bytes_of(0xF0);
-    const std::uint64_t bad =
-        ((v & high) ^ bytes_of(0x30)) | (((v + bytes_of(0x06)) & high) ^ bytes_of(0x30));
-    return static_cast<unsigned>(std::countr_zero(bad)) / 8; // 64 / 8 when all are
+    return ((v & high) ^ bytes_of(0x30)) | (((v + bytes_of(0x06)) & high) ^ bytes_of(0x30));
+}
+
+unsigned leading_digits(std::uint64_t v) {
+    return static_cast<unsigned>(std::countr_zero(not_digits(v))) / 8; // 64 / 8 when all are
 }
 
 // The value of eight digit bytes, the first the most significant.
@@ -733,12 +737,6 @@ struct stamp_key_t {
            eight_digits(first_digits(byte_swap(k.low), low));
 }
 
-// Whether the first `digits` (1 to 15) bytes of the 16 in `high` and `low` are digits.
-[[gnu::always_inline]] inline bool all_digits(std::uint64_t high, std::uint64_t low, unsigned digits) {
-    return digits <= 8 ? leading_digits(high) >= digits
-                       : leading_digits(high) == 8 && leading_digits(low) >= digits - 8;
-}
-
 // The most digits whose every number is at most max_ticks, up to 15.
 unsigned safe_stamp_digits(std::uint64_t max_ticks) {
     unsigned digits = 0;
@@ -763,7 +761,22 @@ struct run_t {
     std::int64_t time_ps;
     stamp_key_t key;  // the last stamp's, when it was read by its digits
     bool unsettled;   // ticks and time_ps are still the key's to work out
+    // The bytes of the key's digits in two words of eight, as loaded.
+    std::uint64_t high_mask;
+    std::uint64_t low_mask;
 };
+
+// A new key, with its masks when its length is new.
+[[gnu::always_inline]] inline void run_key(run_t* run, const stamp_key_t& key) {
+    if (key.digits != run->key.digits) {
+        const auto first = [](unsigned n) {
+            return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+        };
+        run->high_mask = first(key.digits);
+        run->low_mask = key.digits > 8 ? first(key.digits - 8) : 0;
+    }
+    run->key = key;
+}
 
 [[gnu::always_inline]] inline void run_settle(run_t* run, std::int64_t tick_ps) {
     if (run->unsettled) {
@@ -808,8 +821,11 @@ struct run_t {
 }
 
 [[gnu::always_inline]] inline void run_apply(run_t* run, const direct_t& d, char value) {
-    run->fresh |= d.mask & ~run->assigned;
-    run->assigned |= d.mask;
+    // Slots get their first value early in a trace: later, fresh and assigned stay as they are.
+    if ((d.mask & ~run->assigned) != 0) {
+        run->fresh |= d.mask & ~run->assigned;
+        run->assigned |= d.mask;
+    }
     run->levels = (run->levels & ~d.mask) | (value == '1' ? d.high : 0);
 }
 
@@ -830,7 +846,7 @@ struct run_t {
     } else if (!(run->key == key)) {
         return VCD_MALFORMED;
     }
-    run->key = key;
+    run_key(run, key);
     return VCD_OK;
 }
 
@@ -847,7 +863,7 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
         }
         run->unsettled = true;
     }
-    run->key = key;
+    run_key(run, key);
     return VCD_OK;
 }
 
@@ -857,8 +873,9 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
 // cut by the last piece and no value waiting for its code.
 [[gnu::noinline]] const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     const direct_t* const direct = r->direct.data();
-    run_t run{r->levels,  r->fresh,  r->assigned, r->step_start, r->line, r->time_line,
-              r->column, r->ticks, r->time_ps,  stamp_key_t{},  false};
+    run_t run{r->levels, r->fresh,  r->assigned,   r->step_start, r->line, r->time_line,
+              r->column, r->ticks, r->time_ps, stamp_key_t{},  false,   0,
+              0};
     // Stamps read by their digits alone where ticks and picoseconds are one to one.
     const unsigned safe_digits = r->below_ps ? 0 : safe_stamp_digits(r->max_ticks);
     // Whole lines of the forms below are read from whole words while this many bytes are
@@ -884,10 +901,13 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
             const std::uint64_t low = load8(p + 9);
             // Most stamps have as many digits as the last and end their line: then the next
             // line's place is known before the digits are looked at.
+            const std::uint64_t high_digits = high & run.high_mask;
+            const std::uint64_t low_digits = low & run.low_mask;
             if (const unsigned last = run.key.digits;
                 last != 0 && p[1 + last] == '\n' && (last == 1 || p[1] != '0') &&
-                all_digits(high, low, last)) {
-                const int taken = run_stamp(r, &run, stamp_key(high, low, last));
+                ((not_digits(high) & run.high_mask) | (not_digits(low) & run.low_mask)) == 0) {
+                const int taken = run_stamp(
+                    r, &run, stamp_key_t{last, byte_swap(high_digits), byte_swap(low_digits)});
                 if (taken != VCD_OK) {
                     if (taken == VCD_STOPPED) {
                         return p;
@@ -899,8 +919,8 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
                 run.time_line = run.line;
                 continue;
             }
-            const unsigned high_digits = leading_digits(high);
-            const unsigned digits = high_digits + (high_digits == 8 ? leading_digits(low) : 0);
+            const unsigned high_count = leading_digits(high);
+            const unsigned digits = high_count + (high_count == 8 ? leading_digits(low) : 0);
             if (digits == 0 || digits > safe_digits || p[1 + digits] != '\n' ||
                 (digits > 1 && p[1] == '0')) {
                 break;
