@@ -191,17 +191,6 @@ void parbus_step(parbus_t* bus, const bus_step_t* step) {
     bus->levels = step->levels;
 }
 
-bus_cycle_t parbus_fall(parbus_t* bus, std::int64_t time_ps, std::uint32_t line, int chip,
-                        std::uint32_t before) {
-    ++bus->falls;
-    return bus_cycle_t{time_ps,
-                       line,
-                       chip,
-                       high(before, BUS_RS),
-                       high(before, BUS_RW),
-                       static_cast<unsigned char>((before & BUS_DATA_MASK) >> BUS_D0)};
-}
-
 void parbus_format_ns(std::int64_t ps, char* out, int capacity) {
     const bool negative = ps < 0;
     const std::uint64_t magnitude =

@@ -75,8 +75,7 @@ void format_span(std::int64_t ps, char* out, int capacity) {
 
 // The faults' messages stay out of line, so that a byte taken in time needs no frame for
 // their text.
-[[gnu::noinline]] void busy_fault(timing_t* t, const timing_byte_t& b,
-                                  const timing_chip_t& chip) {
+[[gnu::noinline]] void busy_fault(timing_t* t, const timing_byte_t& b, const timing_chip_t& chip) {
     std::array<char, 32> until{};
     std::array<char, 32> span{};
     timing_format_ms(chip.busy_until, 3, until.data(), static_cast<int>(until.size()));

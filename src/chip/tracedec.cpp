@@ -139,7 +139,8 @@ void take_falls(tracedec_t* d, const vcd_step_t& step) {
     const std::uint32_t falls = step.changed & ~step.levels;
     for (int chip = 0; chip < 2; ++chip) {
         if ((falls & (1u << (chip == 0 ? BUS_E1 : BUS_E2))) != 0) {
-            const bus_cycle_t c = parbus_fall(&d->parbus, step.time_ps, step.line, chip, step.before);
+            const bus_cycle_t c =
+                parbus_fall(&d->parbus, step.time_ps, step.line, chip, step.before);
             timing_cycle(&d->timing, c.time_ps, c.line, c.chip, c.rs, c.rw, c.data);
         }
     }

@@ -759,8 +759,8 @@ struct run_t {
     std::size_t column;
     std::uint64_t ticks;
     std::int64_t time_ps;
-    stamp_key_t key;  // the last stamp's, when it was read by its digits
-    bool unsettled;   // ticks and time_ps are still the key's to work out
+    stamp_key_t key; // the last stamp's, when it was read by its digits
+    bool unsettled;  // ticks and time_ps are still the key's to work out
     // The bytes of the key's digits in two words of eight, as loaded.
     std::uint64_t high_mask;
     std::uint64_t low_mask;
@@ -873,8 +873,8 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
 // cut by the last piece and no value waiting for its code.
 [[gnu::noinline]] const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     const direct_t* const direct = r->direct.data();
-    run_t run{r->levels, r->fresh,  r->assigned,   r->step_start, r->line, r->time_line,
-              r->column, r->ticks, r->time_ps, stamp_key_t{},  false,   0,
+    run_t run{r->levels, r->fresh, r->assigned, r->step_start, r->line, r->time_line,
+              r->column, r->ticks, r->time_ps,  stamp_key_t{}, false,   0,
               0};
     // Stamps read by their digits alone where ticks and picoseconds are one to one.
     const unsigned safe_digits = r->below_ps ? 0 : safe_stamp_digits(r->max_ticks);

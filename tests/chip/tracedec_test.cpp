@@ -33,8 +33,8 @@ void on_fault(std::int64_t time_ps, std::uint32_t, const char* text, void* ctx) 
     static_cast<decoded_t*>(ctx)->faults.push_back(std::to_string(time_ps) + ": " + text);
 }
 
-int decode(const std::string& text, std::size_t piece, bool check, const char* pins,
-           int chip_count, decoded_t* d) {
+int decode(const std::string& text, std::size_t piece, bool check, const char* pins, int chip_count,
+           decoded_t* d) {
     tracedec_options_t options = tracedec_defaults();
     options.check = check;
     options.pins = pins;

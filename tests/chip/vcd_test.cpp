@@ -469,7 +469,9 @@ TEST(VcdTest, ReadsStampsByTheirDigitsCutAnywhere) {
          header("1ps") + "#100\n1!\n#100\n0!\n#101\n1!\n#999\n0!\n#1000\n1!\n#998\n",
          {"100:0/0/1", "101:1/1/0", "999:1/0/0"},
          "line 12: time goes backwards: #998 after #1000"},
-        {"one length and back", header("1ps") + "#1234\n1!\n#1233\n", {},
+        {"one length and back",
+         header("1ps") + "#1234\n1!\n#1233\n",
+         {},
          "line 4: time goes backwards: #1233 after #1234"},
         {"leading zeros",
          header("1ps") + "#5\n1!\n#05\n0!\n#6\n1!\n#0006\n#7\n0!\n#10\n",
@@ -492,7 +494,9 @@ TEST(VcdTest, ReadsStampsByTheirDigitsCutAnywhere) {
          header("1ps") + "#10\r\n1!\r\n#11 0!\n#12\t1!\n#13\n",
          {"10:1/1/1", "11:1/0/0", "12:1/1/0"},
          ""},
-        {"a letter in a stamp as long as the last", header("1ps") + "#1234\n1!\n#12x4\n0!\n", {},
+        {"a letter in a stamp as long as the last",
+         header("1ps") + "#1234\n1!\n#12x4\n0!\n",
+         {},
          "line 4: bad time stamp '#12x4'"},
     };
     for (const case_t& c : cases) {
