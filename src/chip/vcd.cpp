@@ -1182,12 +1182,6 @@ void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls) 
     reader->report_fresh = 0;
 }
 
-void vcd_report_all(vcd_reader_t* reader) {
-    reader->report_rises = ~std::uint32_t{0};
-    reader->report_falls = ~std::uint32_t{0};
-    reader->report_fresh = ~std::uint32_t{0};
-}
-
 void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps) {
     reader->batch_fn = steps;
 }

@@ -70,10 +70,8 @@ using vcd_steps_fn = int (*)(const vcd_step_t* steps, std::size_t count, void* c
 void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps);
 // Steps only for the instants at which a slot of `rises` went from low to high or one of
 // `falls` from high to low, fresh or not; the rest are read and checked all the same. By
-// default, and after vcd_report_all, every instant at which a watched bit changed or got its
-// first value is a step.
+// default every instant at which a watched bit changed or got its first value is a step.
 void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls);
-void vcd_report_all(vcd_reader_t* reader);
 // The last time stamp read, in picoseconds (0 before any).
 std::int64_t vcd_end_time(const vcd_reader_t* reader);
 // How many x and z values the watched bits were given (they read as low).
