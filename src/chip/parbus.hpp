@@ -75,5 +75,19 @@ struct parbus_t {
 void parbus_start(parbus_t* bus, const parbus_callbacks_t* callbacks, const bus_limits_t* limits,
                   bool two_chips);
 void parbus_step(parbus_t* bus, const bus_step_t* step);
+// A fall of E (chip 0) or E2 (chip 1) while faults are not judged, when all that counts: the
+// cycle it latches from `before`, the lines' levels until the instant. For a client that
+// gives only the instants at which E falls, in place of parbus_step. Inline: a trace may
+// have millions.
+inline bus_cycle_t parbus_fall(parbus_t* bus, std::int64_t time_ps, std::uint32_t line, int chip,
+                               std::uint32_t before) {
+    ++bus->falls;
+    return bus_cycle_t{time_ps,
+                       line,
+                       chip,
+                       ((before >> BUS_RS) & 1) != 0,
+                       ((before >> BUS_RW) & 1) != 0,
+                       static_cast<unsigned char>((before & BUS_DATA_MASK) >> BUS_D0)};
+}
 // Times for messages: nanoseconds to at most three decimals ("62.5 ns").
 void parbus_format_ns(std::int64_t ps, char* out, int capacity);

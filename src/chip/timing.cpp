@@ -73,7 +73,9 @@ void format_span(std::int64_t ps, char* out, int capacity) {
     std::strncat(out, " us", static_cast<std::size_t>(capacity) - n - 1);
 }
 
-void busy_fault(timing_t* t, const timing_byte_t& b, const timing_chip_t& chip) {
+// The faults' messages stay out of line, so that a byte taken in time needs no frame for
+// their text.
+[[gnu::noinline]] void busy_fault(timing_t* t, const timing_byte_t& b, const timing_chip_t& chip) {
     std::array<char, 32> until{};
     std::array<char, 32> span{};
     timing_format_ms(chip.busy_until, 3, until.data(), static_cast<int>(until.size()));
@@ -84,6 +86,30 @@ void busy_fault(timing_t* t, const timing_byte_t& b, const timing_chip_t& chip) 
                   chip.busy_data ? "data" : instruction_name(chip.busy_with), until.data(),
                   span.data());
     fault(t, b.time_ps, b.line, b.chip, text.data());
+}
+
+[[gnu::noinline]] void reset_fault(timing_t* t, const timing_chip_t& chip, const timing_byte_t& b,
+                                   std::int64_t gap, std::int64_t need) {
+    std::array<char, 32> got{};
+    std::array<char, 32> want{};
+    format_span(gap, got.data(), static_cast<int>(got.size()));
+    format_span(need, want.data(), static_cast<int>(want.size()));
+    std::array<char, 200> text{};
+    std::snprintf(text.data(), text.size(),
+                  "reset by instruction: function set %d came %s after the %s, under %s",
+                  chip.reset_sets + 1, got.data(), chip.reset_sets == 1 ? "first" : "second",
+                  want.data());
+    fault(t, b.time_ps, b.line, b.chip, text.data());
+}
+
+[[gnu::noinline]] void power_on_fault(timing_t* t, std::int64_t time_ps, std::uint32_t line,
+                                      int chip) {
+    std::array<char, 32> at{};
+    timing_format_ms(time_ps, 3, at.data(), static_cast<int>(at.size()));
+    std::array<char, 120> text{};
+    std::snprintf(text.data(), text.size(), "first cycle %s after power-on, under 40 ms",
+                  at.data());
+    fault(t, time_ps, line, chip, text.data());
 }
 
 // The reset by instruction: function sets with DL = 1 in a row must be 4.1 ms, then 100 us
@@ -100,20 +126,16 @@ void check_reset(timing_t* t, timing_chip_t& chip, const timing_byte_t& b) {
         const std::int64_t gap = b.time_ps - chip.reset_set_at;
         const std::int64_t need = chip.reset_sets == 1 ? FIRST_RESET_WAIT_PS : SECOND_RESET_WAIT_PS;
         if (gap < need) {
-            std::array<char, 32> got{};
-            std::array<char, 32> want{};
-            format_span(gap, got.data(), static_cast<int>(got.size()));
-            format_span(need, want.data(), static_cast<int>(want.size()));
-            std::array<char, 200> text{};
-            std::snprintf(text.data(), text.size(),
-                          "reset by instruction: function set %d came %s after the %s, under %s",
-                          chip.reset_sets + 1, got.data(),
-                          chip.reset_sets == 1 ? "first" : "second", want.data());
-            fault(t, b.time_ps, b.line, b.chip, text.data());
+            reset_fault(t, chip, b, gap, need);
         }
     }
     ++chip.reset_sets;
     chip.reset_set_at = b.time_ps;
+}
+
+// Clear and home take long; every other instruction and data write takes the short time.
+bool long_execution(unsigned char instruction, bool data) {
+    return !data && (instruction == 0x01 || (instruction & 0xFE) == 0x02);
 }
 
 void complete(timing_t* t, timing_byte_t b) {
@@ -129,7 +151,7 @@ void complete(timing_t* t, timing_byte_t b) {
         check_reset(t, chip, b);
     }
     if (accepted && writes) {
-        chip.busy_for = timing_execution_ps(b.value, b.kind == TIMING_DATA, t->config.fosc_khz);
+        chip.busy_for = long_execution(b.value, b.kind == TIMING_DATA) ? t->long_ps : t->short_ps;
         // A trace may end near the largest time: busy then lasts to its end.
         chip.busy_until =
             b.time_ps > INT64_MAX - chip.busy_for ? INT64_MAX : b.time_ps + chip.busy_for;
@@ -157,6 +179,8 @@ void timing_start(timing_t* timing, const timing_config_t* config,
         timing->config.fosc_khz = TIMING_DEFAULT_FOSC_KHZ;
     }
     timing->callbacks = *callbacks;
+    timing->short_ps = timing_execution_ps(0x80, false, timing->config.fosc_khz);
+    timing->long_ps = timing_execution_ps(0x01, false, timing->config.fosc_khz);
     for (timing_chip_t& chip : timing->chips) {
         chip.eight_bit = true;
         chip.busy_until = NEVER;
@@ -170,12 +194,7 @@ void timing_cycle(timing_t* t, std::int64_t time_ps, std::uint32_t line, int chi
     if (!t->cycle_seen) {
         t->cycle_seen = true;
         if (t->config.power_on && time_ps < POWER_ON_WAIT_PS) {
-            std::array<char, 32> at{};
-            timing_format_ms(time_ps, 3, at.data(), static_cast<int>(at.size()));
-            std::array<char, 120> text{};
-            std::snprintf(text.data(), text.size(), "first cycle %s after power-on, under 40 ms",
-                          at.data());
-            fault(t, time_ps, line, chip_index, text.data());
+            power_on_fault(t, time_ps, line, chip_index);
         }
     }
     timing_chip_t& chip = t->chips[static_cast<std::size_t>(chip_index)];
@@ -203,7 +222,7 @@ void timing_whole(timing_t* t, std::int64_t time_ps, std::uint32_t line, int chi
 }
 
 std::int64_t timing_execution_ps(unsigned char instruction, bool data, int fosc_khz) {
-    const bool long_one = !data && (instruction == 0x01 || (instruction & 0xFE) == 0x02);
+    const bool long_one = long_execution(instruction, data);
     const std::int64_t at_270 = long_one ? LONG_EXECUTION_PS : SHORT_EXECUTION_PS;
     return at_270 * DATASHEET_FOSC_KHZ / fosc_khz;
 }

@@ -63,6 +63,9 @@ struct timing_t {
     std::array<timing_chip_t, TIMING_CHIPS> chips;
     bool cycle_seen;
     std::uint64_t not_taken; // bytes the chip refused while busy
+    // Execution times at the configured fosc, worked out once: a division per byte costs.
+    std::int64_t short_ps;
+    std::int64_t long_ps;
 };
 
 void timing_start(timing_t* timing, const timing_config_t* config,

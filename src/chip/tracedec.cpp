@@ -97,6 +97,7 @@ struct tracedec_t {
     std::array<char, TRACEDEC_MESSAGE_CAPACITY> message{};
     bus_mode_t mode = MODE_PARALLEL;
     bool two_chips = false;
+    bool falls_only = false; // the reader gives only the instants at which E falls
     vcd_reader_t* reader = nullptr;
     parbus_t parbus{};
     i2cbus_t i2c{};
@@ -133,13 +134,32 @@ void take_pins(const bus_step_t* step, void* ctx) {
     parbus_step(&static_cast<tracedec_t*>(ctx)->parbus, step);
 }
 
-int take_step(const vcd_step_t* step, void* ctx) {
+// The cycles of an instant at which E fell, straight to the chip's timing.
+void take_falls(tracedec_t* d, const vcd_step_t& step) {
+    const std::uint32_t falls = step.changed & ~step.levels;
+    for (int chip = 0; chip < 2; ++chip) {
+        if ((falls & (1u << (chip == 0 ? BUS_E1 : BUS_E2))) != 0) {
+            const bus_cycle_t c =
+                parbus_fall(&d->parbus, step.time_ps, step.line, chip, step.before);
+            timing_cycle(&d->timing, c.time_ps, c.line, c.chip, c.rs, c.rw, c.data);
+        }
+    }
+}
+
+int take_steps(const vcd_step_t* steps, std::size_t count, void* ctx) {
     auto* d = static_cast<tracedec_t*>(ctx);
-    const bus_step_t bus{step->time_ps, step->line, step->changed, step->levels, step->fresh};
-    if (d->mode == MODE_I2C) {
-        i2cbus_step(&d->i2c, &bus);
-    } else {
-        parbus_step(&d->parbus, &bus);
+    for (std::size_t i = 0; i < count && d->status == TRACEDEC_OK; ++i) {
+        const vcd_step_t& step = steps[i];
+        if (d->falls_only) {
+            take_falls(d, step);
+            continue;
+        }
+        const bus_step_t bus{step.time_ps, step.line, step.changed, step.levels, step.fresh};
+        if (d->mode == MODE_I2C) {
+            i2cbus_step(&d->i2c, &bus);
+        } else {
+            parbus_step(&d->parbus, &bus);
+        }
     }
     return d->status == TRACEDEC_OK ? 0 : 1;
 }
@@ -248,6 +268,11 @@ int header_ready(vcd_reader_t* reader, void* ctx) {
     if (d->mode == MODE_I2C) {
         const i2cbus_callbacks_t i2c_callbacks{take_pins, forward_warning, d};
         i2cbus_start(&d->i2c, &i2c_callbacks, o.wiring, o.i2c_address);
+    } else if (!judge) {
+        // Unjudged, the parallel bus has nothing to do between E's falls: most instants of a
+        // trace are then no step at all.
+        d->falls_only = true;
+        vcd_report(reader, 0, (1u << BUS_E1) | (1u << BUS_E2));
     }
     return 0;
 }
@@ -283,12 +308,13 @@ tracedec_t* tracedec_open(const tracedec_options_t* options,
         return nullptr;
     }
     d->options.pins = nullptr; // the copy above is the one kept
-    const vcd_callbacks_t reader_callbacks{header_ready, take_step, d};
+    const vcd_callbacks_t reader_callbacks{header_ready, nullptr, d};
     d->reader = vcd_open(&reader_callbacks);
     if (d->reader == nullptr) {
         delete d;
         return nullptr;
     }
+    vcd_batch(d->reader, take_steps);
     return d;
 }
 

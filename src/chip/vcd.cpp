@@ -82,11 +82,36 @@ struct vcd_reader_t {
     std::uint32_t assigned = 0;
     std::uint32_t fresh = 0;
     std::uint64_t unknown = 0;
+    // Which instants are steps (vcd_report): all ones and all fresh ones by default.
+    std::uint32_t report_rises = ~std::uint32_t{0};
+    std::uint32_t report_falls = ~std::uint32_t{0};
+    std::uint32_t report_fresh = ~std::uint32_t{0};
+    // Steps gathered for vcd_batch's callback, in order.
+    vcd_steps_fn batch_fn = nullptr;
+    std::array<vcd_step_t, VCD_BATCH> batch{};
+    std::size_t batched = 0;
 };
 
 namespace {
 
+int fail(vcd_reader_t* r, int status, const char* text);
+
+// The steps gathered go to the client. VCD_OK, or VCD_STOPPED.
+int deliver(vcd_reader_t* r) {
+    const std::size_t count = r->batched;
+    r->batched = 0;
+    if (count > 0 && r->batch_fn(r->batch.data(), count, r->callbacks.ctx) != 0) {
+        return fail(r, VCD_STOPPED, "stopped");
+    }
+    return r->status;
+}
+
 int fail(vcd_reader_t* r, int status, const char* text) {
+    // The steps before the fault reach the client first, as they would one by one; it may
+    // stop at one of them.
+    if (r->status == VCD_OK && status != VCD_STOPPED && r->batched > 0) {
+        deliver(r);
+    }
     if (r->status == VCD_OK) {
         r->status = status;
         if (status == VCD_NO_MEMORY) {
@@ -361,11 +386,31 @@ int header_word(vcd_reader_t* r, std::string_view word) {
     return VCD_OK;
 }
 
+// Whether an instant that ends with `levels` is a step for the client.
+bool step_wanted(const vcd_reader_t* r, std::uint32_t changed, std::uint32_t levels,
+                 std::uint32_t fresh) {
+    const std::uint32_t edges = (levels & r->report_rises) | (~levels & r->report_falls);
+    return ((changed & edges) | (fresh & r->report_fresh)) != 0;
+}
+
+// Gives a step, or gathers it.
+int give_step(vcd_reader_t* r, const vcd_step_t& step) {
+    if (r->batch_fn != nullptr) {
+        r->batch[r->batched++] = step;
+        return r->batched == r->batch.size() ? deliver(r) : VCD_OK;
+    }
+    if (r->callbacks.step != nullptr && r->callbacks.step(&step, r->callbacks.ctx) != 0) {
+        return fail(r, VCD_STOPPED, "stopped");
+    }
+    return VCD_OK;
+}
+
 int flush_step(vcd_reader_t* r) {
     const std::uint32_t changed = r->levels ^ r->step_start;
-    if ((changed | r->fresh) != 0 && r->callbacks.step != nullptr) {
-        const vcd_step_t step{r->time_ps, r->time_line, changed, r->levels, r->fresh};
-        if (r->callbacks.step(&step, r->callbacks.ctx) != 0) {
+    if (step_wanted(r, changed, r->levels, r->fresh)) {
+        const vcd_step_t step{r->time_ps, r->time_line, changed,
+                              r->levels,  r->fresh,     r->step_start};
+        if (give_step(r, step) != VCD_OK) {
             return fail(r, VCD_STOPPED, "stopped");
         }
     }
@@ -582,13 +627,17 @@ std::uint64_t load8(const char* p) {
 }
 
 // How many of the eight bytes, from the first, are decimal digits.
-unsigned leading_digits(std::uint64_t v) {
+// Of eight bytes, those that are not decimal digits have bits set (where a byte that is one
+// lies after one that is not, perhaps not).
+std::uint64_t not_digits(std::uint64_t v) {
     // A byte is a digit when its high half is 3 and stays 3 after adding 6. A carry out of a
-    // byte of F0 or more only spoils bytes after it, which do not count.
+    // byte of F0 or more only spoils bytes after it.
     const std::uint64_t high = bytes_of(0xF0);
-    const std::uint64_t bad =
-        ((v & high) ^ bytes_of(0x30)) | (((v + bytes_of(0x06)) & high) ^ bytes_of(0x30));
-    return static_cast<unsigned>(std::countr_zero(bad)) / 8; // 64 / 8 when all are
+    return ((v & high) ^ bytes_of(0x30)) | (((v + bytes_of(0x06)) & high) ^ bytes_of(0x30));
+}
+
+unsigned leading_digits(std::uint64_t v) {
+    return static_cast<unsigned>(std::countr_zero(not_digits(v))) / 8; // 64 / 8 when all are
 }
 
 // The value of eight digit bytes, the first the most significant.
@@ -645,80 +694,303 @@ const char* direct_time(const char* p, const char* end, std::uint64_t* ticks) {
     return q;
 }
 
+std::uint64_t byte_swap(std::uint64_t v) {
+#if defined(__GNUC__)
+    return __builtin_bswap64(v);
+#else
+    v = ((v & 0x00FF00FF00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFu);
+    v = ((v & 0x0000FFFF0000FFFFu) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFu);
+    return (v << 32) | (v >> 32);
+#endif
+}
+
+// The first `n` (0 to 8) bytes of a little-endian word, the first the most significant and
+// the rest 0, so that digit strings of one length compare as numbers.
+[[gnu::always_inline]] inline std::uint64_t ordered(std::uint64_t v, unsigned n) {
+    return n == 0 ? 0 : byte_swap(n == 8 ? v : v & ((std::uint64_t{1} << (8 * n)) - 1));
+}
+
+// The digits of a time stamp of 1 to 15 digits with no leading zero, in an order that is the
+// numbers': fewer digits first, then the digits as text. Most stamps only need to come after
+// the last, which this tells without working out their value.
+struct stamp_key_t {
+    unsigned digits; // 0: none
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+[[gnu::always_inline]] inline bool operator<(const stamp_key_t& a, const stamp_key_t& b) {
+    if (a.digits != b.digits) {
+        return a.digits < b.digits;
+    }
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+}
+
+[[gnu::always_inline]] inline bool operator==(const stamp_key_t& a, const stamp_key_t& b) {
+    return a.digits == b.digits && a.high == b.high && a.low == b.low;
+}
+
+[[gnu::always_inline]] inline std::uint64_t key_value(const stamp_key_t& k) {
+    const unsigned high = k.digits < 8 ? k.digits : 8;
+    const unsigned low = k.digits - high;
+    return eight_digits(first_digits(byte_swap(k.high), high)) * POWERS_OF_TEN[low] +
+           eight_digits(first_digits(byte_swap(k.low), low));
+}
+
+// The most digits whose every number is at most max_ticks, up to 15.
+unsigned safe_stamp_digits(std::uint64_t max_ticks) {
+    unsigned digits = 0;
+    std::uint64_t largest = 9;
+    while (digits < 15 && largest <= max_ticks) {
+        ++digits;
+        largest = largest * 10 + 9;
+    }
+    return digits;
+}
+
+// What direct_run keeps in registers.
+struct run_t {
+    std::uint32_t levels;
+    std::uint32_t fresh;
+    std::uint32_t assigned;
+    std::uint32_t step_start;
+    std::uint32_t line;
+    std::uint32_t time_line;
+    std::size_t column;
+    std::uint64_t ticks;
+    std::int64_t time_ps;
+    stamp_key_t key; // the last stamp's, when it was read by its digits
+    bool unsettled;  // ticks and time_ps are still the key's to work out
+    // The bytes of the key's digits in two words of eight, as loaded.
+    std::uint64_t high_mask;
+    std::uint64_t low_mask;
+};
+
+// A new key, with its masks when its length is new.
+[[gnu::always_inline]] inline void run_key(run_t* run, const stamp_key_t& key) {
+    if (key.digits != run->key.digits) {
+        const auto first = [](unsigned n) {
+            return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+        };
+        run->high_mask = first(key.digits);
+        run->low_mask = key.digits > 8 ? first(key.digits - 8) : 0;
+    }
+    run->key = key;
+}
+
+[[gnu::always_inline]] inline void run_settle(run_t* run, std::int64_t tick_ps) {
+    if (run->unsettled) {
+        run->ticks = key_value(run->key);
+        run->time_ps = static_cast<std::int64_t>(run->ticks) * tick_ps;
+        run->unsettled = false;
+    }
+}
+
+[[gnu::always_inline]] inline void run_sync(vcd_reader_t* r, run_t* run) {
+    run_settle(run, r->tick_mul);
+    r->levels = run->levels;
+    r->fresh = run->fresh;
+    r->assigned = run->assigned;
+    r->step_start = run->step_start;
+    r->line = run->line;
+    r->column = run->column;
+    r->ticks = run->ticks;
+    r->time_ps = run->time_ps;
+    r->time_line = run->time_line;
+    r->have_time = r->have_time || run->key.digits != 0;
+}
+
+// The instant before a new stamp ends: a step when the client wants it. VCD_OK, or stopped.
+[[gnu::always_inline]] inline int run_end_instant(vcd_reader_t* r, run_t* run) {
+    const std::uint32_t changed = run->levels ^ run->step_start;
+    if (step_wanted(r, changed, run->levels, run->fresh)) {
+        if (r->batch_fn != nullptr && r->batched + 1 < r->batch.size()) {
+            run_settle(run, r->tick_mul);
+            r->batch[r->batched++] = vcd_step_t{run->time_ps, run->time_line, changed,
+                                                run->levels,  run->fresh,     run->step_start};
+        } else {
+            run_sync(r, run);
+            if (flush_step(r) != VCD_OK) {
+                return r->status;
+            }
+        }
+    }
+    run->step_start = run->levels;
+    run->fresh = 0;
+    return VCD_OK;
+}
+
+[[gnu::always_inline]] inline void run_apply(run_t* run, const direct_t& d, char value) {
+    // Slots get their first value early in a trace: later, fresh and assigned stay as they are.
+    if ((d.mask & ~run->assigned) != 0) {
+        run->fresh |= d.mask & ~run->assigned;
+        run->assigned |= d.mask;
+    }
+    run->levels = (run->levels & ~d.mask) | (value == '1' ? d.high : 0);
+}
+
+[[gnu::always_inline]] inline stamp_key_t stamp_key(std::uint64_t high, std::uint64_t low,
+                                                    unsigned digits) {
+    const unsigned high_digits = digits < 8 ? digits : 8;
+    return stamp_key_t{digits, ordered(high, high_digits), ordered(low, digits - high_digits)};
+}
+
+// A stamp read by its digits: VCD_OK when it is the instant's or a later one, VCD_MALFORMED
+// when it goes back (for the general reading to refuse), or VCD_STOPPED.
+[[gnu::always_inline]] inline int run_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
+    if (run->key < key) {
+        if (run_end_instant(r, run) != VCD_OK) {
+            return VCD_STOPPED;
+        }
+        run->unsettled = true;
+    } else if (!(run->key == key)) {
+        return VCD_MALFORMED;
+    }
+    run_key(run, key);
+    return VCD_OK;
+}
+
+// The same for the first stamp of a run, which only the last stamp's value can be told from.
+int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
+    run_settle(run, r->tick_mul);
+    const std::uint64_t ticks = key_value(key);
+    if (ticks < run->ticks) {
+        return VCD_MALFORMED;
+    }
+    if (ticks != run->ticks) {
+        if (run_end_instant(r, run) != VCD_OK) {
+            return VCD_STOPPED;
+        }
+        run->unsettled = true;
+    }
+    run_key(run, key);
+    return VCD_OK;
+}
+
 // Reads the bulk of a body, scalar changes of short codes with a known effect, time stamps and
 // line ends, from `p` while it can, with the watched bits in registers. Where it stops, the
 // general reading goes on. Only between sections or in $dumpvars and the like, with no word
 // cut by the last piece and no value waiting for its code.
-const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
+[[gnu::noinline]] const char* direct_run(vcd_reader_t* r, const char* p, const char* end) {
     const direct_t* const direct = r->direct.data();
-    std::uint32_t levels = r->levels;
-    std::uint32_t fresh = r->fresh;
-    std::uint32_t assigned = r->assigned;
-    std::uint32_t line = r->line;
-    std::size_t column = r->column;
-    const auto sync = [&] {
-        r->levels = levels;
-        r->fresh = fresh;
-        r->assigned = assigned;
-        r->line = line;
-        r->column = column;
-    };
+    run_t run{r->levels, r->fresh, r->assigned, r->step_start, r->line, r->time_line,
+              r->column, r->ticks, r->time_ps,  stamp_key_t{}, false,   0,
+              0};
+    // Stamps read by their digits alone where ticks and picoseconds are one to one.
+    const unsigned safe_digits = r->below_ps ? 0 : safe_stamp_digits(r->max_ticks);
+    // Whole lines of the forms below are read from whole words while this many bytes are
+    // left: a line and the word after it. A line start needs no column.
+    constexpr std::ptrdiff_t WORDS = 24;
     while (p < end) {
+        while (run.column == 0 && end - p >= WORDS) {
+            const std::uint64_t word = load8(p);
+            const char c = static_cast<char>(word & 0xFF);
+            const auto first = static_cast<unsigned>(word >> 8 & 0xFF) - FIRST_ID_CHAR;
+            // "0!" or "1!"
+            if ((word & 0xFF00FE) == 0x0A0030 && first < ID_CHARS && direct[first].usable) {
+                run_apply(&run, direct[first], c);
+                ++run.line;
+                p += 3;
+                continue;
+            }
+            if (c != '#') {
+                break;
+            }
+            // "#123" of up to 15 digits, no leading zero and no overflow
+            const std::uint64_t high = load8(p + 1);
+            const std::uint64_t low = load8(p + 9);
+            // Most stamps have as many digits as the last and end their line: then the next
+            // line's place is known before the digits are looked at.
+            const std::uint64_t high_digits = high & run.high_mask;
+            const std::uint64_t low_digits = low & run.low_mask;
+            if (const unsigned last = run.key.digits;
+                last != 0 && p[1 + last] == '\n' && (last == 1 || p[1] != '0') &&
+                ((not_digits(high) & run.high_mask) | (not_digits(low) & run.low_mask)) == 0) {
+                const int taken = run_stamp(
+                    r, &run, stamp_key_t{last, byte_swap(high_digits), byte_swap(low_digits)});
+                if (taken != VCD_OK) {
+                    if (taken == VCD_STOPPED) {
+                        return p;
+                    }
+                    break;
+                }
+                p += 2 + last;
+                ++run.line;
+                run.time_line = run.line;
+                continue;
+            }
+            const unsigned high_count = leading_digits(high);
+            const unsigned digits = high_count + (high_count == 8 ? leading_digits(low) : 0);
+            if (digits == 0 || digits > safe_digits || p[1 + digits] != '\n' ||
+                (digits > 1 && p[1] == '0')) {
+                break;
+            }
+            const int taken = run.key.digits == 0
+                                  ? run_first_stamp(r, &run, stamp_key(high, low, digits))
+                                  : run_stamp(r, &run, stamp_key(high, low, digits));
+            if (taken != VCD_OK) {
+                if (taken == VCD_STOPPED) {
+                    return p;
+                }
+                break;
+            }
+            p += 2 + digits;
+            ++run.line;
+            run.time_line = run.line;
+        }
+        if (p >= end) {
+            break;
+        }
         const char c = *p;
         if (c == '\n') {
-            ++line;
-            column = 0;
+            ++run.line;
+            run.column = 0;
             ++p;
         } else if (c == '0' || c == '1') {
             std::size_t index = 0;
             const char* q = short_change(p, end, &index);
             if (q == nullptr || !direct[index].usable ||
-                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+                run.column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
-            const direct_t& d = direct[index];
-            fresh |= d.mask & ~assigned;
-            assigned |= d.mask;
-            levels = (levels & ~d.mask) | (c == '1' ? d.high : 0);
-            column += static_cast<std::size_t>(q - p);
+            run_apply(&run, direct[index], c);
+            run.column += static_cast<std::size_t>(q - p);
             p = q;
             if (*p == '\n') { // the blank after the word, before `end`
-                ++line;
-                column = 0;
+                ++run.line;
+                run.column = 0;
                 ++p;
             }
         } else if (c == '#') {
+            run_settle(&run, r->tick_mul);
             std::uint64_t ticks = 0;
             const char* q = direct_time(p, end, &ticks);
             // A stamp that goes back or too far is refused by the general reading.
-            if (q == nullptr || (r->have_time && ticks < r->ticks) || ticks > r->max_ticks ||
-                column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
+            if (q == nullptr || ticks < run.ticks || ticks > r->max_ticks ||
+                run.column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
-            column += static_cast<std::size_t>(q - p);
+            run.column += static_cast<std::size_t>(q - p);
             p = q;
             if (*p == '\n') {
-                ++line;
-                column = 0;
+                ++run.line;
+                run.column = 0;
                 ++p;
             }
             const std::int64_t ps = ticks_to_ps(r, ticks);
-            if (ps != r->time_ps) {
-                sync();
-                if (flush_step(r) != VCD_OK) {
-                    return p;
-                }
-                fresh = r->fresh;
+            if (ps != run.time_ps && run_end_instant(r, &run) != VCD_OK) {
+                return p;
             }
             r->have_time = true;
-            r->ticks = ticks;
-            r->time_line = line;
-            r->time_ps = ps;
+            run.key = stamp_key_t{};
+            run.ticks = ticks;
+            run.time_line = run.line;
+            run.time_ps = ps;
         } else {
             break;
         }
     }
-    sync();
+    run_sync(r, &run);
     return p;
 }
 
@@ -745,7 +1017,9 @@ void vcd_close(vcd_reader_t* reader) {
     delete reader;
 }
 
-int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
+namespace {
+
+int feed(vcd_reader_t* r, const char* data, std::size_t length) {
     const char* const end = data + length;
     const char* p = data;
     while (p < end && r->status == VCD_OK) {
@@ -770,7 +1044,7 @@ int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
         if (r->carry.empty() && r->in_body && !r->want_id &&
             (r->section == NONE || r->section == VALUES)) {
             const char* q = direct_run(r, p, end);
-            if (q != p) {
+            if (q != p || r->status != VCD_OK) { // a client may stop before anything is read
                 p = q;
                 continue;
             }
@@ -803,6 +1077,13 @@ int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
     return r->status;
 }
 
+} // namespace
+
+int vcd_feed(vcd_reader_t* r, const char* data, std::size_t length) {
+    const int status = feed(r, data, length);
+    return status == VCD_OK ? deliver(r) : status;
+}
+
 int vcd_finish(vcd_reader_t* r) {
     if (r->status == VCD_OK && !r->carry.empty()) {
         const std::string word = std::move(r->carry);
@@ -821,7 +1102,7 @@ int vcd_finish(vcd_reader_t* r) {
     if (r->section == SKIP || r->section == VALUES || r->section == DUMPOFF) {
         return malformed(r, "a section without $end");
     }
-    return flush_step(r);
+    return flush_step(r) == VCD_OK ? deliver(r) : r->status;
 }
 
 const char* vcd_message(const vcd_reader_t* reader) {
@@ -893,6 +1174,16 @@ int vcd_watch(vcd_reader_t* r, int signal, int bit, int slot) {
         d.high |= offset == 0 ? slot_bit : 0;
     }
     return 0;
+}
+
+void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls) {
+    reader->report_rises = rises;
+    reader->report_falls = falls;
+    reader->report_fresh = 0;
+}
+
+void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps) {
+    reader->batch_fn = steps;
 }
 
 std::int64_t vcd_end_time(const vcd_reader_t* reader) {

@@ -9,6 +9,7 @@
 inline constexpr int VCD_MAX_LINE = 65536; // bytes; a longer line refuses the trace
 inline constexpr int VCD_SLOTS = 32;       // watched bits, each given one bit of a step's masks
 inline constexpr int VCD_MESSAGE_CAPACITY = 256;
+inline constexpr int VCD_BATCH = 256; // the most steps vcd_batch's callback is given at once
 
 enum vcd_status : int {
     VCD_OK = 0,
@@ -19,12 +20,15 @@ enum vcd_status : int {
 
 // One instant: which watched slots changed and the level of every slot after the instant.
 // `fresh` marks slots given their first value here (not an edge: nothing came before).
+// `before` is every slot's level before the instant, which tells a client that is given only
+// some instants (vcd_report) what held until then.
 struct vcd_step_t {
     std::int64_t time_ps;
     std::uint32_t line; // the line of the instant's time stamp
     std::uint32_t changed;
     std::uint32_t levels;
     std::uint32_t fresh;
+    std::uint32_t before;
 };
 
 struct vcd_reader_t;
@@ -58,6 +62,16 @@ int vcd_find(const vcd_reader_t* reader, const char* name, int* signal, int* bit
 // Reports the bit's level in slot 0..VCD_SLOTS-1 of each step. 0, or -1 when the signal,
 // bit or slot does not exist or memory is short.
 int vcd_watch(vcd_reader_t* reader, int signal, int bit, int slot);
+// Steps in runs, in order, to `steps` with the callbacks' context instead of one by one to
+// `step`: fewer calls for a trace with many. Every step of the bytes fed is given before
+// vcd_feed returns (the last instant's in vcd_finish), and before a refusal. Nonzero stops:
+// the client ignores the run's later steps itself.
+using vcd_steps_fn = int (*)(const vcd_step_t* steps, std::size_t count, void* ctx);
+void vcd_batch(vcd_reader_t* reader, vcd_steps_fn steps);
+// Steps only for the instants at which a slot of `rises` went from low to high or one of
+// `falls` from high to low, fresh or not; the rest are read and checked all the same. By
+// default every instant at which a watched bit changed or got its first value is a step.
+void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls);
 // The last time stamp read, in picoseconds (0 before any).
 std::int64_t vcd_end_time(const vcd_reader_t* reader);
 // How many x and z values the watched bits were given (they read as low).

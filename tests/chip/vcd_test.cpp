@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -297,6 +298,219 @@ TEST(VcdTest, ReadsLongStampsAndShortCodesCutAnywhere) {
             } else {
                 ASSERT_EQ(message, c.message) << c.what << " in pieces of " << piece;
             }
+        }
+    }
+}
+
+struct report_t {
+    std::uint32_t rises;
+    std::uint32_t falls;
+    bool all;
+    bool batch;
+    long stop_at; // the client stops at this step (counting from 0); -1: never
+};
+
+struct reported_t {
+    report_t report{};
+    std::vector<std::string> steps; // "time:changed/levels/fresh<before"
+};
+
+int on_reported_header(vcd_reader_t* reader, void* ctx) {
+    const auto* seen = static_cast<reported_t*>(ctx);
+    int signal = 0;
+    int bit = 0;
+    for (const auto& [name, slot] : {std::pair{"e", 0}, std::pair{"rs", 1}}) {
+        if (vcd_find(reader, name, &signal, &bit) == 0) {
+            vcd_watch(reader, signal, bit, slot);
+        }
+    }
+    if (!seen->report.all) {
+        vcd_report(reader, seen->report.rises, seen->report.falls);
+    }
+    return 0;
+}
+
+int on_reported(const vcd_step_t* step, void* ctx) {
+    auto* seen = static_cast<reported_t*>(ctx);
+    if (static_cast<long>(seen->steps.size()) == seen->report.stop_at) {
+        seen->steps.emplace_back("stop");
+        return 1;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%lld:%x/%x/%x<%x", static_cast<long long>(step->time_ps),
+                  step->changed, step->levels, step->fresh, step->before);
+    seen->steps.emplace_back(text);
+    return 0;
+}
+
+int on_reported_run(const vcd_step_t* steps, std::size_t count, void* ctx) {
+    EXPECT_GT(count, 0u);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (on_reported(&steps[i], ctx) != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int read_reported(const std::string& text, std::size_t piece, reported_t* seen,
+                  std::string* message) {
+    const vcd_callbacks_t callbacks{on_reported_header, on_reported, seen};
+    vcd_reader_t* reader = vcd_open(&callbacks);
+    if (seen->report.batch) {
+        vcd_batch(reader, on_reported_run);
+    }
+    int status = VCD_OK;
+    for (std::size_t i = 0; i < text.size() && status == VCD_OK; i += piece) {
+        status = vcd_feed(reader, text.data() + i, std::min(piece, text.size() - i));
+    }
+    if (status == VCD_OK) {
+        status = vcd_finish(reader);
+    }
+    *message = vcd_message(reader);
+    vcd_close(reader);
+    return status;
+}
+
+std::vector<std::size_t> every_piece() {
+    std::vector<std::size_t> pieces;
+    for (std::size_t piece = 1; piece <= 64; ++piece) {
+        pieces.push_back(piece);
+    }
+    pieces.push_back(1 << 20);
+    return pieces;
+}
+
+// Instants given only where the slots asked for rose or fell, each with what held before
+// it; a pulse within one instant is no edge. One by one and in runs, cut anywhere.
+TEST(VcdTest, GivesOnlyTheInstantsAskedForWithTheLevelsBefore) {
+    const std::string text = "$timescale 1ns $end $var wire 1 ! e $end $var wire 1 \" rs $end "
+                             "$enddefinitions $end\n"
+                             "#0\n0!\n0\"\n#10\n1\"\n#20\n1!\n#30\n0!\n#40\n0\"\n"
+                             "#50\n1!\n0\"\n#60\n0!\n1\"\n#70\n1!\n0!\n#80\n";
+    struct case_t {
+        const char* what;
+        report_t report;
+        std::vector<std::string> steps;
+    };
+    const std::vector<case_t> cases = {
+        {"every instant",
+         {0, 0, true, false, -1},
+         {"0:0/0/3<0", "10000:2/2/0<0", "20000:1/3/0<2", "30000:1/2/0<3", "40000:2/0/0<2",
+          "50000:1/1/0<0", "60000:3/2/0<1"}},
+        {"falls of e", {0, 1, false, false, -1}, {"30000:1/2/0<3", "60000:3/2/0<1"}},
+        {"rises of rs", {2, 0, false, false, -1}, {"10000:2/2/0<0", "60000:3/2/0<1"}},
+        {"rises of e and falls of rs",
+         {1, 2, false, false, -1},
+         {"20000:1/3/0<2", "40000:2/0/0<2", "50000:1/1/0<0"}},
+        {"nothing", {0, 0, false, false, -1}, {}},
+        {"falls of e in runs", {0, 1, false, true, -1}, {"30000:1/2/0<3", "60000:3/2/0<1"}},
+        {"every instant in runs",
+         {0, 0, true, true, -1},
+         {"0:0/0/3<0", "10000:2/2/0<0", "20000:1/3/0<2", "30000:1/2/0<3", "40000:2/0/0<2",
+          "50000:1/1/0<0", "60000:3/2/0<1"}},
+    };
+    for (const case_t& c : cases) {
+        for (std::size_t piece : every_piece()) {
+            reported_t seen;
+            seen.report = c.report;
+            std::string message;
+            ASSERT_EQ(read_reported(text, piece, &seen, &message), VCD_OK) << c.what << message;
+            ASSERT_EQ(seen.steps, c.steps) << c.what << " in pieces of " << piece;
+        }
+    }
+}
+
+// A client that stops is given no later step, in runs as one by one, and the steps before a
+// refusal reach it first.
+TEST(VcdTest, StopsWhereTheClientStopsAndGivesTheStepsBeforeARefusal) {
+    const std::string text = "$var wire 1 ! e $end $enddefinitions $end\n"
+                             "#1\n1!\n#2\n0!\n#3\n1!\n#4\n0!\n#5\n1!\n#6\nhello\n";
+    const std::vector<std::string> all = {"1000:1/1/1<0", "2000:1/0/0<1", "3000:1/1/0<0",
+                                          "4000:1/0/0<1", "5000:1/1/0<0"};
+    for (bool batch : {false, true}) {
+        for (long stop_at = 0; stop_at <= 5; ++stop_at) {
+            for (std::size_t piece : every_piece()) {
+                reported_t seen;
+                seen.report = report_t{0, 0, true, batch, stop_at};
+                std::string message;
+                const int status = read_reported(text, piece, &seen, &message);
+                std::vector<std::string> expected(all.begin(), all.begin() + stop_at);
+                if (stop_at < 5) {
+                    expected.emplace_back("stop");
+                    EXPECT_EQ(status, VCD_STOPPED) << stop_at << " in pieces of " << piece;
+                } else {
+                    EXPECT_EQ(status, VCD_MALFORMED);
+                    EXPECT_EQ(message, "line 13: unexpected 'hello'");
+                }
+                ASSERT_EQ(seen.steps, expected)
+                    << stop_at << (batch ? " in runs" : " one by one") << " in pieces of " << piece;
+            }
+        }
+    }
+}
+
+// Stamps of one length after another, longer and shorter ones, equal values written
+// differently, the longest read by their digits, limits of coarse and fine time scales and
+// other line ends, cut anywhere.
+TEST(VcdTest, ReadsStampsByTheirDigitsCutAnywhere) {
+    const auto header = [](const char* scale) {
+        return std::string("$timescale ") + scale +
+               " $end $var wire 1 ! a $end $enddefinitions $end\n";
+    };
+    struct case_t {
+        const char* what;
+        std::string text;
+        std::vector<std::string> steps;
+        std::string message; // empty: read
+    };
+    const std::vector<case_t> cases = {
+        {"one length, then longer, then shorter and back",
+         header("1ps") + "#100\n1!\n#100\n0!\n#101\n1!\n#999\n0!\n#1000\n1!\n#998\n",
+         {"100:0/0/1", "101:1/1/0", "999:1/0/0"},
+         "line 12: time goes backwards: #998 after #1000"},
+        {"one length and back",
+         header("1ps") + "#1234\n1!\n#1233\n",
+         {},
+         "line 4: time goes backwards: #1233 after #1234"},
+        {"leading zeros",
+         header("1ps") + "#5\n1!\n#05\n0!\n#6\n1!\n#0006\n#7\n0!\n#10\n",
+         {"5:0/0/1", "6:1/1/0", "7:1/0/0"},
+         ""},
+        {"fifteen and sixteen digits",
+         header("1ps") + "#999999999999999\n1!\n#1000000000000000\n0!\n#1000000000000001\n1!\n"
+                         "#1000000000000001\n",
+         {"999999999999999:1/1/1", "1000000000000000:1/0/0", "1000000000000001:1/1/0"},
+         ""},
+        {"the last stamp of a coarse time scale",
+         header("100 s") + "#9999\n1!\n#92233\n0!\n#92234\n",
+         {"999900000000000000:1/1/1"},
+         "line 6: time #92234 is beyond 2^63 picoseconds (about 106 days)"},
+        {"femtoseconds falling in one picosecond",
+         header("1 fs") + "#1000\n1!\n#1999\n0!\n#2000\n1!\n#2001\n",
+         {"1:0/0/1", "2:1/1/0"},
+         ""},
+        {"carriage returns and blanks after stamps",
+         header("1ps") + "#10\r\n1!\r\n#11 0!\n#12\t1!\n#13\n",
+         {"10:1/1/1", "11:1/0/0", "12:1/1/0"},
+         ""},
+        {"a letter in a stamp as long as the last",
+         header("1ps") + "#1234\n1!\n#12x4\n0!\n",
+         {},
+         "line 4: bad time stamp '#12x4'"},
+    };
+    for (const case_t& c : cases) {
+        for (std::size_t piece : every_piece()) {
+            seen_t seen;
+            seen.watches = {{"a", 0}};
+            std::string message;
+            const int status = read_all(c.text, piece, &seen, &message);
+            ASSERT_EQ(status, c.message.empty() ? VCD_OK : VCD_MALFORMED)
+                << c.what << " in pieces of " << piece << ": " << message;
+            if (!c.message.empty()) {
+                ASSERT_EQ(message, c.message) << c.what << " in pieces of " << piece;
+            }
+            ASSERT_EQ(seen.steps, c.steps) << c.what << " in pieces of " << piece;
         }
     }
 }
