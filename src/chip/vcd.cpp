@@ -914,9 +914,9 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
                     }
                     break;
                 }
+                run.time_line = run.line;
                 p += 2 + last;
                 ++run.line;
-                run.time_line = run.line;
                 continue;
             }
             const unsigned high_count = leading_digits(high);
@@ -934,9 +934,9 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
                 }
                 break;
             }
+            run.time_line = run.line;
             p += 2 + digits;
             ++run.line;
-            run.time_line = run.line;
         }
         if (p >= end) {
             break;
@@ -970,6 +970,7 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
                 run.column + static_cast<std::size_t>(q - p) > VCD_MAX_LINE) {
                 break;
             }
+            const std::uint32_t stamp_line = run.line;
             run.column += static_cast<std::size_t>(q - p);
             p = q;
             if (*p == '\n') {
@@ -984,7 +985,7 @@ int run_first_stamp(vcd_reader_t* r, run_t* run, const stamp_key_t& key) {
             r->have_time = true;
             run.key = stamp_key_t{};
             run.ticks = ticks;
-            run.time_line = run.line;
+            run.time_line = stamp_line;
             run.time_ps = ps;
         } else {
             break;

@@ -524,3 +524,40 @@ TEST(VcdTest, TellsADumpFromACommandLog) {
 }
 
 } // namespace
+
+// Each instant names the line of its own time stamp, however the reading is cut and whichever
+// way a stamp is read (by its digits, as a number, or with blanks after it).
+TEST(VcdTest, NamesTheLineOfEachInstantsStamp) {
+    const std::string text = "$timescale 1ns $end\n$var wire 1 ! e $end\n$enddefinitions $end\n"
+                             "#0\n1!\n#5\n0!\n#7\n1!\n"           // lines 4, 6 and 8
+                             "#1234567\n0!\n#1234568 1!\n"        // lines 10 and 12
+                             "#1234569\r\n0!\r\n#20000000\n1!\n"; // lines 13 and 15
+    const std::vector<std::string> want = {"0@4",           "5000@6",        "7000@8",
+                                           "1234567000@10", "1234568000@12", "1234569000@13",
+                                           "20000000000@15"};
+    for (std::size_t piece : every_piece()) {
+        std::vector<std::string> seen;
+        const vcd_callbacks_t callbacks{[](vcd_reader_t* reader, void*) {
+                                            int signal = 0;
+                                            int bit = 0;
+                                            return vcd_find(reader, "e", &signal, &bit) != 0
+                                                       ? 1
+                                                       : vcd_watch(reader, signal, bit, 0);
+                                        },
+                                        [](const vcd_step_t* step, void* ctx) {
+                                            static_cast<std::vector<std::string>*>(ctx)->push_back(
+                                                std::to_string(step->time_ps) + "@" +
+                                                std::to_string(step->line));
+                                            return 0;
+                                        },
+                                        &seen};
+        vcd_reader_t* reader = vcd_open(&callbacks);
+        int status = VCD_OK;
+        for (std::size_t i = 0; i < text.size() && status == VCD_OK; i += piece) {
+            status = vcd_feed(reader, text.data() + i, std::min(piece, text.size() - i));
+        }
+        EXPECT_EQ(status == VCD_OK ? vcd_finish(reader) : status, VCD_OK) << vcd_message(reader);
+        vcd_close(reader);
+        EXPECT_EQ(seen, want) << "in pieces of " << piece;
+    }
+}
