@@ -2,6 +2,7 @@
 // old pictures kept whole when the new one cannot be written, and memory in proportion to
 // the reference picture.
 #include <fcntl.h>
+#include <malloc.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -271,6 +272,19 @@ TEST(FileSafetyCliTest, MemoryStaysNearTheInputsSize) {
         {{"--replay", changes_log, "--scale", "16", "-o", dir.file("c.gif")}, 3, 100 * 1024},
         {{"--replay", trace, "-o", dir.file("d.bmp")}, 0, 40 * 1024},
     };
+    // A forked child starts as large as this process, and that counts in its peak: give back
+    // what the inputs took, and skip when earlier tests in this process left it too large for
+    // the tool's own peak to be told (run on its own, as ctest runs it, it is small).
+    std::string().swap(inits);
+    std::string().swap(changes);
+    malloc_trim(0);
+    long resident_pages = 0;
+    std::ifstream("/proc/self/statm") >> resident_pages >> resident_pages;
+    const long self_kib = resident_pages * (sysconf(_SC_PAGESIZE) / 1024);
+    if (self_kib > 16 * 1024) {
+        GTEST_SKIP() << "this test process holds " << self_kib
+                     << " KiB, which a child's peak would include: run the test on its own";
+    }
     for (const memory_case_t& c : cases) {
         const run_result_t r = run(dir, c.args);
         std::string what;
