@@ -49,14 +49,14 @@ int positional_main(int argc, char** argv) {
     }
     // When the picture goes to standard output the messages go to standard error, so that
     // no warning lands among the picture's bytes.
-    const console_t console =
+    console_t console =
         iopaths_is_stdout(argv[3], STDOUT_FILENO) ? console_on(stderr, stdin) : console_standard();
     lcdimg_t* img = lcdimg_open_to(argv[1], argv[2], &console);
     if (img == nullptr) {
         console_puts(&console, "Illegal configuration found.");
         return EXIT_BAD_CONFIGURATION;
     }
-    const job_messages_t messages{say_on_console, const_cast<console_t*>(&console)};
+    const job_messages_t messages{say_on_console, &console};
     int status =
         job_exit_status(job_place_rows(img, argv + FIRST_ROW_ARG, argc - FIRST_ROW_ARG, &messages));
     if (status != EXIT_DONE) {
