@@ -18,6 +18,8 @@
 #include "bmp/giffile.hpp"
 #include "bmp/pngfile.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using bytes_t = std::vector<unsigned char>;

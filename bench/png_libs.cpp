@@ -18,6 +18,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using bytes_t = std::vector<unsigned char>;

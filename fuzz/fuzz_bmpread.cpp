@@ -6,6 +6,8 @@
 
 #include "bmp/bmpimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 constexpr int kWidth = 13;

@@ -15,6 +15,8 @@
 #include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 // Small pictures: one chip with row starts of its own, and a two-chip module.

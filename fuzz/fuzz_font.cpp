@@ -7,6 +7,8 @@
 #include "fuzz_util.hpp"
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static constexpr char small[] =
         "CHCNT_X 8\nCHCNT_Y 4\nPIXSIZ_X 1\nPIXSIZ_Y 1\nCHOFS_X 2\nCHOFS_Y 2\n";

@@ -13,6 +13,8 @@
 #include "script/kestbasic.hpp"
 #include "script/progedit.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 constexpr int kMaxSteps = 100000;

@@ -24,6 +24,8 @@
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 constexpr int kMaxWidth = 600; // indexed rows of 512 bytes and more are filtered

@@ -7,6 +7,8 @@
 #include "fuzz_util.hpp"
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A small picture unless the input says otherwise (the later line wins), so that
     // most inputs render in microseconds.

@@ -7,6 +7,8 @@
 #include "fuzz_util.hpp"
 #include "script/progedit.hpp"
 
+using namespace vimbra;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     progedit_t store;
     progedit_init(&store);

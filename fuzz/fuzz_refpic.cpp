@@ -6,6 +6,8 @@
 #include "fuzz_util.hpp"
 #include "job/refpic.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 // Sides worth wanting: small ones a fuzzed header reaches, and the 1 x 1 of a tiny file.

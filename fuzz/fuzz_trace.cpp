@@ -11,6 +11,8 @@
 #include "chip/tracedec.hpp"
 #include "chip/vcd.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 // Pin maps for the fuzzer's traces: by name, vector bits, two enables, I2C.

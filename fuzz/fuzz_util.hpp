@@ -14,6 +14,8 @@
 #include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 namespace fuzz {
 
 // A file the code under test opens by path, rewritten per input. No folder holds it: it is

@@ -9,6 +9,8 @@
 #include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 bool known_charset_status(int status) {

@@ -32,6 +32,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 constexpr const char* PROFILE_PATH = "/designer/profile.prof";

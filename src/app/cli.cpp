@@ -25,6 +25,8 @@
 #include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
 
+namespace vimbra {
+
 namespace {
 
 enum exit_status : int {
@@ -325,3 +327,5 @@ int cli_main(int argc, char** argv) {
     }
     return positional_main(argc, argv);
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
 
+namespace vimbra {
+
 void traceopts_add(CLI::App* app, trace_options_t* o) {
     app->add_option("--pins", o->pins,
                     "trace: which signal is which line, e.g. rs=PB0,e=PB1,d4=PD4 (default: "
@@ -64,3 +66,5 @@ std::string traceopts_settle(const CLI::App& app, const trace_options_t* o, bool
     }
     return "";
 }
+
+} // namespace vimbra

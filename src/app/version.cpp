@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace vimbra {
+
 // The build passes the project's version in, so the banner and the package always agree.
 #if !defined(VIMBRA_VERSION_MAJOR) || !defined(VIMBRA_VERSION_MINOR) ||                            \
     !defined(VIMBRA_VERSION_PATCH)
@@ -36,3 +38,5 @@ void version_print_banner() {
     std::puts(" vimbracli [LCD Profile] [LCD Font] [BMP Output File Name] [Line 1] [Line 2] ...");
     std::puts("");
 }
+
+} // namespace vimbra

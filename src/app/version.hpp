@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+namespace vimbra {
+
 struct version_info_t {
     std::array<char, 8192> product_name;
     std::array<char, 8192> notice;
@@ -18,3 +20,5 @@ void version_info(version_info_t* info);
 std::string version_number();
 // The positional form's banner, on standard output.
 void version_print_banner();
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+namespace vimbra {
+
 namespace {
 
 int stream_write(const char* bytes, std::size_t count, void* ctx) {
@@ -107,3 +109,5 @@ int console_getc(const console_t* console) {
                          : console->read(console->read_ctx);
     return byte >= 0 && byte <= 255 ? byte : -1;
 }
+
+} // namespace vimbra

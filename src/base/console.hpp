@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace vimbra {
+
 // Takes `count` bytes; 0 when they were taken, -1 when they were lost. A call with no bytes
 // asks the sink to pass on what it holds (a flush).
 using console_write_func_t = int (*)(const char* bytes, std::size_t count, void* ctx);
@@ -38,3 +40,5 @@ int console_printf(const console_t* console, const char* format, ...)
 int console_flush(const console_t* console);
 // The next input byte 0..255, or -1 at the end of the input.
 int console_getc(const console_t* console);
+
+} // namespace vimbra

@@ -1,5 +1,7 @@
 #include "base/linesrc.hpp"
 
+namespace vimbra {
+
 linesrc_t linesrc_file(std::FILE* file) {
     return {file, nullptr, 0, 0};
 }
@@ -35,3 +37,5 @@ bool linesrc_failed(const linesrc_t* src) {
 long linesrc_tell(const linesrc_t* src) {
     return src->file != nullptr ? std::ftell(src->file) : static_cast<long>(src->position);
 }
+
+} // namespace vimbra

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace vimbra {
+
 struct linesrc_t {
     std::FILE* file;  // read when not null
     const char* text; // else these bytes
@@ -23,3 +25,5 @@ bool linesrc_next(linesrc_t* src, char* buffer, int capacity);
 bool linesrc_failed(const linesrc_t* src);
 // Bytes given so far.
 long linesrc_tell(const linesrc_t* src);
+
+} // namespace vimbra

@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+namespace vimbra {
+
 namespace {
 
 std::size_t row_bytes(const animframes_t* f) {
@@ -212,3 +214,5 @@ void animframes_compose(const animframes_t* frames, std::size_t index, unsigned 
                     src + static_cast<std::size_t>(y) * width_bytes, width_bytes);
     }
 }
+
+} // namespace vimbra

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace vimbra {
+
 struct animframes_frame_t {
     int x; // the changed rectangle: the whole picture for the first frame
     int y;
@@ -76,3 +78,5 @@ void animframes_free(animframes_t* frames);
 
 // Copies the RGB rectangle of frame `index` onto `canvas` (a whole picture, RGB).
 void animframes_compose(const animframes_t* frames, std::size_t index, unsigned char* canvas);
+
+} // namespace vimbra

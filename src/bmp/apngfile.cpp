@@ -7,6 +7,8 @@
 
 #include "bmp/pngfile.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::int64_t TICK_US = 1000; // delays are counted in milliseconds
@@ -143,3 +145,5 @@ int apngfile_end(apngfile_t* apng) {
 void apngfile_discard(apngfile_t* apng) {
     animframes_free(&apng->frames);
 }
+
+} // namespace vimbra

@@ -9,6 +9,8 @@
 #include "bmp/animframes.hpp"
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 struct apngfile_t {
     animframes_t frames;
     int plays; // 0: forever
@@ -28,3 +30,5 @@ int apngfile_add_frame(apngfile_t* apng, const unsigned char* rgb, std::int64_t 
 int apngfile_end(apngfile_t* apng);
 // Releases the memory without writing.
 void apngfile_discard(apngfile_t* apng);
+
+} // namespace vimbra

@@ -8,6 +8,8 @@
 
 #include "bmp/bmplowio.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::uint16_t BMP_MAGIC = 0x4D42; // "BM"
@@ -169,3 +171,5 @@ int bmpfile_read(bmpfile_read_func_t func, void* ctx, bmpimg_pixel_writer_t writ
     bmplowio_image_read(guarded_read, &guard, &fh, &ih, writer, writer_ctx);
     return 0;
 }
+
+} // namespace vimbra

@@ -4,6 +4,8 @@
 #include "bmp/bmplowio.hpp"
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 // Writes a complete uncompressed 24-bit file of the given size. Returns 0.
 int bmpfile_write(int width, int height, bmpfile_write_func_t func, void* ctx,
                   bmpimg_pixel_reader_t reader, void* reader_ctx);
@@ -39,3 +41,5 @@ int bmpfile_write_with(int width, int height, Write write, Read read) {
     bmplowio_image_write_with(&ih, write, read);
     return 0;
 }
+
+} // namespace vimbra

@@ -8,6 +8,8 @@
 
 #include "bmp/bmpfile.hpp"
 
+namespace vimbra {
+
 namespace {
 
 using i64 = std::int64_t;
@@ -385,3 +387,5 @@ int bmpimg_bmp_write(bmpimg_t* canvas, bmpfile_write_func_t func, void* ctx) {
 int bmpimg_bmp_read(bmpimg_t* canvas, bmpfile_read_func_t func, void* ctx) {
     return bmpfile_read(func, ctx, bridge_writer, canvas);
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 // Red, green, blue.
 using bmpimg_color_t = std::array<unsigned char, 3>;
 
@@ -88,3 +90,5 @@ int bmpimg_fill_box_with(const bmpimg_t* canvas, std::int64_t x1, std::int64_t y
 int bmpimg_bmp_write(bmpimg_t* canvas, bmpfile_write_func_t func, void* ctx);
 // Loads a BMP onto the canvas; pixels outside the canvas are dropped. Returns 0.
 int bmpimg_bmp_read(bmpimg_t* canvas, bmpfile_read_func_t func, void* ctx);
+
+} // namespace vimbra

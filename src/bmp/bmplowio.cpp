@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 
+namespace vimbra {
+
 namespace {
 
 // The only place where multi-byte fields are joined: the first byte lowest, whatever the
@@ -168,3 +170,5 @@ std::int64_t bmplowio_row_padding(int bit_count, std::int64_t width) {
 bool bmplowio_rows_move_bytes(const bmp_info_header_t* ih) {
     return ih->biWidth >= 0 && ih->biHeight > 0 && row_bytes(ih->biBitCount, ih->biWidth) > 0;
 }
+
+} // namespace vimbra

@@ -7,6 +7,8 @@
 
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 struct bmp_file_header_t {
     std::uint16_t bfType;
     std::uint32_t bfSize;
@@ -198,3 +200,5 @@ void bmplowio_image_read_with(const bmp_info_header_t* ih, Read& read, Write& wr
         }
     }
 }
+
+} // namespace vimbra

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace vimbra {
+
 // Sets the pixel at column x, row y (row 0 is the top row).
 using bmpimg_pixel_writer_t = void (*)(int x, int y, unsigned char r, unsigned char g,
                                        unsigned char b, void* ctx);
@@ -16,3 +18,5 @@ using bmpfile_read_func_t = int (*)(void* data, std::uint32_t size, void* ctx);
 
 // What an encoder returns when its memory could not be had, beside -1 for the stream.
 inline constexpr int BMP_NO_MEMORY = -2;
+
+} // namespace vimbra

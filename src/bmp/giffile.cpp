@@ -10,6 +10,8 @@
 
 #include "bmp/pngfile.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::int64_t TICK_US = 10000; // hundredths of a second
@@ -347,3 +349,5 @@ int giffile_end(giffile_t* gif) {
 void giffile_discard(giffile_t* gif) {
     animframes_free(&gif->frames);
 }
+
+} // namespace vimbra

@@ -9,6 +9,8 @@
 #include "bmp/animframes.hpp"
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 inline constexpr int GIFFILE_MAX_SIDE = 65535;
 inline constexpr int GIFFILE_MAX_PLAYS = 65536; // the loop field counts the repeats
 
@@ -33,3 +35,5 @@ int giffile_add_frame(giffile_t* gif, const unsigned char* rgb, std::int64_t dur
 int giffile_end(giffile_t* gif);
 // Releases the memory without writing.
 void giffile_discard(giffile_t* gif);
+
+} // namespace vimbra

@@ -18,6 +18,8 @@
 #include "bmp/bmpfile.hpp"
 #include "bmp/pngfile.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Long enough for any path the tool takes (its texts hold 8192 bytes), a symlink's target
@@ -676,3 +678,5 @@ int outfile_write_picture(const char* path, const unsigned char* rgb, int width,
     picture_t picture{rgb, width, height};
     return outfile_write(path, names_png(path) ? produce_png : produce_bmp, &picture);
 }
+
+} // namespace vimbra

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vimbra {
+
 // The result for memory that could not be had, beside -1 for every other failure.
 inline constexpr int OUTFILE_NO_MEMORY = -2;
 
@@ -67,3 +69,5 @@ int outfile_sink_close(outfile_sink_t* sink);
 // OUTFILE_NO_MEMORY when an encoder ran out of memory, or -1 on any other failure (errno
 // tells why, as for outfile_write).
 int outfile_write_picture(const char* path, const unsigned char* rgb, int width, int height);
+
+} // namespace vimbra

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::array<unsigned char, 8> SIGNATURE{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -482,3 +484,5 @@ int pngfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
     std::free(palette);
     return status;
 }
+
+} // namespace vimbra

@@ -8,6 +8,8 @@
 
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 inline constexpr int PNGFILE_MAX_PALETTE = 256;
 
 // Writes an RGB picture (3 bytes a pixel, top row first) as a complete PNG file through
@@ -47,3 +49,5 @@ int pngfile_write_chunk(const char* type, const unsigned char* data, std::size_t
 int pngfile_write_pixels(const unsigned char* rgb, int width, int height,
                          pngfile_palette_t* palette, std::uint32_t* sequence,
                          bmpfile_write_func_t func, void* ctx);
+
+} // namespace vimbra

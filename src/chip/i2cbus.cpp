@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace vimbra {
+
 namespace {
 
 // Roles of the wiring line's places: RS, RW, E, backlight, D4..D7.
@@ -108,3 +110,5 @@ void i2cbus_step(i2cbus_t* bus, const bus_step_t* step) {
     bus->bits = 0;
     bus->byte = 0;
 }
+
+} // namespace vimbra

@@ -9,6 +9,8 @@
 
 #include "chip/parbus.hpp"
 
+namespace vimbra {
+
 struct i2cbus_callbacks_t {
     // The display's lines after an expander write (roles of bus_role; D0..D3 stay low).
     void (*pins)(const bus_step_t* step, void* ctx);
@@ -41,3 +43,5 @@ void i2cbus_start(i2cbus_t* bus, const i2cbus_callbacks_t* callbacks,
                   const std::array<int, 8>& wiring, int address);
 // One instant of SDA and SCL (roles BUS_SDA and BUS_SCL of the step).
 void i2cbus_step(i2cbus_t* bus, const bus_step_t* step);
+
+} // namespace vimbra

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::int64_t NS = 1000;
@@ -210,3 +212,5 @@ void parbus_format_ns(std::int64_t ps, char* out, int capacity) {
         std::strcat(out, " ns");
     }
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace vimbra {
+
 // The lines, each one bit of a step's masks.
 enum bus_role : int {
     BUS_RS = 0,
@@ -91,3 +93,5 @@ inline bus_cycle_t parbus_fall(parbus_t* bus, std::int64_t time_ps, std::uint32_
 }
 // Times for messages: nanoseconds to at most three decimals ("62.5 ns").
 void parbus_format_ns(std::int64_t ps, char* out, int capacity);
+
+} // namespace vimbra

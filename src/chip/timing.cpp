@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::int64_t US = 1000000; // picoseconds
@@ -253,3 +255,5 @@ void timing_format_ms(std::int64_t ps, int decimals, char* out, int capacity) {
         std::strcat(out, " ms");
     }
 }
+
+} // namespace vimbra

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+namespace vimbra {
+
 inline constexpr int TIMING_CHIPS = 2;
 inline constexpr int TIMING_DEFAULT_FOSC_KHZ = 270;
 inline constexpr int TIMING_MIN_FOSC_KHZ = 10;
@@ -81,3 +83,5 @@ std::int64_t timing_execution_ps(unsigned char instruction, bool data, int fosc_
 // Times in messages: "64.874 ms" and "37 us", to at most three decimals ("%.6f" for a fault's
 // own time is the caller's).
 void timing_format_ms(std::int64_t ps, int decimals, char* out, int capacity);
+
+} // namespace vimbra

@@ -10,6 +10,8 @@
 #include "chip/parbus.hpp"
 #include "chip/vcd.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::size_t LISTED_SIGNALS = 40;
@@ -425,3 +427,5 @@ void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out
         break;
     }
 }
+
+} // namespace vimbra

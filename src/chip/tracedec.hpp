@@ -10,6 +10,8 @@
 
 #include "chip/timing.hpp"
 
+namespace vimbra {
+
 inline constexpr int TRACEDEC_MESSAGE_CAPACITY = 1024;
 
 enum tracedec_status : int {
@@ -73,3 +75,5 @@ void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out
 void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out);
 // Checks a --pins text; 0, or -1 with the reason in `message`.
 int tracedec_check_pins(const char* pins, char* message, int capacity);
+
+} // namespace vimbra

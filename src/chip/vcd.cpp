@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace vimbra {
+
 namespace {
 
 constexpr int FIRST_ID_CHAR = 33; // identifier codes are printable ASCII, '!' to '~'
@@ -1202,3 +1204,5 @@ bool vcd_sniff(const char* data, std::size_t length) {
     }
     return i < length && data[i] == '$';
 }
+
+} // namespace vimbra

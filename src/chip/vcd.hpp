@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vimbra {
+
 inline constexpr int VCD_MAX_LINE = 65536; // bytes; a longer line refuses the trace
 inline constexpr int VCD_SLOTS = 32;       // watched bits, each given one bit of a step's masks
 inline constexpr int VCD_MESSAGE_CAPACITY = 256;
@@ -78,3 +80,5 @@ std::int64_t vcd_end_time(const vcd_reader_t* reader);
 std::uint64_t vcd_unknown_count(const vcd_reader_t* reader);
 // Whether the text starts like a VCD header: its first word is a $ keyword.
 bool vcd_sniff(const char* data, std::size_t length);
+
+} // namespace vimbra

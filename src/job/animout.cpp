@@ -9,6 +9,8 @@
 #include "job/screen.hpp"
 #include "lcd/cmdlog.hpp"
 
+namespace vimbra {
+
 namespace {
 
 struct job_t {
@@ -68,3 +70,5 @@ int animout_write(const animout_request_t* request, lcdimg_t* img, const cmdlog_
                           std::string(error != 0 ? std::strerror(error) : "unknown error"));
     return ANIMOUT_NOT_WRITTEN;
 }
+
+} // namespace vimbra

@@ -7,6 +7,8 @@
 
 #include "lcd/animate.hpp"
 
+namespace vimbra {
+
 struct cmdlog_t;
 struct lcdimg_t;
 
@@ -31,3 +33,5 @@ enum animout_result : int {
 // ANIMOUT_OK.
 int animout_write(const animout_request_t* request, lcdimg_t* img, const cmdlog_t* log,
                   std::string* message);
+
+} // namespace vimbra

@@ -14,6 +14,8 @@
 #include "bmp/outfile.hpp"
 #include "chip/vcd.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int MAX_SYMLINK_HOPS = 40;
@@ -188,3 +190,5 @@ int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE
     errno = error;
     return status;
 }
+
+} // namespace vimbra

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace vimbra {
+
 // A file a run reads or writes, named on its command line.
 struct iopaths_entry_t {
     const char* option; // how the command line named it: "-o", "--compare", ...
@@ -32,3 +34,5 @@ void iopaths_fill_closed_stdio();
 // memory once. -1 with errno, or with EFBIG past 256 MiB. A VCD is left open for streaming instead:
 // `trace` gets the file, `text` its first bytes.
 int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace);
+
+} // namespace vimbra

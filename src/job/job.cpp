@@ -16,6 +16,8 @@
 #include "lcd/loghint.hpp"
 #include "lcd/rowtext.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
@@ -321,3 +323,5 @@ void job_budget_limit(lcdimg_t* img, job_budget_t* budget, double budget_ms) {
     img->script_should_stop = job_budget_is_spent;
     img->script_stop_ctx = budget;
 }
+
+} // namespace vimbra

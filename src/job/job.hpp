@@ -13,6 +13,8 @@
 #include "lcd/cmdlog.hpp"
 #include "lcd/replay.hpp"
 
+namespace vimbra {
+
 struct lcdimg_t;
 struct lcdimg_source_t;
 
@@ -115,3 +117,5 @@ void job_budget_start(job_budget_t* budget, double budget_ms);
 bool job_budget_is_spent(void* ctx);
 // Starts the budget and has the image's script runs ask it.
 void job_budget_limit(lcdimg_t* img, job_budget_t* budget, double budget_ms);
+
+} // namespace vimbra

@@ -17,6 +17,8 @@
 #include "job/snapshot.hpp"
 #include "lcd/lcdimg.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr const char* STDIO_NAME = "-";
@@ -466,3 +468,5 @@ job_status_t jobrun_run(const jobrun_request_t* request, const job_messages_t* m
     lcdimg_close(run.img);
     return status;
 }
+
+} // namespace vimbra

@@ -12,6 +12,8 @@
 #include "job/tracerun.hpp"
 #include "lcd/animate.hpp"
 
+namespace vimbra {
+
 inline constexpr int JOBRUN_REPORT_CELLS = 10; // differing cells named in a comparison
 
 enum jobrun_format_t : int { JOBRUN_FORMAT_BY_NAME, JOBRUN_FORMAT_BMP, JOBRUN_FORMAT_PNG };
@@ -53,3 +55,5 @@ struct jobrun_result_t {
 // failure; JOB_DIFFERENT and JOB_TIMING_FAULTS once everything asked for is done.
 job_status_t jobrun_run(const jobrun_request_t* request, const job_messages_t* messages,
                         jobrun_result_t* result);
+
+} // namespace vimbra

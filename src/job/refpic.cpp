@@ -13,6 +13,8 @@
 #include "bmp/bmpfile.hpp"
 #include "bmp/bmplowio.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::array<unsigned char, 8> PNG_SIGNATURE{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -177,3 +179,5 @@ int refpic_read_png(refpic_read_func_t, void*, int, int, refpic_t*, char* messag
     return refuse(message, message_capacity, "PNG pictures cannot be compared in this build");
 }
 #endif
+
+} // namespace vimbra

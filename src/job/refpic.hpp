@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace vimbra {
+
 inline constexpr int REFPIC_MESSAGE_CAPACITY = 256;
 
 struct refpic_t {
@@ -38,3 +40,5 @@ using refpic_read_func_t = std::size_t (*)(unsigned char* data, std::size_t size
 // is seen over black (each colour sample times alpha, rounded, before that scaling).
 int refpic_read_png(refpic_read_func_t read, void* ctx, int want_width, int want_height,
                     refpic_t* pic, char* message, int message_capacity);
+
+} // namespace vimbra

@@ -11,6 +11,8 @@
 
 #include "job/refpic.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Chunks a comparison has no use for: skipped unread, however many or large (a compressed
@@ -176,3 +178,5 @@ int refpic_read_png(refpic_read_func_t read, void* ctx, int want_width, int want
     png_destroy_read_struct(&png, &info, nullptr);
     return status;
 }
+
+} // namespace vimbra

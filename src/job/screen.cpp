@@ -10,6 +10,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/replay.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::array<unsigned char, 3> MAGENTA{255, 0, 255};
@@ -300,3 +302,5 @@ int screen_text(const lcdimg_t* img, const replay_status_t* status, std::string*
 } catch (const std::bad_alloc&) {
     return -1;
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vimbra {
+
 struct charset_t;
 struct lcdimg_t;
 struct replay_status_t;
@@ -80,3 +82,5 @@ int screen_spell_row(const charset_t* set, const unsigned char* codes, int count
 // off", or "no cursor, ..."); a null status is that of typed rows. 0, or -1 when memory is
 // short.
 int screen_text(const lcdimg_t* img, const replay_status_t* status, std::string* text);
+
+} // namespace vimbra

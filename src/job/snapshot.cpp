@@ -6,6 +6,8 @@
 
 #include "lcd/cmdlog.hpp"
 
+namespace vimbra {
+
 bool snapshot_update_asked(bool asked) {
     const char* env = std::getenv(SNAPSHOT_UPDATE_VARIABLE);
     return asked || (env != nullptr && std::strcmp(env, "1") == 0);
@@ -29,3 +31,5 @@ int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const c
         return -1;
     }
 }
+
+} // namespace vimbra

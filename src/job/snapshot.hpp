@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace vimbra {
+
 struct cmdlog_mark_t;
 
 // The name of the environment variable whose value "1" turns updating on wherever a
@@ -22,3 +24,5 @@ inline constexpr std::size_t SNAPSHOT_MARKS_LISTED = 20;
 // end. 0, or -1 when memory is short.
 int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const char* name,
                           const std::string& where, std::string* message);
+
+} // namespace vimbra

@@ -12,6 +12,8 @@
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr job_status_t DONE = JOB_DONE;
@@ -480,3 +482,5 @@ job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
     result->faults = s.faults > 0;
     return DONE;
 }
+
+} // namespace vimbra

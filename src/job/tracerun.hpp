@@ -12,6 +12,8 @@
 #include "lcd/cmdlog.hpp"
 #include "lcd/replay.hpp"
 
+namespace vimbra {
+
 struct lcdimg_t;
 
 inline constexpr int TRACERUN_MAX_FAULT_LINES = 100;
@@ -59,3 +61,5 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
 // status as above.
 job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
                           tracerun_result_t* result);
+
+} // namespace vimbra

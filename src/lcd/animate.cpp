@@ -10,6 +10,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/replay.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // One of the two writers behind one face.
@@ -226,3 +228,5 @@ int animate_format_of(const char* path, animate_format_t* format) {
     }
     return 0;
 }
+
+} // namespace vimbra

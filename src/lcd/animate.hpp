@@ -7,6 +7,8 @@
 
 #include "bmp/bmptypes.hpp"
 
+namespace vimbra {
+
 struct cmdlog_module_t;
 struct cmdlog_t;
 struct lcdimg_t;
@@ -70,3 +72,5 @@ int animate_write(lcdimg_t* img, const cmdlog_module_t* module, const cmdlog_t* 
 // The format a file name asks for: 1 and `format` set for a name ending in ".gif" or
 // ".apng" (in any case), else 0.
 int animate_format_of(const char* path, animate_format_t* format);
+
+} // namespace vimbra

@@ -1,5 +1,7 @@
 #include "lcd/backlight.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Brightness of a colour, 0..255, with the usual weights of the eye (299, 587, 114).
@@ -31,3 +33,5 @@ void backlight_unlit_colors(const lcdimg_rgb_t& fg, const lcdimg_rgb_t& bg, lcdi
     const auto trace = [](int off, int lit) { return off + (lit - off) / 5; };
     *fg_off = {trace(bg_off->r, f.r), trace(bg_off->g, f.g), trace(bg_off->b, f.b)};
 }
+
+} // namespace vimbra

@@ -7,6 +7,8 @@
 
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // fonts/a00.fnt and fonts/a02.fnt, wrapped in raw string literals by the build: they are the
@@ -780,3 +782,5 @@ const char* charset_spell(const charset_t* set, unsigned char code) {
     }
     return "";
 }
+
+} // namespace vimbra

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 
+namespace vimbra {
+
 inline constexpr int CHARSET_GLYPH_COUNT = 256;
 inline constexpr int CHARSET_GLYPH_BYTES = 5;        // one byte per dot column, bit 0 = top dot row
 inline constexpr int CHARSET_MESSAGE_CAPACITY = 256; // enough for every refusal message
@@ -58,3 +60,5 @@ int charset_decode(const charset_t* set, const char* src, int row, unsigned char
 // charset_decode reads it back as exactly that one code; "" when there is none (a user
 // glyph, or a code only an escape places).
 const char* charset_spell(const charset_t* set, unsigned char code);
+
+} // namespace vimbra

@@ -15,6 +15,8 @@
 #include "lcd/rowtext.hpp"
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 static_assert(CMDLOG_MAX_ROW_ADDRESSES == LCDIMG_MAX_ROW_ADDRESSES,
               "the module takes the profile's row addresses as they are");
 
@@ -1197,3 +1199,5 @@ int cmdlog_parse_time(const char* text, std::int64_t* time_us) {
     *time_us = total;
     return 0;
 }
+
+} // namespace vimbra

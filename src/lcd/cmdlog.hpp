@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vimbra {
+
 struct charset_t;
 struct lcdimg_t;
 
@@ -152,3 +154,5 @@ bool cmdlog_backlight_at(const cmdlog_t* log, std::int64_t time_us);
 // The geometry of the first well-formed `module` line of a log text, read before the log
 // itself (which needs the module). True when there is one.
 bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int* rows);
+
+} // namespace vimbra

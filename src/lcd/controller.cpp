@@ -1,5 +1,7 @@
 #include "lcd/controller.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr unsigned char BLANK = 0x20;
@@ -202,3 +204,5 @@ int controller_address_at(const controller_t* ctl, int line, int position) {
 const unsigned char* controller_glyph(const controller_t* ctl, unsigned char code) {
     return &ctl->cgram[static_cast<unsigned>(code & 7) * 8];
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace vimbra {
+
 inline constexpr int CONTROLLER_DDRAM_BYTES = 128; // indexed by the 7-bit address; 80 are used
 inline constexpr int CONTROLLER_CGRAM_BYTES = 64;  // 8 glyphs x 8 dot rows, bits 4..0 used
 inline constexpr int CONTROLLER_LINE2_BASE = 0x40; // first address of line 2 in two-line mode
@@ -56,3 +58,5 @@ void controller_bus(controller_t* ctl, bool rs, bool rw, unsigned char data);
 int controller_address_at(const controller_t* ctl, int line, int position);
 // The eight dot rows of CGRAM glyph `code & 7`, bits 4..0, bit 4 leftmost.
 const unsigned char* controller_glyph(const controller_t* ctl, unsigned char code);
+
+} // namespace vimbra

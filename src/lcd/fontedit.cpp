@@ -8,6 +8,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Every dot a font text sets, and which ones it sets at all.
@@ -176,3 +178,5 @@ int fontedit_toggle(std::string* text, int code, int row, int column, unsigned c
     std::memcpy(glyph, lines.columns.data(), lines.columns.size());
     return 0;
 }
+
+} // namespace vimbra

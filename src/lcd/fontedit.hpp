@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace vimbra {
+
 // Toggles dot (`row`, `column`) of glyph `code` in the font `text`: the line that last sets
 // the row is rewritten, or, when none does, the whole glyph is added at the end. `glyph`
 // holds the glyph's five column bytes as shown, for the rows the text leaves unset, and gets
@@ -10,3 +12,5 @@
 // 0 when it did, -1 (text and glyph untouched) when the arguments are out of range, memory
 // is short or the new text would not read so.
 int fontedit_toggle(std::string* text, int code, int row, int column, unsigned char* glyph);
+
+} // namespace vimbra

@@ -9,6 +9,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr std::size_t LINE_CAPACITY = 8192; // line, copy and word buffers, terminator included
@@ -187,3 +189,5 @@ int pickup_code(const char* line) {
     }
     return parse_code(second.data());
 }
+
+} // namespace vimbra

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace vimbra {
+
 // Receives one dot: code 0..255, column 0..4, row 0..7, on 1 (lit) or 0.
 using lcdfont_dot_callback_t = void (*)(int code, int column, int row, int on, void* ctx);
 
@@ -41,3 +43,5 @@ int lcdfont_read_rows_text(const char* text, std::size_t length, lcdfont_row_cal
 // The code 0..255 of a header line ("CODE 0x41"), -1 for any other line.
 // Only the first 8191 characters of `line` are looked at.
 int pickup_code(const char* line);
+
+} // namespace vimbra

@@ -15,6 +15,8 @@
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdprof.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int FIRST_PRINTABLE = 0x21;
@@ -575,3 +577,5 @@ void calc_canvas_size(const lcdimg_t* img, int* width, int* height) {
     *width = w;
     *height = h;
 }
+
+} // namespace vimbra

@@ -8,6 +8,8 @@
 #include "base/console.hpp"
 #include "bmp/bmpimg.hpp"
 
+namespace vimbra {
+
 struct charset_t;
 
 inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
@@ -208,3 +210,5 @@ void lcdimg_render(lcdimg_t* img);
 // could not be written completely; errno then says why, and an existing picture at `path`
 // is untouched (outfile_write tells the exceptions).
 int lcdimg_write_file(lcdimg_t* img, const char* path);
+
+} // namespace vimbra

@@ -2,6 +2,8 @@
 
 #include "lcd/lcdimg.hpp"
 
+namespace vimbra {
+
 int lcdimg_draw_color(lcdimg_t* img, unsigned char r, unsigned char g, unsigned char b) {
     if (img != nullptr) {
         img->draw_color = {r, g, b};
@@ -53,3 +55,5 @@ int lcdimg_draw_circle(lcdimg_t* img, int x, int y, int radius) {
     bmpimg_draw_circle(&img->canvas, x, y, radius, color);
     return 0;
 }
+
+} // namespace vimbra

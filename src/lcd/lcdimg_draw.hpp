@@ -1,6 +1,8 @@
 // The drawing surface offered to scripts. Knows the image only as a handle.
 #pragma once
 
+namespace vimbra {
+
 struct lcdimg_t;
 
 // Sets the current drawing colour. Returns 0.
@@ -11,3 +13,5 @@ int lcdimg_draw_line(lcdimg_t* img, int x1, int y1, int x2, int y2);
 int lcdimg_draw_box(lcdimg_t* img, int x1, int y1, int x2, int y2);
 int lcdimg_draw_fillbox(lcdimg_t* img, int x1, int y1, int x2, int y2);
 int lcdimg_draw_circle(lcdimg_t* img, int x, int y, int radius);
+
+} // namespace vimbra

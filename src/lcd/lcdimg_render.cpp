@@ -9,6 +9,8 @@
 #include "lcd/lcdimg.hpp"
 #include "script/script.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // The painters store pixel bytes as this type rather than as unsigned char: a character
@@ -319,3 +321,5 @@ int lcdimg_write_file(lcdimg_t* img, const char* path) {
     console_flush(&img->console);
     return outfile_write_picture(path, img->pixels, img->canvas_width, img->canvas_height);
 }
+
+} // namespace vimbra

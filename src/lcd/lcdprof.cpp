@@ -11,6 +11,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 namespace {
 
 using text_field_t = std::array<char, LCDIMG_TEXT_CAPACITY> lcdimg_t::*;
@@ -315,3 +317,5 @@ void print_value(const lcdimg_t* img) {
     print_texts_and_geometry(*img);
     print_colours_and_rest(*img);
 }
+
+} // namespace vimbra

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace vimbra {
+
 struct lcdimg_t;
 
 // Reads the profile at `path` into `img`; prints the listing when `listing` is nonzero.
@@ -21,3 +23,5 @@ int pickup_value(lcdimg_t* img, const char* line);
 // Prints, to the image's console, the 21-line listing of the settings, and a CHARSET and a
 // ROW_ADDRESSES line when they are set.
 void print_value(const lcdimg_t* img);
+
+} // namespace vimbra

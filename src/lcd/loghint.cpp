@@ -4,6 +4,8 @@
 
 #include "lcd/cmdlog.hpp"
 
+namespace vimbra {
+
 bool loghint_warning(const cmdlog_t* log, bool display_seen_on, char* message, int capacity) {
     if (log == nullptr || message == nullptr || capacity <= 0) {
         return false;
@@ -23,3 +25,5 @@ bool loghint_warning(const cmdlog_t* log, bool display_seen_on, char* message, i
     message[0] = '\0';
     return false;
 }
+
+} // namespace vimbra

@@ -6,6 +6,8 @@
 
 #include "lcd/lcdimg.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr unsigned char UNDERLINE = 0x80; // the eighth dot row of every column byte
@@ -301,3 +303,5 @@ void replay_status(const replay_t* replay, replay_status_t* status) {
     status->cursor_on = ctl.cursor_on;
     status->blink_on = ctl.blink_on;
 }
+
+} // namespace vimbra

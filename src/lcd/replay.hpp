@@ -9,6 +9,8 @@
 #include "lcd/cmdlog.hpp"
 #include "lcd/controller.hpp"
 
+namespace vimbra {
+
 struct lcdimg_t;
 
 inline constexpr std::int64_t REPLAY_BLINK_PHASE_US = 409600; // 409.6 ms at fOSC = 250 kHz
@@ -57,3 +59,5 @@ int replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us);
 std::int64_t replay_next_change(const replay_t* replay, std::int64_t time_us);
 // The cursor and the display modes as they stand.
 void replay_status(const replay_t* replay, replay_status_t* status);
+
+} // namespace vimbra

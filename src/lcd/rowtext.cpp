@@ -13,6 +13,8 @@
 #include "lcd/lcdimg.hpp"
 #include "lcd/util.hpp"
 
+namespace vimbra {
+
 int rowtext_decode(const charset_t* set, const char* src, int row, unsigned char* dst, int capacity,
                    int* count, char* message, int message_capacity) {
     if (set != nullptr) {
@@ -49,3 +51,5 @@ int rowtext_place_rows(lcdimg_t* img, const char* const* rows, int count) {
     }
     return 0;
 }
+
+} // namespace vimbra

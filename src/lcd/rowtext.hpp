@@ -2,6 +2,8 @@
 // Used by the row arguments and by the command log's `print`.
 #pragma once
 
+namespace vimbra {
+
 struct charset_t;
 struct lcdimg_t;
 
@@ -17,3 +19,5 @@ int rowtext_decode(const charset_t* set, const char* src, int row, unsigned char
 // stored), after printing the row's problem when there is a line to say; -2 when memory is
 // short.
 int rowtext_place_rows(lcdimg_t* img, const char* const* rows, int count);
+
+} // namespace vimbra

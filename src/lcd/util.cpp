@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace vimbra {
+
 namespace {
 
 constexpr char BACKSLASH = '\\';
@@ -94,3 +96,5 @@ int util_remove_comment(char* line) {
     }
     return 0;
 }
+
+} // namespace vimbra

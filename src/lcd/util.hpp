@@ -1,6 +1,8 @@
 // Small text helpers of the command line and the configuration readers.
 #pragma once
 
+namespace vimbra {
+
 // Statuses of util_format.
 enum util_format_status : int {
     UTIL_FORMAT_OK = 0,
@@ -34,3 +36,5 @@ constexpr int get_hexval(char c) {
 }
 // Cuts a line at its first '#', in place. Returns 0.
 int util_remove_comment(char* line);
+
+} // namespace vimbra

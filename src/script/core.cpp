@@ -5,6 +5,8 @@
 
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 struct keyword_t {
@@ -432,3 +434,5 @@ int core_find_token_slot(kestbasic_t* kb) {
     m.slot = static_cast<std::int8_t>(slot);
     return slot;
 }
+
+} // namespace vimbra

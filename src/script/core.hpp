@@ -10,6 +10,8 @@
 #include "script/kestlibc.hpp"
 #include "script/variable.hpp"
 
+namespace vimbra {
+
 struct lcdimg_t;
 
 inline constexpr int CORE_LABEL_COUNT = 200;
@@ -206,3 +208,5 @@ inline void core_putback(kestbasic_t* kb) {
     const std::ptrdiff_t length = kb->token_length;
     kb->cursor = kb->cursor - kb->program < length ? kb->program : kb->cursor - length;
 }
+
+} // namespace vimbra

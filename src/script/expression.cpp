@@ -9,6 +9,8 @@
 #include "script/kestlibc.hpp"
 #include "script/variable.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Deeper nesting than any stored line (79 characters) can hold; only a program
@@ -253,3 +255,5 @@ int expression_entry(kestbasic_t* kb, std::int32_t* value) {
     core_putback(kb);
     return RC_OK;
 }
+
+} // namespace vimbra

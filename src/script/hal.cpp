@@ -3,6 +3,8 @@
 #include "base/console.hpp"
 #include "lcd/lcdimg_draw.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // The drawing surface takes colour channels as bytes: keep the low 8 bits.
@@ -101,3 +103,5 @@ void hal_circle(hal_t* hal, std::int32_t x, std::int32_t y, std::int32_t radius)
     if (hal->lcd_image == nullptr) return;
     lcdimg_draw_circle(hal->lcd_image, x, y, radius);
 }
+
+} // namespace vimbra

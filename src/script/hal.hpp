@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace vimbra {
+
 struct console_t;
 struct lcdimg_t;
 
@@ -33,3 +35,5 @@ void hal_line(hal_t* hal, std::int32_t x1, std::int32_t y1, std::int32_t x2, std
 void hal_box(hal_t* hal, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 void hal_fillbox(hal_t* hal, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 void hal_circle(hal_t* hal, std::int32_t x, std::int32_t y, std::int32_t radius);
+
+} // namespace vimbra

@@ -4,6 +4,8 @@
 #include "script/core.hpp"
 #include "script/statement.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // The statement that a keyword starts; 0 for tokens that start none (line numbers,
@@ -89,3 +91,5 @@ int kestbasic_execute(kestbasic_t* kb) {
 int kestbasic_get_error_message(const kestbasic_t* kb, int code, char* buffer, int size) {
     return core_error_message(kb, code, buffer, size);
 }
+
+} // namespace vimbra

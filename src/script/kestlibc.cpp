@@ -1,5 +1,7 @@
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 // Bytes are compared as signed chars, so 0x80..0xFF sort below the NUL.
@@ -99,3 +101,5 @@ char* kestlibc_utoa(std::uint32_t value, char* buf, std::uint32_t base) {
     }
     return buf;
 }
+
+} // namespace vimbra

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace vimbra {
+
 int kestlibc_strlen(const char* s);
 char* kestlibc_strcpy(char* dst, const char* src);
 char* kestlibc_strcat(char* dst, const char* src);
@@ -35,3 +37,5 @@ int kestlibc_atoi(const char* s);
 const char* kestlibc_strchr(const char* s, int c);
 // Digits of `value` in `base` (2..36, lower-case letters); buf needs 33 bytes for base 2.
 char* kestlibc_utoa(std::uint32_t value, char* buf, std::uint32_t base);
+
+} // namespace vimbra

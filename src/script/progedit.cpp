@@ -5,6 +5,8 @@
 
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int fetch_capacity = PROGEDIT_LINE_MAX + 1;
@@ -118,3 +120,5 @@ int progedit_insert(progedit_t* store, const char* line) {
 int progedit_fetch(const progedit_t* store, int index, char* out, int capacity) {
     return textedit_fetch(store, index, out, capacity);
 }
+
+} // namespace vimbra

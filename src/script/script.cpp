@@ -14,6 +14,8 @@
 #include "script/kestbasic.hpp"
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int LINE_BUFFER_SIZE = 8192;
@@ -149,3 +151,5 @@ int print_program(const progedit_t* store, const console_t* console) {
     }
     return count;
 }
+
+} // namespace vimbra

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 
+#include "script/progedit.hpp"
+
+namespace vimbra {
+
 struct console_t;
 struct lcdimg_t;
-
-#include "script/progedit.hpp"
 
 // Asked while a script runs whether to stop it now (a clock, a cancel button); true stops it.
 using script_stop_func_t = bool (*)(void* ctx);
@@ -55,3 +57,5 @@ int load_program_text(progedit_t* store, const char* text, std::size_t length,
                       const console_t* console = nullptr);
 // Prints the stored lines on `console`; the number printed.
 int print_program(const progedit_t* store, const console_t* console = nullptr);
+
+} // namespace vimbra

@@ -12,6 +12,8 @@
 #include "script/kestlibc.hpp"
 #include "script/variable.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int INPUT_CAPACITY = 80; // characters of one console line
@@ -534,3 +536,5 @@ int gosub_pop(kestbasic_t* kb, const char** position) {
     *position = kb->gosub_stack[static_cast<std::size_t>(kb->gosub_depth)];
     return RC_OK;
 }
+
+} // namespace vimbra

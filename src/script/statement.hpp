@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace vimbra {
+
 struct kestbasic_t;
 struct for_record_t;
 
@@ -37,3 +39,5 @@ int for_stack_push(kestbasic_t* kb, const for_record_t* record);
 int for_stack_pop(kestbasic_t* kb, for_record_t* record);
 int gosub_push(kestbasic_t* kb, const char* position);
 int gosub_pop(kestbasic_t* kb, const char** position);
+
+} // namespace vimbra

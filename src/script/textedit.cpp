@@ -4,6 +4,8 @@
 
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int none = -1; // no further line start
@@ -142,3 +144,5 @@ int textedit_info(const textedit_t* te, int* line_count) {
     *line_count = count;
     return 0;
 }
+
+} // namespace vimbra

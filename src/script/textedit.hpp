@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+namespace vimbra {
+
 inline constexpr std::int32_t TEXTEDIT_MAGIC = 0x6329;
 inline constexpr int TEXTEDIT_CAPACITY = 4096; // text and terminator
 
@@ -24,3 +26,5 @@ int textedit_delete(textedit_t* te, int index);
 int textedit_fetch(const textedit_t* te, int index, char* out, int capacity);
 // Stores the number of line feeds in the text; 0 or -1.
 int textedit_info(const textedit_t* te, int* line_count);
+
+} // namespace vimbra

@@ -2,6 +2,8 @@
 
 #include "script/kestlibc.hpp"
 
+namespace vimbra {
+
 namespace {
 
 constexpr int slot_mask = VARIABLE_SLOTS - 1;
@@ -81,3 +83,5 @@ int variable_index(const variable_store_t* store, const char* name) {
     const int home = hashed_index(name);
     return home < 0 ? -1 : find_slot(*store, name, home);
 }
+
+} // namespace vimbra

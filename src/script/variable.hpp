@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace vimbra {
+
 inline constexpr int VARIABLE_SLOTS = 32;
 inline constexpr int VARIABLE_NAME_MAX = 7; // characters, terminator not counted
 
@@ -41,3 +43,5 @@ inline int variable_index_hinted(const variable_store_t* store,
                                  const std::array<char, VARIABLE_NAME_MAX + 1>& name, int hint) {
     return variable_holds(store, hint, name) ? hint : variable_index(store, name.data());
 }
+
+} // namespace vimbra

@@ -11,6 +11,8 @@
 #include "base/console.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 struct piece_case_t {

@@ -12,6 +12,8 @@
 #include "bmp/giffile.hpp"
 #include "support/anim_decode.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using bytes_t = std::vector<unsigned char>;

@@ -9,6 +9,8 @@
 
 #include "bmp/bmpimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using bytes_t = std::vector<std::uint8_t>;

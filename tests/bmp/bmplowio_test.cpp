@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 using bytes_t = std::vector<std::uint8_t>;

@@ -13,6 +13,8 @@
 
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 struct decoded_t {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 struct decoded_t {

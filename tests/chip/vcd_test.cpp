@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 struct watch_spec_t {

@@ -10,6 +10,7 @@
 #include "support/anim_decode.hpp"
 #include "support/temp_dir.hpp"
 
+
 namespace {
 
 using bytes_t = std::vector<unsigned char>;

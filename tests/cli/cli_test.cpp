@@ -16,6 +16,7 @@
 #include "support/sanitized.hpp"
 #include "support/temp_dir.hpp"
 
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -16,6 +16,7 @@
 #include "cli/tool_runner.hpp"
 #include "support/temp_dir.hpp"
 
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -23,6 +23,8 @@
 #include "lcd/util.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -21,6 +21,7 @@
 #include "support/sanitized.hpp"
 #include "support/temp_dir.hpp"
 
+
 namespace {
 
 constexpr std::size_t DEFAULT_BMP_BYTES = 150134; // the default profile's picture

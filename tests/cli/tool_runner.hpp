@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+
 struct tool_result_t {
     int status; // exit status, -1 when the tool did not exit normally
     std::string out;

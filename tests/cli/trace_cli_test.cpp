@@ -9,6 +9,7 @@
 #include "cli/tool_runner.hpp"
 #include "support/temp_dir.hpp"
 
+
 namespace {
 
 // A VCD written by hand: a header, then changes at times in nanoseconds.

@@ -15,6 +15,8 @@
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 const std::string BLANK(16, ' ');

@@ -11,6 +11,8 @@
 #include "support/png_build.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using namespace png_build;

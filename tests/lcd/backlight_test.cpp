@@ -15,6 +15,8 @@
 #include "lcd/replay.hpp"
 #include "lcd/rowtext.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using rgb_t = std::tuple<int, int, int>;

@@ -9,6 +9,8 @@
 #include "lcd/util.hpp"
 #include "support/param_name.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 // Column bytes worked out by hand from the charts, bit 0 the top dot row.

@@ -13,6 +13,8 @@
 #include "lcd/charset.hpp"
 #include "lcd/controller.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 cmdlog_module_t module_of(int columns, int rows, std::vector<unsigned char> starts = {}) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 void send(controller_t* ctl, const std::vector<unsigned char>& instructions) {

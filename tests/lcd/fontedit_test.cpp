@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 const std::string EMPTY_ROWS_1_TO_7 = ".....\n.....\n.....\n.....\n.....\n.....\n.....\n";

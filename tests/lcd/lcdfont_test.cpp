@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace vimbra;
+
 namespace {
 
 using namespace std::string_literals;

@@ -21,6 +21,8 @@
 #include "bmp/bmpimg.hpp"
 #include "lcd/lcdimg_draw.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 namespace fs = std::filesystem;

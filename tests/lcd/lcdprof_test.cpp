@@ -15,6 +15,8 @@
 #include "support/param_name.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using namespace std::string_literals;

@@ -10,6 +10,8 @@
 #include "lcd/cmdlog.hpp"
 #include "lcd/replay.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 struct hint_case_t {

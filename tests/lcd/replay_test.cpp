@@ -12,6 +12,8 @@
 
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 // An image of the profile's grid with the built-in font, a log read for it and its replay.

@@ -9,6 +9,8 @@
 #include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 struct place_case_t {

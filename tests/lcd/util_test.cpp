@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+using namespace vimbra;
+
 namespace {
 
 struct format_case_t {

@@ -10,6 +10,8 @@
 #include "script/variable.hpp"
 #include "support/param_name.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 constexpr std::int32_t INT_MIN32 = -2147483647 - 1;

@@ -13,6 +13,8 @@
 
 #include "lcd/lcdimg.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 struct ChildRun {

@@ -10,6 +10,8 @@
 #include "script/script_harness.hpp"
 #include "script/statement.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using script_test::run_program;

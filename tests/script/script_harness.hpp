@@ -12,6 +12,8 @@
 #include "script/core.hpp"
 #include "script/kestbasic.hpp"
 
+using namespace vimbra;
+
 namespace script_test {
 
 // Redirects file descriptor 1 into a temporary file until finish() or destruction.

@@ -14,6 +14,8 @@
 #include "script/script_harness.hpp"
 #include "support/temp_dir.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using script_test::StdoutCapture;

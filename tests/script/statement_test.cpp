@@ -13,6 +13,8 @@
 #include "script/kestbasic.hpp"
 #include "script/script_harness.hpp"
 
+using namespace vimbra;
+
 namespace {
 
 using script_test::run_program;

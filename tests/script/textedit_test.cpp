@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+using namespace vimbra;
+
 namespace {
 
 class TexteditTest : public ::testing::Test {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+using namespace vimbra;
+
 namespace {
 
 std::string var_name(int i) {

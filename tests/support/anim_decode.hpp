@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+
 struct anim_frame_t {
     std::vector<unsigned char> rgb; // the whole picture once this frame is composed
     int delay;                      // hundredths (GIF) or milliseconds (APNG)

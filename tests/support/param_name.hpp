@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+
 inline std::string param_name(std::size_t index, const std::string& text) {
     constexpr std::size_t MOST = 40;
     std::string name = std::to_string(index);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+
 namespace png_build {
 
 using bytes_t = std::string;

@@ -2,6 +2,7 @@
 // address-space limits mean: such tests skip.
 #pragma once
 
+
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool SANITIZED = true;
 #elif defined(__has_feature)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+
 class temp_dir_t {
   public:
     explicit temp_dir_t(const std::string& prefix = "vimbra_test") {
