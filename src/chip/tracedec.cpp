@@ -102,7 +102,8 @@ struct tracedec_t {
     bool two_chips = false;
     bool falls_only = false; // the reader gives only the instants at which E falls
     vcd_reader_t* reader = nullptr;
-    capture_t* capture = nullptr; // instead of the VCD: a capture's channels
+    bool from_capture = false; // a capture's channels instead of the VCD
+    std::int64_t capture_end_ps = 0;
     std::int64_t rate_hz = 0;     // the sample rate the input states; 0: none
     parbus_t parbus{};
     i2cbus_t i2c{};
@@ -417,12 +418,13 @@ int tracedec_capture(tracedec_t* d, capture_t* capture) {
     if (d->status != TRACEDEC_OK) {
         return d->status;
     }
-    d->capture = capture;
+    d->from_capture = true;
     d->rate_hz = capture_rate_hz(capture);
     if (start_decoding(d, signals_t{nullptr, capture}) != 0) {
         return d->status;
     }
     const int read = capture_run(capture, take_capture_steps, d);
+    d->capture_end_ps = capture_end_ps(capture);
     if (read != CAPTURE_OK && d->status == TRACEDEC_OK) {
         refuse(d,
                read == CAPTURE_NO_MEMORY    ? TRACEDEC_NO_MEMORY
@@ -494,7 +496,7 @@ const char* tracedec_message(const tracedec_t* d) {
 }
 
 std::int64_t tracedec_end_ps(const tracedec_t* d) {
-    return d->capture != nullptr ? capture_end_ps(d->capture) : vcd_end_time(d->reader);
+    return d->from_capture ? d->capture_end_ps : vcd_end_time(d->reader);
 }
 
 std::uint64_t tracedec_not_taken(const tracedec_t* d) {
