@@ -255,8 +255,8 @@ function editGlyph(m, req) {
 }
 
 // A trace (the bytes of a VCD, a sigrok session or a Saleae CSV export) decoded as the chip
-// reads its bus, into a command log for the
-// Log pane: { log } on status 0, and the messages (warnings, or why it was refused).
+// reads its bus, into a command log for the Log pane: { log } on status 0, and the messages
+// (warnings, or why it was refused).
 function decodeTrace(m, req) {
   const path = `${DIR}/trace.capture`;
   const out = `${DIR}/trace.log`;

@@ -47,6 +47,16 @@ bool looks_binary(const char* p, std::size_t n) {
     return false;
 }
 
+const char* find_in(const char* p, const char* end, const char* text) {
+    const std::size_t n = std::strlen(text);
+    for (; static_cast<std::size_t>(end - p) >= n; ++p) {
+        if (std::memcmp(p, text, n) == 0) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
 // The rate that sigrok's VCD writer names in its header comment ("Acquisition with 4/4
 // channels at 4 MHz"), or a stray "META samplerate: N" line: the trace was sampled.
 std::int64_t stated_rate(const char* p, const char* end) {
@@ -62,8 +72,8 @@ std::int64_t stated_rate(const char* p, const char* end) {
         const char* rate = nullptr;
         if (starts_with(word, e, "META samplerate:")) {
             rate = word + std::strlen("META samplerate:");
-        } else if (starts_with(word, e, "Acquisition with ")) {
-            for (const char* q = word; q + 4 <= e; ++q) {
+        } else if (const char* said = find_in(word, e, "Acquisition with "); said != nullptr) {
+            for (const char* q = said; q + 4 <= e; ++q) {
                 if (std::memcmp(q, " at ", 4) == 0) {
                     rate = q + 4;
                 }
@@ -513,10 +523,8 @@ int capture_run(capture_t* c, capture_steps_fn steps, void* ctx) {
                                      capacity)
                      : saleae_run(c->saleae, c->channel_of_role, emit, c->message.data(),
                                   capacity);
-    if (status == CAPTURE_OK && !capture_flush(emit)) {
-        status = CAPTURE_STOPPED;
-    }
-    if (status == CAPTURE_OK && emit->stopped) {
+    // The steps before a refusal are given too, as a VCD's are.
+    if (!capture_flush(emit) && status == CAPTURE_OK) {
         status = CAPTURE_STOPPED;
     }
     delete emit;
