@@ -356,6 +356,10 @@ int open_csv(saleae_t* s, int* status, char* message, int capacity) {
                           " channels in the header; 1 to 64 are read");
     }
     for (std::size_t i = 1; i < fields.size(); ++i) {
+        if (fields[i].empty()) {
+            return refuse(status, message, capacity,
+                          "line 1: column " + std::to_string(i + 1) + " of the header names no channel");
+        }
         channel_t c;
         c.name = fields[i];
         c.file = fields[i];
@@ -385,7 +389,7 @@ int run_csv(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
             return true;
         }
         if (first || pending.levels != emitted) {
-            pending.changed = first ? pending.levels | all : pending.levels ^ emitted;
+            pending.changed = pending.levels ^ emitted; // from all low, at the first
             pending.fresh = first ? all : 0;
             emitted = pending.levels;
             first = false;

@@ -398,8 +398,10 @@ int take_change(sampler_t* m, const unsigned char* p, capture_emit_t* emit) {
         return CAPTURE_MALFORMED;
     }
     const std::uint32_t fresh = m->started ? 0 : m->used;
+    // The first step's lines are fresh; those high count as changed from an all-low start, as
+    // a VCD's first values do.
     const bus_step_t step{ps, static_cast<std::uint32_t>(std::min<std::uint64_t>(m->sample, UINT32_MAX)),
-                          (levels ^ m->levels) | fresh, levels, fresh};
+                          levels ^ m->levels, levels, fresh};
     m->levels = levels;
     m->started = true;
     return capture_emit(emit, step) ? CAPTURE_OK : CAPTURE_STOPPED;
