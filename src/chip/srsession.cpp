@@ -340,6 +340,7 @@ struct sampler_t {
     bool started = false;
     std::uint64_t sample = 0; // index of the next sample
     std::int64_t rate_hz = 1;
+    std::int64_t period_ps = 0; // a sample in picoseconds when whole, else 0
     std::uint64_t mask8 = 0;  // `mask` repeated over eight bytes (when the unit divides 8)
     std::uint64_t last8 = 0;  // `last` so repeated
 };
@@ -348,6 +349,7 @@ void sampler_start(sampler_t* m, int unit, std::int64_t rate_hz,
                    const std::array<int, BUS_ROLES>& channel_of_role) {
     m->unit = unit;
     m->rate_hz = rate_hz;
+    m->period_ps = 1000000000000 % rate_hz == 0 ? 1000000000000 / rate_hz : 0;
     for (int role = 0; role < BUS_ROLES; ++role) {
         const int channel = channel_of_role[static_cast<std::size_t>(role)];
         if (channel < 0 || channel >= unit * 8) {
@@ -365,16 +367,26 @@ void sampler_start(sampler_t* m, int unit, std::int64_t rate_hz,
     }
 }
 
+// `unit` bytes repeated over eight, as they lie in memory, for a unit that divides eight.
 void repeat8(const unsigned char* bytes, int unit, std::uint64_t* out) {
     std::array<unsigned char, 8> word{};
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        word[i] = bytes[i % static_cast<std::size_t>(unit)];
+    std::memcpy(word.data(), bytes, static_cast<std::size_t>(unit));
+    for (std::size_t n = static_cast<std::size_t>(unit); n < word.size(); n *= 2) {
+        std::memcpy(word.data() + n, word.data(), n);
     }
     std::memcpy(out, word.data(), word.size());
 }
 
-// The time of sample k, k / rate seconds in whole picoseconds: exact, in 128 bits.
-bool sample_time(std::uint64_t k, std::int64_t rate_hz, std::int64_t* ps) {
+// The time of sample k, k / rate seconds in whole picoseconds, exact: a multiplication when
+// a sample is a whole number of picoseconds (the usual rates), else a division in 128 bits.
+bool sample_time(std::uint64_t k, std::int64_t rate_hz, std::int64_t period_ps, std::int64_t* ps) {
+    if (period_ps > 0) {
+        if (k > static_cast<std::uint64_t>(INT64_MAX / period_ps)) {
+            return false;
+        }
+        *ps = static_cast<std::int64_t>(k) * period_ps;
+        return true;
+    }
     __extension__ using wide_t = unsigned __int128;
     const wide_t t = static_cast<wide_t>(k) * 1000000000000u / static_cast<wide_t>(rate_hz);
     if (t > static_cast<wide_t>(INT64_MAX)) {
@@ -392,9 +404,11 @@ int take_change(sampler_t* m, const unsigned char* p, capture_emit_t* emit) {
         m->last[i] = static_cast<unsigned char>(p[i] & m->mask[i]);
         levels |= m->roles[i][p[i]];
     }
-    repeat8(m->last.data(), m->unit, &m->last8);
+    if (8 % m->unit == 0) {
+        repeat8(m->last.data(), m->unit, &m->last8);
+    }
     std::int64_t ps = 0;
-    if (!sample_time(m->sample, m->rate_hz, &ps)) {
+    if (!sample_time(m->sample, m->rate_hz, m->period_ps, &ps)) {
         return CAPTURE_MALFORMED;
     }
     const std::uint32_t fresh = m->started ? 0 : m->used;
@@ -518,7 +532,9 @@ int srsession_run(srsession_t* s, const std::array<int, BUS_ROLES>& channel_of_r
         return CAPTURE_NO_MEMORY;
     }
     sampler_start(sampler, s->unitsize, s->rate_hz, channel_of_role);
-    repeat8(sampler->mask.data(), sampler->unit, &sampler->mask8);
+    if (8 % sampler->unit == 0) {
+        repeat8(sampler->mask.data(), sampler->unit, &sampler->mask8);
+    }
     const auto unit = static_cast<std::size_t>(s->unitsize);
     std::size_t carry = 0; // bytes of a sample split between reads
     for (std::size_t c = 0; c < s->chunks.size() && status == CAPTURE_OK; ++c) {
@@ -555,7 +571,8 @@ int srsession_run(srsession_t* s, const std::array<int, BUS_ROLES>& channel_of_r
                "the samples end inside a sample of " + std::to_string(unit) + " bytes");
     }
     std::int64_t end = 0;
-    if (sampler->sample > 0 && sample_time(sampler->sample - 1, s->rate_hz, &end)) {
+    if (sampler->sample > 0 &&
+        sample_time(sampler->sample - 1, s->rate_hz, sampler->period_ps, &end)) {
         s->end_ps = end;
     }
     delete sampler;
