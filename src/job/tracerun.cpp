@@ -384,12 +384,13 @@ struct folder_files_t {
     }
 };
 
-// 0, or -1 with the line to say.
-int open_folder(const std::string& folder, folder_files_t* files, std::string* why) {
+// DONE, or the failure with the line to say: BAD_INPUT when a file cannot be read,
+// BAD_FORMAT when the folder holds no export.
+job_status_t open_folder(const std::string& folder, folder_files_t* files, std::string* why) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         *why = std::string("cannot read the folder: ") + std::strerror(errno);
-        return -1;
+        return BAD_INPUT;
     }
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(dir)) {
@@ -407,19 +408,19 @@ int open_folder(const std::string& folder, folder_files_t* files, std::string* w
         std::FILE* fp = std::fopen((folder + "/" + name).c_str(), "rb");
         if (fp == nullptr) {
             *why = name + ": cannot be read: " + std::strerror(errno);
-            return -1;
+            return BAD_INPUT;
         }
         files->fps.push_back(fp);
         files->names.push_back(name);
     }
     if (files->fps.empty()) {
-        *why = TRACERUN_KINDS;
-        return -1;
+        *why = std::string("a folder of no .bin files: ") + TRACERUN_KINDS;
+        return BAD_FORMAT;
     }
     for (std::FILE* fp : files->fps) {
         files->ins.push_back(capin_file(fp));
     }
-    return 0;
+    return DONE;
 }
 
 // A sigrok session or a Saleae export through the decoder. The decoder's status, or
@@ -435,8 +436,9 @@ int decode_capture(session_t* s, const tracerun_source_t* source) {
     std::vector<const char*> names;
     if (source->sniff.kind == CAPTURE_SALEAE_BINARY) {
         std::string line;
-        if (open_folder(source->folder, &files, &line) != 0) {
-            stop(s, BAD_INPUT, request->name + ": " + line);
+        if (const job_status_t opened = open_folder(source->folder, &files, &line);
+            opened != DONE) {
+            stop(s, opened, request->name + ": " + line);
             return TRACEDEC_STOPPED;
         }
         for (const std::string& name : files.names) {

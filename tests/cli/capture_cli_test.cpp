@@ -302,9 +302,10 @@ TEST(CaptureCli, RefusesMalformedCapturesInOneLineWritingNothing) {
     std::filesystem::create_directory(dir.file("export"));
     dir.write("export/digital_0.bin", cb::saleae(0, 0, 1, {}));
     dir.write("export/digital_1.bin", cb::saleae(0, 0, 1, {}, 3));
+    std::filesystem::create_directory(dir.file("empty"));
     struct case_t {
         std::string name;
-        std::string bytes; // empty: the folder "export"
+        std::string bytes; // empty: the folder so named
         std::string err;   // after "NAME: "
     };
     const std::vector<case_t> cases = {
@@ -314,6 +315,9 @@ TEST(CaptureCli, RefusesMalformedCapturesInOneLineWritingNothing) {
          "metadata: samplerate '1 MHZ' is not a rate from 1 Hz to 1 THz (for example '1 MHz')"},
         {"export", "",
          "digital_1.bin: version 3: this reader takes Saleae binary exports of version 0"},
+        {"empty", "",
+         "a folder of no .bin files: none of the kinds --replay reads: a command log, a VCD, a "
+         "sigrok session (.sr), a Saleae Logic 2 export (a folder of binary files, or CSV)"},
         {"one.bin", cb::saleae(0, 0, 1, {}),
          "one channel of a Saleae binary export: give --replay its folder"},
         {"header.csv", "Time [s],\n0,\n", "line 1: column 2 of the header names no channel"},
