@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
     for (int c = 0; c < 7; ++c) {
         std::FILE* f = o.files[static_cast<std::size_t>(c)];
         std::fseek(f, 0, SEEK_SET);
-        put_header(f, 0, static_cast<double>(o.limit) / 2e6, o.transitions[static_cast<std::size_t>(c)]);
+        put_header(f, 0, static_cast<double>(o.limit) / 2e6,
+                   o.transitions[static_cast<std::size_t>(c)]);
         std::fclose(f);
     }
     return 0;

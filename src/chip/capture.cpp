@@ -28,11 +28,13 @@ bool starts_with(const char* p, const char* end, const char* prefix) {
 
 // A $ keyword at `p`: '$' and a letter.
 bool is_keyword_at(const char* p, const char* end) {
-    return end - p >= 2 && p[0] == '$' && ((p[1] >= 'a' && p[1] <= 'z') || (p[1] >= 'A' && p[1] <= 'Z'));
+    return end - p >= 2 && p[0] == '$' &&
+           ((p[1] >= 'a' && p[1] <= 'z') || (p[1] >= 'A' && p[1] <= 'Z'));
 }
 
 const char* line_end(const char* p, const char* end) {
-    const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const auto* nl =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
     return nl != nullptr ? nl : end;
 }
 
@@ -376,7 +378,8 @@ std::size_t capin_read(capin_t* in, void* out, std::size_t length) {
         in->pos += n;
     }
     if (in->fp != nullptr && n < length) {
-        const std::size_t more = std::fread(static_cast<unsigned char*>(out) + n, 1, length - n, in->fp);
+        const std::size_t more =
+            std::fread(static_cast<unsigned char*>(out) + n, 1, length - n, in->fp);
         if (more < length - n && std::ferror(in->fp)) {
             in->failed = true;
         }
@@ -518,11 +521,10 @@ int capture_run(capture_t* c, capture_steps_fn steps, void* ctx) {
     emit->steps = steps;
     emit->ctx = ctx;
     const int capacity = static_cast<int>(c->message.size());
-    int status = c->session != nullptr
-                     ? srsession_run(c->session, c->channel_of_role, emit, c->message.data(),
-                                     capacity)
-                     : saleae_run(c->saleae, c->channel_of_role, emit, c->message.data(),
-                                  capacity);
+    int status =
+        c->session != nullptr
+            ? srsession_run(c->session, c->channel_of_role, emit, c->message.data(), capacity)
+            : saleae_run(c->saleae, c->channel_of_role, emit, c->message.data(), capacity);
     // The steps before a refusal are given too, as a VCD's are.
     if (!capture_flush(emit) && status == CAPTURE_OK) {
         status = CAPTURE_STOPPED;

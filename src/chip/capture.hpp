@@ -38,9 +38,9 @@ enum capture_kind : int {
 
 struct capture_sniff_t {
     capture_kind kind;
-    int stray_lines;                  // VCD: lines before its first $ keyword
-    std::size_t stray_bytes;          // their bytes
-    std::int64_t rate_hz;             // VCD: the sample rate it says it was taken at; 0: none
+    int stray_lines;         // VCD: lines before its first $ keyword
+    std::size_t stray_bytes; // their bytes
+    std::int64_t rate_hz;    // VCD: the sample rate it says it was taken at; 0: none
 };
 
 // Looks at the first bytes of a file (as many as there are, up to 64 KiB or so).

@@ -39,7 +39,7 @@ struct channel_t {
 struct saleae_t {
     bool csv = false;
     std::vector<channel_t> channels;
-    double origin = 0; // seconds subtracted from every time of a binary export
+    double origin = 0;              // seconds subtracted from every time of a binary export
     std::int64_t csv_origin_ps = 0; // picoseconds subtracted from every time of a CSV export
     std::int64_t end_ps = 0;
     // The CSV export.
@@ -81,10 +81,11 @@ double le_double(const unsigned char* p) {
 // "digital_3.bin" is "Channel 3", as Logic 2 names it in a CSV export; another file is its
 // name without ".bin".
 std::string channel_name(const std::string& file) {
-    const std::string stem =
-        file.size() > 4 && file.compare(file.size() - 4, 4, ".bin") == 0 ? file.substr(0, file.size() - 4)
-                                                                        : file;
-    const std::string digits = stem.size() > 8 && stem.compare(0, 8, "digital_") == 0 ? stem.substr(8) : "";
+    const std::string stem = file.size() > 4 && file.compare(file.size() - 4, 4, ".bin") == 0
+                                 ? file.substr(0, file.size() - 4)
+                                 : file;
+    const std::string digits =
+        stem.size() > 8 && stem.compare(0, 8, "digital_") == 0 ? stem.substr(8) : "";
     if (!digits.empty() && digits.size() < 4 &&
         digits.find_first_not_of("0123456789") == std::string::npos) {
         return "Channel " + digits;
@@ -122,7 +123,8 @@ int read_header(channel_t* c, int* status, char* message, int capacity) {
     }
     if (type != 0) {
         return refuse(status, message, capacity,
-                      where + "type " + std::to_string(type) + " is neither digital (0) nor analog (1)");
+                      where + "type " + std::to_string(type) +
+                          " is neither digital (0) nor analog (1)");
     }
     c->initial = static_cast<unsigned>(le(h.data() + 16, 4));
     c->begin = le_double(h.data() + 20);
@@ -130,7 +132,8 @@ int read_header(channel_t* c, int* status, char* message, int capacity) {
     c->count = le(h.data() + 36, 8);
     if (c->initial > 1) {
         return refuse(status, message, capacity,
-                      where + "initial state " + std::to_string(c->initial) + " is neither 0 nor 1");
+                      where + "initial state " + std::to_string(c->initial) +
+                          " is neither 0 nor 1");
     }
     if (!std::isfinite(c->begin) || !std::isfinite(c->end) || c->begin > c->end ||
         std::fabs(c->begin) > MAX_SECONDS || std::fabs(c->end) > MAX_SECONDS) {
@@ -157,7 +160,8 @@ int advance(channel_t* c, double origin, int* status, char* message, int capacit
     }
     if (c->at == c->times.size()) {
         const std::uint64_t left = c->count - c->taken;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, TIMES_AT_ONCE));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, TIMES_AT_ONCE));
         std::array<unsigned char, TIMES_AT_ONCE * 8> raw{};
         const std::size_t n = capin_read(c->in, raw.data(), want * 8);
         if (c->in->failed) {
@@ -181,9 +185,8 @@ int advance(channel_t* c, double origin, int* status, char* message, int capacit
         std::array<char, 64> shown{};
         std::snprintf(shown.data(), shown.size(), "%.12g", t);
         return refuse(status, message, capacity,
-                      quoted(c->file) + ": transition " + std::to_string(c->taken + 1) +
-                          " at " + shown.data() +
-                          " s is out of order or out of range");
+                      quoted(c->file) + ": transition " + std::to_string(c->taken + 1) + " at " +
+                          shown.data() + " s is out of order or out of range");
     }
     c->last = t;
     ++c->taken;
@@ -191,8 +194,8 @@ int advance(channel_t* c, double origin, int* status, char* message, int capacit
     return CAPTURE_OK;
 }
 
-int run_binary(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
-               capture_emit_t* emit, char* message, int capacity) {
+int run_binary(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role, capture_emit_t* emit,
+               char* message, int capacity) {
     std::vector<channel_t*> used;
     for (int role = 0; role < BUS_ROLES; ++role) {
         const int index = channel_of_role[static_cast<std::size_t>(role)];
@@ -223,7 +226,8 @@ int run_binary(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
         return CAPTURE_OK;
     }
     std::uint32_t step_index = 0;
-    if (!capture_emit(emit, bus_step_t{to_ps(start, s->origin), step_index++, levels, levels, all})) {
+    if (!capture_emit(emit,
+                      bus_step_t{to_ps(start, s->origin), step_index++, levels, levels, all})) {
         return CAPTURE_STOPPED;
     }
     for (;;) {
@@ -358,7 +362,8 @@ int open_csv(saleae_t* s, int* status, char* message, int capacity) {
     for (std::size_t i = 1; i < fields.size(); ++i) {
         if (fields[i].empty()) {
             return refuse(status, message, capacity,
-                          "line 1: column " + std::to_string(i + 1) + " of the header names no channel");
+                          "line 1: column " + std::to_string(i + 1) +
+                              " of the header names no channel");
         }
         channel_t c;
         c.name = fields[i];
@@ -368,8 +373,8 @@ int open_csv(saleae_t* s, int* status, char* message, int capacity) {
     return CAPTURE_OK;
 }
 
-int run_csv(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
-            capture_emit_t* emit, char* message, int capacity) {
+int run_csv(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role, capture_emit_t* emit,
+            char* message, int capacity) {
     int status = CAPTURE_OK;
     std::string line;
     std::vector<std::string> fields;
@@ -408,13 +413,12 @@ int run_csv(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
         }
         if (!split_fields(line, &fields) || fields.size() != s->channels.size() + 1) {
             return refuse(&status, message, capacity,
-                          where + "not a row of a time and " +
-                              std::to_string(s->channels.size()) + " levels: '" + quoted(line) +
-                              "'");
+                          where + "not a row of a time and " + std::to_string(s->channels.size()) +
+                              " levels: '" + quoted(line) + "'");
         }
         std::int64_t ps = 0;
-        if (!capture_parse_seconds(fields[0].data(), fields[0].size(), &ps) ||
-            ps > INT64_MAX / 2 || ps < -(INT64_MAX / 2)) {
+        if (!capture_parse_seconds(fields[0].data(), fields[0].size(), &ps) || ps > INT64_MAX / 2 ||
+            ps < -(INT64_MAX / 2)) {
             return refuse(&status, message, capacity,
                           where + "'" + quoted(fields[0]) + "' is not a time in seconds");
         }
@@ -497,9 +501,10 @@ saleae_t* saleae_open_binary(capin_t* files, const char* const* names, int count
     }
     // Channels in the order of their names ("Channel 2" before "Channel 10"), whatever order
     // the folder lists them in.
-    std::stable_sort(s->channels.begin(), s->channels.end(), [](const channel_t& a, const channel_t& b) {
-        return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
-    });
+    std::stable_sort(
+        s->channels.begin(), s->channels.end(), [](const channel_t& a, const channel_t& b) {
+            return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
+        });
     for (const channel_t& c : s->channels) {
         s->origin = std::min(s->origin, c.begin);
     }
@@ -548,8 +553,8 @@ int saleae_find_file(const saleae_t* s, const char* file) {
     return -1;
 }
 
-int saleae_run(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role,
-               capture_emit_t* emit, char* message, int capacity) {
+int saleae_run(saleae_t* s, const std::array<int, BUS_ROLES>& channel_of_role, capture_emit_t* emit,
+               char* message, int capacity) {
     try {
         return s->csv ? run_csv(s, channel_of_role, emit, message, capacity)
                       : run_binary(s, channel_of_role, emit, message, capacity);

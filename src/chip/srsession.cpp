@@ -112,8 +112,7 @@ int read_member(srsession_t* s, const unz64_file_pos& pos, const char* name, std
         if (out->size() + static_cast<std::size_t>(n) > limit) {
             unzCloseCurrentFile(s->zip);
             return refuse(status, message, capacity,
-                          std::string(name) + ": larger than " + std::to_string(limit) +
-                              " bytes");
+                          std::string(name) + ": larger than " + std::to_string(limit) + " bytes");
         }
         out->append(buf.data(), static_cast<std::size_t>(n));
     }
@@ -217,8 +216,9 @@ int read_metadata(srsession_t* s, const std::string& text, int* status, char* me
 // The archive's members, walked once: version, metadata and the chunks of `capturefile`
 // (or, as older sessions have it, one member of that name).
 int find_members(srsession_t* s, unz64_file_pos* version, unz64_file_pos* metadata,
-                 bool* have_version, bool* have_metadata, std::vector<std::pair<std::string, unz64_file_pos>>* logic,
-                 int* status, char* message, int capacity) {
+                 bool* have_version, bool* have_metadata,
+                 std::vector<std::pair<std::string, unz64_file_pos>>* logic, int* status,
+                 char* message, int capacity) {
     std::array<char, NAME_CAPACITY> name{};
     int walked = unzGoToFirstFile(s->zip);
     while (walked == UNZ_OK) {
@@ -229,8 +229,8 @@ int find_members(srsession_t* s, unz64_file_pos* version, unz64_file_pos* metada
             unzGetFilePos64(s->zip, &pos) != UNZ_OK) {
             break;
         }
-        const std::string member(name.data(), std::min<std::size_t>(info.size_filename,
-                                                                    name.size() - 1));
+        const std::string member(name.data(),
+                                 std::min<std::size_t>(info.size_filename, name.size() - 1));
         if (member == "version") {
             *version = pos;
             *have_version = true;
@@ -282,8 +282,7 @@ int order_chunks(srsession_t* s, const std::vector<std::pair<std::string, unz64_
 }
 
 int open_session(srsession_t* s, int* status, char* message, int capacity) {
-    zlib_filefunc64_def io{io_open, io_read, io_write, io_tell, io_seek, io_close, io_error,
-                           s->in};
+    zlib_filefunc64_def io{io_open, io_read, io_write, io_tell, io_seek, io_close, io_error, s->in};
     s->zip = unzOpen2_64("session", &io);
     if (s->zip == nullptr) {
         if (s->in->failed) {
@@ -298,8 +297,8 @@ int open_session(srsession_t* s, int* status, char* message, int capacity) {
     bool have_version = false;
     bool have_metadata = false;
     std::vector<std::pair<std::string, unz64_file_pos>> logic;
-    if (find_members(s, &version_pos, &metadata_pos, &have_version, &have_metadata, &logic,
-                     status, message, capacity) != CAPTURE_OK) {
+    if (find_members(s, &version_pos, &metadata_pos, &have_version, &have_metadata, &logic, status,
+                     message, capacity) != CAPTURE_OK) {
         return *status;
     }
     if (!have_version || !have_metadata) {
@@ -318,8 +317,8 @@ int open_session(srsession_t* s, int* status, char* message, int capacity) {
                           "': this reader takes sigrok sessions of version 2");
     }
     std::string metadata;
-    if (read_member(s, metadata_pos, "metadata", SRSESSION_MAX_METADATA, &metadata, status,
-                    message, capacity) != CAPTURE_OK ||
+    if (read_member(s, metadata_pos, "metadata", SRSESSION_MAX_METADATA, &metadata, status, message,
+                    capacity) != CAPTURE_OK ||
         read_metadata(s, metadata, status, message, capacity) != CAPTURE_OK) {
         return *status;
     }
@@ -334,15 +333,15 @@ struct sampler_t {
     int unit = 1;
     std::array<std::array<std::uint32_t, 256>, SRSESSION_MAX_UNITSIZE> roles{};
     std::array<unsigned char, SRSESSION_MAX_UNITSIZE> mask{}; // the used bits of each byte
-    std::uint32_t used = 0;                                     // roles wired
-    std::array<unsigned char, SRSESSION_MAX_UNITSIZE> last{};  // the last sample, masked
+    std::uint32_t used = 0;                                   // roles wired
+    std::array<unsigned char, SRSESSION_MAX_UNITSIZE> last{}; // the last sample, masked
     std::uint32_t levels = 0;
     bool started = false;
     std::uint64_t sample = 0; // index of the next sample
     std::int64_t rate_hz = 1;
     std::int64_t period_ps = 0; // a sample in picoseconds when whole, else 0
-    std::uint64_t mask8 = 0;  // `mask` repeated over eight bytes (when the unit divides 8)
-    std::uint64_t last8 = 0;  // `last` so repeated
+    std::uint64_t mask8 = 0;    // `mask` repeated over eight bytes (when the unit divides 8)
+    std::uint64_t last8 = 0;    // `last` so repeated
 };
 
 void sampler_start(sampler_t* m, int unit, std::int64_t rate_hz,
@@ -414,8 +413,9 @@ int take_change(sampler_t* m, const unsigned char* p, capture_emit_t* emit) {
     const std::uint32_t fresh = m->started ? 0 : m->used;
     // The first step's lines are fresh; those high count as changed from an all-low start, as
     // a VCD's first values do.
-    const bus_step_t step{ps, static_cast<std::uint32_t>(std::min<std::uint64_t>(m->sample, UINT32_MAX)),
-                          levels ^ m->levels, levels, fresh};
+    const bus_step_t step{
+        ps, static_cast<std::uint32_t>(std::min<std::uint64_t>(m->sample, UINT32_MAX)),
+        levels ^ m->levels, levels, fresh};
     m->levels = levels;
     m->started = true;
     return capture_emit(emit, step) ? CAPTURE_OK : CAPTURE_STOPPED;
@@ -558,8 +558,8 @@ int srsession_run(srsession_t* s, const std::array<int, BUS_ROLES>& channel_of_r
         const int closed = unzCloseCurrentFile(s->zip);
         if (status == CAPTURE_MALFORMED) {
             refuse(&status, message, capacity,
-                   "the capture lasts beyond 106 days (sample " +
-                       std::to_string(sampler->sample) + ")");
+                   "the capture lasts beyond 106 days (sample " + std::to_string(sampler->sample) +
+                       ")");
         } else if (status == CAPTURE_OK && (n < 0 || closed != UNZ_OK)) {
             status = s->in->failed ? CAPTURE_UNREADABLE
                                    : refuse(&status, message, capacity,

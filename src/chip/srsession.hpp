@@ -12,9 +12,9 @@
 
 namespace vimbra {
 
-inline constexpr int SRSESSION_MAX_UNITSIZE = 8;         // 64 logic channels
-inline constexpr int SRSESSION_MAX_CHUNKS = 1 << 20;     // chunk files of one capture
-inline constexpr int SRSESSION_MAX_METADATA = 1 << 20;   // bytes
+inline constexpr int SRSESSION_MAX_UNITSIZE = 8;       // 64 logic channels
+inline constexpr int SRSESSION_MAX_CHUNKS = 1 << 20;   // chunk files of one capture
+inline constexpr int SRSESSION_MAX_METADATA = 1 << 20; // bytes
 
 struct srsession_t;
 

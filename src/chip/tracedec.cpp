@@ -476,9 +476,11 @@ bool tracedec_too_coarse(const tracedec_t* d, char* out, int capacity) {
     const std::int64_t needed = (PS_PER_S + finest - 1) / finest; // hertz
     std::array<char, 32> need{};
     if (needed % 1000000 == 0) {
-        std::snprintf(need.data(), need.size(), "%lld MHz", static_cast<long long>(needed / 1000000));
+        std::snprintf(need.data(), need.size(), "%lld MHz",
+                      static_cast<long long>(needed / 1000000));
     } else {
-        std::snprintf(need.data(), need.size(), "%lld kHz", static_cast<long long>((needed + 999) / 1000));
+        std::snprintf(need.data(), need.size(), "%lld kHz",
+                      static_cast<long long>((needed + 999) / 1000));
     }
     std::snprintf(out, static_cast<std::size_t>(capacity),
                   "samples %s apart are too coarse to judge %s: --check-timing needs %s or "

@@ -118,7 +118,8 @@ job_status_t replay_trace(run_t* run, const tracerun_request_t& request,
         return JOB_BAD_LOG;
     }
     if (source.sniff.kind == CAPTURE_SALEAE_BINARY && source.folder.empty()) {
-        say(*run, request.name + ": one channel of a Saleae binary export: give --replay its folder");
+        say(*run, request.name +
+                      ": one channel of a Saleae binary export: give --replay its folder");
         return JOB_BAD_LOG;
     }
     tracerun_result_t traced{};

@@ -344,7 +344,8 @@ std::string blank_stray_lines(const tracerun_request_t* request, const tracerun_
     std::array<char, 160> named{};
     capture_stray_text(source->head.data(), &source->sniff, named.data(),
                        static_cast<int>(named.size()));
-    say(request, request->name + ": " + named.data() + " skipped: not part of the VCD that follows");
+    say(request,
+        request->name + ": " + named.data() + " skipped: not part of the VCD that follows");
     std::string head = std::string(static_cast<std::size_t>(source->sniff.stray_lines), '\n');
     head.append(source->head, std::min(source->sniff.stray_bytes, source->head.size()),
                 std::string::npos);

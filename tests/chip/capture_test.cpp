@@ -101,8 +101,10 @@ TEST(CaptureSession, GivesAnInstantWhereAWatchedLineChanges) {
          cb::session("1 MHz", 2, sixteen, two)},
         {{"samples split between chunks", {"D15", "D9", "D0"}, expected, ""},
          cb::session("1000 kHz", 2, sixteen, two, 3)},
-        {{"stored, one member named as the capture file", {"rs", "e"},
-          "0:0000* 2000000:0100 3000000:1000 4000000:1100", ""},
+        {{"stored, one member named as the capture file",
+          {"rs", "e"},
+          "0:0000* 2000000:0100 3000000:1000 4000000:1100",
+          ""},
          cb::zip({{"version", "2\n", false},
                   {"metadata",
                    "[device 1]\ncapturefile=logic-1\ntotal probes=2\nsamplerate=1 MHz\n"
@@ -195,34 +197,48 @@ TEST(CaptureSaleae, MergesTheChannelsInTimeOrder) {
     const std::string e = cb::saleae(0, 0, 0.01, {2e-6, 4e-6, 5e-6, 5.5e-6});
     const std::string analog = cb::saleae(0, 0, 0.01, {}, 0, 1);
     const std::vector<std::pair<case_t, std::vector<std::pair<std::string, std::string>>>> cases = {
-        {{"two files", {"Channel 0", "Channel 1"},
-          "0:0000* 2000000:0100 3000000:1100 4000000:1000 5000000:1100 5500000:1000", ""},
+        {{"two files",
+          {"Channel 0", "Channel 1"},
+          "0:0000* 2000000:0100 3000000:1100 4000000:1000 5000000:1100 5500000:1000",
+          ""},
          {{"digital_1.bin", e}, {"digital_0.bin", rs}, {"analog_0.bin", analog}}},
-        {{"named by file, E and RS at once", {"rs", "e.bin"},
-          "0:0100* 3000000:1000", ""},
+        {{"named by file, E and RS at once", {"rs", "e.bin"}, "0:0100* 3000000:1000", ""},
          {{"rs.bin", rs}, {"e.bin", cb::saleae(1, 0, 1, {3e-6})}}},
         {{"a pre-roll moves the start to 0", {"Channel 0"}, "0:0000* 1000000:1000", ""},
          {{"digital_0.bin", cb::saleae(0, -1e-6, 1, {0.0})}}},
-        {{"no magic", {}, "", "digital_0.bin: not a Saleae binary export (no '<SALEAE>' at its start)"},
+        {{"no magic",
+          {},
+          "",
+          "digital_0.bin: not a Saleae binary export (no '<SALEAE>' at its start)"},
          {{"digital_0.bin", "<SALEAF>" + rs.substr(8)}}},
         {{"short header", {}, "", "digital_0.bin: the header ends after 20 of 44 bytes"},
          {{"digital_0.bin", rs.substr(0, 20)}}},
-        {{"version", {}, "", "digital_0.bin: version 1: this reader takes Saleae binary exports of version 0"},
+        {{"version",
+          {},
+          "",
+          "digital_0.bin: version 1: this reader takes Saleae binary exports of version 0"},
          {{"digital_0.bin", cb::saleae(0, 0, 1, {}, 1)}}},
         {{"type", {}, "", "digital_0.bin: type 7 is neither digital (0) nor analog (1)"},
          {{"digital_0.bin", cb::saleae(0, 0, 1, {}, 0, 7)}}},
         {{"initial state", {}, "", "digital_0.bin: initial state 2 is neither 0 nor 1"},
          {{"digital_0.bin", cb::saleae(2, 0, 1, {})}}},
-        {{"begin after end", {}, "", "digital_0.bin: begin and end times are not an interval of at most 100 days"},
+        {{"begin after end",
+          {},
+          "",
+          "digital_0.bin: begin and end times are not an interval of at most 100 days"},
          {{"digital_0.bin", cb::saleae(0, 2, 1, {})}}},
         {{"transitions missing", {}, "", "digital_0.bin: 4 transitions announced, 3 there"},
          {{"digital_0.bin", e.substr(0, e.size() - 8)}}},
         {{"only analog", {}, "", "no digital channel among the export's files"},
          {{"analog_0.bin", analog}}},
-        {{"time going back", {"Channel 0"}, "0:0000*",
+        {{"time going back",
+          {"Channel 0"},
+          "0:0000*",
           "digital_0.bin: transition 2 at 1e-06 s is out of order or out of range"},
          {{"digital_0.bin", cb::saleae(0, 0, 1, {2e-6, 1e-6})}}},
-        {{"not a number", {"Channel 0"}, "",
+        {{"not a number",
+          {"Channel 0"},
+          "",
           "digital_0.bin: transition 1 at nan s is out of order or out of range"},
          {{"digital_0.bin", cb::saleae(0, 0, 1, {std::nan("")})}}},
     };
@@ -248,12 +264,17 @@ TEST(CaptureCsv, ReadsOneRowPerChange) {
     const std::vector<std::pair<case_t, std::string>> cases = {
         {{"rows", {"Channel 1", "Channel 0"}, "0:0000* 2000000:0100 3500000:1100", ""},
          cb::csv({{0, 0}, {2 * US, 1}, {3500000, 3}, {4 * US, 7}}, 3)},
-        {{"quoted names, CR LF, exponent, a pre-roll", {"RS, the line", "E"},
-          "0:0000* 1500000:0100", ""},
+        {{"quoted names, CR LF, exponent, a pre-roll",
+          {"RS, the line", "E"},
+          "0:0000* 1500000:0100",
+          ""},
          "\xEF\xBB\xBFTime [s],\"RS, the line\",E\r\n-1e-06,0,0\r\n5e-7,0,1\r\n"},
         {{"rows at one time merge", {"Channel 0"}, "0:0000* 1000000:1000", ""},
          head + "0,0,0,0\n0.000001,0,0,0\n0.000001,1,0,0\n"},
-        {{"header", {}, "", "line 1: a Saleae CSV export starts 'Time [s],Channel 0,...', not 'Time,D0'"},
+        {{"header",
+          {},
+          "",
+          "line 1: a Saleae CSV export starts 'Time [s],Channel 0,...', not 'Time,D0'"},
          "Time,D0\n"},
         {{"no channels", {}, "", "line 1: 0 channels in the header; 1 to 64 are read"},
          "Time [s]\n0\n"},
@@ -294,7 +315,10 @@ TEST(CaptureSniff, TellsTheKindByContent) {
         {"Time [s],Channel 0\n", CAPTURE_SALEAE_CSV, 0, 0},
         {"init\nprint \"$5\"\n", CAPTURE_TEXT, 0, 0},
         {"", CAPTURE_TEXT, 0, 0},
-        {std::string("\x7F" "ELF\2\1\1\0", 8), CAPTURE_UNKNOWN, 0, 0},
+        {std::string("\x7F"
+                     "ELF\2\1\1\0",
+                     8),
+         CAPTURE_UNKNOWN, 0, 0},
     };
     for (const sniff_case_t& c : cases) {
         const capture_sniff_t s = capture_sniff(c.head.data(), c.head.size());
@@ -311,20 +335,37 @@ TEST(CaptureSniff, TellsTheKindByContent) {
 }
 
 TEST(CaptureSniff, ReadsRatesAndTimesExactly) {
-    const std::vector<std::pair<std::string, std::int64_t>> rates = {
-        {"1 MHz", 1000000}, {"24 MHz", 24000000}, {"500 kHz", 500000}, {"1.5 GHz", 1500000000},
-        {"12.5 kHz", 12500}, {" 500000 ", 500000}, {"1 Hz", 1}, {"1000 GHz", 1000000000000},
-        {"0.5 Hz", -1}, {"0 Hz", -1}, {"1001 GHz", -1}, {"fast", -1}, {"1 MHzz", -1}, {"", -1},
-        {"1.0000000000001 MHz", -1}};
+    const std::vector<std::pair<std::string, std::int64_t>> rates = {{"1 MHz", 1000000},
+                                                                     {"24 MHz", 24000000},
+                                                                     {"500 kHz", 500000},
+                                                                     {"1.5 GHz", 1500000000},
+                                                                     {"12.5 kHz", 12500},
+                                                                     {" 500000 ", 500000},
+                                                                     {"1 Hz", 1},
+                                                                     {"1000 GHz", 1000000000000},
+                                                                     {"0.5 Hz", -1},
+                                                                     {"0 Hz", -1},
+                                                                     {"1001 GHz", -1},
+                                                                     {"fast", -1},
+                                                                     {"1 MHzz", -1},
+                                                                     {"", -1},
+                                                                     {"1.0000000000001 MHz", -1}};
     for (const auto& [text, hz] : rates) {
         std::int64_t got = -1;
         EXPECT_EQ(capture_parse_rate(text.data(), text.size(), &got), hz >= 0) << text;
         EXPECT_EQ(got, hz) << text;
     }
-    const std::vector<std::pair<std::string, std::int64_t>> times = {
-        {"0", 0}, {"0.000001250", 1250000}, {"1.25e-06", 1250000}, {"-0.5", -500000000000},
-        {"0.0000000000004", 0}, {"0.0000000000005", 1}, {"3E2", 300000000000000},
-        {"1e7", -2}, {"x", -2}, {"1e", -2}, {"", -2}};
+    const std::vector<std::pair<std::string, std::int64_t>> times = {{"0", 0},
+                                                                     {"0.000001250", 1250000},
+                                                                     {"1.25e-06", 1250000},
+                                                                     {"-0.5", -500000000000},
+                                                                     {"0.0000000000004", 0},
+                                                                     {"0.0000000000005", 1},
+                                                                     {"3E2", 300000000000000},
+                                                                     {"1e7", -2},
+                                                                     {"x", -2},
+                                                                     {"1e", -2},
+                                                                     {"", -2}};
     for (const auto& [text, ps] : times) {
         std::int64_t got = -2;
         EXPECT_EQ(capture_parse_seconds(text.data(), text.size(), &got), ps != -2) << text;

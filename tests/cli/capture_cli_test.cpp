@@ -36,7 +36,8 @@ bool have_sigrok() {
 
 // The changes of the named 1-bit signals of a VCD with a time scale of 1 ps, as levels with
 // signal i at bit i.
-std::vector<cb::change_t> changes_of(const std::string& vcd, const std::vector<std::string>& names) {
+std::vector<cb::change_t> changes_of(const std::string& vcd,
+                                     const std::vector<std::string>& names) {
     std::istringstream in(read_file(vcd));
     std::map<std::string, int> ids;
     std::vector<cb::change_t> out;
@@ -123,8 +124,8 @@ TEST(CaptureCli, TheExampleSavedByAnAnalyserShowsTheSameScreenAndFaults) {
         std::string pins;
     };
     std::vector<form_t> forms = {
-        {"sigrok session", dir.write("board.sr", cb::session("160 MHz", 1, LINES, samples, 4 << 20)),
-         pins(LINES)},
+        {"sigrok session",
+         dir.write("board.sr", cb::session("160 MHz", 1, LINES, samples, 4 << 20)), pins(LINES)},
         {"Saleae CSV", dir.write("board.csv", cb::csv(changes, 7)), pins(channels(7))},
     };
     write_saleae(dir, "export", changes, 7, end);
@@ -137,8 +138,8 @@ TEST(CaptureCli, TheExampleSavedByAnAnalyserShowsTheSameScreenAndFaults) {
         forms.push_back({"sigrok-cli's session", dir.file("sigrok.sr"),
                          pins({"0", "1", "2", "3", "4", "5", "6"})});
     }
-    const std::vector<std::string> common = {"-p",
-                                             (SOURCE / "examples/profiles/blue-16x2.prof").string()};
+    const std::vector<std::string> common = {
+        "-p", (SOURCE / "examples/profiles/blue-16x2.prof").string()};
     const auto run = [&](const std::string& trace, const std::string& pin_map,
                          std::vector<std::string> extra) {
         std::vector<std::string> args = {"--replay", trace, "--pins", pin_map};
@@ -197,15 +198,16 @@ TEST(CaptureCli, ACaptureTooCoarseForTheBusTimesIsNoPass) {
     const std::vector<std::string> names = {"RS", "E", "D4", "D5", "D6", "D7"};
     const std::vector<cb::change_t> bus = short_e_bus(125);
     const std::int64_t end = bus.back().first + 1000000000;
-    const std::string coarse = dir.write(
-        "coarse.sr", cb::session("4 MHz", 1, names, cb::samples(bus, 4000000, end, 1)));
-    const std::string fine = dir.write(
-        "fine.sr", cb::session("100 MHz", 1, names, cb::samples(bus, 100000000, end, 1)));
+    const std::string coarse =
+        dir.write("coarse.sr", cb::session("4 MHz", 1, names, cb::samples(bus, 4000000, end, 1)));
+    const std::string fine =
+        dir.write("fine.sr", cb::session("100 MHz", 1, names, cb::samples(bus, 100000000, end, 1)));
     const std::string too_coarse =
         ": samples 250 ns apart are too coarse to judge PWEH 230 ns, tAS 40 ns, tAH 10 ns, tDSW "
         "80 ns and tH 10 ns: --check-timing needs 100 MHz or faster\n";
-    const std::string vcd_head = "$timescale 1 us $end\n$var wire 1 ! E $end\n$var wire 1 \" RS $end\n"
-                                 "$var wire 4 # D [7:4] $end\n$enddefinitions $end\n#0 0! 0\" b0 #\n";
+    const std::string vcd_head =
+        "$timescale 1 us $end\n$var wire 1 ! E $end\n$var wire 1 \" RS $end\n"
+        "$var wire 4 # D [7:4] $end\n$enddefinitions $end\n#0 0! 0\" b0 #\n";
     const std::string meta =
         dir.write("meta.vcd", "META samplerate: 500000\n" + vcd_head + "#1 1!\n#3 0!\n");
     struct case_t {
@@ -216,13 +218,20 @@ TEST(CaptureCli, ACaptureTooCoarseForTheBusTimesIsNoPass) {
     };
     const std::vector<case_t> cases = {
         // The 125 ns pulses fall between the samples: nothing to judge, and no pass.
-        {coarse, {"--check-timing"},
-         "FILE: no falling edge of E: the display stays as reset left it\nFILE" + too_coarse, 6},
-        {coarse, {}, "FILE: no falling edge of E: the display stays as reset left it\nFILE: warning" + too_coarse, 0},
+        {coarse,
+         {"--check-timing"},
+         "FILE: no falling edge of E: the display stays as reset left it\nFILE" + too_coarse,
+         6},
+        {coarse,
+         {},
+         "FILE: no falling edge of E: the display stays as reset left it\nFILE: warning" +
+             too_coarse,
+         0},
         // At 100 MHz each one is seen, and is a fault.
         {fine, {"--check-timing"}, "", 5},
         // A VCD that sigrok resampled says its rate on a stray first line.
-        {meta, {"--pins", "e=E,rs=RS,d4=D[4],d5=D[5],d6=D[6],d7=D[7]"},
+        {meta,
+         {"--pins", "e=E,rs=RS,d4=D[4],d5=D[5],d6=D[6],d7=D[7]"},
          "FILE: line 1 ('META samplerate: 500000') skipped: not part of the VCD that follows\n"
          "FILE: warning: samples 2000 ns apart are too coarse to judge PWEH 230 ns, tAS 40 ns, tAH "
          "10 ns, tDSW 80 ns and tH 10 ns: --check-timing needs 100 MHz or faster\n"
@@ -251,13 +260,14 @@ TEST(CaptureCli, SigrokCliSessionsAndItsVcdOfThemAreJudgedByTheirRate) {
     const std::string session = dir.file("bus.sr");
     const std::string vcd = dir.file("bus.vcd");
     ASSERT_EQ(std::system(("sigrok-cli -I binary:numchannels=6:samplerate=4000000 -i " +
-                           dir.file("bus.raw") + " -o " + session + " && sigrok-cli -i " +
-                           session + " -O vcd -o " + vcd)
+                           dir.file("bus.raw") + " -o " + session + " && sigrok-cli -i " + session +
+                           " -O vcd -o " + vcd)
                               .c_str()),
               0);
     for (const std::string& trace : {session, vcd}) {
-        const tool_io_result_t run = run_tool_io(
-            {"--replay", trace, "--pins", "rs=0,e=1,d4=2,d5=3,d6=4,d7=5", "--check-timing", "--text"});
+        const tool_io_result_t run =
+            run_tool_io({"--replay", trace, "--pins", "rs=0,e=1,d4=2,d5=3,d6=4,d7=5",
+                         "--check-timing", "--text"});
         EXPECT_EQ(run.status, 6) << trace << ": " << run.err;
         EXPECT_NE(run.err.find(trace + ": samples 250 ns apart are too coarse"), std::string::npos)
             << run.err;
@@ -287,18 +297,18 @@ TEST(CaptureCli, WideSessionsAndPipedCsvWork) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, hi);
     // A CSV export on standard input.
-    const tool_io_result_t piped = run_tool_io(
-        {"--replay", "-", "--pins", "rs=RS,e=E,d4=D4,d5=D5,d6=D6,d7=D7", "--text"},
-        cb::csv(short_e_bus(500), 6, {"RS", "E", "D4", "D5", "D6", "D7"}));
+    const tool_io_result_t piped =
+        run_tool_io({"--replay", "-", "--pins", "rs=RS,e=E,d4=D4,d5=D5,d6=D6,d7=D7", "--text"},
+                    cb::csv(short_e_bus(500), 6, {"RS", "E", "D4", "D5", "D6", "D7"}));
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.out, hi);
 }
 
 TEST(CaptureCli, RefusesMalformedCapturesInOneLineWritingNothing) {
     temp_dir_t dir{"vimbra_capture"};
-    const std::string bad_rate =
-        cb::session("1 MHz", 1, {"e"}, std::string(16, '\0'), 1 << 20,
-                    "[device 1]\ncapturefile=logic-1\ntotal probes=1\nsamplerate=1 MHZ\nunitsize=1\n");
+    const std::string bad_rate = cb::session(
+        "1 MHz", 1, {"e"}, std::string(16, '\0'), 1 << 20,
+        "[device 1]\ncapturefile=logic-1\ntotal probes=1\nsamplerate=1 MHZ\nunitsize=1\n");
     std::filesystem::create_directory(dir.file("export"));
     dir.write("export/digital_0.bin", cb::saleae(0, 0, 1, {}));
     dir.write("export/digital_1.bin", cb::saleae(0, 0, 1, {}, 3));
@@ -328,9 +338,9 @@ TEST(CaptureCli, RefusesMalformedCapturesInOneLineWritingNothing) {
     for (const case_t& c : cases) {
         const std::string path = c.bytes.empty() ? dir.file(c.name) : dir.write(c.name, c.bytes);
         const auto before = dir.entries();
-        const tool_io_result_t run = run_tool_io({"--replay", path, "--pins", "e=e", "-o",
-                                                  dir.file("out.png"), "--emit-log",
-                                                  dir.file("out.log")});
+        const tool_io_result_t run =
+            run_tool_io({"--replay", path, "--pins", "e=e", "-o", dir.file("out.png"), "--emit-log",
+                         dir.file("out.log")});
         EXPECT_EQ(run.status, 2) << c.name;
         EXPECT_EQ(run.err, path + ": " + c.err + "\n") << c.name;
         EXPECT_EQ(dir.entries(), before) << c.name;

@@ -54,8 +54,8 @@ inline std::string zip(const std::vector<zip_entry_t>& entries) {
     std::string directory;
     for (const zip_entry_t& e : entries) {
         const std::string body = e.deflate ? raw_deflate(e.data) : e.data;
-        const auto crc = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+        const auto crc = static_cast<std::uint32_t>(crc32(
+            0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         const auto offset = static_cast<std::uint32_t>(out.size());
         const unsigned method = e.deflate ? 8 : 0;
         put32(&out, 0x04034b50); // local file header
@@ -125,9 +125,9 @@ inline std::string samples(const std::vector<change_t>& changes, std::int64_t ra
 
 // A sigrok session: version 2, the metadata as sigrok writes it, the samples in chunks of
 // `chunk` bytes. `metadata` replaces the one written when not empty.
-inline std::string session(const std::string& rate, int unit, const std::vector<std::string>& probes,
-                           const std::string& data, std::size_t chunk = 1 << 20,
-                           const std::string& metadata = "") {
+inline std::string session(const std::string& rate, int unit,
+                           const std::vector<std::string>& probes, const std::string& data,
+                           std::size_t chunk = 1 << 20, const std::string& metadata = "") {
     std::string meta = "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n"
                        "total probes=" +
                        std::to_string(probes.size()) + "\nsamplerate=" + rate +
