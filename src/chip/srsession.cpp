@@ -99,12 +99,30 @@ long small_number(const std::string& text) {
     return std::stol(text);
 }
 
+// Opens the member at `pos` for reading. CAPTURE_OK, or the refusal.
+int open_member(srsession_t* s, const unz64_file_pos& pos, const std::string& name, int* status,
+                char* message, int capacity) {
+    unz_file_info64 info{};
+    if (unzGoToFilePos64(s->zip, &pos) != UNZ_OK ||
+        unzGetCurrentFileInfo64(s->zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return refuse(status, message, capacity, quoted(name) + ": the zip directory is damaged");
+    }
+    if ((info.flag & 1) != 0) {
+        return refuse(status, message, capacity,
+                      quoted(name) + ": encrypted (a sigrok session never is)");
+    }
+    if (unzOpenCurrentFile(s->zip) != UNZ_OK) {
+        return refuse(status, message, capacity,
+                      quoted(name) + ": stored in a way this reader cannot unpack");
+    }
+    return CAPTURE_OK;
+}
+
 // The member at `pos`, up to `limit` bytes; a longer one refuses.
 int read_member(srsession_t* s, const unz64_file_pos& pos, const char* name, std::size_t limit,
                 std::string* out, int* status, char* message, int capacity) {
-    if (unzGoToFilePos64(s->zip, &pos) != UNZ_OK || unzOpenCurrentFile(s->zip) != UNZ_OK) {
-        return refuse(status, message, capacity,
-                      std::string(name) + ": stored in a way this reader cannot unpack");
+    if (open_member(s, pos, name, status, message, capacity) != CAPTURE_OK) {
+        return *status;
     }
     std::array<char, 4096> buf{};
     int n = 0;
@@ -539,10 +557,7 @@ int srsession_run(srsession_t* s, const std::array<int, BUS_ROLES>& channel_of_r
     std::size_t carry = 0; // bytes of a sample split between reads
     for (std::size_t c = 0; c < s->chunks.size() && status == CAPTURE_OK; ++c) {
         const std::string name = s->capturefile + "-" + std::to_string(s->chunks[c].number);
-        if (unzGoToFilePos64(s->zip, &s->chunks[c].pos) != UNZ_OK ||
-            unzOpenCurrentFile(s->zip) != UNZ_OK) {
-            status = refuse(&status, message, capacity,
-                            quoted(name) + ": stored in a way this reader cannot unpack");
+        if (open_member(s, s->chunks[c].pos, name, &status, message, capacity) != CAPTURE_OK) {
             break;
         }
         int n = 0;

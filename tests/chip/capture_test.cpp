@@ -136,6 +136,8 @@ TEST(CaptureSession, RefusesWhatIsNoSessionInOneLine) {
         {cb::zip({{"version", "1"}, {"metadata", "x"}}),
          "version '1': this reader takes sigrok sessions of version 2"},
         {cb::zip({{"version", "2"}}), "the zip archive has no 'metadata': not a sigrok session"},
+        {cb::zip({{"version", "2", true, true}, {"metadata", ""}}),
+         "version: encrypted (a sigrok session never is)"},
         {cb::session("1 MHz", 1, {"e"}, data, 1 << 20, "[device 2]\n"),
          "metadata: no [device 1] section"},
         {meta("total probes=1\nunitsize=1\n"), "metadata: no samplerate"},

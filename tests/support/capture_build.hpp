@@ -17,6 +17,7 @@ struct zip_entry_t {
     std::string name;
     std::string data;
     bool deflate = true;
+    bool encrypted = false; // only flagged so: the data stays as it is
 };
 
 inline void put16(std::string* out, unsigned v) {
@@ -60,7 +61,7 @@ inline std::string zip(const std::vector<zip_entry_t>& entries) {
         const unsigned method = e.deflate ? 8 : 0;
         put32(&out, 0x04034b50); // local file header
         put16(&out, 20);
-        put16(&out, 0);
+        put16(&out, e.encrypted ? 1 : 0);
         put16(&out, method);
         put32(&out, 0); // time and date
         put32(&out, crc);
@@ -72,7 +73,7 @@ inline std::string zip(const std::vector<zip_entry_t>& entries) {
         put32(&directory, 0x02014b50); // central directory entry
         put16(&directory, 20);
         put16(&directory, 20);
-        put16(&directory, 0);
+        put16(&directory, e.encrypted ? 1 : 0);
         put16(&directory, method);
         put32(&directory, 0);
         put32(&directory, crc);
