@@ -99,6 +99,8 @@ TEST(CaptureSession, GivesAnInstantWhereAWatchedLineChanges) {
          cb::session("1 MHz", 1, {"rs", "e", "d4", "x"}, one)},
         {{"16 channels, unitsize 2", {"D15", "D9", "D0"}, expected, ""},
          cb::session("1 MHz", 2, sixteen, two)},
+        {{"unitsize 3, sample by sample", {"D15", "D9", "D0"}, expected, ""},
+         cb::session("1 MHz", 3, sixteen, cb::samples(wide, 1000000, 6 * US, 3))},
         {{"samples split between chunks", {"D15", "D9", "D0"}, expected, ""},
          cb::session("1000 kHz", 2, sixteen, two, 3)},
         {{"stored, one member named as the capture file",
