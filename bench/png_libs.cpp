@@ -16,7 +16,7 @@
 
 #include "bmp/pngfile.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 using namespace vimbra;
 

@@ -21,8 +21,8 @@
 #include "job/jobrun.hpp"
 #include "job/screen.hpp"
 #include "job/snapshot.hpp"
-#include "lcd/animate.hpp"
-#include "lcd/cmdlog.hpp"
+#include "job/animate.hpp"
+#include "chip/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
 
 namespace vimbra {

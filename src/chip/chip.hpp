@@ -49,6 +49,7 @@ struct chip_byte_t {
     unsigned char kind;  // CHIP_INSTRUCTION, CHIP_DATA, CHIP_READ_BUSY or CHIP_READ_DATA
     unsigned char value; // the byte on the bus (for a read, whatever the lines held)
     bool taken;          // executed: the chip took it, or ideal timing runs every byte
+    bool while_busy;     // a write completed before busy ended: refused under chip timing
     unsigned char answer; // a read's answer: BF and AC, or the data read; 0 for writes
 };
 
@@ -131,6 +132,8 @@ const char* chip_instruction_name(unsigned char instruction);
 // The DDRAM address shown at `position` (0-based, before the display shift) of line `line`
 // (0 or 1; line 1 exists in two-line mode only), or -1 when there is no such position.
 int chip_address_at(const chip_t* chip, int line, int position);
+// The same for a window described by its mode and shift (a copy of a chip's screen).
+int chip_window_address(bool two_lines, int shift, int line, int position);
 // The dot rows of CGRAM glyph `code & 7`, CHIP_GLYPH_ROWS of them, bits 4..0, bit 4 leftmost.
 const unsigned char* chip_glyph(const chip_t* chip, unsigned char code);
 // A time in microseconds as picoseconds. Logs run up to 2^50 us (35 years) but picoseconds

@@ -10,7 +10,7 @@
 #include "base/console.hpp"
 #include "job/job.hpp"
 #include "job/tracerun.hpp"
-#include "lcd/animate.hpp"
+#include "job/animate.hpp"
 
 namespace vimbra {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "job/job.hpp"
-#include "lcd/cmdlog.hpp"
-#include "lcd/replay.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 
 namespace vimbra {
 

@@ -6,7 +6,7 @@
 
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 namespace vimbra {
 

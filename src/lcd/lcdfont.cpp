@@ -7,7 +7,7 @@
 
 #include "base/linesrc.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 namespace vimbra {
 

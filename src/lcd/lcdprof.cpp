@@ -9,7 +9,7 @@
 #include "base/console.hpp"
 #include "base/linesrc.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 namespace vimbra {
 

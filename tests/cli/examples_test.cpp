@@ -20,7 +20,7 @@
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 #include "support/temp_dir.hpp"
 
 using namespace vimbra;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "job/screen.hpp"
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"
 

@@ -1,4 +1,4 @@
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lcd/lcdfont.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 #include "support/param_name.hpp"
 
 using namespace vimbra;

@@ -1,4 +1,4 @@
-#include "lcd/controller.hpp"
+#include "chip/chip.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +9,31 @@ using namespace vimbra;
 
 namespace {
 
-void send(controller_t* ctl, const std::vector<unsigned char>& instructions) {
+// One event at time 0 (ideal timing: time plays no part).
+chip_byte_t apply(chip_t* ctl, unsigned char kind, unsigned char value, unsigned char flags = 0) {
+    const chip_event_t event{0, 0, kind, value, 0, flags};
+    chip_byte_t byte{};
+    chip_event(ctl, &event, &byte);
+    return byte;
+}
+
+void send(chip_t* ctl, const std::vector<unsigned char>& instructions) {
     for (const unsigned char byte : instructions) {
-        controller_instruction(ctl, byte);
+        apply(ctl, CHIP_INSTRUCTION, byte);
     }
 }
 
-void write(controller_t* ctl, const std::string& text) {
+void write(chip_t* ctl, const std::string& text) {
     for (const char c : text) {
-        controller_data(ctl, static_cast<unsigned char>(c));
+        apply(ctl, CHIP_DATA, static_cast<unsigned char>(c));
     }
 }
 
 // What `width` positions of `line` show, one character per DDRAM byte.
-std::string window(const controller_t& ctl, int line, int width) {
+std::string window(const chip_t& ctl, int line, int width) {
     std::string shown;
     for (int p = 0; p < width; ++p) {
-        const int address = controller_address_at(&ctl, line, p);
+        const int address = chip_address_at(&ctl, line, p);
         shown +=
             address < 0 ? '?' : static_cast<char>(ctl.ddram[static_cast<std::size_t>(address)]);
     }
@@ -34,9 +42,9 @@ std::string window(const controller_t& ctl, int line, int width) {
 
 // The datasheet's 8-digit x 1-line example: text, then writes with the entry-mode shift,
 // a cursor move and return home.
-TEST(ControllerTest, EightByOneWithEntryShift) {
-    controller_t ctl;
-    controller_reset(&ctl);
+TEST(ChipTest, EightByOneWithEntryShift) {
+    chip_t ctl;
+    chip_reset(&ctl, nullptr);
     send(&ctl, {0x30, 0x0E, 0x06}); // 8-bit, one line; display and cursor on; increment
     write(&ctl, "HITACHI");
     EXPECT_EQ(window(ctl, 0, 8), "HITACHI ");
@@ -52,14 +60,14 @@ TEST(ControllerTest, EightByOneWithEntryShift) {
     send(&ctl, {0x02}); // return home: the window and the counter go back, DDRAM stays
     EXPECT_EQ(window(ctl, 0, 8), "HITACHI ");
     EXPECT_EQ(ctl.ac, 0x00);
-    EXPECT_EQ(controller_address_at(&ctl, 1, 0), -1); // no second line in one-line mode
+    EXPECT_EQ(chip_address_at(&ctl, 1, 0), -1); // no second line in one-line mode
 }
 
 // The 8 x 2 example: both lines move together; a right shift from home shows the end of
 // each 40-position ring in the first column.
-TEST(ControllerTest, EightByTwoWithEntryShift) {
-    controller_t ctl;
-    controller_reset(&ctl);
+TEST(ChipTest, EightByTwoWithEntryShift) {
+    chip_t ctl;
+    chip_reset(&ctl, nullptr);
     send(&ctl, {0x38, 0x0E, 0x06});
     write(&ctl, "HITACHI");
     send(&ctl, {0xC0});
@@ -73,8 +81,8 @@ TEST(ControllerTest, EightByTwoWithEntryShift) {
     EXPECT_EQ(ctl.shift, 0);
     EXPECT_EQ(ctl.ddram[0x48], '!');
     send(&ctl, {0x1C}); // display right from home
-    EXPECT_EQ(controller_address_at(&ctl, 0, 0), 0x27);
-    EXPECT_EQ(controller_address_at(&ctl, 1, 1), 0x40);
+    EXPECT_EQ(chip_address_at(&ctl, 0, 0), 0x27);
+    EXPECT_EQ(chip_address_at(&ctl, 1, 1), 0x40);
     EXPECT_EQ(ctl.shift, 79);
     send(&ctl, {0x01}); // clear: everything blank, increment, S kept
     EXPECT_EQ(window(ctl, 1, 8), "        ");
@@ -84,7 +92,7 @@ TEST(ControllerTest, EightByTwoWithEntryShift) {
 }
 
 // Where the counter goes from each wrap point and from the unused addresses.
-TEST(ControllerTest, CounterWrapPoints) {
+TEST(ChipTest, CounterWrapPoints) {
     struct step_case_t {
         unsigned char function_set;
         unsigned char set_address;
@@ -100,8 +108,8 @@ TEST(ControllerTest, CounterWrapPoints) {
         {0x38, 0x67, 0x14, 0x28},
     };
     for (const step_case_t& c : cases) {
-        controller_t ctl;
-        controller_reset(&ctl);
+        chip_t ctl;
+        chip_reset(&ctl, nullptr);
         send(&ctl, {c.function_set, c.set_address, c.move});
         EXPECT_EQ(ctl.ac, c.expected)
             << std::hex << int{c.function_set} << " " << int{c.set_address} << " " << int{c.move};
@@ -110,42 +118,42 @@ TEST(ControllerTest, CounterWrapPoints) {
 
 // A data read steps like a write; CGRAM keeps five bits, shows through codes 0x00-0x0F with
 // bit 3 ignored, and never shifts the display.
-TEST(ControllerTest, CgramGlyphsAndReads) {
-    controller_t ctl;
-    controller_reset(&ctl);
+TEST(ChipTest, CgramGlyphsAndReads) {
+    chip_t ctl;
+    chip_reset(&ctl, nullptr);
     send(&ctl, {0x38, 0x07, 0x4A}); // shift on write; CGRAM glyph 1, row 2
-    controller_data(&ctl, 0xFF);
-    controller_data(&ctl, 0x2A);
+    apply(&ctl, CHIP_DATA, 0xFF);
+    apply(&ctl, CHIP_DATA, 0x2A);
     EXPECT_EQ(ctl.shift, 0);
     EXPECT_EQ(ctl.ac, 0x0C);
     for (const unsigned char code : {0x01, 0x09}) {
-        const unsigned char* rows = controller_glyph(&ctl, code);
+        const unsigned char* rows = chip_glyph(&ctl, code);
         EXPECT_EQ(rows[2], 0x1F);
         EXPECT_EQ(rows[3], 0x0A);
     }
-    EXPECT_EQ(controller_glyph(&ctl, 0x0F)[2], 0x00);
+    EXPECT_EQ(chip_glyph(&ctl, 0x0F)[2], 0x00);
     send(&ctl, {0x4A});
-    EXPECT_EQ(controller_read_data(&ctl), 0x1F);
+    EXPECT_EQ(apply(&ctl, CHIP_READ_DATA, 0).answer, 0x1F);
     EXPECT_EQ(ctl.data_register, 0x1F);
     EXPECT_EQ(ctl.ac, 0x0B);
     send(&ctl, {0x06, 0x85});
-    controller_data(&ctl, 'Q');
+    apply(&ctl, CHIP_DATA, 'Q');
     send(&ctl, {0x85});
-    EXPECT_EQ(controller_read_busy(&ctl), 0x05);
-    EXPECT_EQ(controller_read_data(&ctl), 'Q');
+    EXPECT_EQ(apply(&ctl, CHIP_READ_BUSY, 0).answer, 0x05);
+    EXPECT_EQ(apply(&ctl, CHIP_READ_DATA, 0).answer, 'Q');
     EXPECT_EQ(ctl.ac, 0x06);
 }
 
 // The 4-bit entry: three 0x3 nibbles and a 0x2 are 8-bit instructions; afterwards every second
 // edge completes a byte, and a byte takes RS and RW from its first half.
-TEST(ControllerTest, FourBitBus) {
+TEST(ChipTest, FourBitBus) {
     struct edge_t {
         bool rs;
         bool rw;
         unsigned char data;
     };
-    controller_t ctl;
-    controller_reset(&ctl);
+    chip_t ctl;
+    chip_reset(&ctl, nullptr);
     const std::vector<edge_t> edges{
         {false, false, 0x30}, {false, false, 0x30}, {false, false, 0x30},
         {false, false, 0x20}, {false, false, 0x20}, {false, false, 0x80}, // function set 0x28
@@ -154,7 +162,8 @@ TEST(ControllerTest, FourBitBus) {
         {false, true, 0x00},  {false, true, 0x00},  // read busy: nothing moves
     };
     for (const edge_t& e : edges) {
-        controller_bus(&ctl, e.rs, e.rw, e.data);
+        apply(&ctl, CHIP_BUS, e.data,
+              static_cast<unsigned char>((e.rs ? CHIP_FLAG_RS : 0) | (e.rw ? CHIP_FLAG_RW : 0)));
     }
     EXPECT_FALSE(ctl.eight_bit);
     EXPECT_TRUE(ctl.two_lines);
