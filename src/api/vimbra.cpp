@@ -775,6 +775,13 @@ void controller_sink(const lcd_event& event, void* context) {
         case lcd_event_kind::instruction:
         case lcd_event_kind::data:
         case lcd_event_kind::controller:
+        case lcd_event_kind::read_busy:
+        case lcd_event_kind::read_data:
+            if ((event.kind == lcd_event_kind::read_busy ||
+                 event.kind == lcd_event_kind::read_data) &&
+                event.answer != nullptr) {
+                *event.answer = 0; // unless the chip answers
+            }
             if (event.chip < 1 || event.chip > c->chip_count()) {
                 if (s.outcome.ok()) {
                     s.outcome =
@@ -785,7 +792,12 @@ void controller_sink(const lcd_event& event, void* context) {
                 return;
             }
             s.chip = event.chip - 1;
-            if (event.kind != lcd_event_kind::controller) {
+            if (event.kind == lcd_event_kind::read_busy && event.answer != nullptr) {
+                *event.answer = c->read_busy_address();
+            } else if (event.kind == lcd_event_kind::read_data && event.answer != nullptr) {
+                *event.answer = c->read_data();
+            } else if (event.kind == lcd_event_kind::instruction ||
+                       event.kind == lcd_event_kind::data) {
                 c->send(event.kind == lcd_event_kind::data, event.bytes, event.count);
             }
             return;
