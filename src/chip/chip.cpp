@@ -38,10 +38,9 @@ enum op : int {
 };
 
 // In op order.
-constexpr std::array<const char*, 9> OP_NAMES{{"no instruction", "clear", "home",
-                                                "entry mode set", "display control", "shift",
-                                                "function set", "set CGRAM address",
-                                                "set DDRAM address"}};
+constexpr std::array<const char*, 9> OP_NAMES{{"no instruction", "clear", "home", "entry mode set",
+                                               "display control", "shift", "function set",
+                                               "set CGRAM address", "set DDRAM address"}};
 
 op decode(unsigned char byte) {
     return static_cast<op>(std::bit_width(static_cast<unsigned>(byte)));
@@ -211,8 +210,8 @@ void format_span(std::int64_t ps, char* out, int capacity) {
     std::array<char, 200> text{};
     std::snprintf(text.data(), text.size(), "%s 0x%02X while busy with %s until %s (%s)",
                   b->kind == CHIP_DATA ? "data" : chip_instruction_name(b->value), b->value,
-                  chip->busy_data ? "data" : chip_instruction_name(chip->busy_with),
-                  until.data(), span.data());
+                  chip->busy_data ? "data" : chip_instruction_name(chip->busy_with), until.data(),
+                  span.data());
     chip->config.fault(b, text.data(), chip->config.fault_ctx);
 }
 
@@ -242,10 +241,12 @@ void check_reset(chip_t* chip, const chip_byte_t* b) {
     }
     if (chip->reset_sets == 1 || chip->reset_sets == 2) {
         // Times only grow within a source, but a gap is never allowed to overflow.
-        const std::int64_t gap = chip->reset_set_at < 0 && b->time_ps > INT64_MAX + chip->reset_set_at
-                                     ? INT64_MAX
-                                     : b->time_ps - chip->reset_set_at;
-        const std::int64_t need = chip->reset_sets == 1 ? FIRST_RESET_WAIT_PS : SECOND_RESET_WAIT_PS;
+        const std::int64_t gap =
+            chip->reset_set_at < 0 && b->time_ps > INT64_MAX + chip->reset_set_at
+                ? INT64_MAX
+                : b->time_ps - chip->reset_set_at;
+        const std::int64_t need =
+            chip->reset_sets == 1 ? FIRST_RESET_WAIT_PS : SECOND_RESET_WAIT_PS;
         if (gap < need && chip->config.fault != nullptr) {
             reset_fault(chip, b, gap, need);
         }
@@ -265,8 +266,8 @@ void complete(chip_t* chip, chip_byte_t* b) {
         check_reset(chip, b);
     }
     if (accepted && writes) {
-        chip->busy_for = long_execution(b->value, b->kind == CHIP_DATA) ? chip->long_ps
-                                                                         : chip->short_ps;
+        chip->busy_for =
+            long_execution(b->value, b->kind == CHIP_DATA) ? chip->long_ps : chip->short_ps;
         // A trace may end near the largest time: busy then lasts to its end.
         chip->busy_until =
             b->time_ps > INT64_MAX - chip->busy_for ? INT64_MAX : b->time_ps + chip->busy_for;
@@ -322,8 +323,8 @@ void chip_reset(chip_t* chip, const chip_config_t* config) {
     chip->pending_rs = false;
     chip->pending_rw = false;
     // Time.
-    chip->config = config != nullptr ? *config
-                                     : chip_config_t{false, CHIP_DEFAULT_FOSC_KHZ, nullptr, nullptr};
+    chip->config =
+        config != nullptr ? *config : chip_config_t{false, CHIP_DEFAULT_FOSC_KHZ, nullptr, nullptr};
     if (chip->config.fosc_khz < CHIP_MIN_FOSC_KHZ || chip->config.fosc_khz > CHIP_MAX_FOSC_KHZ) {
         chip->config.fosc_khz = CHIP_DEFAULT_FOSC_KHZ;
     }

@@ -46,10 +46,10 @@ struct chip_byte_t {
     std::int64_t time_ps; // the edge that completed it
     std::uint32_t line;
     int chip;
-    unsigned char kind;  // CHIP_INSTRUCTION, CHIP_DATA, CHIP_READ_BUSY or CHIP_READ_DATA
-    unsigned char value; // the byte on the bus (for a read, whatever the lines held)
-    bool taken;          // executed: the chip took it, or ideal timing runs every byte
-    bool while_busy;     // a write completed before busy ended: refused under chip timing
+    unsigned char kind;   // CHIP_INSTRUCTION, CHIP_DATA, CHIP_READ_BUSY or CHIP_READ_DATA
+    unsigned char value;  // the byte on the bus (for a read, whatever the lines held)
+    bool taken;           // executed: the chip took it, or ideal timing runs every byte
+    bool while_busy;      // a write completed before busy ended: refused under chip timing
     unsigned char answer; // a read's answer: BF and AC, or the data read; 0 for writes
 };
 
@@ -57,8 +57,8 @@ struct chip_byte_t {
 using chip_fault_func_t = void (*)(const chip_byte_t* byte, const char* text, void* ctx);
 
 struct chip_config_t {
-    bool chip_timing; // false (ideal): being busy refuses nothing and BF reads 0
-    int fosc_khz;     // outside CHIP_MIN_FOSC_KHZ..CHIP_MAX_FOSC_KHZ: the default
+    bool chip_timing;        // false (ideal): being busy refuses nothing and BF reads 0
+    int fosc_khz;            // outside CHIP_MIN_FOSC_KHZ..CHIP_MAX_FOSC_KHZ: the default
     chip_fault_func_t fault; // null: faults are not put into words (still judged)
     void* fault_ctx;
 };
@@ -69,17 +69,17 @@ struct chip_t {
     std::array<unsigned char, CHIP_DDRAM_BYTES> ddram;
     std::array<unsigned char, CHIP_CGRAM_BYTES> cgram; // dot rows, bit 4 the leftmost dot
     // Registers.
-    unsigned char ac;    // address counter, 7 bits
-    bool ac_in_cgram;    // the last address set was a CGRAM address
-    int shift;           // display shift, positions moved left, kept in 0..79
-    bool eight_bit;      // function set: DL
-    bool two_lines;      // N
-    bool tall_font;      // F: 5 x 10 dots
-    bool display_on;     // display on/off control: D
-    bool cursor_on;      // C: underline cursor
-    bool blink_on;       // B: blinking cursor
-    bool increment;      // entry mode set: I/D
-    bool shift_on_write; // S: DDRAM writes also shift the display
+    unsigned char ac;            // address counter, 7 bits
+    bool ac_in_cgram;            // the last address set was a CGRAM address
+    int shift;                   // display shift, positions moved left, kept in 0..79
+    bool eight_bit;              // function set: DL
+    bool two_lines;              // N
+    bool tall_font;              // F: 5 x 10 dots
+    bool display_on;             // display on/off control: D
+    bool cursor_on;              // C: underline cursor
+    bool blink_on;               // B: blinking cursor
+    bool increment;              // entry mode set: I/D
+    bool shift_on_write;         // S: DDRAM writes also shift the display
     unsigned char data_register; // DR: what the last data read brought
     // The 4-bit bus: the high half of a byte latched, with its RS and RW.
     bool nibble_pending;
@@ -90,10 +90,10 @@ struct chip_t {
     chip_config_t config;
     std::int64_t short_ps; // execution times at config.fosc_khz, worked out once
     std::int64_t long_ps;
-    std::int64_t busy_until; // BF = 1 before this instant (chip timing); INT64_MIN: never busy
-    std::int64_t busy_for;   // the execution time that set it
-    unsigned char busy_with; // the instruction byte executing (when !busy_data)
-    bool busy_data;          // a data write is executing
+    std::int64_t busy_until;   // BF = 1 before this instant (chip timing); INT64_MIN: never busy
+    std::int64_t busy_for;     // the execution time that set it
+    unsigned char busy_with;   // the instruction byte executing (when !busy_data)
+    bool busy_data;            // a data write is executing
     int reset_sets;            // function sets with DL = 1 in a row (reset by instruction)
     std::int64_t reset_set_at; // the last of them
 };

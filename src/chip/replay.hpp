@@ -21,8 +21,8 @@ struct replay_t {
     const cmdlog_t* log;
     std::array<chip_t, CMDLOG_MAX_CHIPS> chips;
     cmdlog_cursor_t cursor; // how far the log's events are applied
-    std::int64_t now_us; // the moment the controllers show
-    bool display_seen_on; // some controller's display was on after some event applied
+    std::int64_t now_us;    // the moment the controllers show
+    bool display_seen_on;   // some controller's display was on after some event applied
     // The event the replay stopped at (its log line, 0 while none) and the function set byte
     // it could not show.
     std::uint32_t refused_line;
@@ -37,9 +37,9 @@ struct screen_chip_t {
     bool two_lines;
     int shift; // positions moved left, 0..79
     bool display_on;
-    bool cursor_on;      // underline
-    bool blink_on;       // blinking block
-    int cursor_address;  // the DDRAM address of AC, -1 while AC is in CGRAM
+    bool cursor_on;     // underline
+    bool blink_on;      // blinking block
+    int cursor_address; // the DDRAM address of AC, -1 while AC is in CGRAM
 };
 
 // The screen of a module at a moment: per controller its codes, cursor and glyphs, and for

@@ -23,8 +23,8 @@ void chip_fault(const chip_byte_t* byte, const char* text, void* ctx) {
     say_fault(static_cast<const timing_t*>(ctx), byte->time_ps, byte->line, byte->chip, text);
 }
 
-[[gnu::noinline]] void power_on_fault(const timing_t* t, std::int64_t time_ps,
-                                      std::uint32_t line, int chip) {
+[[gnu::noinline]] void power_on_fault(const timing_t* t, std::int64_t time_ps, std::uint32_t line,
+                                      int chip) {
     std::array<char, 32> at{};
     chip_format_ms(time_ps, 3, at.data(), static_cast<int>(at.size()));
     std::array<char, 120> text{};

@@ -21,7 +21,8 @@ void rows_to_columns(const unsigned char* rows, int dot_rows, int dot_columns,
     for (int j = 0; j < LCDIMG_GLYPH_BYTES; ++j) {
         unsigned char bits = 0;
         for (int i = 0; i < dot_rows && i < 8; ++i) {
-            bits = static_cast<unsigned char>(bits | (((rows[i] >> (dot_columns - 1 - j)) & 1) << i));
+            bits =
+                static_cast<unsigned char>(bits | (((rows[i] >> (dot_columns - 1 - j)) & 1) << i));
         }
         columns[j] = bits;
     }

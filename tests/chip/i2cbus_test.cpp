@@ -63,13 +63,17 @@ TEST(I2cbusTest, StartStopAckAndRepeatedStart) {
     };
     const std::vector<i2c_case_t> cases{
         {"AddressThenBytes",
-         [](wire_t& w) { w.start(), w.byte(WRITE, true), w.byte(0xA5, true), w.byte(0x5A, true), w.stop(); },
+         [](wire_t& w) {
+             w.start(), w.byte(WRITE, true), w.byte(0xA5, true), w.byte(0x5A, true), w.stop();
+         },
          {0xA5 & ~8u, 0x5A & ~8u}},
         {"AddressNotAcknowledged",
          [](wire_t& w) { w.start(), w.byte(WRITE, false), w.byte(0xA5, true), w.stop(); },
          {}},
         {"ByteNotAcknowledged",
-         [](wire_t& w) { w.start(), w.byte(WRITE, true), w.byte(0xA5, false), w.byte(0x11, true), w.stop(); },
+         [](wire_t& w) {
+             w.start(), w.byte(WRITE, true), w.byte(0xA5, false), w.byte(0x11, true), w.stop();
+         },
          {0x11}},
         {"ReadAddressWritesNothing",
          [](wire_t& w) { w.start(), w.byte(WRITE | 1, true), w.byte(0xA5, true), w.stop(); },
@@ -87,7 +91,9 @@ TEST(I2cbusTest, StartStopAckAndRepeatedStart) {
          },
          {0x44}},
         {"StopEndsTheTransfer",
-         [](wire_t& w) { w.start(), w.byte(WRITE, true), w.byte(0x11, true), w.stop(), w.byte(0x22, true); },
+         [](wire_t& w) {
+             w.start(), w.byte(WRITE, true), w.byte(0x11, true), w.stop(), w.byte(0x22, true);
+         },
          {0x11}},
         {"OtherAddressIgnored",
          [](wire_t& w) { w.start(), w.byte(0x3F << 1, true), w.byte(0x11, true), w.stop(); },

@@ -82,18 +82,12 @@ TEST(ParbusTest, BusTimesAtTheirLimits) {
         std::int64_t margins_t::*margin;
     };
     const std::vector<limit_case_t> cases{
-        {"tcycE", false, 500, &margins_t::cycle},
-        {"tcycE", true, 1000, &margins_t::cycle},
-        {"PWEH", false, 230, &margins_t::pulse},
-        {"PWEH", true, 450, &margins_t::pulse},
-        {"tAS", false, 40, &margins_t::setup},
-        {"tAS", true, 60, &margins_t::setup},
-        {"tAH", false, 10, &margins_t::addr_hold},
-        {"tAH", true, 20, &margins_t::addr_hold},
-        {"tDSW", false, 80, &margins_t::data_setup},
-        {"tDSW", true, 195, &margins_t::data_setup},
-        {"tH", false, 10, &margins_t::data_hold},
-        {"tH", true, 10, &margins_t::data_hold},
+        {"tcycE", false, 500, &margins_t::cycle},    {"tcycE", true, 1000, &margins_t::cycle},
+        {"PWEH", false, 230, &margins_t::pulse},     {"PWEH", true, 450, &margins_t::pulse},
+        {"tAS", false, 40, &margins_t::setup},       {"tAS", true, 60, &margins_t::setup},
+        {"tAH", false, 10, &margins_t::addr_hold},   {"tAH", true, 20, &margins_t::addr_hold},
+        {"tDSW", false, 80, &margins_t::data_setup}, {"tDSW", true, 195, &margins_t::data_setup},
+        {"tH", false, 10, &margins_t::data_hold},    {"tH", true, 10, &margins_t::data_hold},
     };
     for (const limit_case_t& c : cases) {
         for (const std::int64_t off_ns : {-1, 0, 1}) {
