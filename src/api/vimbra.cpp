@@ -10,16 +10,16 @@
 #include <cstring>
 #include <new>
 
+#include "base/console.hpp"
+#include "bmp/bmptypes.hpp"
+#include "chip/charset.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
+#include "job/job.hpp"
 #include "job/refpic.hpp"
 #include "job/screen.hpp"
 #include "job/snapshot.hpp"
-#include "base/console.hpp"
-#include "bmp/bmptypes.hpp"
-#include "job/job.hpp"
-#include "chip/charset.hpp"
-#include "chip/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
-#include "chip/replay.hpp"
 #include "lcd/rowtext.hpp"
 
 namespace vimbra {

@@ -170,8 +170,9 @@ int out_of_memory(reader_t* reader) {
     return -1;
 }
 
-int emit(reader_t* reader, chip_event_kind kind, unsigned char value, int chip, unsigned char flags) {
-    const chip_event_t event{chip_ps_of_us(reader->time_us), reader->line, kind, value,
+int emit(reader_t* reader, chip_event_kind kind, unsigned char value, int chip,
+         unsigned char flags) {
+    const chip_event_t event{chip_ps_of_us(reader->time_us),   reader->line, kind, value,
                              static_cast<unsigned char>(chip), flags};
     return reader->sink(&event, reader->sink_ctx) == 0 ? 0 : -1;
 }
@@ -337,8 +338,8 @@ int read_i2c(reader_t* reader, words_t* words) {
     while (next_word(words, &word)) {
         if (take_number(reader, word, 0xFF, "byte", &value) != 0 ||
             take_expander_byte(reader, static_cast<unsigned char>(value)) != 0 ||
-            note_backlight(reader,
-                           pin_level(reader, static_cast<unsigned char>(value), WIRE_BL)) != 0) {
+            note_backlight(reader, pin_level(reader, static_cast<unsigned char>(value), WIRE_BL)) !=
+                0) {
             return -1;
         }
         ++count;
@@ -485,10 +486,10 @@ int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
     int count = 0;
     const int capacity = static_cast<int>(length + 1);
     const charset_t* set = reader->module->charset;
-    const int decoded =
-        set != nullptr ? charset_decode(set, reader->text, 0, reader->codes, capacity, &count,
-                                        reason.data(), static_cast<int>(reason.size()))
-                       : util_format(reader->text, reader->codes, capacity, &count);
+    const int decoded = set != nullptr
+                            ? charset_decode(set, reader->text, 0, reader->codes, capacity, &count,
+                                             reason.data(), static_cast<int>(reason.size()))
+                            : util_format(reader->text, reader->codes, capacity, &count);
     if (decoded != 0) {
         if (reason[0] == '\0') {
             return refuse(reader, "malformed escape in the print text (\\xHH with two "
@@ -542,8 +543,7 @@ int read_display_bit(reader_t* reader, words_t* words, const char* keyword, unsi
     for (int chip = first; chip <= last; ++chip) {
         unsigned char& bits = reader->display_bits[static_cast<std::size_t>(chip)];
         bits = static_cast<unsigned char>(on ? (bits | bit) : (bits & ~bit));
-        if (emit(reader, CHIP_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) !=
-            0) {
+        if (emit(reader, CHIP_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) != 0) {
             return -1;
         }
     }
@@ -796,26 +796,13 @@ struct keyword_t {
 };
 
 constexpr std::array<keyword_t, 20> KEYWORDS{{
-    {"cmd", read_cmd},
-    {"data", read_data},
-    {"wait", read_wait},
-    {"print", read_print},
-    {"goto", read_goto},
-    {"i2c", read_i2c},
-    {"read", read_read},
-    {"wiring", read_wiring},
-    {"controller", read_controller},
-    {"init", read_init},
-    {"clear", read_clear},
-    {"home", read_home},
-    {"cursor", read_cursor},
-    {"blink", read_blink},
-    {"display", read_display},
-    {"shift", read_shift},
-    {"define", read_define},
-    {"mark", read_mark},
-    {"module", read_module},
-    {"backlight", read_backlight},
+    {"cmd", read_cmd},       {"data", read_data},           {"wait", read_wait},
+    {"print", read_print},   {"goto", read_goto},           {"i2c", read_i2c},
+    {"read", read_read},     {"wiring", read_wiring},       {"controller", read_controller},
+    {"init", read_init},     {"clear", read_clear},         {"home", read_home},
+    {"cursor", read_cursor}, {"blink", read_blink},         {"display", read_display},
+    {"shift", read_shift},   {"define", read_define},       {"mark", read_mark},
+    {"module", read_module}, {"backlight", read_backlight},
 }};
 
 bool is_keyword(span_t word) {

@@ -1,6 +1,6 @@
 // The command log: what firmware sent to the module, one event a line, read into a list of
-// timed chip events (whole bytes, bus cycles of `i2c` lines, reads). Named forms (init, goto, print, ...) are lowered to the
-// instruction and data bytes that a firmware library would send.
+// timed chip events (whole bytes, bus cycles of `i2c` lines, reads). Named forms (init, goto,
+// print, ...) are lowered to the instruction and data bytes that a firmware library would send.
 #pragma once
 
 #include <array>

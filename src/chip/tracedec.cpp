@@ -117,9 +117,13 @@ void refuse(tracedec_t* d, int status, const std::string& text) {
 
 // A bus cycle as the chip's event.
 void cycle_to_chip(tracedec_t* d, const bus_cycle_t& c) {
-    const chip_event_t event{c.time_ps, c.line, CHIP_BUS, c.data, static_cast<unsigned char>(c.chip),
-                             static_cast<unsigned char>((c.rs ? CHIP_FLAG_RS : 0) |
-                                                        (c.rw ? CHIP_FLAG_RW : 0))};
+    const chip_event_t event{
+        c.time_ps,
+        c.line,
+        CHIP_BUS,
+        c.data,
+        static_cast<unsigned char>(c.chip),
+        static_cast<unsigned char>((c.rs ? CHIP_FLAG_RS : 0) | (c.rw ? CHIP_FLAG_RW : 0))};
     timing_event(&d->timing, &event);
 }
 

@@ -7,9 +7,9 @@
 #include "bmp/apngfile.hpp"
 #include "bmp/giffile.hpp"
 #include "chip/cmdlog.hpp"
-#include "lcd/lcdimg.hpp"
 #include "chip/replay.hpp"
 #include "job/job.hpp"
+#include "lcd/lcdimg.hpp"
 
 namespace vimbra {
 

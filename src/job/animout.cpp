@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "bmp/outfile.hpp"
-#include "job/screen.hpp"
 #include "chip/cmdlog.hpp"
+#include "job/screen.hpp"
 #include "lcd/lcdimg.hpp"
 
 namespace vimbra {

@@ -10,10 +10,10 @@
 #include "bmp/bmpfile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
-#include "job/animate.hpp"
 #include "chip/charset.hpp"
-#include "lcd/lcdimg.hpp"
 #include "chip/loghint.hpp"
+#include "job/animate.hpp"
+#include "lcd/lcdimg.hpp"
 #include "lcd/rowtext.hpp"
 
 namespace vimbra {

@@ -7,8 +7,8 @@
 #include <new>
 
 #include "chip/charset.hpp"
-#include "lcd/lcdimg.hpp"
 #include "chip/replay.hpp"
+#include "lcd/lcdimg.hpp"
 
 namespace vimbra {
 

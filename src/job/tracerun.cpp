@@ -208,8 +208,8 @@ void take_byte(const chip_byte_t* b, void* ctx) {
         return;
     }
     // The byte as the chip took it, whole: the replay's chip runs it at once.
-    const chip_event_t event{b->time_ps, b->line, b->kind, b->value,
-                             static_cast<unsigned char>(b->chip), 0};
+    const chip_event_t event{
+        b->time_ps, b->line, b->kind, b->value, static_cast<unsigned char>(b->chip), 0};
     const std::int64_t at = s->request->at_us;
     if (at < 0 || b->time_ps / PS_PER_US <= at) {
         s->batch.push_back(event); // never grows: flushed when full

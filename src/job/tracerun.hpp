@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "job/job.hpp"
 #include "chip/cmdlog.hpp"
 #include "chip/replay.hpp"
+#include "job/job.hpp"
 
 namespace vimbra {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/util.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
-#include "base/util.hpp"
 
 namespace vimbra {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "base/linesrc.hpp"
-#include "lcd/lcdimg.hpp"
 #include "base/util.hpp"
+#include "lcd/lcdimg.hpp"
 
 namespace vimbra {
 

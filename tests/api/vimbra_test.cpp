@@ -252,7 +252,8 @@ TEST(VimbraController, BusyFlagFollowsTheChipsTime) {
         {"AfterClearAt190kHz", true, 190, 2160, 0x00, "Y   "},
         {"IdealNeverBusy", false, 270, 0, 0x01, "XY  "},
     };
-    const vimbra::module module = vimbra::module::open(vimbra::source::text("CHCNT_X 4\nCHCNT_Y 1\n"));
+    const vimbra::module module =
+        vimbra::module::open(vimbra::source::text("CHCNT_X 4\nCHCNT_Y 1\n"));
     for (const busy_case_t& c : cases) {
         SCOPED_TRACE(c.name);
         vimbra::controller lcd = module.drive(vimbra::drive_options{c.chip_timing, c.fosc_khz});

@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
-#include "lcd/lcdfont.hpp"
 #include "base/util.hpp"
+#include "lcd/lcdfont.hpp"
 #include "support/param_name.hpp"
 
 using namespace vimbra;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "job/screen.hpp"
 #include "chip/charset.hpp"
+#include "job/screen.hpp"
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 #include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
-#include "chip/replay.hpp"
 #include "lcd/rowtext.hpp"
 
 using namespace vimbra;
