@@ -43,7 +43,9 @@ struct screen_chip_t {
 };
 
 // The screen of a module at a moment: per controller its codes, cursor and glyphs, and for
-// the whole the blink phase and the backlight. Fixed size, whatever the module's grid.
+// the whole the blink phase and the backlight. Fixed size, whatever the module's grid. Cells
+// carry their own size, so that taller (5 x 10 and a cursor line) or wider ones fit; rows of
+// double height, icon rows, the chip's own ROM and contrast would be further fields here.
 struct screen_state_t {
     cmdlog_module_t module; // how the module's rows show the controllers' lines
     int dot_rows;           // dot rows of a cell: 8
