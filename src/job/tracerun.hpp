@@ -9,9 +9,9 @@
 #include <string>
 
 #include "chip/capture.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 #include "job/job.hpp"
-#include "lcd/cmdlog.hpp"
-#include "lcd/replay.hpp"
 
 namespace vimbra {
 
