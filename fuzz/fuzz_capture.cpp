@@ -23,7 +23,7 @@ constexpr std::array<const char*, 4> PIN_MAPS{
     "rs=Channel 0,e=Channel 1,d4=Channel 2,d5=Channel 3,d6=Channel 4,d7=Channel 5",
     "sda=sda,scl=scl"};
 
-void on_byte(const timing_byte_t* byte, void* ctx) {
+void on_byte(const chip_byte_t* byte, void* ctx) {
     *static_cast<std::uint64_t*>(ctx) += byte->value;
 }
 
