@@ -18,8 +18,11 @@
 #   compare:     --compare of a 25-million-pixel picture with a BMP and a PNG reference,
 #                each against rendering and writing the picture in that format;
 #   trace:       a 100 MB VCD of a 4-bit bus decoded to a still, against `wc -l` and against
-#                sigrok-cli's parallel decoder on the same file, and the peak memory on 1 GB.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]   (default: all)
+#                sigrok-cli's parallel decoder on the same file, and the peak memory on 1 GB;
+#   capture:     a sigrok session of 100 million samples of a 4-bit bus decoded to a still,
+#                against `unzip -p` of it and sigrok-cli's parallel decoder on it, with the
+#                peak memory; Logic 2's binary export of the same capture against `cat`.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
@@ -398,6 +401,51 @@ bench_trace() {
         "${big#* }" "$(stat -c %s "$t/big.vcd")" "${big% *}" "$small"
 }
 
+# A sigrok session of 100 million samples (2 MHz for 50 s; bench/capture_gen.cpp: the bus of
+# bench/trace_gen.cpp, sampled) made by sigrok-cli from the raw samples, decoded to a still
+# picture, against `unzip -p` inflating the same file and against sigrok-cli's `parallel`
+# decoder on it, and the tool's peak memory; then the Saleae Logic 2 binary export of the same
+# capture (one file per channel) decoded, against `cat` of its files.
+bench_capture() {
+    local t="$work/capture"
+    mkdir -p "$t/export"
+    g++ -O2 -std=c++20 bench/capture_gen.cpp -o "$t/capture_gen"
+    "$t/capture_gen" raw 100 > "$t/bus.bin"
+    sigrok-cli -I binary:numchannels=7:samplerate=2000000 -i "$t/bus.bin" -o "$t/bus.sr"
+    rm -f "$t/bus.bin"
+    "$t/capture_gen" saleae 100 "$t/export"
+    local still=("$tool" --replay "$t/bus.sr" --pins rs=0,rw=1,e=2,d4=3,d5=4,d6=5,d7=6
+        -p examples/profiles/default.prof -o "$t/still.bmp")
+    local saleae=("$tool" --replay "$t/export"
+        --pins "rs=Channel 0,rw=Channel 1,e=Channel 2,d4=Channel 3,d5=Channel 4,d6=Channel 5,d7=Channel 6"
+        -p examples/profiles/default.prof -o "$t/saleae.bmp")
+    "${still[@]}"
+    "${saleae[@]}"
+    cmp "$t/still.bmp" "$t/saleae.bmp"
+    local sigrok=(sigrok-cli -i "$t/bus.sr"
+        -P parallel:clk=2:d0=3:d1=4:d2=5:d3=6:clock_edge=falling:wordsize=2:endianness=big
+        -A parallel=words)
+    local words
+    words=$("${sigrok[@]}" 2>/dev/null | grep -c '^parallel' || true)
+    hyperfine -N --warmup 1 --runs 5 --export-csv "$t/decode.csv" \
+        -n unzip "unzip -p $t/bus.sr" \
+        -n decode "${still[*]@Q}" \
+        -n cat "cat $(echo "$t"/export/digital_*.bin)" \
+        -n saleae "${saleae[*]@Q}" >/dev/null
+    hyperfine -N -i --runs 2 --export-csv "$t/sigrok.csv" -n sigrok "${sigrok[*]@Q}" >/dev/null 2>&1
+    local ours theirs
+    ours=$(median_of "$t/decode.csv" decode)
+    theirs=$(median_of "$t/sigrok.csv" sigrok)
+    echo "Capture ($(stat -c %s "$t/bus.sr") bytes of session for 100000000 samples;" \
+        "$(du -cb "$t"/export/*.bin | tail -n 1 | cut -f 1) bytes of Saleae export; sigrok-cli decoded $words words):"
+    compare_line "session to a still" "$t/decode.csv" decode unzip "unzip -p" "<= 3"
+    printf '  %-40s %10s vs %-18s %10s: %sx faster (target >= 10)\n' "session to a still" \
+        "$(ms "$ours")" "sigrok-cli parallel" "$(ms "$theirs")" "$(ratio "$theirs" "$ours")"
+    compare_line "Saleae binary export to a still" "$t/decode.csv" saleae cat "cat" "-"
+    printf '  peak RSS: %s KiB for the session, %s KiB for the Saleae export (target <= 65536 KiB)\n' \
+        "$(peak_kib "${still[@]}")" "$(peak_kib "${saleae[@]}")"
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
@@ -407,7 +455,8 @@ case "$what" in
     replay) bench_replay ;;
     compare) bench_compare ;;
     trace) bench_trace ;;
+    capture) bench_capture ;;
     all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation
-         bench_replay; bench_compare; bench_trace ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]" >&2; exit 2 ;;
+         bench_replay; bench_compare; bench_trace; bench_capture ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|all]" >&2; exit 2 ;;
 esac

@@ -27,7 +27,7 @@ set(CPACK_COMPONENTS_ALL tool dev)
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vimbracli)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvimbra-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "zlib1g-dev, libpng-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "zlib1g-dev, libpng-dev, libminizip-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
 # CPack puts the one summary line above each package's own description.
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")

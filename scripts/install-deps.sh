@@ -6,12 +6,13 @@
 #          Chromium, and Node.js with npm when the machine has none.
 set -euo pipefail
 packages=(cmake ninja-build make g++ clang libgtest-dev libclang-rt-14-dev zlib1g-dev libpng-dev
-    libcli11-dev libgif-dev)
+    libcli11-dev libgif-dev libminizip-dev)
 # The man page lint and the Debian package (dpkg-shlibdeps works out its Depends, lintian
 # checks it).
 packages+=(groff-base mandoc dpkg-dev file lintian)
-# The trace tests: firmware built for an ATmega328P and traced in simulation.
-packages+=(gcc-avr avr-libc simavr libsimavr-dev)
+# The trace tests: firmware built for an ATmega328P and traced in simulation; sigrok sessions
+# made by sigrok-cli.
+packages+=(gcc-avr avr-libc simavr libsimavr-dev sigrok-cli)
 if [ "${1:-}" = "--web" ]; then
     shift
     packages+=(emscripten node-acorn binutils-source chromium)

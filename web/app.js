@@ -728,7 +728,8 @@ function wireActions() {
   window.addEventListener('hashchange', () => load(location.hash));
 }
 
-// ---- Traces: a .vcd of the bus, decoded by the library into the Log pane ---------------
+// ---- Traces: a VCD, a sigrok session (.sr) or a Saleae CSV export of the bus, decoded by the
+// library into the Log pane; the library tells them apart by their content ---------------
 
 async function openTrace(file) {
   const note = $('trace-note');
@@ -755,7 +756,7 @@ function wireTrace() {
   });
   panes.log.addEventListener('dragover', (event) => event.preventDefault());
   panes.log.addEventListener('drop', (event) => {
-    const file = [...(event.dataTransfer?.files ?? [])].find((f) => /\.vcd$/i.test(f.name));
+    const file = [...(event.dataTransfer?.files ?? [])].find((f) => /\.(vcd|sr|csv)$/i.test(f.name));
     if (!file) return; // text and other files drop as usual
     event.preventDefault();
     openTrace(file);

@@ -492,11 +492,12 @@ EMSCRIPTEN_KEEPALIVE void designer_close(session_t* session) {
     delete session;
 }
 
-// Decodes the trace at `trace_path` (a VCD) with the pin map `pins` (empty: signals named
-// like the lines) under the chip's timing, and writes what the controllers took as a command
-// log to `log_path`, for the Log pane. Messages (the trace's refusal, warnings) are named
-// after `name`. Returns the command line's exit status: 0, 1 (memory, unreadable) or 2
-// (malformed trace, bad pins); the log is written only on 0.
+// Decodes the trace at `trace_path` (a VCD, a sigrok session or a Saleae CSV export, told by
+// its content) with the pin map `pins` (empty: signals named like the lines) under the chip's
+// timing, and writes what the controllers took as a command log to `log_path`, for the Log
+// pane. Messages (the trace's refusal, warnings) are named after `name`. Returns the command
+// line's exit status: 0, 1 (memory, unreadable) or 2 (malformed trace, bad pins, a file of
+// no kind read); the log is written only on 0.
 EMSCRIPTEN_KEEPALIVE int designer_trace(const char* trace_path, const char* name, const char* pins,
                                         const char* log_path) {
     begin_request();
@@ -506,14 +507,25 @@ EMSCRIPTEN_KEEPALIVE int designer_trace(const char* trace_path, const char* name
     cmdlog_module_t module{};
     module.chip_count = CMDLOG_MAX_CHIPS; // a log for two on a one-chip module refuses itself
     const tracerun_request_t request{&options, name, &module, nullptr, -1, &MESSAGES, ""};
-    std::FILE* in = std::fopen(trace_path, "rb");
-    if (in == nullptr) {
+    tracerun_source_t source{};
+    if (tracerun_open(trace_path, &source) != 0) {
         say("The trace could not be read.");
         return end_request(DESIGNER_BAD_CONFIGURATION);
     }
-    tracerun_result_t result{};
-    const job_status_t status = tracerun_vcd(&request, in, "", nullptr, &result);
-    std::fclose(in);
+    job_status_t status = JOB_BAD_LOG;
+    if (source.sniff.kind == CAPTURE_VCD || source.sniff.kind == CAPTURE_SESSION ||
+        source.sniff.kind == CAPTURE_SALEAE_CSV) {
+        tracerun_result_t result{};
+        status = tracerun_trace(&request, &source, nullptr, &result);
+    } else {
+        say("%s: %s", name,
+            source.sniff.kind == CAPTURE_SALEAE_BINARY
+                ? "one channel of a Saleae binary export: the page opens its CSV export"
+                : TRACERUN_KINDS);
+    }
+    if (source.fp != nullptr) {
+        std::fclose(source.fp);
+    }
     return end_request(job_exit_status(status));
 }
 

@@ -254,10 +254,11 @@ function editGlyph(m, req) {
   return result;
 }
 
-// A trace (the bytes of a VCD) decoded as the chip reads its bus, into a command log for the
-// Log pane: { log } on status 0, and the messages (warnings, or why it was refused).
+// A trace (the bytes of a VCD, a sigrok session or a Saleae CSV export) decoded as the chip
+// reads its bus, into a command log for the Log pane: { log } on status 0, and the messages
+// (warnings, or why it was refused).
 function decodeTrace(m, req) {
-  const path = `${DIR}/trace.vcd`;
+  const path = `${DIR}/trace.capture`;
   const out = `${DIR}/trace.log`;
   m.FS.writeFile(path, req.bytes);
   messages.size = 0;

@@ -125,8 +125,10 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_option("-f,--font", o->font, "LCD font file (default: the built-in glyphs)")
         ->option_text("FILE");
     app->add_option("--replay", o->replay,
-                    "command log or VCD trace to replay ('-': standard input)")
-        ->option_text("LOG|VCD");
+                    "command log or capture to replay, told by its content: a VCD, a sigrok "
+                    "session (.sr), a Saleae Logic 2 CSV export or binary export's folder "
+                    "('-': standard input)")
+        ->option_text("LOG|CAPTURE");
     app->add_option("--at", o->at,
                     "moment of the log to show: a time (1.5s) or a mark's name (default: its end)")
         ->option_text("TIME|MARK");
@@ -168,7 +170,9 @@ void build_parser(CLI::App* app, options_t* o) {
                 "'module 20x4' (used without -p) and the backlight with 'backlight on|off'.\n"
                 "Exit status: 0 done, 1 bad configuration or unreadable input, 2 usage error or\n"
                 "malformed row, log or trace, 3 a picture not written,\n"
-                "4 --compare found a difference, 5 --check-timing found a timing fault.");
+                "4 --compare found a difference, 5 --check-timing found a timing fault,\n"
+                "6 --check-timing could not judge the bus times: the capture's sample rate is "
+                "too low.");
 }
 
 // An animation is asked for by --format gif|apng or, without --format, by the output's name.

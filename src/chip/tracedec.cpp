@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "chip/capture.hpp"
 #include "chip/i2cbus.hpp"
 #include "chip/parbus.hpp"
 #include "chip/vcd.hpp"
@@ -101,6 +102,9 @@ struct tracedec_t {
     bool two_chips = false;
     bool falls_only = false; // the reader gives only the instants at which E falls
     vcd_reader_t* reader = nullptr;
+    bool from_capture = false; // a capture's channels instead of the VCD
+    std::int64_t capture_end_ps = 0;
+    std::int64_t rate_hz = 0;     // the sample rate the input states; 0: none
     parbus_t parbus{};
     i2cbus_t i2c{};
     timing_t timing{};
@@ -177,21 +181,46 @@ int take_steps(const vcd_step_t* steps, std::size_t count, void* ctx) {
     return d->status == TRACEDEC_OK ? 0 : 1;
 }
 
-std::string signal_list(const vcd_reader_t* reader) {
+// The named signals of the input, a VCD's or a capture's channels.
+struct signals_t {
+    vcd_reader_t* vcd;
+    capture_t* capture;
+    int count() const {
+        return vcd != nullptr ? vcd_signal_count(vcd) : capture_channel_count(capture);
+    }
+    const char* name(int i) const {
+        return vcd != nullptr ? vcd_signal_name(vcd, i) : capture_channel_name(capture, i);
+    }
+    // 0, 1 when there is no such signal, 2 when memory is short.
+    int watch(const std::string& signal_name, int role) const {
+        if (vcd == nullptr) {
+            const int channel = capture_find(capture, signal_name.c_str());
+            return channel < 0 ? 1 : capture_watch(capture, channel, role) == 0 ? 0 : 2;
+        }
+        int signal = 0;
+        int bit = 0;
+        if (vcd_find(vcd, signal_name.c_str(), &signal, &bit) != 0) {
+            return 1;
+        }
+        return vcd_watch(vcd, signal, bit, role) == 0 ? 0 : 2;
+    }
+};
+
+std::string signal_list(const signals_t& reader) {
     std::string list;
-    const int count = vcd_signal_count(reader);
+    const int count = reader.count();
     for (int i = 0; i < count; ++i) {
         if (static_cast<std::size_t>(i) == LISTED_SIGNALS) {
             list += ", ... (" + std::to_string(count) + " in all)";
             break;
         }
-        list += (i == 0 ? "" : ", ") + std::string(vcd_signal_name(reader, i));
+        list += (i == 0 ? "" : ", ") + std::string(reader.name(i));
     }
     return list.empty() ? "none" : list;
 }
 
 // Which signal is which line: the pins given, else signals named like the roles.
-int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
+int choose_pins(tracedec_t* d, const signals_t& reader) {
     std::array<std::string, BUS_ROLES> names{};
     if (!d->pins.empty()) {
         const std::string error = parse_pins(d->pins, &names);
@@ -200,12 +229,12 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
             return 1;
         }
     } else {
-        for (int i = 0; i < vcd_signal_count(reader); ++i) {
-            const std::string name = lower(vcd_signal_name(reader, i));
+        for (int i = 0; i < reader.count(); ++i) {
+            const std::string name = lower(reader.name(i));
             for (const role_name_t& r : ROLE_NAMES) {
                 std::string& slot = names[static_cast<std::size_t>(r.role)];
                 if (name == r.name && slot.empty()) {
-                    slot = vcd_signal_name(reader, i);
+                    slot = reader.name(i);
                 }
             }
         }
@@ -239,15 +268,14 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
                        " (the trace's signals: " + signal_list(reader) + ")");
             return 1;
         }
-        int signal = 0;
-        int bit = 0;
-        if (vcd_find(reader, name.c_str(), &signal, &bit) != 0) {
+        const int watched = reader.watch(name, role);
+        if (watched == 1) {
             refuse(d, TRACEDEC_BAD_PINS,
                    "--pins: the trace has no signal '" + name +
                        "' (its signals: " + signal_list(reader) + ")");
             return 1;
         }
-        if (vcd_watch(reader, signal, bit, role) != 0) {
+        if (watched == 2) {
             refuse(d, TRACEDEC_NO_MEMORY, "Memory Allocation Error.");
             return 1;
         }
@@ -259,8 +287,8 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
     return 0;
 }
 
-int header_ready(vcd_reader_t* reader, void* ctx) {
-    auto* d = static_cast<tracedec_t*>(ctx);
+// The lines chosen, the bus decoders and the chip's timing started. Nonzero: refused.
+int start_decoding(tracedec_t* d, const signals_t& reader) {
     try {
         if (choose_pins(d, reader) != 0) {
             return 1;
@@ -281,13 +309,30 @@ int header_ready(vcd_reader_t* reader, void* ctx) {
     if (d->mode == MODE_I2C) {
         const i2cbus_callbacks_t i2c_callbacks{take_pins, forward_warning, d};
         i2cbus_start(&d->i2c, &i2c_callbacks, o.wiring, o.i2c_address);
-    } else if (!judge) {
+    } else if (!judge && reader.vcd != nullptr) {
         // Unjudged, the parallel bus has nothing to do between E's falls: most instants of a
         // trace are then no step at all.
         d->falls_only = true;
-        vcd_report(reader, 0, (1u << BUS_E1) | (1u << BUS_E2));
+        vcd_report(reader.vcd, 0, (1u << BUS_E1) | (1u << BUS_E2));
     }
     return 0;
+}
+
+int header_ready(vcd_reader_t* reader, void* ctx) {
+    return start_decoding(static_cast<tracedec_t*>(ctx), signals_t{reader, nullptr});
+}
+
+// A capture's steps, on to the bus decoder.
+int take_capture_steps(const bus_step_t* steps, std::size_t count, void* ctx) {
+    auto* d = static_cast<tracedec_t*>(ctx);
+    for (std::size_t i = 0; i < count && d->status == TRACEDEC_OK; ++i) {
+        if (d->mode == MODE_I2C) {
+            i2cbus_step(&d->i2c, &steps[i]);
+        } else {
+            parbus_step(&d->parbus, &steps[i]);
+        }
+    }
+    return d->status == TRACEDEC_OK ? 0 : 1;
 }
 
 // The reader's status as the decoder's.
@@ -303,7 +348,7 @@ int take_status(tracedec_t* d, int read) {
 
 tracedec_options_t tracedec_defaults() {
     return tracedec_options_t{
-        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, CHIP_DEFAULT_FOSC_KHZ, false, false, false, 1};
+        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, CHIP_DEFAULT_FOSC_KHZ, false, false, false, 1, 0};
 }
 
 tracedec_t* tracedec_open(const tracedec_options_t* options,
@@ -321,6 +366,7 @@ tracedec_t* tracedec_open(const tracedec_options_t* options,
         return nullptr;
     }
     d->options.pins = nullptr; // the copy above is the one kept
+    d->rate_hz = options->rate_hz;
     const vcd_callbacks_t reader_callbacks{header_ready, nullptr, d};
     d->reader = vcd_open(&reader_callbacks);
     if (d->reader == nullptr) {
@@ -345,14 +391,14 @@ int tracedec_feed(tracedec_t* d, const char* data, std::size_t length) {
     return take_status(d, vcd_feed(d->reader, data, length));
 }
 
-int tracedec_finish(tracedec_t* d) {
-    if (d->status != TRACEDEC_OK || take_status(d, vcd_finish(d->reader)) != TRACEDEC_OK) {
-        return d->status;
-    }
+namespace {
+
+// The warnings of a trace read to its end: x and z, no E edge or no byte for the display.
+int end_warnings(tracedec_t* d) {
     if (d->callbacks.warning == nullptr) {
         return TRACEDEC_OK;
     }
-    const std::uint64_t unknown = vcd_unknown_count(d->reader);
+    const std::uint64_t unknown = d->reader != nullptr ? vcd_unknown_count(d->reader) : 0;
     std::array<char, 160> text{};
     if (unknown > 0) {
         std::snprintf(text.data(), text.size(), "%llu x or z value%s read as low",
@@ -370,6 +416,90 @@ int tracedec_finish(tracedec_t* d) {
     return TRACEDEC_OK;
 }
 
+} // namespace
+
+int tracedec_finish(tracedec_t* d) {
+    if (d->status != TRACEDEC_OK || take_status(d, vcd_finish(d->reader)) != TRACEDEC_OK) {
+        return d->status;
+    }
+    return end_warnings(d);
+}
+
+int tracedec_capture(tracedec_t* d, capture_t* capture) {
+    if (d->status != TRACEDEC_OK) {
+        return d->status;
+    }
+    d->from_capture = true;
+    d->rate_hz = capture_rate_hz(capture);
+    if (start_decoding(d, signals_t{nullptr, capture}) != 0) {
+        return d->status;
+    }
+    const int read = capture_run(capture, take_capture_steps, d);
+    d->capture_end_ps = capture_end_ps(capture);
+    if (read != CAPTURE_OK && d->status == TRACEDEC_OK) {
+        refuse(d,
+               read == CAPTURE_NO_MEMORY    ? TRACEDEC_NO_MEMORY
+               : read == CAPTURE_UNREADABLE ? TRACEDEC_UNREADABLE
+                                            : TRACEDEC_MALFORMED,
+               capture_message(capture));
+    }
+    return d->status != TRACEDEC_OK ? d->status : end_warnings(d);
+}
+
+bool tracedec_too_coarse(const tracedec_t* d, char* out, int capacity) {
+    const std::int64_t rate = d->rate_hz;
+    if (rate <= 0 || d->mode != MODE_PARALLEL) {
+        return false;
+    }
+    const bus_limits_t l = parbus_limits(d->options.low_voltage);
+    struct limit_t {
+        const char* name;
+        std::int64_t ps;
+    };
+    const std::array<limit_t, 5> limits{{{"PWEH", l.pulse},
+                                         {"tAS", l.addr_setup},
+                                         {"tAH", l.addr_hold},
+                                         {"tDSW", l.data_setup},
+                                         {"tH", l.data_hold}}};
+    // A limit is unseen when a sample period, 10^12 / rate picoseconds, is longer than it.
+    constexpr std::int64_t PS_PER_S = 1000000000000;
+    std::string unseen;
+    std::int64_t finest = INT64_MAX;
+    int count = 0;
+    for (const limit_t& limit : limits) {
+        if (limit.ps * rate < PS_PER_S) { // rate <= 10^12 and a limit below 10^6 ps: no overflow
+            std::array<char, 32> ns{};
+            parbus_format_ns(limit.ps, ns.data(), static_cast<int>(ns.size()));
+            unseen += std::string(count == 0 ? "" : ", ") + limit.name + " " + ns.data();
+            finest = std::min(finest, limit.ps);
+            ++count;
+        }
+    }
+    if (count == 0) {
+        return false;
+    }
+    const std::size_t last = unseen.rfind(", ");
+    if (last != std::string::npos) {
+        unseen.replace(last, 2, " and ");
+    }
+    std::array<char, 32> period{};
+    parbus_format_ns(PS_PER_S / rate, period.data(), static_cast<int>(period.size()));
+    const std::int64_t needed = (PS_PER_S + finest - 1) / finest; // hertz
+    std::array<char, 32> need{};
+    if (needed % 1000000 == 0) {
+        std::snprintf(need.data(), need.size(), "%lld MHz",
+                      static_cast<long long>(needed / 1000000));
+    } else {
+        std::snprintf(need.data(), need.size(), "%lld kHz",
+                      static_cast<long long>((needed + 999) / 1000));
+    }
+    std::snprintf(out, static_cast<std::size_t>(capacity),
+                  "samples %s apart are too coarse to judge %s: --check-timing needs %s or "
+                  "faster",
+                  period.data(), unseen.c_str(), need.data());
+    return true;
+}
+
 void tracedec_stop(tracedec_t* d) {
     refuse(d, TRACEDEC_STOPPED, "stopped");
 }
@@ -379,7 +509,7 @@ const char* tracedec_message(const tracedec_t* d) {
 }
 
 std::int64_t tracedec_end_ps(const tracedec_t* d) {
-    return vcd_end_time(d->reader);
+    return d->from_capture ? d->capture_end_ps : vcd_end_time(d->reader);
 }
 
 std::uint64_t tracedec_not_taken(const tracedec_t* d) {

@@ -20,7 +20,10 @@ enum tracedec_status : int {
     TRACEDEC_NO_MEMORY = -2,
     TRACEDEC_BAD_PINS = -3, // the message: "--pins: what (the trace's signals: ...)"
     TRACEDEC_STOPPED = -4,  // tracedec_stop was called
+    TRACEDEC_UNREADABLE = -5, // a capture's file could not be read (errno)
 };
+
+struct capture_t;
 
 struct tracedec_options_t {
     const char* pins;          // "ROLE=SIGNAL,...", or empty: signals named like the roles
@@ -32,6 +35,7 @@ struct tracedec_options_t {
     bool power_on;
     bool check;     // judge the bus times and the chip's waits
     int chip_count; // controllers of the module: 1 refuses e2
+    std::int64_t rate_hz; // the sample rate a VCD states it was taken at; 0: none (exact times)
 };
 
 struct tracedec_callbacks_t {
@@ -52,6 +56,14 @@ void tracedec_close(tracedec_t* dec);
 int tracedec_feed(tracedec_t* dec, const char* data, std::size_t length);
 // The trace's end: refusals of a truncated trace, then the warnings (x and z, no E edge).
 int tracedec_finish(tracedec_t* dec);
+// Decodes a whole capture instead of a fed VCD: its channels chosen as the lines, then every
+// instant, then the warnings of tracedec_finish. TRACEDEC_OK or the status that ended it.
+int tracedec_capture(tracedec_t* dec, capture_t* capture);
+// When the input states a sample rate too low to see a bus time that --check-timing judges
+// (PWEH, tAS, tAH, tDSW, tH at the voltage chosen): true, with one line in `out` naming them
+// and the rate they need. A trace with exact times (a VCD that states no rate, a Saleae
+// export) never is.
+bool tracedec_too_coarse(const tracedec_t* dec, char* out, int capacity);
 // Ends decoding from a callback: later feeds return TRACEDEC_STOPPED.
 void tracedec_stop(tracedec_t* dec);
 const char* tracedec_message(const tracedec_t* dec);

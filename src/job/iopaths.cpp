@@ -12,7 +12,6 @@
 #include <string>
 
 #include "bmp/outfile.hpp"
-#include "chip/vcd.hpp"
 
 namespace vimbra {
 
@@ -136,7 +135,8 @@ namespace {
 constexpr std::size_t MAX_LOG_BYTES = std::size_t{256} << 20; // a log is text: far below this
 } // namespace
 
-int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace) {
+int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace,
+                     capture_sniff_t* kind) {
     std::FILE* fp = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
     if (fp == nullptr) {
         return -1;
@@ -167,10 +167,13 @@ int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE
             status = std::ferror(fp) ? -1 : 0;
             break;
         }
-        if (*size == 0 && vcd_sniff(*text, n)) {
-            *size = n;
-            *trace = fp;
-            return 0;
+        if (*size == 0) {
+            *kind = capture_sniff(*text, n);
+            if (kind->kind != CAPTURE_TEXT) {
+                *size = n;
+                *trace = fp;
+                return 0;
+            }
         }
         *size += n;
         if (*size > MAX_LOG_BYTES) {

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "chip/capture.hpp"
+
 namespace vimbra {
 
 // A file a run reads or writes, named on its command line.
@@ -31,8 +33,10 @@ void iopaths_fill_closed_stdio();
 
 // The whole log file at `path`, or standard input for "-", in a malloc'ed buffer (`*text`,
 // `*size`; null when empty): a regular file's size is taken at once, so the log lies in
-// memory once. -1 with errno, or with EFBIG past 256 MiB. A VCD is left open for streaming instead:
-// `trace` gets the file, `text` its first bytes.
-int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace);
+// memory once. -1 with errno, or with EFBIG past 256 MiB. A file whose first bytes are not
+// text of a log (a VCD, a capture, or nothing known: `kind` says) is left open for streaming
+// instead: `trace` gets the file, `text` its first bytes.
+int iopaths_read_log(const char* path, char** text, std::size_t* size, std::FILE** trace,
+                     capture_sniff_t* kind);
 
 } // namespace vimbra

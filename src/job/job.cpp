@@ -99,6 +99,8 @@ int job_exit_status(job_status_t status) {
         return 4;
     case JOB_TIMING_FAULTS:
         return 5;
+    case JOB_TOO_COARSE:
+        return 6;
     }
     return 1;
 }

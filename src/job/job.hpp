@@ -29,7 +29,8 @@ enum job_status_t : int {
     JOB_BAD_SETTING,  // a refused setting: a grid whose picture would be too large
     JOB_USAGE,        // a request that cannot be carried out as asked
     JOB_DIFFERENT,    // a comparison found a difference
-    JOB_TIMING_FAULTS // the timing check found faults
+    JOB_TIMING_FAULTS, // the timing check found faults
+    JOB_TOO_COARSE     // the timing check could not see some bus times at the capture's rate
 };
 
 // The command line's exit status for a job status.

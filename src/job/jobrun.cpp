@@ -1,5 +1,6 @@
 #include "job/jobrun.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,7 @@ struct run_t {
     int width;
     int height;
     bool timing_faults;
+    bool too_coarse; // --check-timing could not see some bus times
 };
 
 void say(const run_t& run, const std::string& line) {
@@ -103,20 +105,30 @@ job_status_t find_mark(run_t* run, const std::string& name, std::int64_t* at) {
     return JOB_NO_MARK;
 }
 
-// A VCD, decoded straight into the moment asked for (and, for an animation, into the log).
-job_status_t replay_trace(run_t* run, const tracerun_request_t& request, std::FILE* trace,
-                          const std::string& head) {
+// A trace, decoded straight into the moment asked for (and, for an animation, into the log).
+job_status_t replay_trace(run_t* run, const tracerun_request_t& request,
+                          const tracerun_source_t& source) {
     lcdimg_module_of(run->img, &run->log.module);
     if (given(run->request->at_mark)) {
         say(*run, request.name + ": --at: a trace has no marks; give a time");
         return JOB_BAD_LOG;
     }
+    if (source.sniff.kind == CAPTURE_UNKNOWN) {
+        say(*run, request.name + ": " + TRACERUN_KINDS);
+        return JOB_BAD_LOG;
+    }
+    if (source.sniff.kind == CAPTURE_SALEAE_BINARY && source.folder.empty()) {
+        say(*run, request.name +
+                      ": one channel of a Saleae binary export: give --replay its folder");
+        return JOB_BAD_LOG;
+    }
     tracerun_result_t traced{};
-    const job_status_t status = tracerun_vcd(
-        &request, trace, head, run->request->animation ? &run->log.log : nullptr, &traced);
+    const job_status_t status = tracerun_trace(
+        &request, &source, run->request->animation ? &run->log.log : nullptr, &traced);
     run->status = traced.status;
     run->have_status = status == JOB_DONE;
     run->timing_faults = traced.faults;
+    run->too_coarse = traced.too_coarse;
     return status;
 }
 
@@ -129,7 +141,16 @@ job_status_t replay_log(run_t* run) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* trace = nullptr;
-    if (iopaths_read_log(r.replay, &text, &size, &trace) != 0) {
+    tracerun_source_t source{};
+    struct stat st {};
+    if (std::strcmp(r.replay, STDIO_NAME) != 0 && ::stat(r.replay, &st) == 0 &&
+        S_ISDIR(st.st_mode)) {
+        // A folder: a Saleae binary export, one file per channel.
+        if (tracerun_open(r.replay, &source) != 0) {
+            say(*run, name + ": cannot read the log: " + reason(errno));
+            return JOB_BAD_INPUT;
+        }
+    } else if (iopaths_read_log(r.replay, &text, &size, &trace, &source.sniff) != 0) {
         say(*run, name + ": cannot read the log: " + reason(errno));
         return JOB_BAD_INPUT;
     }
@@ -138,7 +159,8 @@ job_status_t replay_log(run_t* run) {
     const lcdimg_source_t font{r.font, nullptr, 0};
     if (const job_status_t status =
             job_log_prepare(img, given(r.font) ? &font : nullptr, r.profile, text,
-                            trace != nullptr ? 0 : size, name, run->messages);
+                            trace != nullptr || !source.folder.empty() ? 0 : size, name,
+                            run->messages);
         status != JOB_DONE) {
         if (trace != nullptr && trace != stdin) {
             std::fclose(trace);
@@ -149,8 +171,13 @@ job_status_t replay_log(run_t* run) {
     const trace_options_t& options = r.trace != nullptr ? *r.trace : defaults;
     const tracerun_request_t request{&options, name,          &run->log.module, img,
                                      r.at_us,  run->messages, "vimbracli: "};
+    if (!source.folder.empty()) {
+        return replay_trace(run, request, source);
+    }
     if (trace != nullptr) {
-        const job_status_t status = replay_trace(run, request, trace, std::string(text, size));
+        source.fp = trace;
+        source.head.assign(text, size);
+        const job_status_t status = replay_trace(run, request, source);
         if (trace != stdin) {
             std::fclose(trace);
         }
@@ -462,6 +489,8 @@ job_status_t jobrun_run(const jobrun_request_t* request, const job_messages_t* m
     }
     if (status == JOB_DONE && run.timing_faults) {
         status = JOB_TIMING_FAULTS;
+    } else if (status == JOB_DONE && run.too_coarse) {
+        status = JOB_TOO_COARSE;
     }
     std::free(run.scaled);
     job_log_free(&run.log);

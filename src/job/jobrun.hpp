@@ -52,7 +52,8 @@ struct jobrun_result_t {
 };
 
 // Runs the request, saying every message through `messages`. JOB_DONE, or the first
-// failure; JOB_DIFFERENT and JOB_TIMING_FAULTS once everything asked for is done.
+// failure; JOB_DIFFERENT, JOB_TIMING_FAULTS and JOB_TOO_COARSE once everything asked for is
+// done.
 job_status_t jobrun_run(const jobrun_request_t* request, const job_messages_t* messages,
                         jobrun_result_t* result);
 

@@ -1,5 +1,8 @@
 #include "job/tracerun.hpp"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "chip/loghint.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
 
@@ -86,6 +90,21 @@ int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
 
 // ---------------------------------------------------------------- one run
 
+// Whether some controller's display is on, from the display control instructions taken.
+struct display_t {
+    std::array<bool, 2> on{};
+    bool ever_on = false;
+    bool any_byte = false;
+};
+
+void track_display(display_t* d, const chip_byte_t* b) {
+    d->any_byte = true;
+    if (b->kind == CHIP_INSTRUCTION && (b->value & 0xF8) == 0x08) { // display on/off control
+        d->on[static_cast<std::size_t>(b->chip & 1)] = (b->value & 0x04) != 0;
+        d->ever_on = d->ever_on || (b->value & 0x04) != 0;
+    }
+}
+
 struct session_t {
     const tracerun_request_t* request;
     const trace_options_t* o;
@@ -105,6 +124,7 @@ struct session_t {
     emit_t emit;
     bool emit_started = false;
     bool in_log = false; // faults name a log's lines
+    display_t display;   // a trace's
 };
 
 void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx) {
@@ -196,6 +216,7 @@ void take_byte(const chip_byte_t* b, void* ctx) {
     if (!b->taken) {
         return;
     }
+    track_display(&s->display, b);
     if (s->keep_text) {
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
@@ -290,13 +311,176 @@ bool tracerun_parse_wiring(const std::string& text, std::array<int, 8>* wiring) 
     return count == 8;
 }
 
-job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
-                          cmdlog_t* log, tracerun_result_t* result) {
+namespace {
+
+// A display never switched on, or switched off and left off, as a log's replay warns of it.
+void warn_dark(const session_t& s) {
+    if (!s.display.any_byte || s.display.on[0] || s.display.on[1]) {
+        return;
+    }
+    std::array<char, LOGHINT_MESSAGE_CAPACITY> text{};
+    if (s.display.ever_on) {
+        std::snprintf(text.data(), text.size(),
+                      "warning: the display was switched off and left off (display on, or cmd "
+                      "0x0C)");
+    } else {
+        const cmdlog_t none{};
+        loghint_warning(&none, false, text.data(), static_cast<int>(text.size()));
+    }
+    say(s.request, s.request->name + ": " + text.data());
+}
+
+// Lines before a VCD's header are read as blank lines, so that the reader's line numbers stay
+// the file's; one warning names them.
+std::string blank_stray_lines(const tracerun_request_t* request, const tracerun_source_t* source) {
+    if (source->sniff.stray_lines == 0) {
+        return source->head;
+    }
+    std::array<char, 160> named{};
+    capture_stray_text(source->head.data(), &source->sniff, named.data(),
+                       static_cast<int>(named.size()));
+    say(request,
+        request->name + ": " + named.data() + " skipped: not part of the VCD that follows");
+    std::string head = std::string(static_cast<std::size_t>(source->sniff.stray_lines), '\n');
+    head.append(source->head, std::min(source->sniff.stray_bytes, source->head.size()),
+                std::string::npos);
+    return head;
+}
+
+// A VCD through the decoder, piece by piece. The decoder's status.
+int decode_vcd(session_t* s, const tracerun_source_t* source, std::vector<char>* chunk) {
+    const tracerun_request_t* request = s->request;
+    const std::string head = blank_stray_lines(request, source);
+    int read = tracedec_feed(s->dec, head.data(), head.size());
+    while (read == TRACEDEC_OK) {
+        const std::size_t n = std::fread(chunk->data(), 1, chunk->size(), source->fp);
+        if (n == 0) {
+            if (std::ferror(source->fp)) {
+                stop(s, BAD_INPUT,
+                     request->name + ": cannot read the trace: " + std::strerror(errno));
+            } else {
+                read = tracedec_finish(s->dec);
+            }
+            break;
+        }
+        read = tracedec_feed(s->dec, chunk->data(), n);
+    }
+    return read;
+}
+
+// The files of a Saleae binary export's folder: its .bin files, named by their names.
+struct folder_files_t {
+    std::vector<std::FILE*> fps;
+    std::vector<capin_t> ins;
+    std::vector<std::string> names;
+    ~folder_files_t() {
+        for (std::FILE* fp : fps) {
+            std::fclose(fp);
+        }
+    }
+};
+
+// DONE, or the failure with the line to say: BAD_INPUT when a file cannot be read,
+// BAD_FORMAT when the folder holds no export.
+job_status_t open_folder(const std::string& folder, folder_files_t* files, std::string* why) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        *why = std::string("cannot read the folder: ") + std::strerror(errno);
+        return BAD_INPUT;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0) {
+            names.push_back(name);
+        }
+        if (names.size() > 4 * static_cast<std::size_t>(CAPTURE_MAX_CHANNELS)) {
+            break;
+        }
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        std::FILE* fp = std::fopen((folder + "/" + name).c_str(), "rb");
+        if (fp == nullptr) {
+            *why = name + ": cannot be read: " + std::strerror(errno);
+            return BAD_INPUT;
+        }
+        files->fps.push_back(fp);
+        files->names.push_back(name);
+    }
+    if (files->fps.empty()) {
+        *why = std::string("a folder of no .bin files: ") + TRACERUN_KINDS;
+        return BAD_FORMAT;
+    }
+    for (std::FILE* fp : files->fps) {
+        files->ins.push_back(capin_file(fp));
+    }
+    return DONE;
+}
+
+// A sigrok session or a Saleae export through the decoder. The decoder's status, or
+// TRACEDEC_STOPPED once the session is stopped with the reason.
+int decode_capture(session_t* s, const tracerun_source_t* source) {
+    const tracerun_request_t* request = s->request;
+    std::array<char, CAPTURE_MESSAGE_CAPACITY> why{};
+    const int capacity = static_cast<int>(why.size());
+    int status = CAPTURE_OK;
+    capture_t* capture = nullptr;
+    capin_t in = capin_file(source->fp);
+    folder_files_t files;
+    std::vector<const char*> names;
+    if (source->sniff.kind == CAPTURE_SALEAE_BINARY) {
+        std::string line;
+        if (const job_status_t opened = open_folder(source->folder, &files, &line);
+            opened != DONE) {
+            stop(s, opened, request->name + ": " + line);
+            return TRACEDEC_STOPPED;
+        }
+        for (const std::string& name : files.names) {
+            names.push_back(name.c_str());
+        }
+        capture = capture_open_saleae(files.ins.data(), names.data(),
+                                      static_cast<int>(names.size()), &status, why.data(),
+                                      capacity);
+    } else if (source->sniff.kind == CAPTURE_SESSION) {
+        if (std::fseek(source->fp, 0, SEEK_SET) != 0) {
+            stop(s, BAD_INPUT,
+                 request->name + ": a sigrok session is read from a file, not a pipe");
+            return TRACEDEC_STOPPED;
+        }
+        capture = capture_open_session(&in, &status, why.data(), capacity);
+    } else {
+        if (std::fseek(source->fp, 0, SEEK_SET) != 0) {
+            in.data = reinterpret_cast<const unsigned char*>(source->head.data());
+            in.size = source->head.size(); // a pipe: the head read already, then the rest
+        }
+        capture = capture_open_csv(&in, &status, why.data(), capacity);
+    }
+    if (capture == nullptr) {
+        const bool unreadable = status == CAPTURE_UNREADABLE;
+        stop(s, status == CAPTURE_NO_MEMORY ? NO_MEMORY : unreadable ? BAD_INPUT : BAD_FORMAT,
+             status == CAPTURE_NO_MEMORY ? std::string(NO_MEMORY_LINE)
+             : unreadable ? request->name + ": cannot read the trace: " + std::strerror(errno)
+                          : request->name + ": " + why.data());
+        return TRACEDEC_STOPPED;
+    }
+    const int read = tracedec_capture(s->dec, capture);
+    capture_close(capture);
+    return read;
+}
+
+} // namespace
+
+job_status_t tracerun_trace(const tracerun_request_t* request, const tracerun_source_t* source,
+                            cmdlog_t* log, tracerun_result_t* result) {
     const trace_options_t& o = *request->options;
     session_t s;
     s.request = request;
     s.o = &o;
     s.keep_text = log != nullptr;
+    result->faults = false;
+    result->too_coarse = false;
     tracedec_options_t options = tracedec_defaults();
     options.pins = o.pins.c_str();
     long address = -1;
@@ -313,11 +497,12 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
     options.power_on = o.power_on;
     options.check = o.check;
     options.chip_count = request->module->chip_count;
+    options.rate_hz = source->sniff.kind == CAPTURE_VCD ? source->sniff.rate_hz : 0;
     const tracedec_callbacks_t callbacks{take_byte, report_fault, take_warning, &s};
     s.dec = tracedec_open(&options, &callbacks);
     std::vector<char> chunk;
     try {
-        chunk.resize(CHUNK_BYTES);
+        chunk.resize(source->sniff.kind == CAPTURE_VCD ? CHUNK_BYTES : 0);
         s.batch.reserve(BATCH_EVENTS);
     } catch (const std::bad_alloc&) {
         s.status = NO_MEMORY;
@@ -330,26 +515,19 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
     if (request->img != nullptr) {
         job_replay_start(&s.replay, request->module, request->img, nullptr);
     }
-    int read = tracedec_feed(s.dec, head.data(), head.size());
-    while (read == TRACEDEC_OK) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), fp);
-        if (n == 0) {
-            if (std::ferror(fp)) {
-                stop(&s, BAD_INPUT,
-                     request->name + ": cannot read the trace: " + std::strerror(errno));
-            } else {
-                read = tracedec_finish(s.dec);
-            }
-            break;
-        }
-        read = tracedec_feed(s.dec, chunk.data(), n);
-    }
+    const int read = source->sniff.kind == CAPTURE_VCD ? decode_vcd(&s, source, &chunk)
+                                                       : decode_capture(&s, source);
     if (s.status == DONE && read != TRACEDEC_OK) {
         const std::string why = tracedec_message(s.dec);
-        stop(&s, read == TRACEDEC_NO_MEMORY ? NO_MEMORY : BAD_FORMAT,
-             read == TRACEDEC_NO_MEMORY  ? why
-             : read == TRACEDEC_BAD_PINS ? request->usage_prefix + request->name + ": " + why
-                                         : request->name + ": " + why);
+        stop(&s,
+             read == TRACEDEC_NO_MEMORY     ? NO_MEMORY
+             : read == TRACEDEC_UNREADABLE ? BAD_INPUT
+                                           : BAD_FORMAT,
+             read == TRACEDEC_NO_MEMORY    ? why
+             : read == TRACEDEC_BAD_PINS   ? request->usage_prefix + request->name + ": " + why
+             : read == TRACEDEC_UNREADABLE ? request->name + ": cannot read the trace: " +
+                                                 std::strerror(errno)
+                                           : request->name + ": " + why);
     }
     flush_batch(&s);
     const std::int64_t end_us = tracedec_end_ps(s.dec) / PS_PER_US;
@@ -378,6 +556,14 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
         stop(&s, BAD_INPUT, o.emit_log + ": could not be written: " + std::strerror(errno));
     }
     if (s.status == DONE) {
+        std::array<char, 320> coarse{};
+        if (tracedec_too_coarse(s.dec, coarse.data(), static_cast<int>(coarse.size()))) {
+            say(request, request->name + ": " + (o.check ? "" : "warning: ") + coarse.data());
+            result->too_coarse = o.check;
+        }
+        if (request->img != nullptr) {
+            warn_dark(s);
+        }
         summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
     } else {
         say(request, s.message);
@@ -385,6 +571,39 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
     result->faults = s.faults > 0;
     tracedec_close(s.dec);
     return s.status;
+}
+
+job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
+                          cmdlog_t* log, tracerun_result_t* result) {
+    tracerun_source_t source{capture_sniff(head.data(), head.size()), fp, head, ""};
+    source.sniff.kind = CAPTURE_VCD;
+    return tracerun_trace(request, &source, log, result);
+}
+
+int tracerun_open(const char* path, tracerun_source_t* source) {
+    struct stat st {};
+    if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+        source->sniff = capture_sniff_t{CAPTURE_SALEAE_BINARY, 0, 0, 0};
+        source->fp = nullptr;
+        source->folder = path;
+        return 0;
+    }
+    source->fp = std::fopen(path, "rb");
+    if (source->fp == nullptr) {
+        return -1;
+    }
+    std::array<char, 65536> head{};
+    const std::size_t n = std::fread(head.data(), 1, head.size(), source->fp);
+    if (n == 0 && std::ferror(source->fp)) {
+        const int error = errno;
+        std::fclose(source->fp);
+        source->fp = nullptr;
+        errno = error;
+        return -1;
+    }
+    source->head.assign(head.data(), n);
+    source->sniff = capture_sniff(head.data(), n);
+    return 0;
 }
 
 namespace {

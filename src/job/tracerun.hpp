@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "chip/capture.hpp"
 #include "chip/cmdlog.hpp"
 #include "chip/replay.hpp"
 #include "job/job.hpp"
@@ -48,14 +49,33 @@ struct tracerun_request_t {
 struct tracerun_result_t {
     replay_status_t status;
     bool faults; // --check-timing found some: JOB_TIMING_FAULTS once all else is done
+    bool too_coarse; // --check-timing could not see some bus times: JOB_TOO_COARSE, unless faults
 };
 
-// Decodes a VCD whose first bytes `head` were already read from `fp` (not closed here) and
-// draws the moment asked for into the image. `log`, when not null, receives every event (for
-// an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable, or the log not written)
-// or JOB_BAD_LOG (malformed, or pins the trace does not have).
+// A trace as --replay names it: a file of a known kind, or a folder of a Saleae binary export.
+struct tracerun_source_t {
+    capture_sniff_t sniff; // CAPTURE_VCD, CAPTURE_SESSION, CAPTURE_SALEAE_CSV; for a folder
+                           // CAPTURE_SALEAE_BINARY
+    std::FILE* fp;         // the open file, its first bytes `head` read (not closed here)
+    std::string head;
+    std::string folder; // a Saleae binary export's folder
+};
+
+// Decodes the trace and draws the moment asked for into the image. `log`, when not null,
+// receives every event (for an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable,
+// or the log not written) or JOB_BAD_LOG (malformed, or pins the trace does not have).
+job_status_t tracerun_trace(const tracerun_request_t* request, const tracerun_source_t* source,
+                            cmdlog_t* log, tracerun_result_t* result);
+// A VCD whose first bytes `head` were already read from `fp`: tracerun_trace of that source.
 job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
                           cmdlog_t* log, tracerun_result_t* result);
+// The file at `path` told by its content, for tracerun_trace: 0 with `source` filled (the file
+// open with its first bytes in `head`, or the folder named), or -1 with errno.
+int tracerun_open(const char* path, tracerun_source_t* source);
+// The message for a file of no kind --replay reads, after "NAME: ".
+inline constexpr const char* TRACERUN_KINDS =
+    "none of the kinds --replay reads: a command log, a VCD, a sigrok session (.sr), a Saleae "
+    "Logic 2 export (a folder of binary files, or CSV)";
 // The chip's timing on a command log just read: with --timing chip, bytes it would not take
 // leave the log; with --check-timing every fault is named; --emit-log writes it out. A job
 // status as above.
