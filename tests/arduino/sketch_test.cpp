@@ -53,23 +53,31 @@ struct timing_case_t {
     std::string err;
 };
 
-// The small sketch's log, worked out from the cost of each call: 50 ms of power-up, the
-// reset's function sets with their 4.5 ms and 150 us, and 98 us a byte on an 8-bit bus with
-// RW on a pin (11 pin writes of 4 us, RW's, and 50 us for the controller), 2 ms more for
-// clear and home. Serial at 115200 bit/s takes 10 bits a byte; analogRead 100 us, a pin
-// 4 us. The mark comes after "600 1\r\n" on Serial: 100 + 260 + 86 + 4 + 86 + 173 us
-// after the 196 us of "Hi".
+// The small sketch's log, worked out from the cost of each call: 50 ms of power-up, then
+// each byte on the line at the moment it reaches the controller, after the 48 us the 8-bit
+// bus with RW on a pin takes (12 pin writes of 4 us), and 50 us for the controller before
+// the next (2 ms after clear and home); the reset's function sets wait 4.5 ms and 150 us
+// more. Serial at 115200 bit/s takes 10 bits a byte; analogRead 100 us, a pin 4 us. The
+// mark comes after "600 1\r\n" on Serial: 50 + 100 + 260 + 86 + 4 + 86 + 173 us after "i".
 constexpr const char* TIMING_BEGIN = "module 8x1\n"
-                                     "wait 50000us\n"
+                                     "wait 50048us\n"
                                      "cmd 0x30\n"
                                      "wait 4598us\n"
                                      "cmd 0x30\n"
                                      "wait 248us\n"
                                      "cmd 0x30\n"
                                      "wait 98us\n"
-                                     "cmd 0x30 0x0C 0x01 0x06\n"
-                                     "wait 2342us\n"
-                                     "data 0x48 0x69\n";
+                                     "cmd 0x30\n"
+                                     "wait 98us\n"
+                                     "cmd 0x0C\n"
+                                     "wait 98us\n"
+                                     "cmd 0x01\n"
+                                     "wait 2048us\n"
+                                     "cmd 0x06\n"
+                                     "wait 98us\n"
+                                     "data 0x48\n"
+                                     "wait 98us\n"
+                                     "data 0x69\n";
 constexpr const char* BAD_MARK =
     "mark: 'bad name!' is not a name (1 to 64 letters, digits, '_', '-' and '.'): not written\n";
 
@@ -93,21 +101,22 @@ TEST_P(TimingSketch, Runs) {
     EXPECT_EQ(result.err, c.err);
 }
 
-const std::string FULL_RUN = std::string(TIMING_BEGIN) + "wait 905us\n"
+// The mark at 58191 us; home reaches the controller 2 ms and 48 us later.
+const std::string FULL_RUN = std::string(TIMING_BEGIN) + "wait 759us\n"
                                                          "mark greeting\n"
-                                                         "wait 2000us\n"
+                                                         "wait 2048us\n"
                                                          "cmd 0x02\n"
-                                                         "wait 939809us\n";
-const std::string SHORT_RUN = std::string(TIMING_BEGIN) + "wait 905us\n"
+                                                         "wait 939761us\n";
+const std::string SHORT_RUN = std::string(TIMING_BEGIN) + "wait 759us\n"
                                                           "mark greeting\n"
                                                           "wait 1809us\n";
 // With analogRead 0, Serial gets "0 0\r\n": 174 us less before the mark, at 58017 us; the
-// limit, at 64239 us, falls in loop()'s delay after home.
-const std::string LOW_RUN = std::string(TIMING_BEGIN) + "wait 731us\n"
+// limit, at 64239 us, falls in loop()'s delay after home, at 60065 us.
+const std::string LOW_RUN = std::string(TIMING_BEGIN) + "wait 585us\n"
                                                         "mark greeting\n"
-                                                        "wait 2000us\n"
+                                                        "wait 2048us\n"
                                                         "cmd 0x02\n"
-                                                        "wait 4222us\n";
+                                                        "wait 4174us\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, TimingSketch,
@@ -135,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--help"},
                       "",
                       0,
-                      "Usage: sketch_timing [--run TIME] [--log FILE] [--analog PIN=N]",
+                      "Usage: sketch_timing [--run TIME] [--log FILE] [--input FILE] [--eeprom FILE]",
                       ""},
         timing_case_t{"RunWithoutUnit",
                       {"--run", "5"},

@@ -1,6 +1,7 @@
 // What LiquidCrystal and LiquidCrystal_I2C share in the host Arduino environment: the LCD
-// calls of the usual libraries, written to the command log through the firmware shim, each
-// costing the time that the library spends on the bus and waiting for the controller.
+// calls of the usual libraries, written to the command log through the firmware shim. Every
+// byte is a log line at the moment it reaches the controller, after the time the library
+// spends on the bus for it, and the controller's execution time passes before the next.
 #pragma once
 
 #include "../lcd_shim.hpp"
@@ -92,7 +93,11 @@ class lcd_driver : public Print {
     static void sink(const lcd_event& event, void* context);
 
     lcd_bus bus_;
-    bool rw_pin_; // a parallel bus with the RW line on a pin, which the library drives too
+    bool rw_pin_;          // a parallel bus with the RW line on a pin, which the library drives too
+    bool nibbles_ = false; // the reset's instructions: one half each on a 4-bit bus
 };
+
+// An I2C device at `address` from now on: Wire's transmissions to it are acknowledged.
+void declare_i2c_device(uint8_t address);
 
 } // namespace vimbra::arduino
