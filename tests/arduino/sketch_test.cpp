@@ -287,7 +287,8 @@ TEST_P(SketchScreens, AtTheirMarks) {
     }
 }
 
-const std::vector<std::string> MENU_ARGS = {"--run", "25s", "--analog", "A0=44"};
+const std::vector<std::string> MENU_ARGS = {
+    "--run", "37s", "--input", std::string(VIMBRA_SOURCE_DIR) + "/examples/sketches/menu/menu.stim"};
 constexpr const char* MENU_PROFILE = "examples/profiles/blue-16x2.prof";
 constexpr const char* NO_CURSOR = "no cursor, display on, cursor off, blink off\n";
 
@@ -322,18 +323,22 @@ INSTANTIATE_TEST_SUITE_P(
         // The other kinds of number, as the Arduino reference prints them.
         screen_case_t{"MenuNumbers", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "numbers",
                       std::string("-273 377 3.14   \n100000 9C40 3   \n") + NO_CURSOR, nullptr},
+        // The EEPROM starts erased: a count of 0, then 1 after NEXT.
         screen_case_t{"MenuCounter", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "counter",
-                      std::string("Counter (host)  \n                \n") + NO_CURSOR, nullptr},
-        // Drawing alone moves the clock: the loop reaches 20 s and the backlight goes out.
+                      std::string("Counter (host)  \ncount 0         \n") + NO_CURSOR, nullptr},
+        screen_case_t{"MenuCounted", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "counted",
+                      std::string("Counter (host)  \ncount 1         \n") + NO_CURSOR, nullptr},
+        // 20 s after the last press (Serial's 's' at 14 s) the backlight goes out.
         screen_case_t{"MenuAsleep", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "asleep",
-                      std::string("Counter (host)  \n20 s            \n") + NO_CURSOR,
+                      std::string("Temp 21.5\\x01C     \nraw 0x2C b100   \n") + NO_CURSOR,
                       "examples/sketches/menu/asleep.png"},
-        screen_case_t{"MenuButton",
+        // A button held down from the start is one press: the arrow moves once.
+        screen_case_t{"MenuButtonHeld",
                       SKETCH_MENU_PATH,
                       {"--run", "25s", "--digital", "2=LOW"},
                       MENU_PROFILE,
                       "asleep",
-                      std::string("Counter (host)  \n20 s pressed    \n") + NO_CURSOR,
+                      std::string(" Temperature    \n\\x00Counter        \n") + NO_CURSOR,
                       nullptr},
         // 40 x 4: rows 3 and 4 through the second controller, the cursor in the last cell,
         // then in the first, on the other controller.
