@@ -46,14 +46,18 @@ function(vimbra_add_sketch target)
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <limits>
 #include <map>

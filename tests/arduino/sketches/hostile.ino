@@ -3,6 +3,7 @@
 #include <Arduino.h>
 #include <LiquidCrystal_I2C.h>
 #include <Wire.h>
+#include <signal.h>
 
 LiquidCrystal_I2C lcd(0x27, 16, 2);
 
@@ -11,7 +12,7 @@ enum Misdeed {
   WAIT_SERIAL = 1,    // spins until a byte arrives
   WAIT_WIRE = 2,      // spins on a device that never answers
   LONG_PRINT = 3,     // prints two million bytes, far more than the run can send
-  NULL_WRITE = 4,     // writes through a null pointer
+  RAISE_SEGV = 4,     // a fault, as a write through a null pointer gives one
   ABORT = 5,          // aborts
   EXIT_ONE = 6,       // exit(1)
   EXIT_ZERO = 7,      // exit(0): halts, as on the board
@@ -50,11 +51,9 @@ void setup() {
     lcd.print(text);
     break;
   }
-  case NULL_WRITE: {
-    int* volatile nowhere = nullptr;
-    *nowhere = 1;
+  case RAISE_SEGV:
+    raise(SIGSEGV);
     break;
-  }
   case ABORT:
     abort();
   case EXIT_ONE:
