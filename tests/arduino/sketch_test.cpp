@@ -5,7 +5,9 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <regex>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -90,6 +92,9 @@ class TimingSketch : public ::testing::TestWithParam<timing_case_t> {};
 
 TEST_P(TimingSketch, Runs) {
     const temp_dir_t dir;
+    dir.write("ok.stim", "at 0 analog A1 600\nat 0 pin 3 high\n");
+    dir.write("bad.stim", "at 0 analog A1 600\nat 2s jump\n");
+    dir.write("big.bin", std::string(2000, '\xFF'));
     const timing_case_t& c = GetParam();
     const run_result_t result = run(dir, SKETCH_TIMING_PATH, c.args, c.env);
     EXPECT_EQ(result.status, c.status);
@@ -140,6 +145,59 @@ INSTANTIATE_TEST_SUITE_P(
                       0,
                       LOW_RUN,
                       std::string("0 0\r\n") + BAD_MARK},
+        // The option wins over a malformed VIMBRA_RUN.
+        timing_case_t{"RunOverAJunkEnvironment",
+                      {"--run", "1s", "--analog", "A1=600", "--digital", "3=HIGH"},
+                      "VIMBRA_RUN=junk",
+                      0,
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        // The same inputs from a stimulus; a clock that starts late changes no log time.
+        timing_case_t{"Stimulus",
+                      {"--run", "1s", "--input", "ok.stim"},
+                      "",
+                      0,
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        timing_case_t{"StartLate",
+                      {"--run", "1s", "--input", "ok.stim", "--start-us", "4294967000"},
+                      "",
+                      0,
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        timing_case_t{"StimulusMalformed",
+                      {"--input", "bad.stim"},
+                      "",
+                      2,
+                      "",
+                      "bad.stim:2: expected pin, press, analog or serial after the time, not "
+                      "'jump'\n"},
+        timing_case_t{"StimulusMissing",
+                      {"--input", "none.stim"},
+                      "",
+                      1,
+                      "",
+                      "sketch_timing: cannot read none.stim: No such file or directory\n"},
+        timing_case_t{"EepromTooLarge",
+                      {"--eeprom", "big.bin"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: big.bin: 2000 bytes, more than the EEPROM's 1024\n"},
+        timing_case_t{"StartNotANumber",
+                      {"--start-us", "-5"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: --start-us: not a whole number of microseconds from 0 to "
+                      "18446744073709551615: '-5'\n"},
+        timing_case_t{"StartTooLarge",
+                      {"--start-us=18446744073709551616"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: --start-us: not a whole number of microseconds from 0 to "
+                      "18446744073709551615: '18446744073709551616'\n"},
         timing_case_t{"Help",
                       {"--help"},
                       "",
@@ -419,5 +477,184 @@ TEST(SketchBacklight, OffAtAMarkShowsTheModuleUnlit) {
              std::string(VIMBRA_SOURCE_DIR) + "/examples/sketches/menu/asleep.png"});
     EXPECT_EQ(lit_against_unlit.status, 4) << lit_against_unlit.err;
 }
+
+// The time a log's wait lines add up to.
+std::uint64_t log_us(const std::string& log) {
+    std::uint64_t us = 0;
+    for (std::size_t at = log.find("wait "); at != std::string::npos;
+         at = log.find("\nwait ", at + 1)) {
+        const std::size_t digits = log[at] == '\n' ? at + 6 : at + 5;
+        us += std::strtoull(log.c_str() + digits, nullptr, 10);
+    }
+    return us;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+enum hostile_misdeed { SPIN_SERIAL = 1, SPIN_WIRE = 2, LONG_PRINT = 3, FAULT = 4, EXIT_ONE = 6,
+                       CLOCK_WRAP = 9 };
+
+struct hostile_case_t {
+    const char* name;
+    int misdeed;
+    std::vector<std::string> args;
+    int status;
+    std::string err;   // standard error, the moment of a message as T
+    std::uint64_t us;  // the time the log lasts; 0: less than the limit, more than the start
+    std::size_t bytes; // at least this many data lines (and 1.25 ms of I2C each at most)
+};
+
+void PrintTo(const hostile_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HostileProgram : public ::testing::TestWithParam<hostile_case_t> {};
+
+// However the sketch misbehaves, the program ends, and its log holds whole lines that the
+// tool reads back, and every mark.
+TEST_P(HostileProgram, EndsWithWholeLines) {
+    const temp_dir_t dir;
+    const hostile_case_t& c = GetParam();
+    dir.write("misdeed.stim", "at 0 analog A0 " + std::to_string(c.misdeed) + "\n");
+    std::vector<std::string> args = {"--input", "misdeed.stim", "--log", "h.log"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const run_result_t result = run(dir, SKETCH_HOSTILE_PATH, args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(std::regex_replace(result.err, std::regex("at [0-9.]+s of its clock"), "at T"), c.err);
+    const std::string log = read_file(dir.file("h.log"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_EQ(count_of(log, "mark ready\n"), 1U);
+    if (c.us != 0) {
+        EXPECT_EQ(log_us(log), c.us);
+    } else {
+        EXPECT_GT(log_us(log), 50000U);
+        EXPECT_LT(log_us(log), 1000000U);
+    }
+    const std::size_t bytes = count_of(log, "data 0x78\n");
+    EXPECT_GE(bytes, c.bytes);
+    EXPECT_LE(bytes, c.us / 1250 + 1);
+    const run_result_t text = run(dir, VIMBRACLI_PATH, {"--replay", "h.log", "--text"});
+    EXPECT_EQ(text.status, 0) << text.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Misdeeds, HostileProgram,
+    ::testing::Values(
+        // Waiting in a loop on Serial or Wire moves the clock: the limit comes.
+        hostile_case_t{"SpinOnSerial", SPIN_SERIAL, {"--run", "500ms"}, 0, "", 500000, 0},
+        hostile_case_t{"SpinOnWire", SPIN_WIRE, {"--run", "500ms"}, 0, "", 500000, 0},
+        // Two million bytes at 1.25 ms each: the write stops at the limit, after about 750.
+        hostile_case_t{"LongPrintCutAtTheLimit", LONG_PRINT, {"--run", "1s"}, 0, "", 1000000, 700},
+        // A fault or exit(1) fails the run (status 3) and says when; the log lasts until then.
+        hostile_case_t{"Fault",
+                       FAULT,
+                       {"--run", "1s"},
+                       3,
+                       "sketch_hostile: the sketch was ended at T by Segmentation fault (signal "
+                       "11)\n",
+                       0,
+                       0},
+        hostile_case_t{"ExitOne", EXIT_ONE, {"--run", "1s"}, 3,
+                       "sketch_hostile: the sketch called exit(1) at T\n", 0, 0}),
+    [](const ::testing::TestParamInfo<hostile_case_t>& param) { return param.param.name; });
+
+struct clock_case_t {
+    const char* name;
+    const char* start_us;
+    std::string serial;
+};
+
+void PrintTo(const clock_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ClockStart : public ::testing::TestWithParam<clock_case_t> {};
+
+// micros() and millis() read twice, 2 s apart: 2 s, the 4 us of a micros() and the 4 us of a
+// millis() between them; a clock that starts near the wrap goes round within the run.
+TEST_P(ClockStart, WrapsWithinARun) {
+    const temp_dir_t dir;
+    dir.write("wrap.stim", "at 0 analog A0 9\n");
+    const run_result_t result =
+        run(dir, SKETCH_HOSTILE_PATH,
+            {"--input", "wrap.stim", "--run", "3s", "--start-us", GetParam().start_us});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, GetParam().serial);
+}
+
+// The menu goes to sleep 20 s after the last press wherever its clock starts: across the wrap
+// of millis() (2^32 ms) or of micros() (2^32 us), 1.8 s into the run, between the splash and
+// the first press, its log is the same. (Kept in an unsigned long, 64 bits here, the time of
+// the last press would make it sleep at once.)
+TEST(ClockStartMenu, SameLogAcrossTheWraps) {
+    const temp_dir_t dir;
+    std::vector<std::string> args = MENU_ARGS;
+    const run_result_t from_zero = run(dir, SKETCH_MENU_PATH, args);
+    ASSERT_EQ(from_zero.status, 0);
+    for (const char* start : {"4294965496000", "4293167296"}) {
+        args = MENU_ARGS;
+        args.insert(args.end(), {"--start-us", start});
+        const run_result_t late = run(dir, SKETCH_MENU_PATH, args);
+        EXPECT_EQ(late.status, 0);
+        EXPECT_EQ(late.out, from_zero.out) << start;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, ClockStart,
+    ::testing::Values(
+        clock_case_t{"AtZero", "0", "micros did not wrap\r\n2000008\r\nmillis did not wrap\r\n"},
+        // 2^32 - 967296 us: micros() wraps about 0.9 s into the run.
+        clock_case_t{"NearTheMicrosWrap", "4294000000",
+                     "micros wrapped\r\n2000008\r\nmillis did not wrap\r\n"},
+        // 2^32 ms less 1 s: millis() wraps too, and micros() (4293967296 us at the start).
+        clock_case_t{"NearTheMillisWrap", "4294966296000",
+                     "micros wrapped\r\n2000008\r\nmillis wrapped\r\n"}),
+    [](const ::testing::TestParamInfo<clock_case_t>& param) { return param.param.name; });
+
+struct stop_case_t {
+    const char* name;
+    const char* signal;
+    int status;
+};
+
+void PrintTo(const stop_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StoppedProgram : public ::testing::TestWithParam<stop_case_t> {};
+
+// A run of an hour stopped after half a second of real time: its log holds whole lines that
+// the tool reads, and the marks of the screens drawn until then.
+TEST_P(StoppedProgram, LeavesWholeLines) {
+    const temp_dir_t dir;
+    dir.write("draw.stim", "at 0 analog A0 0\n");
+    const std::string command = "cd '" + dir.file("") + "' && { '" + SKETCH_HOSTILE_PATH +
+                                "' --run 3600s --input draw.stim --log k.log 2>/dev/null & "
+                                "sleep 0.5; kill -" + GetParam().signal +
+                                " $!; wait $!; echo $? > status; } 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(std::atoi(read_file(dir.file("status")).c_str()), GetParam().status);
+    const std::string log = read_file(dir.file("k.log"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_GT(count_of(log, "mark drawn\n"), 10U);
+    const run_result_t text = run(dir, VIMBRACLI_PATH, {"--replay", "k.log", "--text"});
+    EXPECT_EQ(text.status, 0) << text.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedProgram,
+                         ::testing::Values(stop_case_t{"Terminated", "TERM", 128 + 15},
+                                           stop_case_t{"Killed", "KILL", 128 + 9}),
+                         [](const ::testing::TestParamInfo<stop_case_t>& param) {
+                             return param.param.name;
+                         });
 
 } // namespace

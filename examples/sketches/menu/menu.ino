@@ -50,7 +50,9 @@ int selected = 0;
 int top = 0;
 bool inEntry = false;
 bool asleep = false;
-unsigned long lastPress = 0;
+// A board's unsigned long is 32 bits, a host's 64: uint32_t keeps `now - lastPress` right
+// across millis()'s wrap on both.
+uint32_t lastPress = 0;
 int lastNext = HIGH;
 int lastSelect = HIGH;
 float setPoint = 22.75;
@@ -215,7 +217,6 @@ void nextInEntry() {
 }
 
 void press(bool next) {
-  // Unsigned arithmetic: the difference is right across millis()'s wrap too.
   lastPress = millis();
   if (asleep) {
     asleep = false;
@@ -275,7 +276,8 @@ void loop() {
   } else if (select) {
     press(false);
   }
-  if (!asleep && millis() - lastPress >= IDLE_MS) {
+  uint32_t now = millis();
+  if (!asleep && now - lastPress >= IDLE_MS) {
     asleep = true;
     lcd.noBacklight();
     mark("asleep");

@@ -17,7 +17,7 @@ enum Misdeed {
   EXIT_ONE = 6,       // exit(1)
   EXIT_ZERO = 7,      // exit(0): halts, as on the board
   SPIN = 8,           // a loop that calls nothing of the board
-  CLOCK_WRAP = 9,     // prints micros() and millis() now and 2 s later
+  CLOCK_WRAP = 9,     // reads micros() and millis() now and 2 s later
   PRINT_MARK = 10,    // prints, marks, then clears at once
 };
 
@@ -64,13 +64,18 @@ void setup() {
     for (;;) {
       sink = sink + 1;
     }
-  case CLOCK_WRAP:
-    Serial.println(micros());
-    Serial.println(millis());
+  case CLOCK_WRAP: {
+    // uint32_t, which is a board's unsigned long: differences wrap as they do there.
+    uint32_t before = micros();
+    uint32_t beforeMs = millis();
     delay(2000);
-    Serial.println(micros());
-    Serial.println(millis());
+    uint32_t after = micros();
+    uint32_t afterMs = millis();
+    Serial.println(before > after ? "micros wrapped" : "micros did not wrap");
+    Serial.println(static_cast<uint32_t>(after - before));
+    Serial.println(beforeMs > afterMs ? "millis wrapped" : "millis did not wrap");
     break;
+  }
   case PRINT_MARK:
     lcd.clear();
     lcd.print("shown");
