@@ -202,6 +202,9 @@ void host_start(const host_setup& setup, const host_sink& sink) {
     host.incoming.clear();
     host.incoming_first = 0;
     host.eeprom = setup.eeprom;
+    host.random_state = host_t{}.random_state;
+    host.baud = 9600;
+    host.rx_overflow_told = false;
     // What happens at time 0 has happened when setup() starts.
     host_spend(0);
 }
