@@ -94,7 +94,8 @@ function(vimbra_add_sketch_test name)
   add_executable(${id}_screens "${VIMBRA_SKETCH_CHECK_SOURCE}")
   target_compile_definitions(${id}_screens PRIVATE VIMBRA_CHECK_SKETCH=${id})
   target_link_libraries(${id}_screens PRIVATE ${id}_sketch vimbra::arduino vimbra::vimbra)
-  target_compile_features(${id}_screens PRIVATE cxx_std_17)
+  # vimbra.hpp wants C++20.
+  set_target_properties(${id}_screens PROPERTIES CXX_STANDARD 20 CXX_STANDARD_REQUIRED ON)
 
   get_filename_component(references "${ARG_REFERENCES}" ABSOLUTE
     BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")

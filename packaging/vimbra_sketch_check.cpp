@@ -129,9 +129,14 @@ bool check_mark(const request_t& request, const vimbra::command_log& log,
         std::cout << request.name << "/" << mark << ": " << screen.outcome().message << "\n";
         return false;
     }
-    const vimbra::comparison comparison = screen.compare(picture_of(request, mark));
-    if (!comparison.outcome.message.empty()) {
-        std::cout << request.name << "/" << mark << ": " << comparison.outcome.message << "\n";
+    const std::string picture = picture_of(request, mark);
+    const vimbra::comparison comparison = screen.compare(picture);
+    const std::string& message = comparison.outcome.message;
+    if (!message.empty()) {
+        // The cells that differ, after the picture's name (other messages name it already).
+        const bool named = message.compare(0, picture.size(), picture) == 0;
+        std::cout << request.name << "/" << mark << ": " << (named ? "" : picture + ": ")
+                  << message << "\n";
     }
     return comparison.same();
 }
