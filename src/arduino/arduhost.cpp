@@ -455,8 +455,11 @@ void detachInterrupt(uint8_t interrupt) {
     board::host_detach_interrupt(interrupt);
 }
 
+// A microsecond, so that a loop that only reads what handlers set, between noInterrupts()
+// and interrupts(), still lets the clock (and the handlers) move on.
 void interrupts() {
     board::host_interrupts(true);
+    board::host_spend(1);
 }
 
 void noInterrupts() {

@@ -657,4 +657,56 @@ INSTANTIATE_TEST_SUITE_P(Signals, StoppedProgram,
                              return param.param.name;
                          });
 
+struct shipped_case_t {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const shipped_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ShippedSketchTiming : public ::testing::TestWithParam<shipped_case_t> {};
+
+// The logs of the shipped sketches keep the controller's time: --check-timing finds no fault
+// from power-on, and the chip's timing shows at every mark what ideal timing shows.
+TEST_P(ShippedSketchTiming, PassesTheChecks) {
+    const temp_dir_t dir;
+    const run_result_t result = run(dir, GetParam().program, GetParam().args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    dir.write("s.log", result.out);
+    const run_result_t check = run(dir, VIMBRACLI_PATH,
+                                   {"--replay", "s.log", "--timing", "chip", "--check-timing",
+                                    "--power-on", "--text"});
+    EXPECT_EQ(check.status, 0) << check.err;
+    std::size_t marks = 0;
+    for (std::size_t at = result.out.find("mark "); at != std::string::npos;
+         at = result.out.find("\nmark ", at + 1)) {
+        const std::size_t start = result.out[at] == '\n' ? at + 6 : at + 5;
+        const std::string mark = result.out.substr(start, result.out.find('\n', start) - start);
+        const run_result_t chip = run(dir, VIMBRACLI_PATH,
+                                      {"--replay", "s.log", "--at", mark, "--timing", "chip",
+                                       "-o", "chip.bmp"});
+        const run_result_t ideal = run(dir, VIMBRACLI_PATH,
+                                       {"--replay", "s.log", "--at", mark, "--timing", "ideal",
+                                        "-o", "ideal.bmp"});
+        ASSERT_EQ(chip.status + ideal.status, 0) << chip.err << ideal.err;
+        EXPECT_EQ(read_file(dir.file("chip.bmp")), read_file(dir.file("ideal.bmp"))) << mark;
+        ++marks;
+    }
+    EXPECT_GT(marks, 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sketches, ShippedSketchTiming,
+    ::testing::Values(shipped_case_t{"Menu", SKETCH_MENU_PATH, MENU_ARGS},
+                      shipped_case_t{"Encoder",
+                                     SKETCH_ENCODER_PATH,
+                                     {"--run", "4s", "--input",
+                                      std::string(VIMBRA_SOURCE_DIR) +
+                                          "/examples/sketches/encoder/encoder.stim"}},
+                      shipped_case_t{"Wide", SKETCH_WIDE_PATH, {"--run", "3s"}}),
+    [](const ::testing::TestParamInfo<shipped_case_t>& param) { return param.param.name; });
+
 } // namespace
