@@ -17,6 +17,7 @@ namespace {
 constexpr std::uint64_t ANALOG_READ_US = 100; // the conversion
 constexpr std::size_t SERIAL_BUFFER = 64;     // the receive buffer of an Uno's core
 constexpr int INTERRUPT_PINS[HOST_INTERRUPTS] = {2, 3};
+constexpr std::size_t NO_EVENT = SIZE_MAX;
 
 struct interrupt_t {
     void (*handler)() = nullptr;
@@ -45,9 +46,11 @@ struct host_t {
     std::array<std::uint8_t, SERIAL_BUFFER> rx{};
     std::size_t rx_first = 0;
     std::size_t rx_count = 0;
-    std::string incoming;           // bytes on their way
-    std::size_t incoming_first = 0; // the next of them
-    std::uint64_t incoming_next_us = 0;
+    // The serial event whose bytes are on their way (NO_EVENT: none), the next of its bytes,
+    // and when that byte is complete.
+    std::size_t serial_event = NO_EVENT;
+    std::size_t serial_offset = 0;
+    std::uint64_t serial_due_us = 0;
     bool rx_overflow_told = false;
     std::array<std::uint8_t, HOST_EEPROM_SIZE> eeprom{};
     std::uint64_t random_state = 0x2545F4914F6CDD1DULL;
@@ -134,28 +137,47 @@ std::uint64_t serial_byte_us() {
     return 10000000ULL / host.baud;
 }
 
-// Bytes whose time has come move into the receive buffer; a full buffer drops them, as the
-// board's does.
+// The serial event after `after` that has happened (its time has come), or NO_EVENT.
+std::size_t next_serial_event(std::size_t after) {
+    for (std::size_t i = after + 1; i < host.next_event; ++i) {
+        if (host.stim->events[i].kind == stim_kind::serial) {
+            return i;
+        }
+    }
+    return NO_EVENT;
+}
+
+// Bytes whose time has come move into the receive buffer, one after another at the serial
+// rate; a full buffer drops them, as the board's does.
 void receive_serial() {
-    while (host.incoming_first < host.incoming.size() && host.incoming_next_us <= host.now_us) {
+    while (host.serial_event != NO_EVENT && host.serial_due_us <= host.now_us) {
+        const stim_event& event = host.stim->events[host.serial_event];
         if (host.rx_count < SERIAL_BUFFER) {
             host.rx[(host.rx_first + host.rx_count) % SERIAL_BUFFER] =
-                static_cast<std::uint8_t>(host.incoming[host.incoming_first]);
+                static_cast<std::uint8_t>(host.stim->bytes[event.text_at + host.serial_offset]);
             ++host.rx_count;
         } else if (!host.rx_overflow_told) {
             host.rx_overflow_told = true;
             host_warn("Serial: the receive buffer (64 bytes) was full: bytes were lost");
         }
-        ++host.incoming_first;
-        host.incoming_next_us += serial_byte_us();
-    }
-    if (host.incoming_first == host.incoming.size()) {
-        host.incoming.clear();
-        host.incoming_first = 0;
+        if (++host.serial_offset < event.text_size) {
+            host.serial_due_us += serial_byte_us();
+            continue;
+        }
+        // The next text starts when it comes, or as the line is free.
+        const std::uint64_t free_us = host.serial_due_us;
+        host.serial_event = next_serial_event(host.serial_event);
+        host.serial_offset = 0;
+        if (host.serial_event != NO_EVENT) {
+            const std::uint64_t at_us = host.stim->events[host.serial_event].at_us;
+            host.serial_due_us = (at_us > free_us ? at_us : free_us) + serial_byte_us();
+        }
     }
 }
 
-void apply(const stim_event& event) {
+// The event at `index` of the stimulus, as its time comes.
+void apply(std::size_t index) {
+    const stim_event& event = host.stim->events[index];
     switch (event.kind) {
     case stim_kind::level:
         host.driven[event.pin] = static_cast<std::uint8_t>(event.value);
@@ -166,10 +188,11 @@ void apply(const stim_event& event) {
         return;
     case stim_kind::serial:
         receive_serial();
-        if (host.incoming.empty()) {
-            host.incoming_next_us = event.at_us + serial_byte_us();
+        if (host.serial_event == NO_EVENT) { // else it follows the bytes on their way
+            host.serial_event = index;
+            host.serial_offset = 0;
+            host.serial_due_us = event.at_us + serial_byte_us();
         }
-        host.incoming.append(host.stim->bytes, event.text_at, event.text_size);
         return;
     }
 }
@@ -199,8 +222,8 @@ void host_start(const host_setup& setup, const host_sink& sink) {
     host.interrupts_on = true;
     host.in_handler = 0;
     host.rx_first = host.rx_count = 0;
-    host.incoming.clear();
-    host.incoming_first = 0;
+    host.serial_event = NO_EVENT;
+    host.serial_offset = 0;
     host.eeprom = setup.eeprom;
     host.random_state = host_t{}.random_state;
     host.baud = 9600;
@@ -225,11 +248,11 @@ void host_spend(std::uint64_t us) {
     const std::uint64_t target = us < host.limit_us - host.now_us ? host.now_us + us : host.limit_us;
     while (host.stim != nullptr && host.next_event < host.stim->events.size() &&
            host.stim->events[host.next_event].at_us <= target) {
-        const stim_event& event = host.stim->events[host.next_event++];
-        if (event.at_us > host.now_us) {
-            host.now_us = event.at_us;
+        const std::size_t index = host.next_event++;
+        if (host.stim->events[index].at_us > host.now_us) {
+            host.now_us = host.stim->events[index].at_us;
         }
-        apply(event);
+        apply(index);
         run_pending_handlers();
     }
     // A handler that took time may have moved the clock past the target.
