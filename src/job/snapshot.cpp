@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
 
 namespace vimbra {
 
