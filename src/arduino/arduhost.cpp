@@ -54,6 +54,7 @@ struct host_t {
     bool rx_overflow_told = false;
     std::array<std::uint8_t, HOST_EEPROM_SIZE> eeprom{};
     std::uint64_t random_state = 0x2545F4914F6CDD1DULL;
+    std::array<vimbra::chip_t, 2> chips{};
 };
 // Constant-initialised, so that a sketch's global objects may use it while they are built.
 constinit host_t host;
@@ -228,6 +229,11 @@ void host_start(const host_setup& setup, const host_sink& sink) {
     host.random_state = host_t{}.random_state;
     host.baud = 9600;
     host.rx_overflow_told = false;
+    // The module powers on with the board: the chip's own time, at its usual oscillator.
+    const vimbra::chip_config_t chip_config{true, vimbra::CHIP_DEFAULT_FOSC_KHZ, nullptr, nullptr};
+    for (vimbra::chip_t& chip : host.chips) {
+        vimbra::chip_reset(&chip, &chip_config);
+    }
     // What happens at time 0 has happened when setup() starts.
     host_spend(0);
 }
@@ -282,6 +288,39 @@ void host_log(const vimbra::lcd_event& event) {
     if (event.kind == vimbra::lcd_event_kind::mark && host.sink.flush != nullptr) {
         host.sink.flush(host.sink.context);
     }
+}
+
+void host_log_text(const char* line) {
+    write_wait_to_now();
+    write_out(host_stream::log, line, std::strlen(line));
+}
+
+namespace {
+
+vimbra::chip_t& chip_at(int chip) {
+    return host.chips[chip == 1 ? 1 : 0];
+}
+
+// One whole byte into the chip at the clock's time; the chip's view of it.
+vimbra::chip_byte_t chip_apply(int chip, unsigned char kind, std::uint8_t value) {
+    vimbra::chip_event_t event{};
+    event.time_ps = vimbra::chip_ps_of_us(static_cast<std::int64_t>(host.now_us));
+    event.kind = kind;
+    event.value = value;
+    event.chip = static_cast<unsigned char>(chip == 1 ? 1 : 0);
+    vimbra::chip_byte_t byte{};
+    vimbra::chip_event(&chip_at(chip), &event, &byte);
+    return byte;
+}
+
+} // namespace
+
+void host_chip_write(int chip, bool data, std::uint8_t value) {
+    chip_apply(chip, data ? vimbra::CHIP_DATA : vimbra::CHIP_INSTRUCTION, value);
+}
+
+std::uint8_t host_chip_read(int chip, bool data) {
+    return chip_apply(chip, data ? vimbra::CHIP_READ_DATA : vimbra::CHIP_READ_BUSY, 0).answer;
 }
 
 void host_end_log() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "arduino/ardustim.hpp"
+#include "chip/chip.hpp"
 #include "vimbra/lcd_shim.hpp"
 
 namespace vimbra::arduino {
@@ -62,8 +63,15 @@ void host_spend(std::uint64_t us);
 // One event into the log at the clock's time: the time since the last line goes before it
 // as a wait line, so a wait event itself writes nothing.
 void host_log(const vimbra::lcd_event& event);
+// A line of the log's own (a read), line end included, at the clock's time.
+void host_log_text(const char* line);
 // Writes the wait up to the clock; the log's last line.
 void host_end_log();
+// The display's controllers (0, or 1 on a module of two), powered on at the run's start and
+// kept in the chip's time: a byte the display library sends now, and a read, which answers
+// BF and the address counter or the data at it, as the chip does.
+void host_chip_write(int chip, bool data, std::uint8_t value);
+std::uint8_t host_chip_read(int chip, bool data);
 // Text to Serial's reader, or a warning line (no line end given: one is added).
 void host_serial_out(const char* text, std::size_t size);
 void host_warn(const char* text);

@@ -18,17 +18,17 @@ namespace {
 // pin. Behind a PCF8574 each half takes three expander writes (the lines, E high, E low),
 // each a transmission of 20 bit times (start, address, data, stop) at the Wire clock.
 // The byte reaches the controller at the fall of E that ends it; then they wait for the
-// controller: 50 us (it needs 37 us, more on a slow oscillator), and 2 ms after clear and
+// controller as long as the chip model says it executes on the slowest usual oscillator,
+// 190 kHz, as firmware that must work on every module does: 53 us, 2.16 ms after clear and
 // home.
 constexpr std::uint64_t PIN_WRITE_US = 4;
 constexpr std::uint64_t PINS_PER_HALF = 4 + 2;
 constexpr std::uint64_t PINS_8BIT = 8 + 2;
 constexpr std::uint64_t EXPANDER_WRITES_PER_HALF = 3;
 constexpr std::uint64_t BITS_PER_EXPANDER_WRITE = 20;
-constexpr std::uint64_t EXECUTION_US = 50;
-constexpr std::uint64_t CLEAR_HOME_US = 2000;
+constexpr int LIBRARY_FOSC_KHZ = 190;
 // Reset by instruction, as the datasheet asks: power up, then function set three times
-// with these waits after the first two.
+// with these waits after the first two (beyond the execution time).
 constexpr std::uint64_t POWER_UP_US = 50000;
 constexpr std::uint64_t RESET_WAITS_US[3] = {4500, 150, 0};
 
@@ -36,9 +36,10 @@ std::uint64_t expander_write_us() {
     return BITS_PER_EXPANDER_WRITE * 1000000ULL / Wire.clock();
 }
 
-bool is_clear_or_home(const lcd_event& event, std::uint8_t byte) {
-    return event.kind == lcd_event_kind::instruction &&
-           (byte == LCD_CLEARDISPLAY || (byte & 0xFE) == LCD_RETURNHOME);
+// The controller's execution time of a byte at that oscillator, in whole microseconds up.
+std::uint64_t execution_us(bool data, std::uint8_t byte) {
+    const std::int64_t ps = vimbra::chip_execution_ps(byte, data, LIBRARY_FOSC_KHZ);
+    return static_cast<std::uint64_t>((ps + vimbra::CHIP_PS_PER_US - 1) / vimbra::CHIP_PS_PER_US);
 }
 
 } // namespace
@@ -78,35 +79,51 @@ void lcd_driver::set_backlight(bool on) {
     shim_.backlight(on);
 }
 
+// A read takes as long as a write: the lines set, E up, the data lines read instead of
+// written, E down.
+uint64_t lcd_driver::bus_us() const {
+    const std::uint64_t halves = nibbles_ ? 1 : 2;
+    const std::uint64_t rw = rw_pin_ ? 1 : 0;
+    switch (bus_) {
+    case lcd_bus::pins_8bit:
+        return (1 + rw + PINS_8BIT) * PIN_WRITE_US;
+    case lcd_bus::pins_4bit:
+        return (1 + rw + halves * PINS_PER_HALF) * PIN_WRITE_US;
+    case lcd_bus::i2c:
+        return halves * EXPANDER_WRITES_PER_HALF * expander_write_us();
+    }
+    return 0;
+}
+
 void lcd_driver::sink(const lcd_event& event, void* context) {
     if (event.kind != lcd_event_kind::instruction && event.kind != lcd_event_kind::data) {
         host_log(event);
         return;
     }
-    const auto* driver = static_cast<const lcd_driver*>(context);
-    const std::uint64_t halves = driver->nibbles_ ? 1 : 2;
-    const std::uint64_t rw = driver->rw_pin_ ? 1 : 0;
-    std::uint64_t bus_us = 0;
-    switch (driver->bus_) {
-    case lcd_bus::pins_8bit:
-        bus_us = (1 + rw + PINS_8BIT) * PIN_WRITE_US;
-        break;
-    case lcd_bus::pins_4bit:
-        bus_us = (1 + rw + halves * PINS_PER_HALF) * PIN_WRITE_US;
-        break;
-    case lcd_bus::i2c:
-        bus_us = halves * EXPANDER_WRITES_PER_HALF * expander_write_us();
-        break;
-    }
+    auto* driver = static_cast<lcd_driver*>(context);
+    const std::uint64_t bus_us = driver->bus_us();
+    const bool data = event.kind == lcd_event_kind::data;
+    driver->chip_ = event.chip;
     // One line a byte, at the moment the controller takes it.
     lcd_event one = event;
     one.count = 1;
     for (std::size_t i = 0; i < event.count; ++i) {
         host_spend(bus_us);
+        host_chip_write(event.chip - 1, data, event.bytes[i]);
         one.bytes = event.bytes + i;
         host_log(one);
-        host_spend(is_clear_or_home(event, event.bytes[i]) ? CLEAR_HOME_US : EXECUTION_US);
+        host_spend(execution_us(data, event.bytes[i]));
     }
+}
+
+int lcd_driver::read_byte(bool data) {
+    if (bus_ != lcd_bus::i2c && !rw_pin_) {
+        return -1; // RW tied low: the module cannot answer
+    }
+    host_spend(bus_us());
+    const std::uint8_t answer = host_chip_read(chip_ - 1, data);
+    host_log_text(data ? "read data\n" : "read busy\n");
+    return answer;
 }
 
 void declare_i2c_device(uint8_t address) {

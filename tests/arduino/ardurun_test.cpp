@@ -17,6 +17,7 @@ VIMBRA_DECLARE_SKETCH(menu)
 VIMBRA_DECLARE_SKETCH(encoder)
 VIMBRA_DECLARE_SKETCH(hostile)
 VIMBRA_DECLARE_SKETCH(echo)
+VIMBRA_DECLARE_SKETCH(reader)
 
 namespace {
 
@@ -125,6 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"volume-1", "Volume       -1 |                "},
                   {"volume8", "Volume        8 |████████        "}},
                  4000000},
+        // Reads answered by the chip: the address counter after "AB" and after a move to row
+        // 2 column 4 (0x43), the text, and the counter stepped by the two reads.
+        run_case{"Reader", &vimbra::sketches::reader, "", 1000000, run_status::ok, 0, "",
+                 "2\r\n43\r\nAB\r\n2\r\n", {{"read", "ABC             |                "}},
+                 1000000},
         // A sketch that calls exit(1), aborts or crashes fails its run, with the log up to then.
         run_case{"ExitOne", &vimbra::sketches::hostile, misdeed_stimulus(EXIT_ONE), 1000000,
                  run_status::exited, 1, "hostile: the sketch called exit(1) at T", "",
