@@ -122,8 +122,7 @@ std::string picture_of(const request_t& request, const std::string& mark) {
 }
 
 // One mark against its picture: true when they agree (or the picture was written).
-bool check_mark(const request_t& request, const vimbra::command_log& log,
-                const std::string& mark) {
+bool check_mark(const request_t& request, const vimbra::command_log& log, const std::string& mark) {
     const vimbra::screen screen = log.screen_at(mark);
     if (!screen.ok()) {
         std::cout << request.name << "/" << mark << ": " << screen.outcome().message << "\n";
@@ -135,8 +134,8 @@ bool check_mark(const request_t& request, const vimbra::command_log& log,
     if (!message.empty()) {
         // The cells that differ, after the picture's name (other messages name it already).
         const bool named = message.compare(0, picture.size(), picture) == 0;
-        std::cout << request.name << "/" << mark << ": " << (named ? "" : picture + ": ")
-                  << message << "\n";
+        std::cout << request.name << "/" << mark << ": " << (named ? "" : picture + ": ") << message
+                  << "\n";
     }
     return comparison.same();
 }

@@ -214,9 +214,9 @@ void host_start(const host_setup& setup, const host_sink& sink) {
     host.written = {};
     for (std::size_t pin = 0; pin < host.driven.size(); ++pin) {
         const int level = setup.digital[pin];
-        host.driven[pin] = static_cast<std::uint8_t>(level < 0 ? stim_level::open
-                                                      : level == LOW ? stim_level::low
-                                                                     : stim_level::high);
+        host.driven[pin] = static_cast<std::uint8_t>(level < 0      ? stim_level::open
+                                                     : level == LOW ? stim_level::low
+                                                                    : stim_level::high);
         host.level[pin] = pin_level(pin);
     }
     host.interrupts = {};
@@ -251,7 +251,8 @@ std::uint64_t host_limit() {
 }
 
 void host_spend(std::uint64_t us) {
-    const std::uint64_t target = us < host.limit_us - host.now_us ? host.now_us + us : host.limit_us;
+    const std::uint64_t target =
+        us < host.limit_us - host.now_us ? host.now_us + us : host.limit_us;
     while (host.stim != nullptr && host.next_event < host.stim->events.size() &&
            host.stim->events[host.next_event].at_us <= target) {
         const std::size_t index = host.next_event++;
@@ -605,8 +606,7 @@ char* dtostrf(double value, signed char width, unsigned char precision, char* ou
 
 bool vimbra::mark(const char* name) {
     if (!vimbra::lcd_mark_name_ok(name)) {
-        const std::string quoted =
-            name == nullptr ? "''" : vimbra::arduino::stim_quote(name);
+        const std::string quoted = name == nullptr ? "''" : vimbra::arduino::stim_quote(name);
         const std::string text = "mark: " + quoted +
                                  " is not a name (1 to 64 letters, digits, '_', '-' and '.'): "
                                  "not written";

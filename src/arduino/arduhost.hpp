@@ -44,8 +44,7 @@ enum class host_stream : std::uint8_t { log = 0, serial = 1, warning = 2 };
 // (at each mark); `at_limit` is called when the clock reaches the limit and must not return
 // (null: the clock stays at the limit).
 struct host_sink {
-    void (*write)(host_stream stream, const char* text, std::size_t size, void* context) =
-        nullptr;
+    void (*write)(host_stream stream, const char* text, std::size_t size, void* context) = nullptr;
     void (*flush)(void* context) = nullptr;
     void (*at_limit)(void* context) = nullptr;
     void* context = nullptr;

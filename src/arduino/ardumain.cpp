@@ -133,8 +133,8 @@ int load_inputs(const char* name, const host_options& options, stimulus* stim,
         std::string bytes;
         if (!read_file(options.eeprom_path, &bytes)) {
             if (errno != ENOENT) {
-                std::fprintf(stderr, "%s: cannot read %s: %s\n", name,
-                             options.eeprom_path.c_str(), std::strerror(errno));
+                std::fprintf(stderr, "%s: cannot read %s: %s\n", name, options.eeprom_path.c_str(),
+                             std::strerror(errno));
                 return 1;
             }
         } else if (bytes.size() > HOST_EEPROM_SIZE) {

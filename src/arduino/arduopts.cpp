@@ -70,8 +70,8 @@ int set_digital(const std::string& given, host_options* options, std::string* me
         }
     }
     if (level < 0) {
-        *message = "--digital: not PIN=HIGH or PIN=LOW with a pin from 0 to 63: " +
-                   stim_quote(given);
+        *message =
+            "--digital: not PIN=HIGH or PIN=LOW with a pin from 0 to 63: " + stim_quote(given);
         return 2;
     }
     options->digital[static_cast<std::size_t>(pin)] = static_cast<std::int8_t>(level);
@@ -108,7 +108,7 @@ int set_start(const std::string& text, host_options* options, std::string* messa
     return 0;
 }
 
-constexpr const char* OPTIONS_WITH_VALUES[] = {"--run",     "--log",     "--input", "--eeprom",
+constexpr const char* OPTIONS_WITH_VALUES[] = {"--run",      "--log",    "--input",  "--eeprom",
                                                "--start-us", "--analog", "--digital"};
 
 bool takes_value(const std::string& name) {

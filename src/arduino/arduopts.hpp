@@ -11,12 +11,12 @@
 namespace vimbra::arduino {
 
 struct host_options {
-    std::uint64_t run_us = 10000000; // the time limit: 10 s unless asked
-    std::uint64_t start_us = 0;      // what the clock reads at the start
-    std::string log_path;            // empty or "-": standard output
-    std::string input_path;          // the stimulus; empty: none
-    std::string eeprom_path;         // empty: the EEPROM starts erased and is not kept
-    std::array<int, STIM_ANALOG_PINS> analog{};  // what analogRead returns, 0 to 1023
+    std::uint64_t run_us = 10000000;              // the time limit: 10 s unless asked
+    std::uint64_t start_us = 0;                   // what the clock reads at the start
+    std::string log_path;                         // empty or "-": standard output
+    std::string input_path;                       // the stimulus; empty: none
+    std::string eeprom_path;                      // empty: the EEPROM starts erased and is not kept
+    std::array<int, STIM_ANALOG_PINS> analog{};   // what analogRead returns, 0 to 1023
     std::array<std::int8_t, STIM_PINS> digital{}; // a level from --digital, or -1
     bool help = false;
     host_options() { digital.fill(-1); }

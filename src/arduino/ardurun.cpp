@@ -67,7 +67,7 @@ constinit child_t child;
 // The signal handlers' own stack, so that a stack overflow is reported too.
 constinit std::array<char, 65536> alternate_stack{};
 
-constexpr int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE,  SIGILL,  SIGABRT, SIGTRAP,
+constexpr int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS,  SIGFPE, SIGILL, SIGABRT, SIGTRAP,
                                  SIGSYS,  SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXCPU};
 
 // write() until done; false when the reader has gone.
@@ -383,9 +383,8 @@ std::string signal_text(int signal_number) {
 // How the run ended, from its last record and the child's status.
 void judge(const run_request& request, const reader_t& reader, bool in_time, int status,
            run_end* end) {
-    const std::string at = reader.ended ? " at " + run_format_seconds(reader.end_us) +
-                                              " of its clock"
-                                        : std::string();
+    const std::string at =
+        reader.ended ? " at " + run_format_seconds(reader.end_us) + " of its clock" : std::string();
     end->end_us = reader.ended ? reader.end_us : reader.log_us;
     if (!in_time) {
         end->status = run_status::hung;
@@ -417,8 +416,8 @@ void judge(const run_request& request, const reader_t& reader, bool in_time, int
     } else {
         end->status = run_status::exited;
         end->code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        end->message = "the sketch ended with status " + std::to_string(end->code) +
-                       " before its time limit";
+        end->message =
+            "the sketch ended with status " + std::to_string(end->code) + " before its time limit";
     }
     if (reader.eeprom_valid && end->status == run_status::ok) {
         end->eeprom_valid = true;
@@ -596,8 +595,8 @@ run_result run(const sketch& code, const run_options& options) {
         result.code = end.code;
         result.end_us = end.end_us;
         if (!end.message.empty()) {
-            result.message = std::string(code.name != nullptr ? code.name : "sketch") + ": " +
-                             end.message;
+            result.message =
+                std::string(code.name != nullptr ? code.name : "sketch") + ": " + end.message;
         }
         if (end.eeprom_valid) {
             result.eeprom.assign(end.eeprom.begin(), end.eeprom.end());

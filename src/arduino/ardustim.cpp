@@ -133,7 +133,8 @@ std::string read_quoted(line_reader* line, std::string* out) {
         default:
             break;
         }
-        return "serial: " + stim_quote(text.substr(i - 2, std::min<std::size_t>(4, text.size() - (i - 2)))) +
+        return "serial: " +
+               stim_quote(text.substr(i - 2, std::min<std::size_t>(4, text.size() - (i - 2)))) +
                " is not an escape (\\\\, \\\", \\r, \\n, \\t, \\0, \\xHH)";
     }
     if (i >= text.size()) {
@@ -157,8 +158,7 @@ std::string expect_end(line_reader* line) {
     return {};
 }
 
-std::string parse_level_event(line_reader* line, std::uint64_t at_us, bool press,
-                              stimulus* out) {
+std::string parse_level_event(line_reader* line, std::uint64_t at_us, bool press, stimulus* out) {
     const std::string_view pin_word = line->word();
     const int pin = stim_parse_pin(pin_word);
     if (pin < 0) {
@@ -175,8 +175,9 @@ std::string parse_level_event(line_reader* line, std::uint64_t at_us, bool press
         } else if (equals_lower(level_word, "open")) {
             level = stim_level::open;
         } else {
-            return level_word.empty() ? "a level is missing: high, low or open"
-                                      : stim_quote(level_word) + " is not a level: high, low or open";
+            return level_word.empty()
+                       ? "a level is missing: high, low or open"
+                       : stim_quote(level_word) + " is not a level: high, low or open";
         }
     }
     std::uint64_t for_us = 0;
@@ -187,8 +188,9 @@ std::string parse_level_event(line_reader* line, std::uint64_t at_us, bool press
         }
         const std::string_view duration = line->word();
         if (!stim_parse_time(duration, &for_us) || for_us == 0) {
-            return "for: " + (duration.empty() ? std::string("a duration is missing")
-                                               : stim_quote(duration) + " is not a duration") +
+            return "for: " +
+                   (duration.empty() ? std::string("a duration is missing")
+                                     : stim_quote(duration) + " is not a duration") +
                    " (40us, 250ms, 1.5s; at least 1us)";
         }
         if (std::string error = expect_end(line); !error.empty()) {
@@ -223,9 +225,9 @@ std::string parse_analog_event(line_reader* line, std::uint64_t at_us, stimulus*
     const std::string_view value_word = line->word();
     long value = 0;
     if (!parse_whole(value_word, STIM_ANALOG_MAX, &value)) {
-        return value_word.empty() ? "an analog value is missing (0 to 1023)"
-                                  : stim_quote(value_word) +
-                                        " is not an analog value from 0 to 1023";
+        return value_word.empty()
+                   ? "an analog value is missing (0 to 1023)"
+                   : stim_quote(value_word) + " is not an analog value from 0 to 1023";
     }
     if (std::string error = expect_end(line); !error.empty()) {
         return error;
@@ -359,7 +361,8 @@ bool stim_parse_time(std::string_view text, std::uint64_t* us) {
     }
     std::uint64_t part = 0;
     for (std::size_t k = 0; k < places; ++k) {
-        part = part * 10 + (k < fraction.size() ? static_cast<std::uint64_t>(fraction[k] - '0') : 0);
+        part =
+            part * 10 + (k < fraction.size() ? static_cast<std::uint64_t>(fraction[k] - '0') : 0);
     }
     for (std::size_t k = places; k < fraction.size(); ++k) {
         if (fraction[k] != '0') {
@@ -410,8 +413,7 @@ std::string stim_quote(std::string_view text) {
     return out + "'";
 }
 
-bool stim_parse(std::string_view text, std::string_view name, stimulus* out,
-                std::string* message) {
+bool stim_parse(std::string_view text, std::string_view name, stimulus* out, std::string* message) {
     try {
         stimulus parsed;
         std::uint64_t previous_us = 0;
@@ -423,8 +425,8 @@ bool stim_parse(std::string_view text, std::string_view name, stimulus* out,
                 ++end;
             }
             ++number;
-            const std::string error = parse_line(text.substr(start, end - start), &previous_us,
-                                                 &parsed);
+            const std::string error =
+                parse_line(text.substr(start, end - start), &previous_us, &parsed);
             if (!error.empty()) {
                 *message = std::string(name) + ":" + std::to_string(number) + ": " + error;
                 return false;
@@ -436,8 +438,9 @@ bool stim_parse(std::string_view text, std::string_view name, stimulus* out,
                 ++start;
             }
         }
-        std::stable_sort(parsed.events.begin(), parsed.events.end(),
-                         [](const stim_event& a, const stim_event& b) { return a.at_us < b.at_us; });
+        std::stable_sort(
+            parsed.events.begin(), parsed.events.end(),
+            [](const stim_event& a, const stim_event& b) { return a.at_us < b.at_us; });
         *out = std::move(parsed);
         return true;
     } catch (const std::bad_alloc&) {

@@ -62,7 +62,6 @@ std::string stim_quote(std::string_view text);
 
 // Reads `text`. Returns true, or false with "NAME:LINE: what" in `message` (no line end).
 // Lines end at LF, CR LF or a lone CR. `out` is only changed when the text is accepted.
-bool stim_parse(std::string_view text, std::string_view name, stimulus* out,
-                std::string* message);
+bool stim_parse(std::string_view text, std::string_view name, stimulus* out, std::string* message);
 
 } // namespace vimbra::arduino

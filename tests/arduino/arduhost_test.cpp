@@ -71,26 +71,55 @@ INSTANTIATE_TEST_SUITE_P(
         // xorshift64 from 0x2545F4914F6CDD1D: its first three states modulo 100 are 51, 8, 35;
         // from the seed 42, the first modulo 1000 is 674.
         call_case{"RandomFromTheStart", "",
-                  [] { return join({random(100), random(100), random(100)}); },
+                  [] {
+                      return join({random(100), random(100), random(100)});
+                  },
                   "51 8 35"},
-        call_case{"RandomSeeded", "", [] { randomSeed(42); return n(random(1000)); }, "674"},
+        call_case{"RandomSeeded", "",
+                  [] {
+                      randomSeed(42);
+                      return n(random(1000));
+                  },
+                  "674"},
         call_case{"RandomSeedZeroChangesNothing", "",
-                  [] { randomSeed(0); return n(random(100)); }, "51"},
+                  [] {
+                      randomSeed(0);
+                      return n(random(100));
+                  },
+                  "51"},
         call_case{"RandomEmptyRanges", "",
                   [] { return n(random(0)) + " " + n(random(-5)) + " " + n(random(7, 7)); },
                   "0 0 7"},
         call_case{"RandomInARange", "", [] { return n(random(10, 20)); }, "11"},
         // Sound takes no time and changes nothing.
-        call_case{"Tone", "", [] { return timed([] { tone(9, 440, 100); noTone(9); return ""; }); },
+        call_case{"Tone", "",
+                  [] {
+                      return timed([] {
+                          tone(9, 440, 100);
+                          noTone(9);
+                          return "";
+                      });
+                  },
                   " in 0us"},
         // The EEPROM starts erased; addresses wrap at 1024; put and get keep the bytes.
         call_case{"EepromErased", "", [] { return n(EEPROM.read(5)) + " " + n(EEPROM.length()); },
                   "255 1024"},
         call_case{"EepromWrite", "",
-                  [] { return timed([] { EEPROM.write(1027, 7); return n(EEPROM[3]); }); },
+                  [] {
+                      return timed([] {
+                          EEPROM.write(1027, 7);
+                          return n(EEPROM[3]);
+                      });
+                  },
                   "7 in 3304us"},
         call_case{"EepromUpdateSame", "",
-                  [] { EEPROM.write(3, 7); return timed([] { EEPROM.update(3, 7); return ""; }); },
+                  [] {
+                      EEPROM.write(3, 7);
+                      return timed([] {
+                          EEPROM.update(3, 7);
+                          return "";
+                      });
+                  },
                   " in 4us"},
         call_case{"EepromPutGet", "",
                   [] {
@@ -209,7 +238,7 @@ struct interrupt_case {
     const char* name;
     std::string stimulus;
     int mode;
-    bool disable; // interrupts off for the first 5 ms
+    bool disable;         // interrupts off for the first 5 ms
     std::string expected; // the handler's runs: the time of each in us
 };
 
@@ -259,8 +288,8 @@ INSTANTIATE_TEST_SUITE_P(
                       interrupt_case{"Falling", EDGES, FALLING, false, "2000 "},
                       // Raised twice while off: it runs once, when they are on again.
                       interrupt_case{"HeldWhileOff", EDGES, CHANGE, true, "5000 6000 "},
-                      interrupt_case{"OtherPinsRaiseNothing", "at 1ms pin 4 high\n", CHANGE,
-                                     false, ""}),
+                      interrupt_case{"OtherPinsRaiseNothing", "at 1ms pin 4 high\n", CHANGE, false,
+                                     ""}),
     [](const ::testing::TestParamInfo<interrupt_case>& param) { return param.param.name; });
 
 } // namespace

@@ -29,7 +29,8 @@ std::string read_text(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     std::string text;
     char chunk[4096];
-    for (std::size_t n = 0; file != nullptr && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+    for (std::size_t n = 0;
+         file != nullptr && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
         text.append(chunk, n);
     }
     if (file != nullptr) {
@@ -58,8 +59,19 @@ std::string without_moment(const std::string& message) {
     return std::regex_replace(message, std::regex("at [0-9.]+s of its clock"), "at T");
 }
 
-enum misdeed { DRAW = 0, WAIT_SERIAL, WAIT_WIRE, LONG_PRINT, RAISE_SEGV, ABORT, EXIT_ONE,
-               EXIT_ZERO, SPIN, CLOCK_WRAP, PRINT_MARK };
+enum misdeed {
+    DRAW = 0,
+    WAIT_SERIAL,
+    WAIT_WIRE,
+    LONG_PRINT,
+    RAISE_SEGV,
+    ABORT,
+    EXIT_ONE,
+    EXIT_ZERO,
+    SPIN,
+    CLOCK_WRAP,
+    PRINT_MARK
+};
 
 std::string misdeed_stimulus(misdeed what) {
     return "at 0 analog A0 " + std::to_string(static_cast<int>(what)) + "\n";
@@ -75,7 +87,7 @@ struct run_case {
     std::string message; // with its moment as T
     std::string serial;
     std::vector<std::pair<std::string, std::string>> screens; // a mark and its rows
-    std::uint64_t end_us; // 0: not checked
+    std::uint64_t end_us;                                     // 0: not checked
 };
 
 void PrintTo(const run_case& c, std::ostream* out) {
@@ -114,13 +126,25 @@ INSTANTIATE_TEST_SUITE_P(
     Sketches, InProcess,
     ::testing::Values(
         // Two sketches of the project, in this one program.
-        run_case{"Menu", &vimbra::sketches::menu, MENU_STIMULUS, 37000000, run_status::ok, 0, "",
+        run_case{"Menu",
+                 &vimbra::sketches::menu,
+                 MENU_STIMULUS,
+                 37000000,
+                 run_status::ok,
+                 0,
+                 "",
                  "celsius 21.48\r\n",
                  {{"counted", "Counter (host)  |count 1         "},
                   {"temperature", "Temp 21.5\\x01C     |raw 0x2C b100   "}},
                  37000000},
-        run_case{"Encoder", &vimbra::sketches::encoder, ENCODER_STIMULUS, 4000000, run_status::ok,
-                 0, "", "",
+        run_case{"Encoder",
+                 &vimbra::sketches::encoder,
+                 ENCODER_STIMULUS,
+                 4000000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "",
                  // 0xFF is A00's full block.
                  {{"volume3", "Volume        3 |███             "},
                   {"volume-1", "Volume       -1 |                "},
@@ -128,44 +152,113 @@ INSTANTIATE_TEST_SUITE_P(
                  4000000},
         // Reads answered by the chip: the address counter after "AB" and after a move to row
         // 2 column 4 (0x43), the text, and the counter stepped by the two reads.
-        run_case{"Reader", &vimbra::sketches::reader, "", 1000000, run_status::ok, 0, "",
-                 "2\r\n43\r\nAB\r\n2\r\n", {{"read", "ABC             |                "}},
+        run_case{"Reader",
+                 &vimbra::sketches::reader,
+                 "",
+                 1000000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "2\r\n43\r\nAB\r\n2\r\n",
+                 {{"read", "ABC             |                "}},
                  1000000},
         // A sketch that calls exit(1), aborts or crashes fails its run, with the log up to then.
-        run_case{"ExitOne", &vimbra::sketches::hostile, misdeed_stimulus(EXIT_ONE), 1000000,
-                 run_status::exited, 1, "hostile: the sketch called exit(1) at T", "",
-                 {{"ready", "ready           |                "}}, 0},
-        run_case{"Abort", &vimbra::sketches::hostile, misdeed_stimulus(ABORT), 1000000,
-                 run_status::crashed, 6, "hostile: the sketch was ended at T by Aborted (signal 6)",
-                 "", {{"ready", "ready           |                "}}, 0},
-        run_case{"Crash", &vimbra::sketches::hostile, misdeed_stimulus(RAISE_SEGV), 1000000,
-                 run_status::crashed, 11,
-                 "hostile: the sketch was ended at T by Segmentation fault (signal 11)", "",
-                 {{"ready", "ready           |                "}}, 0},
+        run_case{"ExitOne",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(EXIT_ONE),
+                 1000000,
+                 run_status::exited,
+                 1,
+                 "hostile: the sketch called exit(1) at T",
+                 "",
+                 {{"ready", "ready           |                "}},
+                 0},
+        run_case{"Abort",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(ABORT),
+                 1000000,
+                 run_status::crashed,
+                 6,
+                 "hostile: the sketch was ended at T by Aborted (signal 6)",
+                 "",
+                 {{"ready", "ready           |                "}},
+                 0},
+        run_case{"Crash",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(RAISE_SEGV),
+                 1000000,
+                 run_status::crashed,
+                 11,
+                 "hostile: the sketch was ended at T by Segmentation fault (signal 11)",
+                 "",
+                 {{"ready", "ready           |                "}},
+                 0},
         // exit(0) halts, as on the board: the run lasts to its limit with the display as it was.
-        run_case{"ExitZero", &vimbra::sketches::hostile, misdeed_stimulus(EXIT_ZERO), 1000000,
-                 run_status::ok, 0, "", "", {{"ready", "ready           |                "}},
+        run_case{"ExitZero",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(EXIT_ZERO),
+                 1000000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "",
+                 {{"ready", "ready           |                "}},
                  1000000},
         // A loop that calls nothing of the board is stopped by the wall-clock limit.
-        run_case{"Spin", &vimbra::sketches::hostile, misdeed_stimulus(SPIN), 1000000,
-                 run_status::hung, 0,
+        run_case{"Spin",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(SPIN),
+                 1000000,
+                 run_status::hung,
+                 0,
                  "hostile: the sketch did not reach its time limit (1s of its clock) in 2s of "
                  "real time, and was stopped: a loop that calls nothing of the board never moves "
                  "the clock",
-                 "", {}, 0},
+                 "",
+                 {},
+                 0},
         // A byte that never comes: Serial.available() takes time, the limit arrives.
-        run_case{"WaitSerialInVain", &vimbra::sketches::hostile, misdeed_stimulus(WAIT_SERIAL),
-                 500000, run_status::ok, 0, "", "", {}, 500000},
-        run_case{"WaitSerial", &vimbra::sketches::hostile,
-                 misdeed_stimulus(WAIT_SERIAL) + "at 300ms serial \"x\"\n", 500000,
-                 run_status::ok, 0, "", "got x\r\n", {{"got", "ready           |                "}},
+        run_case{"WaitSerialInVain",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(WAIT_SERIAL),
+                 500000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "",
+                 {},
                  500000},
-        run_case{"WaitWireInVain", &vimbra::sketches::hostile, misdeed_stimulus(WAIT_WIRE),
-                 500000, run_status::ok, 0, "", "", {}, 500000},
+        run_case{"WaitSerial",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(WAIT_SERIAL) + "at 300ms serial \"x\"\n",
+                 500000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "got x\r\n",
+                 {{"got", "ready           |                "}},
+                 500000},
+        run_case{"WaitWireInVain",
+                 &vimbra::sketches::hostile,
+                 misdeed_stimulus(WAIT_WIRE),
+                 500000,
+                 run_status::ok,
+                 0,
+                 "",
+                 "",
+                 {},
+                 500000},
         // The stimulus's own errors come before anything runs.
-        run_case{"BadStimulus", &vimbra::sketches::hostile, "at 1s pin 99 low\n", 500000,
-                 run_status::bad_input, 0,
-                 "stimulus:1: '99' is not a pin from 0 to 63 (or A0 to A7)", "", {}, 0}),
+        run_case{"BadStimulus",
+                 &vimbra::sketches::hostile,
+                 "at 1s pin 99 low\n",
+                 500000,
+                 run_status::bad_input,
+                 0,
+                 "stimulus:1: '99' is not a pin from 0 to 63 (or A0 to A7)",
+                 "",
+                 {},
+                 0}),
     [](const ::testing::TestParamInfo<run_case>& param) { return param.param.name; });
 
 // The same sketch twice: each run starts from fresh globals; the EEPROM carries over only

@@ -80,8 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "1000000 pin 2 low\n1000000 pin 4 high\n2000000 pin 1 high\n"
                   "2000000 pin 3 low\n"},
         // + counts from the line before; a press's release does not move it.
-        stim_case{"RelativeTimes",
-                  "at 1s press 2 for 50ms\n+2ms pin 3 low\n+250us pin 3 open\n",
+        stim_case{"RelativeTimes", "at 1s press 2 for 50ms\n+2ms pin 3 low\n+250us pin 3 open\n",
                   "1000000 pin 2 low\n1002000 pin 3 low\n1002250 pin 3 open\n"
                   "1050000 pin 2 open\n"},
         stim_case{"SerialEscapes", "at 4s serial \"AT\\r\\n\\x7f\\\\\\\"\\t\\0#\" # a comment\n",

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <regex>
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -199,12 +199,13 @@ INSTANTIATE_TEST_SUITE_P(
                       "",
                       "sketch_timing: --start-us: not a whole number of microseconds from 0 to "
                       "18446744073709551615: '18446744073709551616'\n"},
-        timing_case_t{"Help",
-                      {"--help"},
-                      "",
-                      0,
-                      "Usage: sketch_timing [--run TIME] [--log FILE] [--input FILE] [--eeprom FILE]",
-                      ""},
+        timing_case_t{
+            "Help",
+            {"--help"},
+            "",
+            0,
+            "Usage: sketch_timing [--run TIME] [--log FILE] [--input FILE] [--eeprom FILE]",
+            ""},
         timing_case_t{"RunWithoutUnit",
                       {"--run", "5"},
                       "",
@@ -346,8 +347,9 @@ TEST_P(SketchScreens, AtTheirMarks) {
     }
 }
 
-const std::vector<std::string> MENU_ARGS = {
-    "--run", "37s", "--input", std::string(VIMBRA_SOURCE_DIR) + "/examples/sketches/menu/menu.stim"};
+const std::vector<std::string> MENU_ARGS = {"--run", "37s", "--input",
+                                            std::string(VIMBRA_SOURCE_DIR) +
+                                                "/examples/sketches/menu/menu.stim"};
 constexpr const char* MENU_PROFILE = "examples/profiles/blue-16x2.prof";
 constexpr const char* NO_CURSOR = "no cursor, display on, cursor off, blink off\n";
 
@@ -498,8 +500,14 @@ std::size_t count_of(const std::string& text, const std::string& part) {
     return n;
 }
 
-enum hostile_misdeed { SPIN_SERIAL = 1, SPIN_WIRE = 2, LONG_PRINT = 3, FAULT = 4, EXIT_ONE = 6,
-                       CLOCK_WRAP = 9 };
+enum hostile_misdeed {
+    SPIN_SERIAL = 1,
+    SPIN_WIRE = 2,
+    LONG_PRINT = 3,
+    FAULT = 4,
+    EXIT_ONE = 6,
+    CLOCK_WRAP = 9
+};
 
 struct hostile_case_t {
     const char* name;
@@ -527,7 +535,8 @@ TEST_P(HostileProgram, EndsWithWholeLines) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const run_result_t result = run(dir, SKETCH_HOSTILE_PATH, args);
     EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(std::regex_replace(result.err, std::regex("at [0-9.]+s of its clock"), "at T"), c.err);
+    EXPECT_EQ(std::regex_replace(result.err, std::regex("at [0-9.]+s of its clock"), "at T"),
+              c.err);
     const std::string log = read_file(dir.file("h.log"));
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), '\n');
@@ -562,8 +571,13 @@ INSTANTIATE_TEST_SUITE_P(
                        "11)\n",
                        0,
                        0},
-        hostile_case_t{"ExitOne", EXIT_ONE, {"--run", "1s"}, 3,
-                       "sketch_hostile: the sketch called exit(1) at T\n", 0, 0}),
+        hostile_case_t{"ExitOne",
+                       EXIT_ONE,
+                       {"--run", "1s"},
+                       3,
+                       "sketch_hostile: the sketch called exit(1) at T\n",
+                       0,
+                       0}),
     [](const ::testing::TestParamInfo<hostile_case_t>& param) { return param.param.name; });
 
 struct clock_case_t {
@@ -639,8 +653,8 @@ TEST_P(StoppedProgram, LeavesWholeLines) {
     dir.write("draw.stim", "at 0 analog A0 0\n");
     const std::string command = "cd '" + dir.file("") + "' && { '" + SKETCH_HOSTILE_PATH +
                                 "' --run 3600s --input draw.stim --log k.log 2>/dev/null & "
-                                "sleep 0.5; kill -" + GetParam().signal +
-                                " $!; wait $!; echo $? > status; } 2>/dev/null";
+                                "sleep 0.5; kill -" +
+                                GetParam().signal + " $!; wait $!; echo $? > status; } 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(std::atoi(read_file(dir.file("status")).c_str()), GetParam().status);
     const std::string log = read_file(dir.file("k.log"));
@@ -689,12 +703,12 @@ TEST_P(ShippedSketchTiming, PassesTheChecks) {
          at = result.out.find("\nmark ", at + 1)) {
         const std::size_t start = result.out[at] == '\n' ? at + 6 : at + 5;
         const std::string mark = result.out.substr(start, result.out.find('\n', start) - start);
-        const run_result_t chip = run(dir, VIMBRACLI_PATH,
-                                      {"--replay", "s.log", "--at", mark, "--timing", "chip",
-                                       "-o", "chip.bmp"});
-        const run_result_t ideal = run(dir, VIMBRACLI_PATH,
-                                       {"--replay", "s.log", "--at", mark, "--timing", "ideal",
-                                        "-o", "ideal.bmp"});
+        const run_result_t chip =
+            run(dir, VIMBRACLI_PATH,
+                {"--replay", "s.log", "--at", mark, "--timing", "chip", "-o", "chip.bmp"});
+        const run_result_t ideal =
+            run(dir, VIMBRACLI_PATH,
+                {"--replay", "s.log", "--at", mark, "--timing", "ideal", "-o", "ideal.bmp"});
         ASSERT_EQ(chip.status + ideal.status, 0) << chip.err << ideal.err;
         EXPECT_EQ(read_file(dir.file("chip.bmp")), read_file(dir.file("ideal.bmp"))) << mark;
         ++marks;

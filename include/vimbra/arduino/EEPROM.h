@@ -81,8 +81,8 @@ class EEPROMClass {
     template <typename T> const T& put(int address, const T& value) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
         for (size_t i = 0; i < sizeof(T); ++i) {
-            vimbra::arduino::eeprom_update(static_cast<unsigned>(address) + static_cast<unsigned>(i),
-                                           bytes[i]);
+            vimbra::arduino::eeprom_update(
+                static_cast<unsigned>(address) + static_cast<unsigned>(i), bytes[i]);
         }
         return value;
     }

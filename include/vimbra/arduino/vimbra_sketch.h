@@ -11,8 +11,8 @@
 //     vimbra::arduino::run_options options;
 //     options.run_us = 25000000;
 //     options.stimulus = "at 2s press 2 for 100ms\n";
-//     const vimbra::arduino::run_result run = vimbra::arduino::run(vimbra::sketches::menu, options);
-//     ASSERT_TRUE(run.ok()) << run.message;
+//     const vimbra::arduino::run_result run = vimbra::arduino::run(vimbra::sketches::menu,
+//     options); ASSERT_TRUE(run.ok()) << run.message;
 #pragma once
 
 #include <stdint.h>
@@ -30,17 +30,17 @@ struct sketch {
 };
 
 struct run_options {
-    uint64_t run_us = 10000000;            // the time limit on the sketch's clock: 1 us to 3600 s
-    uint64_t start_us = 0;                 // what micros() reads at the start
-    std::string stimulus;                  // the stimulus's text (docs/host-arduino.md)
+    uint64_t run_us = 10000000;             // the time limit on the sketch's clock: 1 us to 3600 s
+    uint64_t start_us = 0;                  // what micros() reads at the start
+    std::string stimulus;                   // the stimulus's text (docs/host-arduino.md)
     std::string stimulus_name = "stimulus"; // its name in messages
-    std::vector<uint8_t> eeprom;           // the EEPROM at the start, at most 1024 bytes; the rest
-                                           // erased (0xFF)
-    uint32_t wall_limit_ms = 60000;        // stops a run that takes longer in real time; 0: never
+    std::vector<uint8_t> eeprom;            // the EEPROM at the start, at most 1024 bytes; the rest
+                                            // erased (0xFF)
+    uint32_t wall_limit_ms = 60000;         // stops a run that takes longer in real time; 0: never
 };
 
 enum class run_status : int {
-    ok = 0,        // the clock reached the time limit (or the sketch called exit(0), which halts it)
+    ok = 0, // the clock reached the time limit (or the sketch called exit(0), which halts it)
     bad_input = 1, // the options or the stimulus were refused: nothing ran
     exited = 2,    // the sketch called exit() with another status (`code`)
     crashed = 3,   // a signal ended it (`code`): abort(), a fault, a kill
@@ -50,10 +50,10 @@ enum class run_status : int {
 
 struct run_result {
     run_status status = run_status::failed;
-    int code = 0;        // exited: the status given to exit(); crashed: the signal
-    std::string message; // one line, unless ok
-    std::string log;     // the command log: whole lines, and a wait to the run's end
-    std::string serial;  // what the sketch wrote to Serial
+    int code = 0;         // exited: the status given to exit(); crashed: the signal
+    std::string message;  // one line, unless ok
+    std::string log;      // the command log: whole lines, and a wait to the run's end
+    std::string serial;   // what the sketch wrote to Serial
     std::string warnings; // the environment's warnings, a line each (a mark name refused, ...)
     std::vector<std::string> marks; // the log's marks in order, each once
     std::vector<uint8_t> eeprom;    // its 1024 bytes at the end, when the run reached it
