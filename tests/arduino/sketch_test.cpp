@@ -3,6 +3,7 @@
 // them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdint>
@@ -726,5 +727,51 @@ INSTANTIATE_TEST_SUITE_P(
                                           "/examples/sketches/encoder/encoder.stim"}},
                       shipped_case_t{"Wide", SKETCH_WIDE_PATH, {"--run", "3s"}}),
     [](const ::testing::TestParamInfo<shipped_case_t>& param) { return param.param.name; });
+
+struct eeprom_case_t {
+    const char* name;
+    const char* before; // the file's bytes before the run, or null for no file
+    int mode;           // its mode before, and after; -1: a new file's under the umask
+    unsigned char count; // the counter's byte after the run: one more than before
+};
+
+void PrintTo(const eeprom_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EepromFile : public ::testing::TestWithParam<eeprom_case_t> {};
+
+// The menu counts once in 4 s of its stimulus, in the EEPROM that --eeprom starts from and
+// keeps: 1024 bytes, the rest of a short file erased, the file's mode kept.
+TEST_P(EepromFile, StartsFromAndKeepsIt) {
+    const temp_dir_t dir;
+    const eeprom_case_t& c = GetParam();
+    if (c.before != nullptr) {
+        dir.write("ee.bin", c.before);
+        ASSERT_EQ(chmod(dir.file("ee.bin").c_str(), static_cast<mode_t>(c.mode)), 0);
+    }
+    std::vector<std::string> args = MENU_ARGS;
+    args[1] = "4s";
+    args.insert(args.end(), {"--eeprom", "ee.bin"});
+    const run_result_t result = run(dir, SKETCH_MENU_PATH, args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string after = read_file(dir.file("ee.bin"));
+    ASSERT_EQ(after.size(), 1024U);
+    EXPECT_EQ(static_cast<unsigned char>(after[0]), c.count);
+    EXPECT_EQ(after.substr(2), std::string(1022, '\xFF'));
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("ee.bin").c_str(), &info), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(static_cast<int>(info.st_mode & 0777), c.mode >= 0 ? c.mode : 0666 & ~mask);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"ee.bin", "err.txt", "out.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EepromFile,
+    ::testing::Values(eeprom_case_t{"Missing", nullptr, -1, 1},
+                      eeprom_case_t{"Short", "\x05\xFF", 0600, 6},
+                      eeprom_case_t{"Erased", "\xFF", 0640, 1}),
+    [](const ::testing::TestParamInfo<eeprom_case_t>& param) { return param.param.name; });
 
 } // namespace
