@@ -647,21 +647,22 @@ void PrintTo(const stop_case_t& c, std::ostream* out) {
 
 class StoppedProgram : public ::testing::TestWithParam<stop_case_t> {};
 
-// A run of an hour stopped after half a second of real time: its log holds whole lines that
-// the tool reads, and the marks of the screens drawn until then.
+// A run of an hour stopped once it has drawn: its log holds whole lines that the tool reads,
+// and the marks of the screens drawn until then.
 TEST_P(StoppedProgram, LeavesWholeLines) {
     const temp_dir_t dir;
     dir.write("draw.stim", "at 0 analog A0 0\n");
     const std::string command = "cd '" + dir.file("") + "' && { '" + SKETCH_HOSTILE_PATH +
                                 "' --run 3600s --input draw.stim --log k.log 2>/dev/null & "
-                                "sleep 0.5; kill -" +
+                                "for i in $(seq 100); do grep -q 'mark drawn' k.log && break; "
+                                "sleep 0.1; done; sleep 0.2; kill -" +
                                 GetParam().signal + " $!; wait $!; echo $? > status; } 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(std::atoi(read_file(dir.file("status")).c_str()), GetParam().status);
     const std::string log = read_file(dir.file("k.log"));
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), '\n');
-    EXPECT_GT(count_of(log, "mark drawn\n"), 10U);
+    EXPECT_GT(count_of(log, "mark drawn\n"), 0U);
     const run_result_t text = run(dir, VIMBRACLI_PATH, {"--replay", "k.log", "--text"});
     EXPECT_EQ(text.status, 0) << text.err;
 }
