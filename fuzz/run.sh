@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$1"; seconds="$2"; shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(util_format profile font progedit interpreter bmpread cmdlog png_roundtrip trace capture refpic)
+[ ${#targets[@]} -gt 0 ] || targets=(util_format profile font progedit interpreter bmpread cmdlog png_roundtrip trace capture refpic stimulus)
 
 # Extra seed folders per target, from what the project ships.
 seeds_for() {

@@ -15,6 +15,11 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/vimbraConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/vimbraConfig.cmake ${CMAKE_BINARY_DIR}/vimbraConfigVersion.cmake
   DESTINATION ${VIMBRA_CMAKE_DIR} COMPONENT dev)
+# vimbra::arduino comes with the host Arduino environment, in the tool's package; the functions
+# that build and check sketches (vimbra_add_sketch, vimbra_add_sketch_test) need both.
+install(EXPORT vimbraArduinoTargets NAMESPACE vimbra:: DESTINATION ${VIMBRA_CMAKE_DIR})
+install(FILES packaging/vimbraSketch.cmake packaging/vimbra_sketch_check.cpp
+  DESTINATION ${VIMBRA_CMAKE_DIR} COMPONENT dev)
 configure_file(packaging/vimbra.pc.in ${CMAKE_BINARY_DIR}/vimbra.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/vimbra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT dev)
@@ -27,7 +32,8 @@ set(CPACK_COMPONENTS_ALL tool dev)
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vimbracli)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvimbra-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "zlib1g-dev, libpng-dev, libminizip-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+  "zlib1g-dev, libpng-dev, libminizip-dev, vimbracli (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
 # CPack puts the one summary line above each package's own description.
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
@@ -37,6 +43,7 @@ firmware: a test opens a module from an LCD profile and font, feeds it rows
 or a command log or drives its controller byte by byte, and asks the screen
 what it shows: its text rows, the cursor, the pixels, PNG bytes, and the
 cells that differ from a reference picture. A CMake package (vimbra::vimbra)
-and a pkg-config file are included.")
+and a pkg-config file are included, with CMake functions that turn Arduino
+sketches, a stimulus and reference pictures into CTest tests.")
 # No compiler version notes in the library's objects, as the tool's are stripped of them.
 target_compile_options(vimbra PRIVATE -fno-ident)

@@ -90,27 +90,42 @@ c++ -std=c++17 -Wall -Wextra -Werror -I"$stage/usr/include" "$data/examples/firm
 "$stage/firmware_menu" | cmp -s - "$data/examples/firmware/menu.log" ||
     fail "the installed firmware example writes another log"
 echo "Installed firmware shim built the installed menu example, which wrote its log."
-# The installed host Arduino environment builds the installed menu sketch unchanged; its log,
-# replayed by the installed tool at its marks, shows the installed pictures.
-arduino_lib="$(find "$stage/usr/lib" -name libvimbra_arduino.a | head -n 1)"
-[ -n "$arduino_lib" ] || fail "not installed: libvimbra_arduino.a"
-c++ -Wall -Wextra -Werror -x c++ -I"$stage/usr/include/vimbra/arduino" \
-    "$data/examples/sketches/menu/menu.ino" -L"$(dirname "$arduino_lib")" -lvimbra_arduino \
+# The installed host Arduino environment builds the installed menu sketch unchanged, with the
+# flags pkg-config gives, as the guide says; its log, replayed by the installed tool at its
+# marks, shows the installed pictures.
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)"
+libdir="$stage/usr/lib/$multiarch"
+for f in "$libdir/libvimbra_arduino.a" "$libdir/pkgconfig/vimbra-arduino.pc" \
+    "$libdir/cmake/vimbra/vimbraArduinoTargets.cmake" "$libdir/cmake/vimbra/vimbraSketch.cmake"; do
+    [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
+done
+arduino_flags="$(PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_SYSROOT_DIR="$stage" \
+    pkg-config --cflags --libs vimbra-arduino)" || fail "pkg-config does not know vimbra-arduino"
+# shellcheck disable=SC2086 # the flags are words
+c++ -Wall -Wextra -Werror -x c++ "$data/examples/sketches/menu/menu.ino" $arduino_flags \
     -o "$stage/sketch_menu" || fail "the installed menu sketch does not build"
-"$stage/sketch_menu" --run 25s --analog A0=44 --log "$stage/sketch.log" 2>/dev/null ||
-    fail "the installed menu sketch did not run"
-# The log as the sketch wrote it, replayed at its marks: the screens are the installed
-# pictures, the backlight's unlit one included.
+"$stage/sketch_menu" --run 37s --input "$data/examples/sketches/menu/menu.stim" \
+    --log "$stage/sketch.log" 2>/dev/null || fail "the installed menu sketch did not run"
 for at in temperature asleep; do
     "$bin" --replay "$stage/sketch.log" --at "$at" -p "$data/examples/profiles/blue-16x2.prof" \
         --compare "$data/examples/sketches/menu/$at.png" >/dev/null ||
         fail "the installed menu sketch's $at screen differs from its picture"
 done
+"$bin" --replay "$stage/sketch.log" --timing chip --check-timing --text >/dev/null ||
+    fail "the installed menu sketch's log has timing faults"
 echo "Installed host Arduino environment built the installed menu sketch, whose screens match."
+# The same sketch as a CTest test a mark, through the installed CMake function.
+rm -rf "$stage/sketch-test"
+cmake -S "$data/examples/sketch-test" -B "$stage/sketch-test" -DCMAKE_PREFIX_PATH="$stage/usr" \
+    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null || fail "vimbra_add_sketch_test failed"
+cmake --build "$stage/sketch-test" >/dev/null || fail "the sketch test example does not build"
+(cd "$stage/sketch-test" && ctest --output-on-failure --output-junit junit.xml >/dev/null) ||
+    fail "the sketch test example fails"
+tests="$(grep -c '<testcase ' "$stage/sketch-test/junit.xml")"
+[ "$tests" -gt 10 ] || fail "the sketch test example ran $tests tests"
+echo "Installed CMake function: the menu sketch's $tests screen tests pass."
 # The C++ library: the example firmware test builds with find_package against the staged
 # package and passes; with pkg-config it builds too.
-multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)"
-libdir="$stage/usr/lib/$multiarch"
 for f in "$libdir/libvimbra.a" "$libdir/pkgconfig/vimbra.pc" "$libdir/cmake/vimbra/vimbraConfig.cmake"; do
     [ -f "$f" ] || fail "not installed: ${f#"$stage"}"
 done

@@ -36,15 +36,15 @@ int checked_base(int base) {
 constexpr double FLOAT_LIMIT = 4294967040.0;
 constexpr int MAX_DIGITS = 50; // decimals; fits NUMBER_TEXT_SIZE with 10 integer digits
 
-// Serial's bit rate, which sets the time each byte takes.
-struct serial_t {
-    unsigned long baud = 9600;
-};
-constinit serial_t serial;
+namespace board = vimbra::arduino;
 
 void spend_serial(size_t bytes) {
     // Ten bits a byte: start, eight data bits, stop.
-    arduhost_spend(static_cast<std::uint64_t>(bytes) * 10000000ULL / serial.baud);
+    board::host_spend(static_cast<std::uint64_t>(bytes) * 10000000ULL / board::host_serial_baud());
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -185,15 +185,180 @@ size_t Print::printf(const char* format, ...) {
                  static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
+int Stream::timedRead() {
+    const unsigned long start = millis();
+    do {
+        const int c = read();
+        if (c >= 0) {
+            return c;
+        }
+    } while (millis() - start < timeout_ms_);
+    return -1;
+}
+
+int Stream::timedPeek() {
+    const unsigned long start = millis();
+    do {
+        const int c = peek();
+        if (c >= 0) {
+            return c;
+        }
+    } while (millis() - start < timeout_ms_);
+    return -1;
+}
+
+bool Stream::find(const char* target) {
+    if (target == nullptr || *target == '\0') {
+        return true;
+    }
+    // A naive match that restarts at the byte that broke it: enough for the targets sketches
+    // look for.
+    size_t matched = 0;
+    for (;;) {
+        const int c = timedRead();
+        if (c < 0) {
+            return false;
+        }
+        if (c == static_cast<unsigned char>(target[matched])) {
+            if (target[++matched] == '\0') {
+                return true;
+            }
+        } else {
+            matched = c == static_cast<unsigned char>(target[0]) ? 1 : 0;
+            if (matched == 1 && target[1] == '\0') {
+                return true;
+            }
+        }
+    }
+}
+
+size_t Stream::readBytes(char* buffer, size_t length) {
+    size_t n = 0;
+    while (buffer != nullptr && n < length) {
+        const int c = timedRead();
+        if (c < 0) {
+            break;
+        }
+        buffer[n++] = static_cast<char>(c);
+    }
+    return n;
+}
+
+size_t Stream::readBytesUntil(char terminator, char* buffer, size_t length) {
+    size_t n = 0;
+    while (buffer != nullptr && n < length) {
+        const int c = timedRead();
+        if (c < 0 || c == static_cast<unsigned char>(terminator)) {
+            break;
+        }
+        buffer[n++] = static_cast<char>(c);
+    }
+    return n;
+}
+
+String Stream::readString() {
+    std::string text;
+    for (int c = timedRead(); c >= 0; c = timedRead()) {
+        text += static_cast<char>(c);
+    }
+    return String(text);
+}
+
+String Stream::readStringUntil(char terminator) {
+    std::string text;
+    for (int c = timedRead(); c >= 0 && c != static_cast<unsigned char>(terminator);
+         c = timedRead()) {
+        text += static_cast<char>(c);
+    }
+    return String(text);
+}
+
+long Stream::parseInt() {
+    int c = timedPeek();
+    while (c >= 0 && c != '-' && !is_digit(c)) {
+        read();
+        c = timedPeek();
+    }
+    if (c < 0) {
+        return 0;
+    }
+    bool negative = false;
+    unsigned long value = 0; // wraps as a board's long does, with no undefined overflow
+    for (;;) {
+        if (c == '-' && !negative && value == 0) {
+            negative = true;
+        } else if (is_digit(c)) {
+            value = value * 10 + static_cast<unsigned long>(c - '0');
+        } else {
+            break;
+        }
+        read();
+        c = timedPeek();
+    }
+    return static_cast<long>(negative ? 0UL - value : value);
+}
+
+float Stream::parseFloat() {
+    int c = timedPeek();
+    while (c >= 0 && c != '-' && c != '.' && !is_digit(c)) {
+        read();
+        c = timedPeek();
+    }
+    if (c < 0) {
+        return 0;
+    }
+    bool negative = false;
+    bool fraction = false;
+    double value = 0;
+    double scale = 1;
+    for (;;) {
+        if (c == '-' && !negative && value == 0 && !fraction) {
+            negative = true;
+        } else if (c == '.' && !fraction) {
+            fraction = true;
+        } else if (is_digit(c)) {
+            if (fraction) {
+                scale /= 10;
+                value += (c - '0') * scale;
+            } else {
+                value = value * 10 + (c - '0');
+            }
+        } else {
+            break;
+        }
+        read();
+        c = timedPeek();
+    }
+    return static_cast<float>(negative ? -value : value);
+}
+
 HardwareSerial Serial;
 
 void HardwareSerial::begin(unsigned long baud, uint8_t config) {
     (void)config;
-    serial.baud = baud == 0 ? 9600 : baud;
+    board::host_serial_baud(baud);
 }
 
-void HardwareSerial::flush() {
-    std::fflush(stderr);
+void HardwareSerial::flush() {}
+
+int HardwareSerial::available() {
+    board::host_spend(board::HOST_CALL_US);
+    return board::host_serial_available();
+}
+
+int HardwareSerial::read() {
+    board::host_spend(board::HOST_CALL_US);
+    return board::host_serial_read();
+}
+
+int HardwareSerial::peek() {
+    board::host_spend(board::HOST_CALL_US);
+    return board::host_serial_peek();
+}
+
+HardwareSerial::operator bool() {
+    board::host_spend(board::HOST_CALL_US);
+    return true;
 }
 
 size_t HardwareSerial::write(uint8_t value) {
@@ -204,7 +369,7 @@ size_t HardwareSerial::write(const uint8_t* buffer, size_t size) {
     if (buffer == nullptr || size == 0) {
         return 0;
     }
-    const size_t n = std::fwrite(buffer, 1, size, stderr);
-    spend_serial(n);
-    return n;
+    board::host_serial_out(reinterpret_cast<const char*>(buffer), size);
+    spend_serial(size);
+    return size;
 }

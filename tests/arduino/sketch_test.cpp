@@ -3,12 +3,15 @@
 // them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -53,23 +56,32 @@ struct timing_case_t {
     std::string err;
 };
 
-// The small sketch's log, worked out from the cost of each call: 50 ms of power-up, the
-// reset's function sets with their 4.5 ms and 150 us, and 98 us a byte on an 8-bit bus with
-// RW on a pin (11 pin writes of 4 us, RW's, and 50 us for the controller), 2 ms more for
-// clear and home. Serial at 115200 bit/s takes 10 bits a byte; analogRead 100 us, a pin
-// 4 us. The mark comes after "600 1\r\n" on Serial: 100 + 260 + 86 + 4 + 86 + 173 us
-// after the 196 us of "Hi".
+// The small sketch's log, worked out from the cost of each call: 50 ms of power-up, then
+// each byte on the line at the moment it reaches the controller, after the 48 us the 8-bit
+// bus with RW on a pin takes (12 pin writes of 4 us), and the controller's execution time at
+// 190 kHz before the next: 37 us * 270 / 190, 53 us (2.16 ms after clear and home); the
+// reset's function sets wait 4.5 ms and 150 us more. Serial at 115200 bit/s takes 10 bits a
+// byte; analogRead 100 us, a pin 4 us. The mark comes after "600 1\r\n" on Serial: 53 + 100
+// + 260 + 86 + 4 + 86 + 173 us after "i".
 constexpr const char* TIMING_BEGIN = "module 8x1\n"
-                                     "wait 50000us\n"
+                                     "wait 50048us\n"
                                      "cmd 0x30\n"
-                                     "wait 4598us\n"
+                                     "wait 4601us\n"
                                      "cmd 0x30\n"
-                                     "wait 248us\n"
+                                     "wait 251us\n"
                                      "cmd 0x30\n"
-                                     "wait 98us\n"
-                                     "cmd 0x30 0x0C 0x01 0x06\n"
-                                     "wait 2342us\n"
-                                     "data 0x48 0x69\n";
+                                     "wait 101us\n"
+                                     "cmd 0x30\n"
+                                     "wait 101us\n"
+                                     "cmd 0x0C\n"
+                                     "wait 101us\n"
+                                     "cmd 0x01\n"
+                                     "wait 2208us\n"
+                                     "cmd 0x06\n"
+                                     "wait 101us\n"
+                                     "data 0x48\n"
+                                     "wait 101us\n"
+                                     "data 0x69\n";
 constexpr const char* BAD_MARK =
     "mark: 'bad name!' is not a name (1 to 64 letters, digits, '_', '-' and '.'): not written\n";
 
@@ -82,6 +94,9 @@ class TimingSketch : public ::testing::TestWithParam<timing_case_t> {};
 
 TEST_P(TimingSketch, Runs) {
     const temp_dir_t dir;
+    dir.write("ok.stim", "at 0 analog A1 600\nat 0 pin 3 high\n");
+    dir.write("bad.stim", "at 0 analog A1 600\nat 2s jump\n");
+    dir.write("big.bin", std::string(2000, '\xFF'));
     const timing_case_t& c = GetParam();
     const run_result_t result = run(dir, SKETCH_TIMING_PATH, c.args, c.env);
     EXPECT_EQ(result.status, c.status);
@@ -93,21 +108,22 @@ TEST_P(TimingSketch, Runs) {
     EXPECT_EQ(result.err, c.err);
 }
 
-const std::string FULL_RUN = std::string(TIMING_BEGIN) + "wait 905us\n"
+// The mark at 58375 us; home reaches the controller 2 ms and 48 us later.
+const std::string FULL_RUN = std::string(TIMING_BEGIN) + "wait 762us\n"
                                                          "mark greeting\n"
-                                                         "wait 2000us\n"
+                                                         "wait 2048us\n"
                                                          "cmd 0x02\n"
-                                                         "wait 939809us\n";
-const std::string SHORT_RUN = std::string(TIMING_BEGIN) + "wait 905us\n"
+                                                         "wait 939577us\n";
+const std::string SHORT_RUN = std::string(TIMING_BEGIN) + "wait 762us\n"
                                                           "mark greeting\n"
-                                                          "wait 1809us\n";
-// With analogRead 0, Serial gets "0 0\r\n": 174 us less before the mark, at 58017 us; the
-// limit, at 64239 us, falls in loop()'s delay after home.
-const std::string LOW_RUN = std::string(TIMING_BEGIN) + "wait 731us\n"
+                                                          "wait 1625us\n";
+// With analogRead 0, Serial gets "0 0\r\n": 174 us less before the mark, at 58201 us; the
+// limit, at 64239 us, falls in loop()'s delay after home, at 60249 us.
+const std::string LOW_RUN = std::string(TIMING_BEGIN) + "wait 588us\n"
                                                         "mark greeting\n"
-                                                        "wait 2000us\n"
+                                                        "wait 2048us\n"
                                                         "cmd 0x02\n"
-                                                        "wait 4222us\n";
+                                                        "wait 3990us\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, TimingSketch,
@@ -131,12 +147,66 @@ INSTANTIATE_TEST_SUITE_P(
                       0,
                       LOW_RUN,
                       std::string("0 0\r\n") + BAD_MARK},
-        timing_case_t{"Help",
-                      {"--help"},
+        // The option wins over a malformed VIMBRA_RUN.
+        timing_case_t{"RunOverAJunkEnvironment",
+                      {"--run", "1s", "--analog", "A1=600", "--digital", "3=HIGH"},
+                      "VIMBRA_RUN=junk",
+                      0,
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        // The same inputs from a stimulus; a clock that starts late changes no log time.
+        timing_case_t{"Stimulus",
+                      {"--run", "1s", "--input", "ok.stim"},
                       "",
                       0,
-                      "Usage: sketch_timing [--run TIME] [--log FILE] [--analog PIN=N]",
-                      ""},
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        timing_case_t{"StartLate",
+                      {"--run", "1s", "--input", "ok.stim", "--start-us", "4294967000"},
+                      "",
+                      0,
+                      FULL_RUN,
+                      std::string("600 1\r\n") + BAD_MARK},
+        timing_case_t{"StimulusMalformed",
+                      {"--input", "bad.stim"},
+                      "",
+                      2,
+                      "",
+                      "bad.stim:2: expected pin, press, analog or serial after the time, not "
+                      "'jump'\n"},
+        timing_case_t{"StimulusMissing",
+                      {"--input", "none.stim"},
+                      "",
+                      1,
+                      "",
+                      "sketch_timing: cannot read none.stim: No such file or directory\n"},
+        timing_case_t{"EepromTooLarge",
+                      {"--eeprom", "big.bin"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: big.bin: 2000 bytes, more than the EEPROM's 1024\n"},
+        timing_case_t{"StartNotANumber",
+                      {"--start-us", "-5"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: --start-us: not a whole number of microseconds from 0 to "
+                      "18446744073709551615: '-5'\n"},
+        timing_case_t{"StartTooLarge",
+                      {"--start-us=18446744073709551616"},
+                      "",
+                      2,
+                      "",
+                      "sketch_timing: --start-us: not a whole number of microseconds from 0 to "
+                      "18446744073709551615: '18446744073709551616'\n"},
+        timing_case_t{
+            "Help",
+            {"--help"},
+            "",
+            0,
+            "Usage: sketch_timing [--run TIME] [--log FILE] [--input FILE] [--eeprom FILE]",
+            ""},
         timing_case_t{"RunWithoutUnit",
                       {"--run", "5"},
                       "",
@@ -278,7 +348,9 @@ TEST_P(SketchScreens, AtTheirMarks) {
     }
 }
 
-const std::vector<std::string> MENU_ARGS = {"--run", "25s", "--analog", "A0=44"};
+const std::vector<std::string> MENU_ARGS = {"--run", "37s", "--input",
+                                            std::string(VIMBRA_SOURCE_DIR) +
+                                                "/examples/sketches/menu/menu.stim"};
 constexpr const char* MENU_PROFILE = "examples/profiles/blue-16x2.prof";
 constexpr const char* NO_CURSOR = "no cursor, display on, cursor off, blink off\n";
 
@@ -313,18 +385,22 @@ INSTANTIATE_TEST_SUITE_P(
         // The other kinds of number, as the Arduino reference prints them.
         screen_case_t{"MenuNumbers", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "numbers",
                       std::string("-273 377 3.14   \n100000 9C40 3   \n") + NO_CURSOR, nullptr},
+        // The EEPROM starts erased: a count of 0, then 1 after NEXT.
         screen_case_t{"MenuCounter", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "counter",
-                      std::string("Counter (host)  \n                \n") + NO_CURSOR, nullptr},
-        // Drawing alone moves the clock: the loop reaches 20 s and the backlight goes out.
+                      std::string("Counter (host)  \ncount 0         \n") + NO_CURSOR, nullptr},
+        screen_case_t{"MenuCounted", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "counted",
+                      std::string("Counter (host)  \ncount 1         \n") + NO_CURSOR, nullptr},
+        // 20 s after the last press (Serial's 's' at 14 s) the backlight goes out.
         screen_case_t{"MenuAsleep", SKETCH_MENU_PATH, MENU_ARGS, MENU_PROFILE, "asleep",
-                      std::string("Counter (host)  \n20 s            \n") + NO_CURSOR,
+                      std::string("Temp 21.5\\x01C     \nraw 0x2C b100   \n") + NO_CURSOR,
                       "examples/sketches/menu/asleep.png"},
-        screen_case_t{"MenuButton",
+        // A button held down from the start is one press: the arrow moves once.
+        screen_case_t{"MenuButtonHeld",
                       SKETCH_MENU_PATH,
                       {"--run", "25s", "--digital", "2=LOW"},
                       MENU_PROFILE,
                       "asleep",
-                      std::string("Counter (host)  \n20 s pressed    \n") + NO_CURSOR,
+                      std::string(" Temperature    \n\\x00Counter        \n") + NO_CURSOR,
                       nullptr},
         // 40 x 4: rows 3 and 4 through the second controller, the cursor in the last cell,
         // then in the first, on the other controller.
@@ -405,5 +481,298 @@ TEST(SketchBacklight, OffAtAMarkShowsTheModuleUnlit) {
              std::string(VIMBRA_SOURCE_DIR) + "/examples/sketches/menu/asleep.png"});
     EXPECT_EQ(lit_against_unlit.status, 4) << lit_against_unlit.err;
 }
+
+// The time a log's wait lines add up to.
+std::uint64_t log_us(const std::string& log) {
+    std::uint64_t us = 0;
+    for (std::size_t at = log.find("wait "); at != std::string::npos;
+         at = log.find("\nwait ", at + 1)) {
+        const std::size_t digits = log[at] == '\n' ? at + 6 : at + 5;
+        us += std::strtoull(log.c_str() + digits, nullptr, 10);
+    }
+    return us;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+enum hostile_misdeed {
+    SPIN_SERIAL = 1,
+    SPIN_WIRE = 2,
+    LONG_PRINT = 3,
+    FAULT = 4,
+    EXIT_ONE = 6,
+    CLOCK_WRAP = 9
+};
+
+struct hostile_case_t {
+    const char* name;
+    int misdeed;
+    std::vector<std::string> args;
+    int status;
+    std::string err;   // standard error, the moment of a message as T
+    std::uint64_t us;  // the time the log lasts; 0: less than the limit, more than the start
+    std::size_t bytes; // at least this many data lines (and 1.25 ms of I2C each at most)
+};
+
+void PrintTo(const hostile_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HostileProgram : public ::testing::TestWithParam<hostile_case_t> {};
+
+// However the sketch misbehaves, the program ends, and its log holds whole lines that the
+// tool reads back, and every mark.
+TEST_P(HostileProgram, EndsWithWholeLines) {
+    const temp_dir_t dir;
+    const hostile_case_t& c = GetParam();
+    dir.write("misdeed.stim", "at 0 analog A0 " + std::to_string(c.misdeed) + "\n");
+    std::vector<std::string> args = {"--input", "misdeed.stim", "--log", "h.log"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const run_result_t result = run(dir, SKETCH_HOSTILE_PATH, args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(std::regex_replace(result.err, std::regex("at [0-9.]+s of its clock"), "at T"),
+              c.err);
+    const std::string log = read_file(dir.file("h.log"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_EQ(count_of(log, "mark ready\n"), 1U);
+    if (c.us != 0) {
+        EXPECT_EQ(log_us(log), c.us);
+    } else {
+        EXPECT_GT(log_us(log), 50000U);
+        EXPECT_LT(log_us(log), 1000000U);
+    }
+    const std::size_t bytes = count_of(log, "data 0x78\n");
+    EXPECT_GE(bytes, c.bytes);
+    EXPECT_LE(bytes, c.us / 1250 + 1);
+    const run_result_t text = run(dir, VIMBRACLI_PATH, {"--replay", "h.log", "--text"});
+    EXPECT_EQ(text.status, 0) << text.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Misdeeds, HostileProgram,
+    ::testing::Values(
+        // Waiting in a loop on Serial or Wire moves the clock: the limit comes.
+        hostile_case_t{"SpinOnSerial", SPIN_SERIAL, {"--run", "500ms"}, 0, "", 500000, 0},
+        hostile_case_t{"SpinOnWire", SPIN_WIRE, {"--run", "500ms"}, 0, "", 500000, 0},
+        // Two million bytes at 1.25 ms each: the write stops at the limit, after about 750.
+        hostile_case_t{"LongPrintCutAtTheLimit", LONG_PRINT, {"--run", "1s"}, 0, "", 1000000, 700},
+        // A fault or exit(1) fails the run (status 3) and says when; the log lasts until then.
+        hostile_case_t{"Fault",
+                       FAULT,
+                       {"--run", "1s"},
+                       3,
+                       "sketch_hostile: the sketch was ended at T by Segmentation fault (signal "
+                       "11)\n",
+                       0,
+                       0},
+        hostile_case_t{"ExitOne",
+                       EXIT_ONE,
+                       {"--run", "1s"},
+                       3,
+                       "sketch_hostile: the sketch called exit(1) at T\n",
+                       0,
+                       0}),
+    [](const ::testing::TestParamInfo<hostile_case_t>& param) { return param.param.name; });
+
+struct clock_case_t {
+    const char* name;
+    const char* start_us;
+    std::string serial;
+};
+
+void PrintTo(const clock_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ClockStart : public ::testing::TestWithParam<clock_case_t> {};
+
+// micros() and millis() read twice, 2 s apart: 2 s, the 4 us of a micros() and the 4 us of a
+// millis() between them; a clock that starts near the wrap goes round within the run.
+TEST_P(ClockStart, WrapsWithinARun) {
+    const temp_dir_t dir;
+    dir.write("wrap.stim", "at 0 analog A0 9\n");
+    const run_result_t result =
+        run(dir, SKETCH_HOSTILE_PATH,
+            {"--input", "wrap.stim", "--run", "3s", "--start-us", GetParam().start_us});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, GetParam().serial);
+}
+
+// The menu goes to sleep 20 s after the last press wherever its clock starts: across the wrap
+// of millis() (2^32 ms) or of micros() (2^32 us), 1.8 s into the run, between the splash and
+// the first press, its log is the same. (Kept in an unsigned long, 64 bits here, the time of
+// the last press would make it sleep at once.)
+TEST(ClockStartMenu, SameLogAcrossTheWraps) {
+    const temp_dir_t dir;
+    std::vector<std::string> args = MENU_ARGS;
+    const run_result_t from_zero = run(dir, SKETCH_MENU_PATH, args);
+    ASSERT_EQ(from_zero.status, 0);
+    for (const char* start : {"4294965496000", "4293167296"}) {
+        args = MENU_ARGS;
+        args.insert(args.end(), {"--start-us", start});
+        const run_result_t late = run(dir, SKETCH_MENU_PATH, args);
+        EXPECT_EQ(late.status, 0);
+        EXPECT_EQ(late.out, from_zero.out) << start;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, ClockStart,
+    ::testing::Values(
+        clock_case_t{"AtZero", "0", "micros did not wrap\r\n2000008\r\nmillis did not wrap\r\n"},
+        // 2^32 - 967296 us: micros() wraps about 0.9 s into the run.
+        clock_case_t{"NearTheMicrosWrap", "4294000000",
+                     "micros wrapped\r\n2000008\r\nmillis did not wrap\r\n"},
+        // 2^32 ms less 1 s: millis() wraps too, and micros() (4293967296 us at the start).
+        clock_case_t{"NearTheMillisWrap", "4294966296000",
+                     "micros wrapped\r\n2000008\r\nmillis wrapped\r\n"}),
+    [](const ::testing::TestParamInfo<clock_case_t>& param) { return param.param.name; });
+
+struct stop_case_t {
+    const char* name;
+    const char* signal;
+    int status;
+};
+
+void PrintTo(const stop_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StoppedProgram : public ::testing::TestWithParam<stop_case_t> {};
+
+// A run of an hour stopped once it has drawn: its log holds whole lines that the tool reads,
+// and the marks of the screens drawn until then.
+TEST_P(StoppedProgram, LeavesWholeLines) {
+    const temp_dir_t dir;
+    dir.write("draw.stim", "at 0 analog A0 0\n");
+    const std::string command = "cd '" + dir.file("") + "' && { '" + SKETCH_HOSTILE_PATH +
+                                "' --run 3600s --input draw.stim --log k.log 2>/dev/null & "
+                                "for i in $(seq 100); do grep -q 'mark drawn' k.log && break; "
+                                "sleep 0.1; done; sleep 0.2; kill -" +
+                                GetParam().signal + " $!; wait $!; echo $? > status; } 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(std::atoi(read_file(dir.file("status")).c_str()), GetParam().status);
+    const std::string log = read_file(dir.file("k.log"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_GT(count_of(log, "mark drawn\n"), 0U);
+    const run_result_t text = run(dir, VIMBRACLI_PATH, {"--replay", "k.log", "--text"});
+    EXPECT_EQ(text.status, 0) << text.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedProgram,
+                         ::testing::Values(stop_case_t{"Terminated", "TERM", 128 + 15},
+                                           stop_case_t{"Killed", "KILL", 128 + 9}),
+                         [](const ::testing::TestParamInfo<stop_case_t>& param) {
+                             return param.param.name;
+                         });
+
+struct shipped_case_t {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const shipped_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ShippedSketchTiming : public ::testing::TestWithParam<shipped_case_t> {};
+
+// The logs of the shipped sketches keep the controller's time: --check-timing finds no fault
+// from power-on, on the usual oscillator or the slowest, and the chip's timing shows at every
+// mark what ideal timing shows.
+TEST_P(ShippedSketchTiming, PassesTheChecks) {
+    const temp_dir_t dir;
+    const run_result_t result = run(dir, GetParam().program, GetParam().args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    dir.write("s.log", result.out);
+    for (const char* fosc : {"270", "190"}) {
+        const run_result_t check = run(dir, VIMBRACLI_PATH,
+                                       {"--replay", "s.log", "--timing", "chip", "--check-timing",
+                                        "--power-on", "--fosc", fosc, "--text"});
+        EXPECT_EQ(check.status, 0) << fosc << " kHz: " << check.err;
+    }
+    std::size_t marks = 0;
+    for (std::size_t at = result.out.find("mark "); at != std::string::npos;
+         at = result.out.find("\nmark ", at + 1)) {
+        const std::size_t start = result.out[at] == '\n' ? at + 6 : at + 5;
+        const std::string mark = result.out.substr(start, result.out.find('\n', start) - start);
+        const run_result_t chip =
+            run(dir, VIMBRACLI_PATH,
+                {"--replay", "s.log", "--at", mark, "--timing", "chip", "-o", "chip.bmp"});
+        const run_result_t ideal =
+            run(dir, VIMBRACLI_PATH,
+                {"--replay", "s.log", "--at", mark, "--timing", "ideal", "-o", "ideal.bmp"});
+        ASSERT_EQ(chip.status + ideal.status, 0) << chip.err << ideal.err;
+        EXPECT_EQ(read_file(dir.file("chip.bmp")), read_file(dir.file("ideal.bmp"))) << mark;
+        ++marks;
+    }
+    EXPECT_GT(marks, 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sketches, ShippedSketchTiming,
+    ::testing::Values(shipped_case_t{"Menu", SKETCH_MENU_PATH, MENU_ARGS},
+                      shipped_case_t{"Encoder",
+                                     SKETCH_ENCODER_PATH,
+                                     {"--run", "4s", "--input",
+                                      std::string(VIMBRA_SOURCE_DIR) +
+                                          "/examples/sketches/encoder/encoder.stim"}},
+                      shipped_case_t{"Wide", SKETCH_WIDE_PATH, {"--run", "3s"}}),
+    [](const ::testing::TestParamInfo<shipped_case_t>& param) { return param.param.name; });
+
+struct eeprom_case_t {
+    const char* name;
+    const char* before; // the file's bytes before the run, or null for no file
+    int mode;           // its mode before, and after; -1: a new file's under the umask
+    unsigned char count; // the counter's byte after the run: one more than before
+};
+
+void PrintTo(const eeprom_case_t& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EepromFile : public ::testing::TestWithParam<eeprom_case_t> {};
+
+// The menu counts once in 4 s of its stimulus, in the EEPROM that --eeprom starts from and
+// keeps: 1024 bytes, the rest of a short file erased, the file's mode kept.
+TEST_P(EepromFile, StartsFromAndKeepsIt) {
+    const temp_dir_t dir;
+    const eeprom_case_t& c = GetParam();
+    if (c.before != nullptr) {
+        dir.write("ee.bin", c.before);
+        ASSERT_EQ(chmod(dir.file("ee.bin").c_str(), static_cast<mode_t>(c.mode)), 0);
+    }
+    std::vector<std::string> args = MENU_ARGS;
+    args[1] = "4s";
+    args.insert(args.end(), {"--eeprom", "ee.bin"});
+    const run_result_t result = run(dir, SKETCH_MENU_PATH, args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string after = read_file(dir.file("ee.bin"));
+    ASSERT_EQ(after.size(), 1024U);
+    EXPECT_EQ(static_cast<unsigned char>(after[0]), c.count);
+    EXPECT_EQ(after.substr(2), std::string(1022, '\xFF'));
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("ee.bin").c_str(), &info), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(static_cast<int>(info.st_mode & 0777), c.mode >= 0 ? c.mode : 0666 & ~mask);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"ee.bin", "err.txt", "out.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EepromFile,
+    ::testing::Values(eeprom_case_t{"Missing", nullptr, -1, 1},
+                      eeprom_case_t{"Short", "\x05\xFF", 0600, 6},
+                      eeprom_case_t{"Erased", "\xFF", 0640, 1}),
+    [](const ::testing::TestParamInfo<eeprom_case_t>& param) { return param.param.name; });
 
 } // namespace

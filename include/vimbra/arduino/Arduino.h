@@ -1,19 +1,20 @@
 // The host Arduino environment: a sketch's setup() and loop() built into a host program, on
 // a simulated clock, with the display it drives written as a vimbracli command log.
 //
-//     g++ -I/usr/include/vimbra/arduino sketch.cpp -lvimbra_arduino -o sketch
-//     ./sketch --run 5s --log sketch.log
+//     c++ -x c++ $(pkg-config --cflags vimbra-arduino) sketch.ino
+//         $(pkg-config --libs vimbra-arduino) -o sketch      (one command)
+//     ./sketch --run 5s --input buttons.stim --log sketch.log
 //
 // The library's main() runs setup() once, then loop() until the clock reaches the time
 // limit. This header defines that main(), weak: a program's own main() replaces it. Define
 // VIMBRA_ARDUINO_NO_MAIN before including it in a program whose main() comes from a library
-// (a GoogleTest test linked with gtest_main that calls setup() and loop() itself).
+// (a GoogleTest test that runs sketches through vimbra_sketch.h).
 //
 // Time: delay, delayMicroseconds, millis and micros read and move the clock, and every call
 // below costs about what it takes on a 16 MHz board (see the host environment's guide), so
-// that a sketch that only draws still moves on. Pins are stand-ins: digitalRead and
-// analogRead return what the command line set (--digital, --analog), or what the sketch
-// wrote to an output pin.
+// that a sketch that only draws, or waits in a loop for an input, still moves on. Inputs
+// follow the stimulus (--input): pins, analog values and Serial's bytes over time, with
+// interrupt handlers run when their pin changes.
 #pragma once
 
 #include <limits.h>
@@ -24,6 +25,7 @@
 #include <string.h>
 
 #include "Print.h"
+#include "Stream.h"
 #include "WString.h"
 #include "binary.h"
 
@@ -39,6 +41,14 @@ typedef unsigned int word;
 #define OUTPUT 0x1
 #define INPUT_PULLUP 0x2
 #define LED_BUILTIN 13
+
+// Interrupt modes, as an AVR numbers them (LOW is the level above).
+#define CHANGE 1
+#define FALLING 2
+#define RISING 3
+#define NOT_AN_INTERRUPT -1
+// An Uno's: pin 2 is interrupt 0 and pin 3 interrupt 1.
+#define digitalPinToInterrupt(pin) ((pin) == 2 ? 0 : ((pin) == 3 ? 1 : NOT_AN_INTERRUPT))
 
 // The analog inputs of an Uno, which analogRead also takes as 0 to 7.
 constexpr uint8_t A0 = 14;
@@ -79,8 +89,13 @@ unsigned long micros();
 void delay(unsigned long ms);
 void delayMicroseconds(unsigned int us);
 void yield();
-inline void noInterrupts() {}
-inline void interrupts() {}
+// Handlers wait while interrupts are off, and run when they are on again.
+void noInterrupts();
+void interrupts();
+// `handler` runs when the pin of `interrupt` (digitalPinToInterrupt) changes as `mode` says:
+// RISING, FALLING, CHANGE, or LOW (at every call that takes time while the pin is low).
+void attachInterrupt(uint8_t interrupt, void (*handler)(), int mode);
+void detachInterrupt(uint8_t interrupt);
 
 // Pin stand-ins: pins 0 to 63, any other pin reads 0 and keeps nothing.
 void pinMode(uint8_t pin, uint8_t mode);
@@ -89,8 +104,13 @@ int digitalRead(uint8_t pin);
 int analogRead(uint8_t pin); // 0 to 1023
 void analogWrite(uint8_t pin, int value);
 void analogReference(uint8_t mode);
+// No sound here: they take no time and change nothing.
+void tone(uint8_t pin, unsigned int frequency, unsigned long duration = 0);
+void noTone(uint8_t pin);
 
-// The same pseudo-random numbers in every run, unless randomSeed gives another seed.
+// The same pseudo-random numbers in every run: xorshift64 (shifts 13, 7, 17) from the seed
+// 0x2545F4914F6CDD1D, or from randomSeed's (0 changes nothing); random(max) is the state
+// modulo max.
 long random(long max);
 long random(long min, long max);
 void randomSeed(unsigned long seed);
@@ -122,22 +142,18 @@ constexpr double degrees(double radians) {
 // for a negative width), into `out`, which must hold them.
 char* dtostrf(double value, signed char width, unsigned char precision, char* out);
 
-// Serial: what the sketch prints goes to standard error, and nothing ever arrives.
-class HardwareSerial : public Print {
+// Serial: what the sketch prints goes to standard error (in-process runs: to the result),
+// and bytes arrive as the stimulus says, at the rate of begin (9600 bit/s unless given).
+class HardwareSerial : public Stream {
   public:
     void begin(unsigned long baud, uint8_t config = 0);
     void end() {}
-    int available() { return 0; }
-    int read() { return -1; }
-    int peek() { return -1; }
+    int available() override;
+    int read() override;
+    int peek() override;
     int availableForWrite() override { return 63; }
     void flush() override;
-    void setTimeout(unsigned long) {}
-    String readString() { return String(); }
-    String readStringUntil(char) { return String(); }
-    long parseInt() { return 0; }
-    float parseFloat() { return 0; }
-    explicit operator bool() const { return true; }
+    explicit operator bool();
     size_t write(uint8_t value) override;
     size_t write(const uint8_t* buffer, size_t size) override;
     using Print::write;

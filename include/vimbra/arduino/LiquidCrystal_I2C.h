@@ -14,7 +14,7 @@ class LiquidCrystal_I2C : public vimbra::arduino::lcd_driver {
     LiquidCrystal_I2C(uint8_t address, uint8_t cols, uint8_t rows, uint8_t charsize = LCD_5x8DOTS)
         : lcd_driver(vimbra::arduino::lcd_bus::i2c, false), cols_(cols), rows_(rows),
           charsize_(charsize) {
-        (void)address;
+        vimbra::arduino::declare_i2c_device(address);
         backlight_ = 1; // the library starts with the backlight on
     }
     // begin with the constructor's geometry; the backlight pin keeps its state.

@@ -1,6 +1,7 @@
 // What LiquidCrystal and LiquidCrystal_I2C share in the host Arduino environment: the LCD
-// calls of the usual libraries, written to the command log through the firmware shim, each
-// costing the time that the library spends on the bus and waiting for the controller.
+// calls of the usual libraries, written to the command log through the firmware shim. Every
+// byte is a log line at the moment it reaches the controller, after the time the library
+// spends on the bus for it, and the controller's execution time passes before the next.
 #pragma once
 
 #include "../lcd_shim.hpp"
@@ -76,6 +77,11 @@ class lcd_driver : public Print {
     using Print::write;
     // A `mark NAME` line, as vimbra::mark writes it.
     bool mark(const char* name) { return vimbra::mark(name); }
+    // Reads of the controller, where the RW line is wired (a LiquidCrystal with its RW pin,
+    // or the backpack): the busy flag (bit 7) and the address counter, or the byte at the
+    // address counter, which then steps; a `read busy` or `read data` line. -1 without RW.
+    int status() { return read_byte(false); }
+    int read() { return read_byte(true); }
 
     lcd_driver(const lcd_driver&) = delete; // the shim sends to this very object
     lcd_driver& operator=(const lcd_driver&) = delete;
@@ -90,9 +96,17 @@ class lcd_driver : public Print {
 
   private:
     static void sink(const lcd_event& event, void* context);
+    // The bus time of one byte (one half of it for the reset's instructions on a 4-bit bus).
+    uint64_t bus_us() const;
+    int read_byte(bool data);
 
     lcd_bus bus_;
-    bool rw_pin_; // a parallel bus with the RW line on a pin, which the library drives too
+    bool rw_pin_;          // a parallel bus with the RW line on a pin, which the library drives too
+    bool nibbles_ = false; // the reset's instructions: one half each on a 4-bit bus
+    uint8_t chip_ = 1;     // the controller of the last byte sent, which reads ask (1 or 2)
 };
+
+// An I2C device at `address` from now on: Wire's transmissions to it are acknowledged.
+void declare_i2c_device(uint8_t address);
 
 } // namespace vimbra::arduino
