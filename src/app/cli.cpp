@@ -253,9 +253,12 @@ void settle_options(const CLI::App& app, options_t* o) {
         throw usage_error_t{"--update needs --compare"};
     }
     r.update = r.compare != nullptr && snapshot_update_asked(r.update);
-    if (int{for_stdout(r.output)} + int{for_stdout(r.diff)} + int{r.text} > 1) {
-        throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
-                            "standard output"};
+    const bool log_out = !o->trace.emit_log.empty() && for_stdout(o->trace.emit_log.c_str());
+    if (int{for_stdout(r.output)} + int{for_stdout(r.diff)} + int{r.text} + int{log_out} > 1) {
+        throw usage_error_t{log_out ? "only one of the picture, the --diff picture, --text and "
+                                      "the --emit-log log can go to standard output"
+                                    : "only one of the picture, the --diff picture and --text "
+                                      "can go to standard output"};
     }
     if (r.output != nullptr && r.output[0] == '\0') {
         throw usage_error_t{"empty output name"};
@@ -315,7 +318,6 @@ int option_main(int argc, char** argv) {
 
 int cli_main(int argc, char** argv) {
     iopaths_fill_closed_stdio();
-    outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {
             return option_main(argc, argv);

@@ -54,6 +54,14 @@ void make_bgr_row(const unsigned char* rgb, int width, unsigned char* row) {
 
 } // namespace
 
+std::int64_t bmpfile_size(int width, int height) {
+    if (width < 0 || height < 0) {
+        return -1;
+    }
+    const int image_bytes = bmplowio_calc_framebytesize(FILE_BIT_COUNT, width, height);
+    return image_bytes < 0 ? -1 : std::int64_t{image_bytes} + BMP_HEADER_BYTES;
+}
+
 void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih) {
     // -1 (too large) goes into the size fields as it is; callers keep pictures smaller.
     const std::int64_t image_bytes = bmplowio_calc_framebytesize(FILE_BIT_COUNT, width, height);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "bmp/outfile.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
 
@@ -20,6 +21,7 @@ constexpr job_status_t DONE = JOB_DONE;
 constexpr job_status_t BAD_INPUT = JOB_BAD_INPUT; // unreadable, or not writable
 constexpr job_status_t NO_MEMORY = JOB_NO_MEMORY;
 constexpr job_status_t BAD_FORMAT = JOB_BAD_LOG;
+constexpr job_status_t NOT_WRITTEN = JOB_WRITE_FAILED; // the decoded log
 constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
 constexpr std::int64_t PS_PER_US = 1000000;
 constexpr std::size_t BATCH_EVENTS = 4096;
@@ -30,58 +32,71 @@ void say(const tracerun_request_t* request, const std::string& line) {
     request->messages->say(line.c_str(), request->messages->ctx);
 }
 
+// "FILE: what: why", errno saying why.
+std::string emit_failure(const std::string& path, const char* what) {
+    return path + ": " + what + ": " + std::strerror(errno != 0 ? errno : EIO);
+}
+
 // ---------------------------------------------------------------- the emitted log
 
+// Written through the output step: a temporary file renamed over the target at the end, so
+// that no half log is left; a device or a descriptor is written as it is.
 struct emit_t {
-    std::FILE* fp = nullptr;
-    std::string path;
-    std::string part; // written here, renamed at the end so that no half log is left
+    bool open = false;
+    outfile_t out{};
+    outfile_sink_t sink{};
     tracedec_log_t log{};
 };
 
-bool emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
-    e->path = path;
-    e->part = path + ".part";
+// 0, or -1 with errno (ENOMEM when the sink's buffer cannot be had).
+int emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
     e->log.two_chips = two_chips;
-    e->fp = std::fopen(e->part.c_str(), "wb");
-    if (e->fp == nullptr) {
-        return false;
+    const int opened = outfile_open(&e->out, path.c_str(), -1);
+    if (opened != 0) {
+        return -1;
     }
-    std::fprintf(e->fp, "# the bus of %s as the controller took it\n", source.c_str());
-    return true;
+    if (outfile_sink_open(&e->sink, e->out.fd) != 0) {
+        outfile_discard(&e->out);
+        errno = ENOMEM;
+        return -1;
+    }
+    e->open = true;
+    const std::string head = "# the bus of " + source + " as the controller took it\n";
+    outfile_sink_write(head.data(), static_cast<std::uint32_t>(head.size()), &e->sink);
+    return 0;
+}
+
+void emit_text(emit_t* e, const char* text) {
+    outfile_sink_write(text, static_cast<std::uint32_t>(std::strlen(text)), &e->sink);
 }
 
 void emit_byte(emit_t* e, const timing_byte_t* b) {
-    if (e->fp == nullptr) {
+    if (!e->open) {
         return;
     }
     std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
     tracedec_log_byte(&e->log, b, lines.data());
-    std::fputs(lines.data(), e->fp);
+    emit_text(e, lines.data());
 }
 
-// 0, or -1 with errno; the part file goes either way.
+// 0, or -1 with errno; the temporary file goes either way.
 int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
-    if (e->fp == nullptr) {
+    if (!e->open) {
         return 0;
     }
+    e->open = false;
     if (keep) {
         std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
         tracedec_log_end(&e->log, end_us, line.data());
-        std::fputs(line.data(), e->fp);
+        emit_text(e, line.data());
     }
-    const bool flushed = std::fflush(e->fp) == 0 && std::ferror(e->fp) == 0;
-    int error = errno;
-    const bool closed = std::fclose(e->fp) == 0;
-    error = closed ? error : errno;
-    e->fp = nullptr;
-    if (keep && flushed && closed && std::rename(e->part.c_str(), e->path.c_str()) == 0) {
-        return 0;
+    const bool written = outfile_sink_close(&e->sink) == 0;
+    if (!keep || !written) {
+        errno = e->sink.error;
+        outfile_discard(&e->out);
+        return keep ? -1 : 0;
     }
-    error = keep && flushed && closed ? errno : error;
-    std::remove(e->part.c_str());
-    errno = error;
-    return keep ? -1 : 0;
+    return outfile_commit(&e->out);
 }
 
 // ---------------------------------------------------------------- one run
@@ -185,12 +200,12 @@ constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DA
 
 void take_byte(const timing_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
-    if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
+    if (!s->emit.open && !s->emit_started && !s->o->emit_log.empty()) {
         s->emit_started = true; // the pins are known now: two controllers or one
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
-        if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
-            stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
+        if (emit_open(&s->emit, s->o->emit_log, s->request->name, two) != 0) {
+            stop(s, NOT_WRITTEN, emit_failure(s->o->emit_log, "cannot be written"));
             return;
         }
     }
@@ -375,12 +390,12 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
         }
         replay_status(&s.replay, &result->status);
     }
-    if (s.status == DONE && !o.emit_log.empty() && s.emit.fp == nullptr &&
-        !emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec))) {
-        stop(&s, BAD_INPUT, o.emit_log + ": cannot be written: " + std::strerror(errno));
+    if (s.status == DONE && !o.emit_log.empty() && !s.emit.open && !s.emit_started &&
+        emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec)) != 0) {
+        stop(&s, NOT_WRITTEN, emit_failure(o.emit_log, "cannot be written"));
     }
     if (emit_close(&s.emit, s.status == DONE, end_us) != 0) {
-        stop(&s, BAD_INPUT, o.emit_log + ": could not be written: " + std::strerror(errno));
+        stop(&s, NOT_WRITTEN, emit_failure(o.emit_log, "could not be written"));
     }
     if (s.status == DONE) {
         summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
@@ -458,16 +473,16 @@ job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
     const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, &s};
     timing_start(&s.timing, &config, &callbacks);
     s.emit_started = true;
-    if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, two)) {
-        say(request, o.emit_log + ": cannot be written: " + std::strerror(errno));
-        return BAD_INPUT;
+    if (!o.emit_log.empty() && emit_open(&s.emit, o.emit_log, request->name, two) != 0) {
+        say(request, emit_failure(o.emit_log, "cannot be written"));
+        return NOT_WRITTEN;
     }
     if (cmdlog_each_event(log, time_event, &s) < 0) {
         stop(&s, NO_MEMORY, NO_MEMORY_LINE);
     }
     if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
-        say(request, o.emit_log + ": could not be written: " + std::strerror(errno));
-        return BAD_INPUT;
+        say(request, emit_failure(o.emit_log, "could not be written"));
+        return NOT_WRITTEN;
     }
     if (s.status != DONE) {
         say(request, s.message);

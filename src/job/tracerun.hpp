@@ -52,8 +52,8 @@ struct tracerun_result_t {
 
 // Decodes a VCD whose first bytes `head` were already read from `fp` (not closed here) and
 // draws the moment asked for into the image. `log`, when not null, receives every event (for
-// an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable, or the log not written)
-// or JOB_BAD_LOG (malformed, or pins the trace does not have).
+// an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable), JOB_WRITE_FAILED (the
+// --emit-log file not written) or JOB_BAD_LOG (malformed, or pins the trace does not have).
 job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
                           cmdlog_t* log, tracerun_result_t* result);
 // The chip's timing on a command log just read: with --timing chip, bytes it would not take
