@@ -1,11 +1,13 @@
 #include "chip/tracedec.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "base/shown.hpp"
 #include "chip/i2cbus.hpp"
 #include "chip/parbus.hpp"
 #include "chip/vcd.hpp"
@@ -15,6 +17,7 @@ namespace vimbra {
 namespace {
 
 constexpr std::size_t LISTED_SIGNALS = 40;
+constexpr std::size_t MAX_ROLE_NAME = 3; // "sda"
 
 struct role_name_t {
     const char* name;
@@ -65,7 +68,7 @@ std::string parse_pins(const std::string& text, std::array<std::string, BUS_ROLE
         const std::string item = text.substr(start, end - start);
         const std::size_t eq = item.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == item.size()) {
-            return "--pins: '" + item + "' is not ROLE=SIGNAL";
+            return "--pins: '" + shown_text(item) + "' is not ROLE=SIGNAL";
         }
         const std::string role = lower(item.substr(0, eq));
         int found = -1;
@@ -75,7 +78,8 @@ std::string parse_pins(const std::string& text, std::array<std::string, BUS_ROLE
             }
         }
         if (found < 0) {
-            return "--pins: unknown role '" + role + "' (rs, rw, e, e1, e2, d0-d7, sda, scl)";
+            return "--pins: unknown role '" + shown_text(role) +
+                   "' (rs, rw, e, e1, e2, d0-d7, sda, scl)";
         }
         std::string& slot = (*names)[static_cast<std::size_t>(found)];
         if (!slot.empty()) {
@@ -166,7 +170,7 @@ int take_steps(const vcd_step_t* steps, std::size_t count, void* ctx) {
     return d->status == TRACEDEC_OK ? 0 : 1;
 }
 
-std::string signal_list(const vcd_reader_t* reader) {
+std::string signal_list(vcd_reader_t* reader) {
     std::string list;
     const int count = vcd_signal_count(reader);
     for (int i = 0; i < count; ++i) {
@@ -174,9 +178,29 @@ std::string signal_list(const vcd_reader_t* reader) {
             list += ", ... (" + std::to_string(count) + " in all)";
             break;
         }
-        list += (i == 0 ? "" : ", ") + std::string(vcd_signal_name(reader, i));
+        list += (i == 0 ? "" : ", ") + shown_text(vcd_signal_name(reader, i), SHOWN_WORD, true);
     }
     return list.empty() ? "none" : list;
+}
+
+// Roles given with --pins that the bus read does not use (rs on an I2C bus): one warning.
+void warn_unused(tracedec_t* d, const std::array<std::string, BUS_ROLES>& names,
+                 const std::vector<int>& needed) {
+    if (d->pins.empty() || d->callbacks.warning == nullptr) {
+        return;
+    }
+    std::string unused;
+    for (int role = 0; role < BUS_ROLES; ++role) {
+        if (!names[static_cast<std::size_t>(role)].empty() &&
+            std::find(needed.begin(), needed.end(), role) == needed.end()) {
+            unused += (unused.empty() ? "" : ", ") + std::string(role_label(role));
+        }
+    }
+    if (!unused.empty()) {
+        const std::string text = "--pins: " + unused + " ignored: the trace is read as " +
+                                 (d->mode == MODE_I2C ? "an I2C bus (sda, scl)" : "a parallel bus");
+        d->callbacks.warning(text.c_str(), d->callbacks.ctx);
+    }
 }
 
 // Which signal is which line: the pins given, else signals named like the roles.
@@ -190,7 +214,10 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
         }
     } else {
         for (int i = 0; i < vcd_signal_count(reader); ++i) {
-            const std::string name = lower(vcd_signal_name(reader, i));
+            if (vcd_signal_name_size(reader, i) > MAX_ROLE_NAME) {
+                continue; // a long path is no role's name: not worth making
+            }
+            const std::string name = lower(std::string(vcd_signal_name(reader, i)));
             for (const role_name_t& r : ROLE_NAMES) {
                 std::string& slot = names[static_cast<std::size_t>(r.role)];
                 if (name == r.name && slot.empty()) {
@@ -219,6 +246,7 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
             needed.push_back(BUS_E2);
         }
     }
+    warn_unused(d, names, needed);
     for (int role : needed) {
         const std::string& name = names[static_cast<std::size_t>(role)];
         if (name.empty()) {
@@ -230,9 +258,20 @@ int choose_pins(tracedec_t* d, vcd_reader_t* reader) {
         }
         int signal = 0;
         int bit = 0;
-        if (vcd_find(reader, name.c_str(), &signal, &bit) != 0) {
+        int other = -1;
+        const int found = vcd_find(reader, name.c_str(), &signal, &bit, &other);
+        if (found == VCD_FIND_AMBIGUOUS) {
             refuse(d, TRACEDEC_BAD_PINS,
-                   "--pins: the trace has no signal '" + name +
+                   "--pins: " + std::string(role_label(role)) + ": two signals are called '" +
+                       shown_text(name) + "', on codes '" +
+                       shown_text(vcd_signal_code(reader, signal)) + "' and '" +
+                       shown_text(vcd_signal_code(reader, other)) +
+                       "' (give one by its path or rename one)");
+            return 1;
+        }
+        if (found != 0) {
+            refuse(d, TRACEDEC_BAD_PINS,
+                   "--pins: the trace has no signal '" + shown_text(name) +
                        "' (its signals: " + signal_list(reader) + ")");
             return 1;
         }
@@ -377,6 +416,10 @@ std::uint64_t tracedec_not_taken(const tracedec_t* d) {
 
 bool tracedec_two_chips(const tracedec_t* d) {
     return d->two_chips;
+}
+
+bool tracedec_i2c(const tracedec_t* d) {
+    return d->mode == MODE_I2C;
 }
 
 int tracedec_check_pins(const char* pins, char* message, int capacity) {

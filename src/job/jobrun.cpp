@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/shown.hpp"
 #include "job/animout.hpp"
 #include "job/iopaths.hpp"
 #include "job/refpic.hpp"
@@ -53,8 +54,8 @@ bool given(const char* name) {
     return name != nullptr;
 }
 
-std::string file_label(const char* path) {
-    return std::strcmp(path, STDIO_NAME) == 0 ? "standard input" : path;
+std::string file_label(const char* path, const char* stdio = "standard input") {
+    return std::strcmp(path, STDIO_NAME) == 0 ? stdio : path;
 }
 
 std::string reason(int error) {
@@ -108,7 +109,14 @@ job_status_t replay_trace(run_t* run, const tracerun_request_t& request, std::FI
                           const std::string& head) {
     cmdlog_module_of(run->img, &run->log.module);
     if (given(run->request->at_mark)) {
-        say(*run, request.name + ": --at: a trace has no marks; give a time");
+        // A mark's name that starts with a digit was meant as a time that is none.
+        const char* at = run->request->at_mark;
+        say(*run, request.name + ": --at: " +
+                      (at[0] >= '0' && at[0] <= '9'
+                           ? "not a time: '" + shown_text(at) +
+                                 "' (whole microseconds up to 2^50 us, e.g. 1.5s, 250ms, 40us); "
+                                 "a trace has no marks"
+                           : std::string("a trace has no marks; give a time")));
         return JOB_BAD_LOG;
     }
     tracerun_result_t traced{};
@@ -147,8 +155,12 @@ job_status_t replay_log(run_t* run) {
     }
     const trace_options_t defaults{};
     const trace_options_t& options = r.trace != nullptr ? *r.trace : defaults;
-    const tracerun_request_t request{&options, name,          &run->log.module, img,
-                                     r.at_us,  run->messages, "vimbracli: "};
+    tracerun_request_t request{&options, name,          &run->log.module, img,
+                               r.at_us,  run->messages, "vimbracli: "};
+    if (r.animation && given(r.output)) {
+        request.animation = file_label(r.output, "standard output");
+    }
+    tracerun_warn_ignored(&options, trace != nullptr, name, run->messages);
     if (trace != nullptr) {
         const job_status_t status = replay_trace(run, request, trace, std::string(text, size));
         if (trace != stdin) {

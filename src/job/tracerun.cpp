@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "bmp/outfile.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
+#include "lcd/animate.hpp"
 
 namespace vimbra {
 
@@ -115,6 +117,8 @@ struct session_t {
     // chip timing, which becomes the log replayed.
     bool keep_text = false;
     std::string kept;
+    std::int64_t kept_until_us = -1; // the last kept byte's time
+    std::int64_t kept_moments = 0;   // distinct times of the bytes kept
     tracedec_log_t kept_log{};
     bool kept_started = false;
     emit_t emit;
@@ -198,6 +202,31 @@ void flush_batch(session_t* s) {
 constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DATA,
                                                    CMDLOG_READ_BUSY, CMDLOG_READ_DATA};
 
+// An animation of a trace is refused at the first byte it could not hold, rather than once
+// the whole trace lies in memory: each new time of a byte starts a moment (but for time 0 and
+// the end), and the text kept is bounded as a log read from a file is.
+bool within_animation(session_t* s, std::int64_t time_us) {
+    if (time_us != s->kept_until_us) {
+        s->kept_until_us = time_us;
+        ++s->kept_moments;
+    }
+    const std::string& name = s->request->animation;
+    if (s->kept_moments > ANIMATE_MAX_MOMENTS + 2) {
+        std::array<char, ANIMATE_MESSAGE_CAPACITY> line{};
+        std::snprintf(line.data(), line.size(), ANIMATE_TOO_MANY_MOMENTS,
+                      static_cast<long long>(ANIMATE_MAX_MOMENTS));
+        stop(s, NOT_WRITTEN, name + ": " + line.data());
+        return false;
+    }
+    if (s->kept.size() > TRACERUN_MAX_KEPT_BYTES) {
+        stop(s, NOT_WRITTEN,
+             name + ": The trace's bytes would make a log of more than " +
+                 std::to_string(TRACERUN_MAX_KEPT_BYTES >> 20) + " MiB, too much for an animation.");
+        return false;
+    }
+    return true;
+}
+
 void take_byte(const timing_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
     if (!s->emit.open && !s->emit_started && !s->o->emit_log.empty()) {
@@ -216,6 +245,9 @@ void take_byte(const timing_byte_t* b, void* ctx) {
     if (s->keep_text) {
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
+        if (!within_animation(s, b->time_ps / PS_PER_US)) {
+            return;
+        }
         if (!keep_byte(s, b, two)) {
             stop(s, NO_MEMORY, NO_MEMORY_LINE);
             return;
@@ -266,6 +298,36 @@ void summarise(session_t* s, std::uint64_t not_taken, bool chip) {
 }
 
 } // namespace
+
+void tracerun_warn_ignored(const trace_options_t* o, bool trace, const std::string& name,
+                           const job_messages_t* messages) {
+    const auto warn = [&](const char* option, const char* why) {
+        const std::string line = name + ": " + option + " ignored: " + why;
+        messages->say(line.c_str(), messages->ctx);
+    };
+    if (!trace) {
+        if (!o->pins.empty()) {
+            warn("--pins", "a command log has no signals");
+        }
+        if (!o->i2c_address.empty()) {
+            warn("--i2c-address", "a command log has no I2C bus");
+        }
+        if (!o->wiring.empty()) {
+            warn("--wiring", "a command log has no I2C bus");
+        }
+        if (o->vcc_given) {
+            warn("--vcc", "a command log has no bus times");
+        }
+    } else if (o->vcc_given && !o->check) {
+        warn("--vcc", "only --check-timing judges the bus times");
+    }
+    if (o->power_on && !o->check) {
+        warn("--power-on", "only --check-timing judges the first cycle");
+    }
+    if (o->fosc_given && !chip_timing(*o, trace) && !o->check) {
+        warn("--fosc", "under --timing ideal only --check-timing judges the busy times");
+    }
+}
 
 // A decimal or 0x number from 0 to `max`.
 bool tracerun_parse_number(const std::string& text, long max, long* value) {
@@ -398,6 +460,15 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
         stop(&s, NOT_WRITTEN, emit_failure(o.emit_log, "could not be written"));
     }
     if (s.status == DONE) {
+        if (!tracedec_i2c(s.dec)) {
+            for (const auto& [given, option] : {std::pair{!o.i2c_address.empty(), "--i2c-address"},
+                                                std::pair{!o.wiring.empty(), "--wiring"}}) {
+                if (given) {
+                    say(request, request->name + ": " + option +
+                                     " ignored: the trace is read as a parallel bus");
+                }
+            }
+        }
         summarise(&s, tracedec_not_taken(s.dec), options.chip_timing);
     } else {
         say(request, s.message);
