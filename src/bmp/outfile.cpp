@@ -622,11 +622,14 @@ struct picture_t {
 using encoder_fn_t = int (*)(const unsigned char* rgb, int width, int height,
                              bmpfile_write_func_t func, void* ctx);
 
-// Runs one encoder over a buffered sink on `fd`; 0 when every byte was written, else -1
-// with errno from the failed write, or OUTFILE_NO_MEMORY.
+// Runs one encoder over a sink on `fd` (buffered, or direct for the BMP writer's large
+// chunks); 0 when every byte was written, else -1 with errno from the failed write, or
+// OUTFILE_NO_MEMORY.
 int produce(int fd, const picture_t* picture, encoder_fn_t encoder) {
     outfile_sink_t sink{};
-    if (outfile_sink_open(&sink, fd) != 0) {
+    if (encoder == bmpfile_write_rgb) {
+        outfile_sink_open_direct(&sink, fd);
+    } else if (outfile_sink_open(&sink, fd) != 0) {
         return OUTFILE_NO_MEMORY;
     }
     const int status =
@@ -672,10 +675,24 @@ int outfile_sink_open(outfile_sink_t* sink, int fd) {
     return sink->failed ? OUTFILE_NO_MEMORY : 0;
 }
 
+void outfile_sink_open_direct(outfile_sink_t* sink, int fd) {
+    *sink = outfile_sink_t{};
+    sink->fd = fd;
+    sink->direct = true;
+}
+
 int outfile_sink_write(const void* data, std::uint32_t size, void* ctx) {
     auto* sink = static_cast<outfile_sink_t*>(ctx);
     if (sink->failed) {
         return 0;
+    }
+    if (sink->direct) {
+        if (!write_all(sink->fd, data, size)) {
+            sink->failed = true;
+            sink->error = errno;
+            return 0;
+        }
+        return 1;
     }
     if (size <= OUTFILE_BUFFER_BYTES - sink->fill) {
         std::memcpy(sink->buffer + sink->fill, data, size);
@@ -699,7 +716,7 @@ int outfile_sink_write(const void* data, std::uint32_t size, void* ctx) {
 }
 
 int outfile_sink_close(outfile_sink_t* sink) {
-    const bool flushed = sink->buffer != nullptr && sink_flush(sink);
+    const bool flushed = sink->direct ? !sink->failed : sink->buffer != nullptr && sink_flush(sink);
     std::free(sink->buffer);
     sink->buffer = nullptr;
     sink->failed = true;

@@ -98,15 +98,19 @@ inline constexpr std::size_t OUTFILE_BUFFER_BYTES = 64 * 1024;
 // A buffered byte sink over a file descriptor. The first failure sticks: every later call
 // refuses its bytes, so an encoder may check once at the end.
 struct outfile_sink_t {
-    unsigned char* buffer; // OUTFILE_BUFFER_BYTES, on the heap
+    unsigned char* buffer; // OUTFILE_BUFFER_BYTES, on the heap; null for a direct sink
     std::size_t fill;
     bool failed;
     int error; // errno of the failure that stuck
     int fd;
+    bool direct; // every call's bytes go to the descriptor at once
 };
 
 // Opens a sink over `fd`; OUTFILE_NO_MEMORY when its buffer cannot be had.
 int outfile_sink_open(outfile_sink_t* sink, int fd);
+// A sink with no buffer, for a writer that hands over large pieces itself (the BMP writer's
+// chunks): no copy, and no memory to take.
+void outfile_sink_open_direct(outfile_sink_t* sink, int fd);
 // The byte sink, of the bmpfile_write_func_t shape; ctx is the outfile_sink_t. 1 when the
 // bytes were taken, 0 when not.
 int outfile_sink_write(const void* data, std::uint32_t size, void* ctx);

@@ -54,7 +54,10 @@ int encode(const picture_t& picture, bmpfile_write_func_t write, void* ctx) {
 int produce_picture(int fd, void* ctx) {
     const auto* picture = static_cast<const picture_t*>(ctx);
     outfile_sink_t sink{};
-    if (outfile_sink_open(&sink, fd) != 0) {
+    // The BMP writer hands over chunks of 64 KiB or more: they need no buffer of their own.
+    if (picture->format == JOB_FORMAT_BMP) {
+        outfile_sink_open_direct(&sink, fd);
+    } else if (outfile_sink_open(&sink, fd) != 0) {
         return OUTFILE_NO_MEMORY;
     }
     const int status = encode(*picture, outfile_sink_write, &sink);
