@@ -149,8 +149,13 @@ void on_row(png_structp png, png_bytep row, png_uint_32 y, int pass) {
     (void)pass;
 }
 
+// The image data ended: whole only when libpng is past the last pass (a picture that is not
+// interlaced has stopped at its last row already).
 void on_end(png_structp png, png_infop) {
     decoding_t* d = decoding_of(png);
+    if (!d->interlaced || png_get_current_pass_number(png) < 7) {
+        png_error(png, "Not enough image data");
+    }
     d->done = true;
     png_longjmp(png, 1);
 }

@@ -164,6 +164,15 @@ TEST(VimbraModule, FailuresCarryTheirStatusAndLine) {
     EXPECT_EQ(none.snapshot().outcome().status, vimbra::status::bad_argument);
     EXPECT_EQ(none.chip_count(), 0);
 
+    // A module not opened is no 16 x 2 module: every screen of it says so.
+    const vimbra::module unopened;
+    EXPECT_FALSE(unopened.ok());
+    EXPECT_EQ(unopened.outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.outcome().message, "no module: module::open makes one");
+    EXPECT_EQ(unopened.show({"x"}).outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.replay("init\n").outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.drive().snapshot().outcome().status, vimbra::status::bad_argument);
+
     const vimbra::comparison no_ref = ok.show({"x"}).compare(dir.file("none.png"));
     EXPECT_EQ(no_ref.outcome.status, vimbra::status::unreadable);
     const vimbra::comparison not_a_picture =
