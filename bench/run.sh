@@ -5,7 +5,7 @@
 #   interpreter: three loop scripts, against yabasic and brandy running the same loops;
 #   charset:     a 40x4 picture in character set A00 whose rows are UTF-8 text, against the
 #                same picture with every code written as a \xHH escape;
-#   output:      BMP against cp (to a fresh name and over an existing file), PNG against BMP
+#   output:      BMP against cp (to a fresh name) and cp + mv (over an existing file), PNG against BMP
 #                and ImageMagick's convert, PNG sizes against optipng -o2, a 16384 x 16384
 #                BMP's time and peak memory against its pixel buffer, and the PNG writer
 #                against libpng and libspng;
@@ -18,8 +18,10 @@
 #   compare:     --compare of a 25-million-pixel picture with a BMP and a PNG reference,
 #                each against rendering and writing the picture in that format;
 #   trace:       a 100 MB VCD of a 4-bit bus decoded to a still, against `wc -l` and against
-#                sigrok-cli's parallel decoder on the same file, and the peak memory on 1 GB.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]   (default: all)
+#                sigrok-cli's parallel decoder on the same file, and the peak memory on 1 GB;
+#   header:      VCD headers of many aliases, deep scopes and many signals: processor time
+#                and peak memory, against `wc -l` of the same file.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|header|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
@@ -189,14 +191,23 @@ bench_output() {
         -n png-large "$tool $l $work/large.png $lr" \
         -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null 2>&1
     local f="$work/fresh.csv"
+    # Over a file the tool writes beside it and renames: `cp` to a fresh name and `mv` over
+    # the old file do the same, and their medians add up to the reference.
+    cp "$work/large-ref.bmp" "$work/moved-over.bmp"
     hyperfine -N --warmup 10 --runs 100 --export-csv "$f" \
         --prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp" \
-        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" >/dev/null 2>&1
+        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" \
+        --prepare "cp $work/large-ref.bmp $work/moved.bmp" -n mv-over "mv $work/moved.bmp $work/moved-over.bmp" \
+        --prepare "true" -n bmp-over "$tool $l $work/large.bmp $lr" >/dev/null 2>&1
+    local cp_mv
+    cp_mv=$(awk -v a="$(median_of "$f" cp-fresh)" -v b="$(median_of "$f" mv-over)" 'BEGIN { print a + b }')
+    printf 'cp-mv,0,0,%s,0,0\n' "$cp_mv" >> "$f"
 
     echo "Output (whole process, median; the large picture is 40 x 4 cells with 24-pixel dots):"
     compare_line "default 446x112 BMP, over a file" "$c" bmp-default cp-default "cp" "<= 1.0"
     compare_line "large 5070x834 BMP, to a fresh name" "$f" bmp-fresh cp-fresh "cp" "<= 1.5"
-    compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "<= 1.5"
+    compare_line "large 5070x834 BMP, over a file" "$f" bmp-over cp-mv "cp + mv" "<= 1.5"
+    compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "(for the record)"
     compare_line "default PNG" "$c" png-default bmp-default "default BMP" "<= 1.5"
     compare_line "large PNG" "$c" png-large bmp-large "large BMP" "<= 2"
     compare_line "large PNG" "$c" png-large convert-large "convert BMP->PNG" "<= 0.2"
@@ -398,6 +409,48 @@ bench_trace() {
         "${big#* }" "$(stat -c %s "$t/big.vcd")" "${big% *}" "$small"
 }
 
+# VCD headers that once took quadratic time or gigabytes: 100,000 signals on one identifier
+# code, 100,000 nested scopes holding 10,000 signals (refused at the depth cap), scopes
+# nested to the cap with 10,000 signals of one name (accepted), and a million flat signals
+# (refused at the signal cap). Each against `wc -l` of the same file.
+bench_header() {
+    local h="$work/header"
+    mkdir -p "$h"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 100000; i++) printf "$var wire 1 ! s%d $end\n", i
+                 print "$var wire 1 \" rs $end\n$var wire 1 # e $end\n$var wire 4 $ d [7:4] $end"
+                 print "$enddefinitions $end\n#0\n0!\n0\"\n0#\nb0000 $" }' > "$h/alias.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 100000; i++) print "$scope module m $end"
+                 for (i = 0; i < 10000; i++) printf "$var wire 1 ! v%d $end\n", i
+                 print "$enddefinitions $end" }' > "$h/deep.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 999; i++) printf "$scope module m%d $end\n", i
+                 for (i = 0; i < 10000; i++) printf "$var wire 1 v%d rs $end\n", i
+                 for (i = 0; i < 999; i++) print "$upscope $end"
+                 print "$var wire 1 ! rs $end\n$var wire 1 # e $end\n$var wire 4 $ d [7:4] $end"
+                 print "$enddefinitions $end\n#0\n0!\n0#\nb0000 $" }' > "$h/deepcap.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 1000000; i++) printf "$var wire 1 s%d s%d $end\n", i, i
+                 print "$enddefinitions $end" }' > "$h/flat.vcd"
+    echo "VCD headers (processor time and peak memory of the whole run; targets: < 1 s, bounded):"
+    local name file status cpu wc_cpu peak
+    for name in alias deep deepcap flat; do
+        file="$h/$name.vcd"
+        status=0
+        /usr/bin/time -f '%U %S %M' -o "$h/time" "$tool" --replay "$file" \
+            --pins 'rs=rs,e=e,d4=d[4],d5=d[5],d6=d[6],d7=d[7]' --text >/dev/null 2>"$h/err" || status=$?
+        # A failing run's first line says so: the figures are on the last.
+        cpu=$(tail -n 1 "$h/time" | awk '{ printf "%.2f", $1 + $2 }')
+        peak=$(tail -n 1 "$h/time" | awk '{ print $3 }')
+        /usr/bin/time -f '%U %S' -o "$h/time" wc -l "$file" >/dev/null
+        wc_cpu=$(awk '{ printf "%.2f", $1 + $2 }' "$h/time")
+        printf '  %-8s %9s bytes: %s s of processor time (wc -l %s s), peak %6s KiB, status %s: %s\n' \
+            "$name" "$(stat -c %s "$file")" "$cpu" "$wc_cpu" "$peak" "$status" \
+            "$(head -n 1 "$h/err" | sed "s|$h/||" | cut -c 1-70)"
+    done
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
@@ -407,7 +460,8 @@ case "$what" in
     replay) bench_replay ;;
     compare) bench_compare ;;
     trace) bench_trace ;;
+    header) bench_header ;;
     all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation
-         bench_replay; bench_compare; bench_trace ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|all]" >&2; exit 2 ;;
+         bench_replay; bench_compare; bench_trace; bench_header ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|header|all]" >&2; exit 2 ;;
 esac
