@@ -190,23 +190,53 @@ bench_output() {
         -n bmp-large "$tool $l $work/large.bmp $lr" \
         -n png-large "$tool $l $work/large.png $lr" \
         -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null 2>&1
-    local f="$work/fresh.csv"
-    # Over a file the tool writes beside it and renames: `cp` to a fresh name and `mv` over
-    # the old file do the same, and their medians add up to the reference.
+    # The default picture over a file against `cp` over a copy; the large one to a fresh name,
+    # and over a file against `cp` to a fresh name plus `mv` over the old file, which is what
+    # the tool does there. Five rounds of 40 runs in alternating order,
+    # so that a drift of a shared machine's speed weighs on both sides alike; each figure is
+    # the median of the rounds' medians.
     cp "$work/large-ref.bmp" "$work/moved-over.bmp"
-    hyperfine -N --warmup 10 --runs 100 --export-csv "$f" \
-        --prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp" \
-        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" \
-        --prepare "cp $work/large-ref.bmp $work/moved.bmp" -n mv-over "mv $work/moved.bmp $work/moved-over.bmp" \
-        --prepare "true" -n bmp-over "$tool $l $work/large.bmp $lr" >/dev/null 2>&1
+    local round fresh_runs=() over_runs=() default_runs=()
+    for round in 1 2 3 4 5; do
+        local r="$work/fresh-$round.csv"
+        local ours=(--prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr"
+                    --prepare "true" -n bmp-over "$tool $l $work/large.bmp $lr"
+                    --prepare "true" -n bmp-default "$tool $d $work/default.bmp $dr")
+        local refs=(--prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp"
+                    --prepare "cp $work/large-ref.bmp $work/moved.bmp" -n mv-over "mv $work/moved.bmp $work/moved-over.bmp"
+                    --prepare "true" -n cp-default "cp $work/default-ref.bmp $work/copy-default.bmp")
+        if [ $((round % 2)) -eq 0 ]; then
+            hyperfine -N --warmup 5 --runs 40 --export-csv "$r" "${refs[@]}" "${ours[@]}" >/dev/null 2>&1
+        else
+            hyperfine -N --warmup 5 --runs 40 --export-csv "$r" "${ours[@]}" "${refs[@]}" >/dev/null 2>&1
+        fi
+        fresh_runs+=("$(ratio "$(median_of "$r" bmp-fresh)" "$(median_of "$r" cp-fresh)")")
+        default_runs+=("$(ratio "$(median_of "$r" bmp-default)" "$(median_of "$r" cp-default)")")
+        over_runs+=("$(awk -v a="$(median_of "$r" bmp-over)" -v c="$(median_of "$r" cp-fresh)" \
+                        -v m="$(median_of "$r" mv-over)" 'BEGIN { printf "%.2f", a / (c + m) }')")
+    done
+    local f="$work/fresh.csv"
+    {
+        echo "command,mean,stddev,median,user,system"
+        for name in bmp-fresh cp-fresh bmp-over mv-over bmp-default cp-default; do
+            printf '%s,0,0,%s,0,0\n' "$name" "$(for round in 1 2 3 4 5; do
+                median_of "$work/fresh-$round.csv" "$name"; done | sort -g | sed -n 3p)"
+        done
+    } > "$f"
     local cp_mv
     cp_mv=$(awk -v a="$(median_of "$f" cp-fresh)" -v b="$(median_of "$f" mv-over)" 'BEGIN { print a + b }')
     printf 'cp-mv,0,0,%s,0,0\n' "$cp_mv" >> "$f"
 
     echo "Output (whole process, median; the large picture is 40 x 4 cells with 24-pixel dots):"
-    compare_line "default 446x112 BMP, over a file" "$c" bmp-default cp-default "cp" "<= 1.0"
+    compare_line "default 446x112 BMP, over a file" "$f" bmp-default cp-default "cp" "<= 1.0"
+    printf '    ratio of each round: %s (median %s)\n' "${default_runs[*]}" \
+        "$(printf '%s\n' "${default_runs[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, to a fresh name" "$f" bmp-fresh cp-fresh "cp" "<= 1.5"
+    printf '    ratio of each round: %s (median %s)\n' "${fresh_runs[*]}" \
+        "$(printf '%s\n' "${fresh_runs[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, over a file" "$f" bmp-over cp-mv "cp + mv" "<= 1.5"
+    printf '    ratio of each round: %s (median %s)\n' "${over_runs[*]}" \
+        "$(printf '%s\n' "${over_runs[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "(for the record)"
     compare_line "default PNG" "$c" png-default bmp-default "default BMP" "<= 1.5"
     compare_line "large PNG" "$c" png-large bmp-large "large BMP" "<= 2"
