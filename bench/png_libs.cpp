@@ -14,9 +14,9 @@
 #include <map>
 #include <vector>
 
+#include "base/util.hpp"
 #include "bmp/pngfile.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
 
 using namespace vimbra;
 

@@ -22,7 +22,7 @@ constexpr std::array<const char*, 4> PIN_MAPS{
     "d7=bus[7]",
     "sda=sda,scl=scl"};
 
-void on_byte(const timing_byte_t* byte, void* ctx) {
+void on_byte(const chip_byte_t* byte, void* ctx) {
     *static_cast<std::uint64_t*>(ctx) += byte->value;
 }
 

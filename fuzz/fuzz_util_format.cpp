@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "lcd/charset.hpp"
+#include "base/util.hpp"
+#include "chip/charset.hpp"
 #include "lcd/rowtext.hpp"
-#include "lcd/util.hpp"
 
 using namespace vimbra;
 

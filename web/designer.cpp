@@ -22,12 +22,12 @@
 
 #include "base/console.hpp"
 #include "bmp/giffile.hpp"
+#include "chip/chip.hpp"
+#include "chip/cmdlog.hpp"
+#include "job/animate.hpp"
 #include "job/animout.hpp"
 #include "job/job.hpp"
 #include "job/tracerun.hpp"
-#include "lcd/animate.hpp"
-#include "lcd/cmdlog.hpp"
-#include "lcd/controller.hpp"
 #include "lcd/fontedit.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
@@ -392,7 +392,8 @@ EMSCRIPTEN_KEEPALIVE int designer_animation(session_t* session, const char* path
                                      session->replaying ? &session->job.log : nullptr, &message);
     const bool closed = ::close(fd) == 0;
     if (session->replaying) { // the replay now stands at the end: start it again
-        replay_start(&session->job.replay, &session->job.module, session->img, &session->job.log);
+        job_replay_start(&session->job.replay, &session->job.module, session->img,
+                         &session->job.log);
     }
     int status = result == ANIMOUT_NO_MEMORY       ? DESIGNER_BAD_CONFIGURATION
                  : result != ANIMOUT_OK || !closed ? DESIGNER_OUTPUT_FAILED
@@ -459,8 +460,7 @@ constexpr int GEOMETRY_VALUES = 14;
 // out[4] the capacity of a profile text setting.
 EMSCRIPTEN_KEEPALIVE void designer_sizes(int* out) {
     const std::array<int, 5> values = {GEOMETRY_VALUES, LCDIMG_GLYPH_COUNT, LCDIMG_GLYPH_BYTES,
-                                       CONTROLLER_CGRAM_BYTES,
-                                       static_cast<int>(LCDIMG_TEXT_CAPACITY)};
+                                       CHIP_CGRAM_BYTES, static_cast<int>(LCDIMG_TEXT_CAPACITY)};
     std::memcpy(out, values.data(), sizeof(int) * values.size());
 }
 

@@ -35,6 +35,8 @@ enum class lcd_event_kind : std::uint8_t {
     module,      // the module's geometry: `cols` x `rows`
     backlight,   // the backlight pin: `on`
     controller,  // later bytes go to controller `chip` (modules with two only)
+    read_busy,   // read busy flag and address of `chip`: the sink stores BF and AC in *answer
+    read_data,   // read data of `chip`: the sink stores the byte read in *answer
 };
 
 // One thing the shim sends. The fields that a kind does not name keep their defaults.
@@ -48,6 +50,7 @@ struct lcd_event {
     std::uint8_t cols = 0;
     std::uint8_t rows = 0;
     bool on = false;
+    std::uint8_t* answer = nullptr; // where a read's answer goes (never null for reads)
 };
 
 // Receives every event, with the context given with it.
@@ -114,11 +117,24 @@ inline void lcd_event_text(const lcd_event& event, std::string& out) {
         std::snprintf(text, sizeof text, "controller %u\n", static_cast<unsigned>(event.chip));
         out += text;
         return;
+    case lcd_event_kind::read_busy:
+        out += "read busy\n";
+        return;
+    case lcd_event_kind::read_data:
+        out += "read data\n";
+        return;
     }
 }
 
 // The default sink: the log line of each event to the std::ostream that `context` points at.
+// A log has no chip to ask, so a read is answered as a replay under ideal timing reads BF, and
+// as no more: 0 (not busy, and nothing known of the counter or the memory), so that a driver
+// polling BF goes on.
 inline void lcd_write_text(const lcd_event& event, void* context) {
+    if ((event.kind == lcd_event_kind::read_busy || event.kind == lcd_event_kind::read_data) &&
+        event.answer != nullptr) {
+        *event.answer = 0;
+    }
     std::string line;
     lcd_event_text(event, line);
     if (!line.empty() && context != nullptr) {
@@ -264,6 +280,10 @@ class lcd_shim {
         for_each_chip(
             [&](std::uint8_t chip) { emit(lcd_event_kind::instruction, chip, &value, 1); });
     }
+    // Reads of the controller of the cursor's row, answered by the sink: BF (bit 7) and the
+    // address counter; the byte at the address counter, which then steps.
+    std::uint8_t read_busy_address() { return read(lcd_event_kind::read_busy); }
+    std::uint8_t read_data() { return read(lcd_event_kind::read_data); }
     // A `mark NAME` line, a moment that a replay can be asked for by name. A name that
     // lcd_mark_name_ok refuses writes nothing and gives false.
     bool mark(const char* name) {
@@ -373,13 +393,8 @@ class lcd_shim {
             sink_(event, context_);
         }
     }
-    // One event of `kind` and the bytes, to `chip`; nothing for no bytes.
-    void emit(lcd_event_kind kind, std::uint8_t chip, const std::uint8_t* bytes,
-              std::size_t count) {
-        pass_time();
-        if (count == 0) {
-            return;
-        }
+    // A controller event when `chip` is not the one the log last addressed.
+    void address(std::uint8_t chip) {
         if (chip != last_chip_) {
             lcd_event event;
             event.kind = lcd_event_kind::controller;
@@ -387,6 +402,26 @@ class lcd_shim {
             send(event);
             last_chip_ = chip;
         }
+    }
+    std::uint8_t read(lcd_event_kind kind) {
+        pass_time();
+        address(selected_);
+        std::uint8_t answer = 0;
+        lcd_event event;
+        event.kind = kind;
+        event.chip = selected_;
+        event.answer = &answer;
+        send(event);
+        return answer;
+    }
+    // One event of `kind` and the bytes, to `chip`; nothing for no bytes.
+    void emit(lcd_event_kind kind, std::uint8_t chip, const std::uint8_t* bytes,
+              std::size_t count) {
+        pass_time();
+        if (count == 0) {
+            return;
+        }
+        address(chip);
         lcd_event event;
         event.kind = kind;
         event.chip = chip;

@@ -180,9 +180,17 @@ class command_log {
 //     vimbra::lcd_shim shim(vimbra::controller_sink, &lcd, clock);
 void controller_sink(const lcd_event& event, void* context);
 
+// How a driven controller keeps time: ideal (every byte runs, BF reads 0), or as the chip
+// does at `fosc_khz` (10 to 10000; else 270): a byte sent while it is busy is refused (runs
+// nothing) and BF reads 1 until the execution time has passed.
+struct drive_options {
+    bool chip_timing = false;
+    int fosc_khz = 270;
+};
+
 // A controller of a module driven in-process, as the firmware's bus would drive it: every
 // instruction and data byte goes to the chip at once, at the current time. Reads come back
-// at once too. Made by module::drive; it owns a module of its own.
+// at once too, answered by the chip. Made by module::drive; it owns a module of its own.
 class controller {
   public:
     controller();
@@ -203,8 +211,12 @@ class controller {
     void data(std::uint8_t byte);        // RS = 1
     // Several bytes of one kind, as a byte sink of firmware gives them.
     void send(bool is_data, const std::uint8_t* bytes, std::size_t count);
-    std::uint8_t read_busy_address(); // BF (always 0 here) and the address counter
-    std::uint8_t read_data();         // the byte at the address counter, which then steps
+    // BF and the address counter. BF is 1 only under chip timing, while an instruction or a
+    // data write is still executing (a clear for 1.52 ms at 270 kHz, say).
+    std::uint8_t read_busy_address();
+    // The byte at the address counter (DDRAM, or a CGRAM row), which then steps; the first
+    // read after an address set gives the byte at that address.
+    std::uint8_t read_data();
     // The module's backlight: the screens show it unlit while it is off.
     void backlight(bool on);
     // Names the moment now (1 to 64 letters, digits, '_', '-' and '.'; else bad_argument).
@@ -253,8 +265,10 @@ class module {
     screen replay(std::string_view log, std::int64_t at_us = -1) const;
     // The command log (its text) read and checked once, for screens at its marks and moments.
     command_log read_log(std::string_view log) const;
-    // An in-process controller over a fresh module, at time 0.
+    // An in-process controller over a fresh module, at time 0, under ideal timing.
     controller drive() const;
+    // The same with the chip's timing as `options` say.
+    controller drive(const drive_options& options) const;
 
     // The console of the profile's script: what it prints (and the runner's messages)
     // collects here over every show and replay, and its `input` reads from the given text.

@@ -10,17 +10,17 @@
 #include <cstring>
 #include <new>
 
-#include "job/refpic.hpp"
-#include "job/screen.hpp"
-#include "job/snapshot.hpp"
 #include "base/console.hpp"
 #include "base/shown.hpp"
 #include "bmp/bmptypes.hpp"
+#include "chip/charset.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 #include "job/job.hpp"
-#include "lcd/charset.hpp"
-#include "lcd/cmdlog.hpp"
+#include "job/refpic.hpp"
+#include "job/screen.hpp"
+#include "job/snapshot.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/replay.hpp"
 #include "lcd/rowtext.hpp"
 
 namespace vimbra {
@@ -566,7 +566,8 @@ struct controller::state {
     module::console_buffers console;
     cmdlog_module_t layout{};
     replay_t replay{};
-    cmdlog_event_t event{};
+    chip_config_t timing{false, CHIP_DEFAULT_FOSC_KHZ, nullptr, nullptr};
+    chip_event_t event{};
     std::uint32_t count = 0; // bytes sent, the "line" a refusal names
     int chip = 0;
     std::int64_t now = 0;
@@ -582,7 +583,7 @@ struct controller::state {
             return;
         }
         count += count < UINT32_MAX ? 1 : 0;
-        event = {now, count, kind, value, static_cast<unsigned char>(chip), 0};
+        event = {chip_ps_of_us(now), count, kind, value, static_cast<unsigned char>(chip), 0};
         std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
         if (replay_apply(&replay, &event, 1, now, message.data(),
                          static_cast<int>(message.size())) != 0) {
@@ -592,6 +593,10 @@ struct controller::state {
 };
 
 controller module::drive() const {
+    return drive(drive_options{});
+}
+
+controller module::drive(const drive_options& options) const {
     controller c;
     try {
         c.state_ = std::make_unique<controller::state>();
@@ -603,8 +608,9 @@ controller module::drive() const {
         }
         if (s.outcome.ok()) {
             img->console = console_over(&s.console);
-            cmdlog_module_of(img.get(), &s.layout);
-            replay_start(&s.replay, &s.layout, img.get(), nullptr);
+            lcdimg_module_of(img.get(), &s.layout);
+            s.timing = {options.chip_timing, options.fosc_khz, nullptr, nullptr};
+            job_replay_start(&s.replay, &s.layout, img.get(), nullptr, &s.timing);
             s.img = std::move(img);
         }
     } catch (const std::bad_alloc&) {
@@ -642,13 +648,13 @@ result controller::select_chip(int chip) {
 
 void controller::instruction(std::uint8_t byte) {
     if (state_ != nullptr) {
-        state_->apply(CMDLOG_INSTRUCTION, byte);
+        state_->apply(CHIP_INSTRUCTION, byte);
     }
 }
 
 void controller::data(std::uint8_t byte) {
     if (state_ != nullptr) {
-        state_->apply(CMDLOG_DATA, byte);
+        state_->apply(CHIP_DATA, byte);
     }
 }
 
@@ -662,14 +668,15 @@ std::uint8_t controller::read_busy_address() {
     if (state_ == nullptr || !state_->outcome.ok()) {
         return 0;
     }
-    return controller_read_busy(&state_->replay.chips[static_cast<std::size_t>(state_->chip)]);
+    return chip_read_busy(&state_->replay.chips[static_cast<std::size_t>(state_->chip)],
+                          chip_ps_of_us(state_->now));
 }
 
 std::uint8_t controller::read_data() {
     if (state_ == nullptr || !state_->outcome.ok()) {
         return 0;
     }
-    state_->apply(CMDLOG_READ_DATA, 0);
+    state_->apply(CHIP_READ_DATA, 0);
     return state_->replay.chips[static_cast<std::size_t>(state_->chip)].data_register;
 }
 
@@ -769,6 +776,13 @@ void controller_sink(const lcd_event& event, void* context) {
         case lcd_event_kind::instruction:
         case lcd_event_kind::data:
         case lcd_event_kind::controller:
+        case lcd_event_kind::read_busy:
+        case lcd_event_kind::read_data:
+            if ((event.kind == lcd_event_kind::read_busy ||
+                 event.kind == lcd_event_kind::read_data) &&
+                event.answer != nullptr) {
+                *event.answer = 0; // unless the chip answers
+            }
             if (event.chip < 1 || event.chip > c->chip_count()) {
                 if (s.outcome.ok()) {
                     s.outcome =
@@ -779,7 +793,12 @@ void controller_sink(const lcd_event& event, void* context) {
                 return;
             }
             s.chip = event.chip - 1;
-            if (event.kind != lcd_event_kind::controller) {
+            if (event.kind == lcd_event_kind::read_busy && event.answer != nullptr) {
+                *event.answer = c->read_busy_address();
+            } else if (event.kind == lcd_event_kind::read_data && event.answer != nullptr) {
+                *event.answer = c->read_data();
+            } else if (event.kind == lcd_event_kind::instruction ||
+                       event.kind == lcd_event_kind::data) {
                 c->send(event.kind == lcd_event_kind::data, event.bytes, event.count);
             }
             return;
@@ -826,7 +845,7 @@ screen controller::snapshot() const {
         if (!s.outcome.ok()) {
             return screen_maker::failed(s.outcome);
         }
-        if (replay_show(&s.replay, s.img.get(), s.now) != 0) {
+        if (job_replay_show(&s.replay, s.img.get(), s.now) != 0) {
             return screen_maker::failed(no_memory());
         }
         s.img->backlight_off = !s.backlight_on;

@@ -18,12 +18,12 @@
 #include "base/shown.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
+#include "chip/cmdlog.hpp"
+#include "job/animate.hpp"
 #include "job/iopaths.hpp"
 #include "job/jobrun.hpp"
 #include "job/screen.hpp"
 #include "job/snapshot.hpp"
-#include "lcd/animate.hpp"
-#include "lcd/cmdlog.hpp"
 #include "lcd/lcdimg.hpp"
 
 namespace vimbra {

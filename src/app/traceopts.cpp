@@ -77,7 +77,7 @@ void traceopts_add(CLI::App* app, trace_options_t* o) {
         ->check(CLI::IsMember({"chip", "ideal"}))
         ->option_text("chip|ideal");
     app->add_option("--fosc", o->fosc_khz, "the controller's oscillator (default: 270)")
-        ->check(traceopts_number_in(TIMING_MIN_FOSC_KHZ, TIMING_MAX_FOSC_KHZ))
+        ->check(traceopts_number_in(CHIP_MIN_FOSC_KHZ, CHIP_MAX_FOSC_KHZ))
         ->option_text("KHZ");
     app->add_option("--vcc", o->vcc, "supply voltage: below 4.5 the 2.7-4.5 V bus times apply")
         ->check(traceopts_number_in(2.7, 5.5))

@@ -119,9 +119,20 @@ void refuse(tracedec_t* d, int status, const std::string& text) {
     }
 }
 
+// A bus cycle as the chip's event.
+void cycle_to_chip(tracedec_t* d, const bus_cycle_t& c) {
+    const chip_event_t event{
+        c.time_ps,
+        c.line,
+        CHIP_BUS,
+        c.data,
+        static_cast<unsigned char>(c.chip),
+        static_cast<unsigned char>((c.rs ? CHIP_FLAG_RS : 0) | (c.rw ? CHIP_FLAG_RW : 0))};
+    timing_event(&d->timing, &event);
+}
+
 void take_cycle(const bus_cycle_t* c, void* ctx) {
-    auto* d = static_cast<tracedec_t*>(ctx);
-    timing_cycle(&d->timing, c->time_ps, c->line, c->chip, c->rs, c->rw, c->data);
+    cycle_to_chip(static_cast<tracedec_t*>(ctx), *c);
 }
 
 void forward_fault(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx) {
@@ -147,7 +158,7 @@ void take_falls(tracedec_t* d, const vcd_step_t& step) {
         if ((falls & (1u << (chip == 0 ? BUS_E1 : BUS_E2))) != 0) {
             const bus_cycle_t c =
                 parbus_fall(&d->parbus, step.time_ps, step.line, chip, step.before);
-            timing_cycle(&d->timing, c.time_ps, c.line, c.chip, c.rs, c.rw, c.data);
+            cycle_to_chip(d, c);
         }
     }
 }
@@ -331,7 +342,7 @@ int take_status(tracedec_t* d, int read) {
 
 tracedec_options_t tracedec_defaults() {
     return tracedec_options_t{
-        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, TIMING_DEFAULT_FOSC_KHZ, false, false, false, 1};
+        "", -1, {0, 1, 2, 3, 4, 5, 6, 7}, true, CHIP_DEFAULT_FOSC_KHZ, false, false, false, 1};
 }
 
 tracedec_t* tracedec_open(const tracedec_options_t* options,
@@ -445,7 +456,7 @@ void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out) {
     }
 }
 
-void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out) {
+void tracedec_log_byte(tracedec_log_t* log, const chip_byte_t* byte, char* out) {
     tracedec_log_end(log, byte->time_ps / 1000000, out);
     std::size_t n = std::strlen(out);
     const auto room = [&] { return static_cast<std::size_t>(TRACEDEC_LOG_LINE_CAPACITY) - n; };
@@ -456,13 +467,13 @@ void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out
     }
     const char* comment = byte->taken ? "" : "# not taken, busy: ";
     switch (byte->kind) {
-    case TIMING_INSTRUCTION:
+    case CHIP_INSTRUCTION:
         std::snprintf(out + n, room(), "%scmd 0x%02X\n", comment, byte->value);
         break;
-    case TIMING_DATA:
+    case CHIP_DATA:
         std::snprintf(out + n, room(), "%sdata 0x%02X\n", comment, byte->value);
         break;
-    case TIMING_READ_BUSY:
+    case CHIP_READ_BUSY:
         std::snprintf(out + n, room(), "%sread busy\n", comment);
         break;
     default:

@@ -35,7 +35,7 @@ struct tracedec_options_t {
 };
 
 struct tracedec_callbacks_t {
-    void (*byte)(const timing_byte_t* byte, void* ctx);
+    void (*byte)(const chip_byte_t* byte, void* ctx);
     void (*fault)(std::int64_t time_ps, std::uint32_t line, const char* text, void* ctx);
     void (*warning)(const char* text, void* ctx); // one line
     void* ctx;
@@ -72,7 +72,7 @@ struct tracedec_log_t {
 inline constexpr int TRACEDEC_LOG_LINE_CAPACITY = 96;
 // The lines for one byte (a wait, a controller, the byte; one not taken as a comment) into
 // `out`, TRACEDEC_LOG_LINE_CAPACITY bytes. Times are cut to whole microseconds.
-void tracedec_log_byte(tracedec_log_t* log, const timing_byte_t* byte, char* out);
+void tracedec_log_byte(tracedec_log_t* log, const chip_byte_t* byte, char* out);
 // The wait to the trace's end, or nothing.
 void tracedec_log_end(tracedec_log_t* log, std::int64_t end_us, char* out);
 // Checks a --pins text; 0, or -1 with the reason in `message`.

@@ -6,8 +6,9 @@
 #include <cstring>
 
 #include "bmp/outfile.hpp"
+#include "chip/cmdlog.hpp"
 #include "job/screen.hpp"
-#include "lcd/cmdlog.hpp"
+#include "lcd/lcdimg.hpp"
 
 namespace vimbra {
 
@@ -34,7 +35,7 @@ int produce(int fd, void* ctx) {
     // enlarges only the frames it keeps, as it writes them.
     const animate_options_t options{r.format, r.hold_us, r.plays, nullptr, nullptr, r.scale};
     cmdlog_module_t module{};
-    cmdlog_module_of(job->img, &module);
+    lcdimg_module_of(job->img, &module);
     job->status = animate_write(job->img, &module, job->log, &options, outfile_sink_write, &sink,
                                 job->message.data(), static_cast<int>(job->message.size()));
     const int error = errno;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lcd/animate.hpp"
+#include "job/animate.hpp"
 
 namespace vimbra {
 

@@ -10,10 +10,10 @@
 #include "bmp/bmpfile.hpp"
 #include "bmp/outfile.hpp"
 #include "bmp/pngfile.hpp"
-#include "lcd/animate.hpp"
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
+#include "chip/loghint.hpp"
+#include "job/animate.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/loghint.hpp"
 #include "lcd/rowtext.hpp"
 
 namespace vimbra {
@@ -192,7 +192,7 @@ job_status_t job_log_moments(job_log_t* job, lcdimg_t* img, std::int64_t until_u
 
 job_status_t job_log_read(job_log_t* job, const lcdimg_t* img, char* text, std::size_t size,
                           const std::string& name, const job_messages_t* messages) {
-    cmdlog_module_of(img, &job->module);
+    lcdimg_module_of(img, &job->module);
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int read = cmdlog_read_owned(text, size, &job->module, &job->log, message.data(),
                                        static_cast<int>(message.size()));
@@ -210,7 +210,7 @@ job_status_t job_log_check(job_log_t* job, const lcdimg_t* img, bool hints, cons
                            const job_messages_t* messages) {
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     const int capacity = static_cast<int>(message.size());
-    replay_start(&job->replay, &job->module, img, &job->log);
+    job_replay_start(&job->replay, &job->module, img, &job->log);
     if (replay_advance(&job->replay, job->log.end_us, message.data(), capacity) != 0) {
         say(messages, prefixed(name, message.data()));
         return JOB_BAD_LOG;
@@ -237,19 +237,34 @@ job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
     const std::int64_t at = at_us < 0 ? job->log.end_us : at_us;
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
     if (at < job->replay.now_us) {
-        replay_start(&job->replay, &job->module, img, &job->log);
+        job_replay_start(&job->replay, &job->module, img, &job->log);
     }
     if (replay_advance(&job->replay, at, message.data(), static_cast<int>(message.size())) != 0) {
         say(messages, prefixed(name, message.data()));
         return JOB_BAD_LOG;
     }
-    if (replay_show(&job->replay, img, at) != 0) {
+    if (job_replay_show(&job->replay, img, at) != 0) {
         return no_memory(messages);
     }
     if (status != nullptr) {
         replay_status(&job->replay, status);
     }
     return JOB_DONE;
+}
+
+void job_replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_t* img,
+                      const cmdlog_t* log, const chip_config_t* config) {
+    std::array<unsigned char, CHIP_CGRAM_BYTES> cgram{};
+    if (img != nullptr) {
+        lcdimg_cgram_of(img, cgram.data());
+    }
+    replay_start(replay, module, img != nullptr ? cgram.data() : nullptr, log, config);
+}
+
+int job_replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us) {
+    screen_state_t screen{};
+    replay_screen(replay, time_us, &screen);
+    return lcdimg_show_screen(img, &screen);
 }
 
 void job_log_free(job_log_t* job) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "lcd/cmdlog.hpp"
-#include "lcd/replay.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 
 namespace vimbra {
 
@@ -86,6 +86,12 @@ job_status_t job_log_show(job_log_t* job, lcdimg_t* img, std::int64_t at_us,
                           const std::string& name, const job_messages_t* messages,
                           replay_status_t* status);
 void job_log_free(job_log_t* job);
+// Starts a replay of `log` (null: events applied later) for the image's picture: CGRAM from
+// its font's glyphs 0..7; the chips under `config`'s timing (null: ideal).
+void job_replay_start(replay_t* replay, const cmdlog_module_t* module, const lcdimg_t* img,
+                      const cmdlog_t* log, const chip_config_t* config = nullptr);
+// Draws the replay's screen at `time_us` into the image. 0, or -1 when memory is short.
+int job_replay_show(const replay_t* replay, lcdimg_t* img, std::int64_t time_us);
 
 enum job_format_t : int { JOB_FORMAT_BMP, JOB_FORMAT_PNG };
 

@@ -107,7 +107,7 @@ job_status_t find_mark(run_t* run, const std::string& name, std::int64_t* at) {
 // A VCD, decoded straight into the moment asked for (and, for an animation, into the log).
 job_status_t replay_trace(run_t* run, const tracerun_request_t& request, std::FILE* trace,
                           const std::string& head) {
-    cmdlog_module_of(run->img, &run->log.module);
+    lcdimg_module_of(run->img, &run->log.module);
     if (given(run->request->at_mark)) {
         // A mark's name that starts with a digit was meant as a time that is none.
         const char* at = run->request->at_mark;

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "base/console.hpp"
+#include "job/animate.hpp"
 #include "job/job.hpp"
 #include "job/tracerun.hpp"
-#include "lcd/animate.hpp"
 
 namespace vimbra {
 

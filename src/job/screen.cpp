@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
+#include "chip/replay.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/replay.hpp"
 
 namespace vimbra {
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "base/shown.hpp"
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
 
 namespace vimbra {
 

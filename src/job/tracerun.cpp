@@ -13,7 +13,7 @@
 #include "bmp/outfile.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
-#include "lcd/animate.hpp"
+#include "job/animate.hpp"
 
 namespace vimbra {
 
@@ -25,7 +25,7 @@ constexpr job_status_t NO_MEMORY = JOB_NO_MEMORY;
 constexpr job_status_t BAD_FORMAT = JOB_BAD_LOG;
 constexpr job_status_t NOT_WRITTEN = JOB_WRITE_FAILED; // the decoded log
 constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
-constexpr std::int64_t PS_PER_US = 1000000;
+constexpr std::int64_t PS_PER_US = CHIP_PS_PER_US;
 constexpr std::size_t BATCH_EVENTS = 4096;
 // Large reads: fewer calls, and the reader's loop stays hot.
 constexpr std::size_t CHUNK_BYTES = 1 << 18;
@@ -72,7 +72,7 @@ void emit_text(emit_t* e, const char* text) {
     outfile_sink_write(text, static_cast<std::uint32_t>(std::strlen(text)), &e->sink);
 }
 
-void emit_byte(emit_t* e, const timing_byte_t* b) {
+void emit_byte(emit_t* e, const chip_byte_t* b) {
     if (!e->open) {
         return;
     }
@@ -112,7 +112,7 @@ struct session_t {
     tracedec_t* dec = nullptr;
     timing_t timing{}; // a log's
     replay_t replay{};
-    std::vector<cmdlog_event_t> batch; // taken bytes not yet applied to the still
+    std::vector<chip_event_t> batch; // taken bytes not yet applied to the still
     // The bytes taken, kept as command-log text: a trace's for an animation, or a log's under
     // chip timing, which becomes the log replayed.
     bool keep_text = false;
@@ -132,13 +132,13 @@ void report_fault(std::int64_t time_ps, std::uint32_t line, const char* text, vo
         return;
     }
     std::array<char, 48> at{};
-    timing_format_ms(time_ps, 6, at.data(), static_cast<int>(at.size()));
+    chip_format_ms(time_ps, 6, at.data(), static_cast<int>(at.size()));
     const std::string where =
         s->in_log ? s->request->name + ":" + std::to_string(line) : s->request->name;
     say(s->request, where + ": " + at.data() + ": " + text);
 }
 
-bool keep_byte(session_t* s, const timing_byte_t* b, bool two_chips) {
+bool keep_byte(session_t* s, const chip_byte_t* b, bool two_chips) {
     if (!s->kept_started) {
         s->kept_started = true;
         s->kept_log.two_chips = two_chips;
@@ -192,15 +192,13 @@ void flush_batch(session_t* s) {
         return;
     }
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
-    if (replay_apply(&s->replay, s->batch.data(), s->batch.size(), s->batch.back().time_us,
-                     message.data(), static_cast<int>(message.size())) != 0) {
+    if (replay_apply(&s->replay, s->batch.data(), s->batch.size(),
+                     s->batch.back().time_ps / PS_PER_US, message.data(),
+                     static_cast<int>(message.size())) != 0) {
         stop(s, BAD_FORMAT, s->request->name + ": " + message.data());
     }
     s->batch.clear();
 }
-
-constexpr std::array<unsigned char, 4> EVENT_KINDS{CMDLOG_INSTRUCTION, CMDLOG_DATA,
-                                                   CMDLOG_READ_BUSY, CMDLOG_READ_DATA};
 
 // An animation of a trace is refused at the first byte it could not hold, rather than once
 // the whole trace lies in memory: each new time of a byte starts a moment (but for time 0 and
@@ -227,7 +225,7 @@ bool within_animation(session_t* s, std::int64_t time_us) {
     return true;
 }
 
-void take_byte(const timing_byte_t* b, void* ctx) {
+void take_byte(const chip_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
     if (!s->emit.open && !s->emit_started && !s->o->emit_log.empty()) {
         s->emit_started = true; // the pins are known now: two controllers or one
@@ -253,17 +251,14 @@ void take_byte(const timing_byte_t* b, void* ctx) {
             return;
         }
     }
-    const cmdlog_event_t event{b->time_ps / PS_PER_US,
-                               b->line,
-                               EVENT_KINDS[b->kind & 3],
-                               b->value,
-                               static_cast<unsigned char>(b->chip),
-                               0};
     if (s->in_log || s->request->img == nullptr) {
         return;
     }
+    // The byte as the chip took it, whole: the replay's chip runs it at once.
+    const chip_event_t event{
+        b->time_ps, b->line, b->kind, b->value, static_cast<unsigned char>(b->chip), 0};
     const std::int64_t at = s->request->at_us;
-    if (at < 0 || event.time_us <= at) {
+    if (at < 0 || b->time_ps / PS_PER_US <= at) {
         s->batch.push_back(event); // never grows: flushed when full
         if (s->batch.size() == BATCH_EVENTS) {
             flush_batch(s);
@@ -410,7 +405,7 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
         return NO_MEMORY;
     }
     if (request->img != nullptr) {
-        replay_start(&s.replay, request->module, request->img, nullptr);
+        job_replay_start(&s.replay, request->module, request->img, nullptr);
     }
     int read = tracedec_feed(s.dec, head.data(), head.size());
     while (read == TRACEDEC_OK) {
@@ -447,7 +442,7 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
         std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
         if (replay_advance(&s.replay, at, message.data(), static_cast<int>(message.size())) != 0) {
             stop(&s, BAD_FORMAT, request->name + ": " + message.data());
-        } else if (replay_show(&s.replay, request->img, at) != 0) {
+        } else if (job_replay_show(&s.replay, request->img, at) != 0) {
             stop(&s, NO_MEMORY, NO_MEMORY_LINE);
         }
         replay_status(&s.replay, &result->status);
@@ -480,20 +475,10 @@ job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, cons
 
 namespace {
 
-// One event of a log through the chip's timing.
-int time_event(const cmdlog_event_t* event, void* ctx) {
+// One event of a log through the chips, as a trace's cycles go.
+int time_event(const chip_event_t* event, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
-    const cmdlog_event_t& e = *event;
-    // A log may last 35 years, picoseconds reach about 106 days: later is the same.
-    const std::int64_t ps = e.time_us > INT64_MAX / PS_PER_US ? INT64_MAX : e.time_us * PS_PER_US;
-    static constexpr std::array<unsigned char, 5> KINDS{TIMING_INSTRUCTION, TIMING_DATA, 0,
-                                                        TIMING_READ_BUSY, TIMING_READ_DATA};
-    if (e.kind == CMDLOG_BUS) {
-        timing_cycle(&s->timing, ps, e.line, e.chip, (e.flags & CMDLOG_FLAG_RS) != 0,
-                     (e.flags & CMDLOG_FLAG_RW) != 0, e.value);
-    } else if (e.kind < KINDS.size()) {
-        timing_whole(&s->timing, ps, e.line, e.chip, KINDS[e.kind], e.value);
-    }
+    timing_event(&s->timing, event);
     return s->status == DONE ? 0 : 1;
 }
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 #include "job/job.hpp"
-#include "lcd/cmdlog.hpp"
-#include "lcd/replay.hpp"
 
 namespace vimbra {
 

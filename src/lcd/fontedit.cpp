@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/util.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
 
 namespace vimbra {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "base/linesrc.hpp"
+#include "base/util.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
 
 namespace vimbra {
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "base/console.hpp"
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdprof.hpp"
 

@@ -11,6 +11,8 @@
 namespace vimbra {
 
 struct charset_t;
+struct cmdlog_module_t;
+struct screen_state_t;
 
 inline constexpr std::size_t LCDIMG_TEXT_CAPACITY = 8192; // text settings, terminator included
 inline constexpr int LCDIMG_GLYPH_COUNT = 256;
@@ -159,6 +161,15 @@ int lcdimg_set_text(lcdimg_t* img, int x, int y, unsigned char code);
 // Gives the image its per-cell glyphs (all unlit) unless it has them. 0, or -1 when memory
 // is short.
 int lcdimg_use_cell_glyphs(lcdimg_t* img);
+// The module of the image's grid, as a command log and a replay see it: its ROW_ADDRESSES,
+// its CHARSET or else A00.
+void lcdimg_module_of(const lcdimg_t* img, cmdlog_module_t* module);
+// The font's glyphs 0..7 as CGRAM dot rows (64 bytes, bit 4 the leftmost dot): a replay's
+// first CGRAM, so that a font file can give the firmware's custom characters.
+void lcdimg_cgram_of(const lcdimg_t* img, unsigned char* cgram);
+// Draws a screen state (a replay's display at a moment) into the image's text grid and its
+// per-cell glyphs, and sets its backlight. 0, or -1 when memory is short.
+int lcdimg_show_screen(lcdimg_t* img, const screen_state_t* screen);
 // Gives an opened image another grid of cells (a log's module line), all blank, and the
 // picture size that follows. LCDIMG_OPENED; LCDIMG_OPEN_BAD_SETTING with the grid unchanged
 // when the picture would be too large ("Picture too large: ..." in `message`); or

@@ -8,8 +8,8 @@
 
 #include "base/console.hpp"
 #include "base/linesrc.hpp"
+#include "base/util.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
 
 namespace vimbra {
 

@@ -9,9 +9,9 @@
 #include <new>
 
 #include "base/console.hpp"
-#include "lcd/charset.hpp"
+#include "base/util.hpp"
+#include "chip/charset.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/util.hpp"
 
 namespace vimbra {
 

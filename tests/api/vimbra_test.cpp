@@ -2,8 +2,12 @@
 // run on the same input and against values worked out by hand.
 #include "vimbra/vimbra.hpp"
 
+#include "vimbra/lcd_shim.hpp"
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -247,6 +251,70 @@ TEST(VimbraController, DrivenByteByByte) {
 
 // The profile's script prints to the module's console and reads from its input; nothing goes
 // to the process's standard output.
+// Reads answered by the chip: under chip timing BF is 1 while a clear executes (1.52 ms at
+// 270 kHz, 2.16 ms at 190 kHz) and 0 after it, and a byte sent meanwhile is refused; under
+// ideal timing BF reads 0 and every byte runs.
+TEST(VimbraController, BusyFlagFollowsTheChipsTime) {
+    struct busy_case_t {
+        const char* name;
+        bool chip_timing;
+        int fosc_khz;
+        std::int64_t read_after_us; // after the clear
+        std::uint8_t busy_address;
+        const char* row; // after 'X' during the clear and 'Y' once it is done
+    };
+    const std::vector<busy_case_t> cases{
+        {"DuringClear", true, 270, 1519, 0x80, "Y   "},
+        {"AfterClear", true, 270, 1520, 0x00, "Y   "},
+        {"DuringClearAt190kHz", true, 190, 2159, 0x80, "Y   "},
+        {"AfterClearAt190kHz", true, 190, 2160, 0x00, "Y   "},
+        {"IdealNeverBusy", false, 270, 0, 0x01, "XY  "},
+    };
+    const vimbra::module module =
+        vimbra::module::open(vimbra::source::text("CHCNT_X 4\nCHCNT_Y 1\n"));
+    for (const busy_case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        vimbra::controller lcd = module.drive(vimbra::drive_options{c.chip_timing, c.fosc_khz});
+        lcd.instruction(0x30);
+        lcd.advance_to(100);
+        lcd.instruction(0x0C);
+        lcd.advance_to(200);
+        lcd.instruction(0x01);
+        lcd.data('X');
+        lcd.advance_to(200 + c.read_after_us);
+        EXPECT_EQ(lcd.read_busy_address(), c.busy_address);
+        lcd.advance_to(5000);
+        EXPECT_EQ(lcd.read_busy_address() & 0x80, 0);
+        lcd.data('Y');
+        const vimbra::screen shown = lcd.snapshot();
+        ASSERT_TRUE(shown.ok());
+        EXPECT_EQ(shown.text_rows(), std::vector<std::string>{c.row});
+    }
+}
+
+// The shim reads through its sink: the controller's answers come from the chip; the log sink
+// writes read lines and answers 0, as a replay under ideal timing reads BF.
+TEST(VimbraController, ShimReadsThroughItsSink) {
+    vimbra::controller lcd =
+        vimbra::module::open(vimbra::source::text("CHCNT_X 16\nCHCNT_Y 2\n")).drive();
+    vimbra::lcd_shim shim(vimbra::controller_sink, &lcd);
+    shim.begin(16, 2);
+    shim.print("hi");
+    EXPECT_EQ(shim.read_busy_address(), 0x02);
+    shim.setCursor(1, 0);
+    EXPECT_EQ(shim.read_data(), 'i');
+    EXPECT_EQ(shim.read_busy_address(), 0x02);
+    shim.setCursor(0, 1);
+    EXPECT_EQ(shim.read_busy_address(), 0x40);
+
+    std::ostringstream out;
+    vimbra::lcd_shim logged(out, [] { return std::uint64_t{0}; });
+    logged.begin(8, 1);
+    EXPECT_EQ(logged.read_busy_address(), 0);
+    EXPECT_EQ(logged.read_data(), 0);
+    EXPECT_EQ(out.str(), "module 8x1\ncmd 0x30 0x0C 0x01 0x06\nread busy\nread data\n");
+}
+
 TEST(VimbraModule, ScriptConsoleStaysInTheModule) {
     temp_dir_t dir;
     const std::string script =

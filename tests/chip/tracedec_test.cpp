@@ -20,7 +20,7 @@ struct decoded_t {
     tracedec_t* dec = nullptr;
 };
 
-void on_byte(const timing_byte_t* b, void* ctx) {
+void on_byte(const chip_byte_t* b, void* ctx) {
     auto* d = static_cast<decoded_t*>(ctx);
     char text[48];
     std::snprintf(text, sizeof text, "%d:%u:%02X%s", b->chip, static_cast<unsigned>(b->kind),

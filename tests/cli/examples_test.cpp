@@ -17,10 +17,10 @@
 
 #include "cli/tool_runner.hpp"
 
+#include "base/util.hpp"
 #include "lcd/lcdfont.hpp"
 #include "lcd/lcdimg.hpp"
 #include "lcd/lcdprof.hpp"
-#include "lcd/util.hpp"
 #include "support/temp_dir.hpp"
 
 using namespace vimbra;

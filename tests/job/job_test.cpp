@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "chip/charset.hpp"
 #include "job/screen.hpp"
-#include "lcd/charset.hpp"
 #include "lcd/lcdimg.hpp"
 #include "support/temp_dir.hpp"
 

@@ -10,9 +10,10 @@
 #include <tuple>
 #include <vector>
 
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
+#include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/replay.hpp"
 #include "lcd/rowtext.hpp"
 
 using namespace vimbra;
@@ -58,14 +59,14 @@ std::vector<unsigned char> replayed_picture(const std::string& text, std::int64_
     lcdimg_t* img = nullptr;
     EXPECT_EQ(lcdimg_open_checked(nullptr, nullptr, &img, nullptr, 0), LCDIMG_OPENED);
     cmdlog_module_t module{};
-    cmdlog_module_of(img, &module);
+    lcdimg_module_of(img, &module);
     cmdlog_t log{};
     EXPECT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, nullptr, 0), 0) << text;
     replay_t replay{};
-    replay_start(&replay, &module, img, &log);
+    job_replay_start(&replay, &module, img, &log);
     const std::int64_t at = at_us < 0 ? log.end_us : at_us;
     EXPECT_EQ(replay_advance(&replay, at, nullptr, 0), 0);
-    EXPECT_EQ(replay_show(&replay, img, at), 0);
+    EXPECT_EQ(job_replay_show(&replay, img, at), 0);
     lcdimg_render(img);
     std::vector<unsigned char> rgb(
         img->pixels, img->pixels + static_cast<std::size_t>(img->canvas_width) *
@@ -127,19 +128,19 @@ TEST(BacklightTest, ABacklightChangeIsAMoment) {
     lcdimg_t* img = nullptr;
     ASSERT_EQ(lcdimg_open_checked(nullptr, nullptr, &img, nullptr, 0), LCDIMG_OPENED);
     cmdlog_module_t module{};
-    cmdlog_module_of(img, &module);
+    lcdimg_module_of(img, &module);
     const std::string text = "init\nwait 1s\nbacklight off\nwait 500ms\nbacklight on\nwait 1s";
     cmdlog_t log{};
     ASSERT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, nullptr, 0), 0);
     replay_t replay{};
-    replay_start(&replay, &module, img, &log);
+    job_replay_start(&replay, &module, img, &log);
     ASSERT_EQ(replay_advance(&replay, 0, nullptr, 0), 0);
     EXPECT_EQ(replay_next_change(&replay, 0), 1000000);
     EXPECT_EQ(replay_next_change(&replay, 1000000), 1500000);
     EXPECT_EQ(replay_next_change(&replay, 1500000), INT64_MAX);
-    EXPECT_EQ(replay_show(&replay, img, 1499999), 0);
+    EXPECT_EQ(job_replay_show(&replay, img, 1499999), 0);
     EXPECT_TRUE(img->backlight_off);
-    EXPECT_EQ(replay_show(&replay, img, 1500000), 0);
+    EXPECT_EQ(job_replay_show(&replay, img, 1500000), 0);
     EXPECT_FALSE(img->backlight_off);
     cmdlog_free(&log);
     lcdimg_close(img);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 #include "lcd/lcdimg.hpp"
 
 using namespace vimbra;

@@ -1,4 +1,4 @@
-#include "lcd/animate.hpp"
+#include "job/animate.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -6,9 +6,10 @@
 #include "bmp/animframes.hpp"
 #include "bmp/apngfile.hpp"
 #include "bmp/giffile.hpp"
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
+#include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
-#include "lcd/replay.hpp"
 
 namespace vimbra {
 
@@ -131,7 +132,7 @@ std::int64_t count_moments(run_t* run, replay_t* replay, std::int64_t end_us) {
 // blink phase, shown until the next moment.
 int add_replayed(const replay_t* replay, std::int64_t start_us, std::int64_t end_us, void* ctx) {
     auto* run = static_cast<run_t*>(ctx);
-    if (replay_show(replay, run->img, start_us) != 0) {
+    if (job_replay_show(replay, run->img, start_us) != 0) {
         return say(run, ANIMATE_NO_MEMORY, "Memory Allocation Error.");
     }
     return add_moment(run, end_us - start_us);
@@ -150,7 +151,7 @@ int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* lo
     }
     const std::int64_t end = log->end_us + hold;
     replay_t replay{};
-    replay_start(&replay, module, run->img, log);
+    job_replay_start(&replay, module, run->img, log);
     const std::int64_t moments = count_moments(run, &replay, end);
     if (moments < 0) {
         return ANIMATE_REFUSED;
@@ -198,7 +199,7 @@ int animate_write(lcdimg_t* img, const cmdlog_module_t* module, const cmdlog_t* 
 int animate_each_moment(replay_t* replay, const cmdlog_module_t* module, const lcdimg_t* img,
                         const cmdlog_t* log, std::int64_t end_us, animate_moment_func_t func,
                         void* ctx, char* message, int message_capacity) {
-    replay_start(replay, module, img, log);
+    job_replay_start(replay, module, img, log);
     std::int64_t t = 0;
     do {
         if (replay_advance(replay, t, message, message_capacity) != 0) {

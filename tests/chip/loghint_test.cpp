@@ -1,4 +1,4 @@
-#include "lcd/loghint.hpp"
+#include "chip/loghint.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "lcd/charset.hpp"
-#include "lcd/cmdlog.hpp"
-#include "lcd/replay.hpp"
+#include "chip/charset.hpp"
+#include "chip/cmdlog.hpp"
+#include "chip/replay.hpp"
 
 using namespace vimbra;
 

@@ -1,4 +1,4 @@
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "lcd/charset.hpp"
-#include "lcd/controller.hpp"
+#include "chip/charset.hpp"
 
 using namespace vimbra;
 
@@ -32,30 +31,30 @@ cmdlog_module_t module_of(int columns, int rows, std::vector<unsigned char> star
 
 // The events as short words: I instruction, D data, B bus edge (then r/w for RS/RW), Rb and
 // Rd the reads; "/2" for the second controller, "@t" for a time other than 0.
-int collect(const cmdlog_event_t* event, void* ctx) {
-    static_cast<std::vector<cmdlog_event_t>*>(ctx)->push_back(*event);
+int collect(const chip_event_t* event, void* ctx) {
+    static_cast<std::vector<chip_event_t>*>(ctx)->push_back(*event);
     return 0;
 }
 
 // The events a replay is given, in order.
-std::vector<cmdlog_event_t> all_events(const cmdlog_t& log) {
-    std::vector<cmdlog_event_t> events;
+std::vector<chip_event_t> all_events(const cmdlog_t& log) {
+    std::vector<chip_event_t> events;
     EXPECT_EQ(cmdlog_each_event(&log, collect, &events), 0);
     EXPECT_EQ(events.size(), log.count);
     return events;
 }
 
-std::string words_of(const std::vector<cmdlog_event_t>& events) {
+std::string words_of(const std::vector<chip_event_t>& events) {
     std::string out;
-    for (const cmdlog_event_t& e : events) {
+    for (const chip_event_t& e : events) {
         std::array<char, 64> word{};
-        const char* kind = e.kind == CMDLOG_INSTRUCTION ? "I" : e.kind == CMDLOG_DATA ? "D" : "B";
-        if (e.kind == CMDLOG_READ_BUSY || e.kind == CMDLOG_READ_DATA) {
-            std::snprintf(word.data(), word.size(), "%s", e.kind == CMDLOG_READ_BUSY ? "Rb" : "Rd");
+        const char* kind = e.kind == CHIP_INSTRUCTION ? "I" : e.kind == CHIP_DATA ? "D" : "B";
+        if (e.kind == CHIP_READ_BUSY || e.kind == CHIP_READ_DATA) {
+            std::snprintf(word.data(), word.size(), "%s", e.kind == CHIP_READ_BUSY ? "Rb" : "Rd");
         } else {
             std::snprintf(word.data(), word.size(), "%s%s%s%02X", kind,
-                          (e.flags & CMDLOG_FLAG_RS) != 0 ? "r" : "",
-                          (e.flags & CMDLOG_FLAG_RW) != 0 ? "w" : "", e.value);
+                          (e.flags & CHIP_FLAG_RS) != 0 ? "r" : "",
+                          (e.flags & CHIP_FLAG_RW) != 0 ? "w" : "", e.value);
         }
         if (!out.empty()) {
             out.push_back(' ');
@@ -65,8 +64,9 @@ std::string words_of(const std::vector<cmdlog_event_t>& events) {
             std::snprintf(word.data(), word.size(), "/%d", e.chip + 1);
             out.append(word.data());
         }
-        if (e.time_us != 0) {
-            std::snprintf(word.data(), word.size(), "@%lld", static_cast<long long>(e.time_us));
+        if (e.time_ps != 0) {
+            std::snprintf(word.data(), word.size(), "@%lld",
+                          static_cast<long long>(e.time_ps / CHIP_PS_PER_US));
             out.append(word.data());
         }
     }
@@ -251,7 +251,7 @@ void add_nibble(std::string* line, const std::array<int, 8>& pins, bool rs, unsi
     *line += text.data();
 }
 
-controller_t replayed(const std::string& text) {
+chip_t replayed(const std::string& text) {
     const cmdlog_module_t module = module_of(16, 2);
     cmdlog_t log{};
     std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
@@ -259,17 +259,11 @@ controller_t replayed(const std::string& text) {
                           static_cast<int>(message.size())),
               0)
         << message.data();
-    controller_t ctl;
-    controller_reset(&ctl);
-    for (const cmdlog_event_t& e : all_events(log)) {
-        if (e.kind == CMDLOG_INSTRUCTION) {
-            controller_instruction(&ctl, e.value);
-        } else if (e.kind == CMDLOG_DATA) {
-            controller_data(&ctl, e.value);
-        } else if (e.kind == CMDLOG_BUS) {
-            controller_bus(&ctl, (e.flags & CMDLOG_FLAG_RS) != 0, (e.flags & CMDLOG_FLAG_RW) != 0,
-                           e.value);
-        }
+    chip_t ctl;
+    chip_reset(&ctl, nullptr);
+    for (const chip_event_t& e : all_events(log)) {
+        chip_byte_t byte{};
+        chip_event(&ctl, &e, &byte);
     }
     cmdlog_free(&log);
     return ctl;
@@ -309,11 +303,11 @@ TEST(CmdlogTest, RawI2cAndNamedFormsAgree) {
         text.push_back('\n');
         i2c.push_back(text);
     }
-    const controller_t expected = replayed(raw);
+    const chip_t expected = replayed(raw);
     EXPECT_EQ(expected.ddram[0x43], 'H');
     EXPECT_EQ(expected.cgram[0x10 + 2], 0x15);
     for (const std::string& text : {named, i2c[0], i2c[1]}) {
-        const controller_t ctl = replayed(text);
+        const chip_t ctl = replayed(text);
         EXPECT_EQ(ctl.ddram, expected.ddram) << text;
         EXPECT_EQ(ctl.cgram, expected.cgram) << text;
         EXPECT_EQ(ctl.ac, expected.ac) << text;
@@ -464,14 +458,14 @@ TEST(CmdlogTest, CursorGivesEachEventAtItsMoment) {
     cmdlog_cursor_t cursor{};
     cmdlog_cursor_start(&log, &cursor);
     for (const auto& [time, words] : steps) {
-        std::vector<cmdlog_event_t> got;
+        std::vector<chip_event_t> got;
         EXPECT_EQ(cmdlog_cursor_advance(&log, &cursor, time, collect, &got), 0) << time;
         EXPECT_EQ(words_of(got), words) << time;
     }
     // A sink that stops at the second event: its result comes back, and nothing follows.
     cmdlog_cursor_start(&log, &cursor);
     int seen = 0;
-    const auto stop_second = [](const cmdlog_event_t*, void* ctx) {
+    const auto stop_second = [](const chip_event_t*, void* ctx) {
         return ++*static_cast<int*>(ctx) == 2 ? 7 : 0;
     };
     EXPECT_EQ(cmdlog_cursor_advance(&log, &cursor, INT64_MAX, stop_second, &seen), 7);

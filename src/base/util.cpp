@@ -1,4 +1,4 @@
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 #include <cstddef>
 

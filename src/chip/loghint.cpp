@@ -1,8 +1,8 @@
-#include "lcd/loghint.hpp"
+#include "chip/loghint.hpp"
 
 #include <cstdio>
 
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
 
 namespace vimbra {
 

@@ -1,16 +1,17 @@
 // The command log: what firmware sent to the module, one event a line, read into a list of
-// timed events for the controller. Named forms (init, goto, print, ...) are lowered to the
-// instruction and data bytes that a firmware library would send.
+// timed chip events (whole bytes, bus cycles of `i2c` lines, reads). Named forms (init, goto,
+// print, ...) are lowered to the instruction and data bytes that a firmware library would send.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "chip/chip.hpp"
+
 namespace vimbra {
 
 struct charset_t;
-struct lcdimg_t;
 
 inline constexpr int CMDLOG_MAX_CHIPS = 2;          // a module of more than 80 cells has two
 inline constexpr int CMDLOG_MAX_ROW_ADDRESSES = 16; // starts a profile's ROW_ADDRESSES may give
@@ -32,27 +33,11 @@ struct cmdlog_module_t {
 // Where a module row starts: its controller, its line (0 or 1) and its first position on
 // that line (before the display shift). False when the row is not driven by any line.
 bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* line, int* position);
-// The module of an opened image: its grid, its ROW_ADDRESSES, its CHARSET or else A00.
-void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module);
-
-enum cmdlog_kind : unsigned char {
-    CMDLOG_INSTRUCTION = 0, // value: an instruction byte (RS = 0)
-    CMDLOG_DATA = 1,        // value: a data byte (RS = 1)
-    CMDLOG_BUS = 2,         // one E falling edge: value D7..D0, flags CMDLOG_FLAG_RS/_RW
-    CMDLOG_READ_BUSY = 3,   // read busy flag and address
-    CMDLOG_READ_DATA = 4,   // read data
-};
-inline constexpr unsigned char CMDLOG_FLAG_RS = 1;
-inline constexpr unsigned char CMDLOG_FLAG_RW = 2;
-
-struct cmdlog_event_t {
-    std::int64_t time_us; // when it happens, microseconds from the log's start
-    std::uint32_t line;   // the log line it came from, counted from 1
-    unsigned char kind;   // cmdlog_kind
-    unsigned char value;
-    unsigned char chip; // the controller it goes to, 0 or 1
-    unsigned char flags;
-};
+// The module of a grid: one controller up to 80 cells, two beyond; the rows' starts
+// (`row_address_count` of them, 0 for the usual wiring) and the set `print` maps through
+// (null: A00).
+void cmdlog_module_make(int columns, int rows, const unsigned char* row_addresses,
+                        int row_address_count, const charset_t* charset, cmdlog_module_t* module);
 
 inline constexpr int CMDLOG_MARK_NAME_MAX = 64; // characters of a mark's name
 
@@ -113,8 +98,8 @@ int cmdlog_read_owned(char* text, std::size_t length, const cmdlog_module_t* mod
 // Releases the log; it is then empty. A zeroed log is accepted.
 void cmdlog_free(cmdlog_t* log);
 
-// Takes one event; nonzero stops the delivery.
-using cmdlog_sink_t = int (*)(const cmdlog_event_t* event, void* ctx);
+// Takes one event (its time_ps the line's time, chip_ps_of_us); nonzero stops the delivery.
+using cmdlog_sink_t = int (*)(const chip_event_t* event, void* ctx);
 
 // Where a replay of a log has got to: the reader's state between two lines.
 inline constexpr std::size_t CMDLOG_CURSOR_STATE_BYTES = 320;

@@ -1,4 +1,4 @@
-#include "lcd/replay.hpp"
+#include "chip/replay.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job.hpp"
 #include "lcd/lcdimg.hpp"
 
 using namespace vimbra;
@@ -35,13 +36,13 @@ struct rig_t {
         testing::internal::GetCapturedStdout();
         unlink(path);
         EXPECT_NE(img, nullptr);
-        cmdlog_module_of(img, &module);
+        lcdimg_module_of(img, &module);
         std::array<char, CMDLOG_MESSAGE_CAPACITY> message{};
         EXPECT_EQ(cmdlog_read(text.data(), text.size(), &module, &log, message.data(),
                               static_cast<int>(message.size())),
                   0)
             << message.data();
-        replay_start(&replay, &module, img, &log);
+        job_replay_start(&replay, &module, img, &log);
     }
     ~rig_t() {
         cmdlog_free(&log);
@@ -52,7 +53,7 @@ struct rig_t {
 
     void show(std::int64_t t) {
         ASSERT_EQ(replay_advance(&replay, t, nullptr, 0), 0);
-        ASSERT_EQ(replay_show(&replay, img, t), 0);
+        ASSERT_EQ(job_replay_show(&replay, img, t), 0);
     }
     std::string row(int r) const {
         return {reinterpret_cast<const char*>(img->text_grid + r * img->chcnt_x),
@@ -204,7 +205,7 @@ TEST(ReplayTest, CgramStartsFromTheFont) {
     rig_t rig("CHCNT_X 16\nCHCNT_Y 2", "init\ndata 0x09 0x01 0x0E\n");
     const std::array<unsigned char, 5> glyph{0x01, 0x02, 0x04, 0x08, 0x90};
     std::memcpy(&rig.img->font[1 * LCDIMG_GLYPH_BYTES], glyph.data(), glyph.size());
-    replay_start(&rig.replay, &rig.module, rig.img, &rig.log);
+    job_replay_start(&rig.replay, &rig.module, rig.img, &rig.log);
     rig.show(0);
     EXPECT_EQ(std::memcmp(rig.glyph(0, 0), glyph.data(), 5), 0);
     EXPECT_EQ(std::memcmp(rig.glyph(0, 1), glyph.data(), 5), 0);

@@ -1,4 +1,4 @@
-#include "lcd/cmdlog.hpp"
+#include "chip/cmdlog.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -9,16 +9,10 @@
 #include <string_view>
 #include <type_traits>
 
-#include "lcd/charset.hpp"
-#include "lcd/controller.hpp"
-#include "lcd/lcdimg.hpp"
-#include "lcd/rowtext.hpp"
-#include "lcd/util.hpp"
+#include "base/util.hpp"
+#include "chip/charset.hpp"
 
 namespace vimbra {
-
-static_assert(CMDLOG_MAX_ROW_ADDRESSES == LCDIMG_MAX_ROW_ADDRESSES,
-              "the module takes the profile's row addresses as they are");
 
 namespace {
 
@@ -176,18 +170,19 @@ int out_of_memory(reader_t* reader) {
     return -1;
 }
 
-int emit(reader_t* reader, cmdlog_kind kind, unsigned char value, int chip, unsigned char flags) {
-    const cmdlog_event_t event{
-        reader->time_us, reader->line, kind, value, static_cast<unsigned char>(chip), flags};
+int emit(reader_t* reader, chip_event_kind kind, unsigned char value, int chip,
+         unsigned char flags) {
+    const chip_event_t event{chip_ps_of_us(reader->time_us),   reader->line, kind, value,
+                             static_cast<unsigned char>(chip), flags};
     return reader->sink(&event, reader->sink_ctx) == 0 ? 0 : -1;
 }
 
 // An event for the selected chip, or for every chip of the module.
-int emit_selected(reader_t* reader, cmdlog_kind kind, unsigned char value) {
+int emit_selected(reader_t* reader, chip_event_kind kind, unsigned char value) {
     return emit(reader, kind, value, reader->chip, 0);
 }
 
-int emit_all(reader_t* reader, cmdlog_kind kind, unsigned char value) {
+int emit_all(reader_t* reader, chip_event_kind kind, unsigned char value) {
     for (int chip = 0; chip < reader->module->chip_count; ++chip) {
         if (emit(reader, kind, value, chip, 0) != 0) {
             return -1;
@@ -233,7 +228,7 @@ int take_choice(reader_t* reader, words_t* words, const char* keyword, const cha
 }
 
 // cmd and data: one or more bytes.
-int read_bytes(reader_t* reader, words_t* words, cmdlog_kind kind, const char* keyword) {
+int read_bytes(reader_t* reader, words_t* words, chip_event_kind kind, const char* keyword) {
     span_t word{};
     int count = 0;
     while (next_word(words, &word)) {
@@ -242,7 +237,7 @@ int read_bytes(reader_t* reader, words_t* words, cmdlog_kind kind, const char* k
             return -1;
         }
         const auto byte = static_cast<unsigned char>(value);
-        if (kind == CMDLOG_INSTRUCTION && (byte & 0xF8) == 0x08) {
+        if (kind == CHIP_INSTRUCTION && (byte & 0xF8) == 0x08) {
             reader->display_bits[static_cast<std::size_t>(reader->chip)] = byte & 0x07;
         }
         if (emit_selected(reader, kind, byte) != 0) {
@@ -254,11 +249,11 @@ int read_bytes(reader_t* reader, words_t* words, cmdlog_kind kind, const char* k
 }
 
 int read_cmd(reader_t* reader, words_t* words) {
-    return read_bytes(reader, words, CMDLOG_INSTRUCTION, "cmd");
+    return read_bytes(reader, words, CHIP_INSTRUCTION, "cmd");
 }
 
 int read_data(reader_t* reader, words_t* words) {
-    return read_bytes(reader, words, CMDLOG_DATA, "data");
+    return read_bytes(reader, words, CHIP_DATA, "data");
 }
 
 int read_read(reader_t* reader, words_t* words) {
@@ -266,7 +261,7 @@ int read_read(reader_t* reader, words_t* words) {
     if (take_choice(reader, words, "read", "busy", "data", &busy) != 0) {
         return -1;
     }
-    return emit_selected(reader, busy ? CMDLOG_READ_BUSY : CMDLOG_READ_DATA, 0);
+    return emit_selected(reader, busy ? CHIP_READ_BUSY : CHIP_READ_DATA, 0);
 }
 
 int read_wait(reader_t* reader, words_t* words) {
@@ -315,9 +310,9 @@ int take_expander_byte(reader_t* reader, unsigned char byte) {
             }
         }
         const unsigned char flags =
-            static_cast<unsigned char>((pin_level(reader, held, WIRE_RS) ? CMDLOG_FLAG_RS : 0) |
-                                       (pin_level(reader, held, WIRE_RW) ? CMDLOG_FLAG_RW : 0));
-        if (emit(reader, CMDLOG_BUS, static_cast<unsigned char>(data), reader->chip, flags) != 0) {
+            static_cast<unsigned char>((pin_level(reader, held, WIRE_RS) ? CHIP_FLAG_RS : 0) |
+                                       (pin_level(reader, held, WIRE_RW) ? CHIP_FLAG_RW : 0));
+        if (emit(reader, CHIP_BUS, static_cast<unsigned char>(data), reader->chip, flags) != 0) {
             return -1;
         }
     }
@@ -343,8 +338,8 @@ int read_i2c(reader_t* reader, words_t* words) {
     while (next_word(words, &word)) {
         if (take_number(reader, word, 0xFF, "byte", &value) != 0 ||
             take_expander_byte(reader, static_cast<unsigned char>(value)) != 0 ||
-            note_backlight(reader,
-                           pin_level(reader, static_cast<unsigned char>(value), WIRE_BL)) != 0) {
+            note_backlight(reader, pin_level(reader, static_cast<unsigned char>(value), WIRE_BL)) !=
+                0) {
             return -1;
         }
         ++count;
@@ -394,7 +389,7 @@ int read_init(reader_t* reader, words_t* words) {
     for (const unsigned char byte :
          {function_set, static_cast<unsigned char>(0x0C), static_cast<unsigned char>(0x01),
           static_cast<unsigned char>(0x06)}) {
-        if (emit_all(reader, CMDLOG_INSTRUCTION, byte) != 0) {
+        if (emit_all(reader, CHIP_INSTRUCTION, byte) != 0) {
             return -1;
         }
     }
@@ -406,14 +401,14 @@ int read_clear(reader_t* reader, words_t* words) {
     if (expect_end(reader, words, "clear") != 0) {
         return -1;
     }
-    return emit_all(reader, CMDLOG_INSTRUCTION, 0x01);
+    return emit_all(reader, CHIP_INSTRUCTION, 0x01);
 }
 
 int read_home(reader_t* reader, words_t* words) {
     if (expect_end(reader, words, "home") != 0) {
         return -1;
     }
-    return emit_all(reader, CMDLOG_INSTRUCTION, 0x02);
+    return emit_all(reader, CHIP_INSTRUCTION, 0x02);
 }
 
 int read_goto(reader_t* reader, words_t* words) {
@@ -441,8 +436,8 @@ int read_goto(reader_t* reader, words_t* words) {
         return -1;
     }
     reader->chip = chip;
-    const int address = line * CONTROLLER_LINE2_BASE + position + static_cast<int>(column);
-    return emit_selected(reader, CMDLOG_INSTRUCTION,
+    const int address = line * CHIP_LINE2_BASE + position + static_cast<int>(column);
+    return emit_selected(reader, CHIP_INSTRUCTION,
                          static_cast<unsigned char>(0x80 | (address & 0x7F)));
 }
 
@@ -490,8 +485,12 @@ int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
     std::array<char, CHARSET_MESSAGE_CAPACITY> reason{};
     int count = 0;
     const int capacity = static_cast<int>(length + 1);
-    if (rowtext_decode(reader->module->charset, reader->text, 0, reader->codes, capacity, &count,
-                       reason.data(), static_cast<int>(reason.size())) != 0) {
+    const charset_t* set = reader->module->charset;
+    const int decoded = set != nullptr
+                            ? charset_decode(set, reader->text, 0, reader->codes, capacity, &count,
+                                             reason.data(), static_cast<int>(reason.size()))
+                            : util_format(reader->text, reader->codes, capacity, &count);
+    if (decoded != 0) {
         if (reason[0] == '\0') {
             return refuse(reader, "malformed escape in the print text (\\xHH with two "
                                   "hexadecimal digits, or \\\\)");
@@ -499,7 +498,7 @@ int decode_and_print(reader_t* reader, const char* text, std::size_t length) {
         return refuse(reader, "%s", decoder_reason(reason.data()));
     }
     for (int i = 0; i < count; ++i) {
-        if (emit_selected(reader, CMDLOG_DATA, reader->codes[i]) != 0) {
+        if (emit_selected(reader, CHIP_DATA, reader->codes[i]) != 0) {
             return -1;
         }
     }
@@ -544,8 +543,7 @@ int read_display_bit(reader_t* reader, words_t* words, const char* keyword, unsi
     for (int chip = first; chip <= last; ++chip) {
         unsigned char& bits = reader->display_bits[static_cast<std::size_t>(chip)];
         bits = static_cast<unsigned char>(on ? (bits | bit) : (bits & ~bit));
-        if (emit(reader, CMDLOG_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) !=
-            0) {
+        if (emit(reader, CHIP_INSTRUCTION, static_cast<unsigned char>(0x08 | bits), chip, 0) != 0) {
             return -1;
         }
     }
@@ -569,7 +567,7 @@ int read_shift(reader_t* reader, words_t* words) {
     if (take_choice(reader, words, "shift", "left", "right", &left) != 0) {
         return -1;
     }
-    return emit_all(reader, CMDLOG_INSTRUCTION, left ? 0x18 : 0x1C);
+    return emit_all(reader, CHIP_INSTRUCTION, left ? 0x18 : 0x1C);
 }
 
 int read_define(reader_t* reader, words_t* words) {
@@ -638,12 +636,12 @@ int read_define_row(reader_t* reader, const char* p, const char* end) {
     // The glyph goes to every chip, so that it shows on every row; the counter stays in CGRAM.
     const auto address = static_cast<unsigned char>(0x40 | (reader->define_code & 7) << 3);
     reader->define_code = -1;
-    if (emit_all(reader, CMDLOG_INSTRUCTION, address) != 0) {
+    if (emit_all(reader, CHIP_INSTRUCTION, address) != 0) {
         return -1;
     }
     for (int chip = 0; chip < reader->module->chip_count; ++chip) {
         for (const unsigned char row : reader->define_dots) {
-            if (emit(reader, CMDLOG_DATA, row, chip, 0) != 0) {
+            if (emit(reader, CHIP_DATA, row, chip, 0) != 0) {
                 return -1;
             }
         }
@@ -798,26 +796,13 @@ struct keyword_t {
 };
 
 constexpr std::array<keyword_t, 20> KEYWORDS{{
-    {"cmd", read_cmd},
-    {"data", read_data},
-    {"wait", read_wait},
-    {"print", read_print},
-    {"goto", read_goto},
-    {"i2c", read_i2c},
-    {"read", read_read},
-    {"wiring", read_wiring},
-    {"controller", read_controller},
-    {"init", read_init},
-    {"clear", read_clear},
-    {"home", read_home},
-    {"cursor", read_cursor},
-    {"blink", read_blink},
-    {"display", read_display},
-    {"shift", read_shift},
-    {"define", read_define},
-    {"mark", read_mark},
-    {"module", read_module},
-    {"backlight", read_backlight},
+    {"cmd", read_cmd},       {"data", read_data},           {"wait", read_wait},
+    {"print", read_print},   {"goto", read_goto},           {"i2c", read_i2c},
+    {"read", read_read},     {"wiring", read_wiring},       {"controller", read_controller},
+    {"init", read_init},     {"clear", read_clear},         {"home", read_home},
+    {"cursor", read_cursor}, {"blink", read_blink},         {"display", read_display},
+    {"shift", read_shift},   {"define", read_define},       {"mark", read_mark},
+    {"module", read_module}, {"backlight", read_backlight},
 }};
 
 bool is_keyword(span_t word) {
@@ -886,13 +871,15 @@ int read_lines(reader_t* reader, const char* text, std::size_t length) {
 struct reading_t {
     cmdlog_t* log;
     bool no_memory;
+    const std::int64_t* time_us; // the reader's time, which the event's picoseconds may cut
 };
 
-int note_event(const cmdlog_event_t* event, void* ctx) {
+int note_event(const chip_event_t* /*event*/, void* ctx) {
     auto* reading = static_cast<reading_t*>(ctx);
     cmdlog_t* log = reading->log;
+    const std::int64_t time_us = *reading->time_us;
     ++log->count;
-    if (log->time_count > 0 && log->times[log->time_count - 1] == event->time_us) {
+    if (log->time_count > 0 && log->times[log->time_count - 1] == time_us) {
         return 0;
     }
     if (log->time_count == log->time_capacity) {
@@ -908,7 +895,7 @@ int note_event(const cmdlog_event_t* event, void* ctx) {
         log->times = static_cast<std::int64_t*>(grown);
         log->time_capacity = capacity;
     }
-    log->times[log->time_count++] = event->time_us;
+    log->times[log->time_count++] = time_us;
     return 0;
 }
 
@@ -924,7 +911,7 @@ struct delivery_t {
     int stop; // the sink's nonzero result
 };
 
-int deliver(const cmdlog_event_t* event, void* ctx) {
+int deliver(const chip_event_t* event, void* ctx) {
     auto* delivery = static_cast<delivery_t*>(ctx);
     delivery->stop = delivery->sink(event, delivery->ctx);
     return delivery->stop;
@@ -950,8 +937,8 @@ bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* li
             return false;
         }
         const int address = module->row_addresses[static_cast<std::size_t>(row)] & 0x7F;
-        start_line = address >= CONTROLLER_LINE2_BASE ? 1 : 0;
-        start = address - start_line * CONTROLLER_LINE2_BASE;
+        start_line = address >= CHIP_LINE2_BASE ? 1 : 0;
+        start = address - start_line * CHIP_LINE2_BASE;
     } else {
         start_line = own_row % 2;
         start = static_cast<std::int64_t>(own_row / 2) * module->columns;
@@ -962,14 +949,19 @@ bool cmdlog_row_start(const cmdlog_module_t* module, int row, int* chip, int* li
     return true;
 }
 
-void cmdlog_module_of(const lcdimg_t* img, cmdlog_module_t* module) {
-    module->columns = img->chcnt_x;
-    module->rows = img->chcnt_y;
-    const std::int64_t cells = static_cast<std::int64_t>(img->chcnt_x) * img->chcnt_y;
-    module->chip_count = cells > CONTROLLER_ONE_LINE_LENGTH ? 2 : 1;
-    module->row_address_count = std::max(img->row_address_count, 0);
-    module->row_addresses = img->row_addresses;
-    module->charset = img->charset != nullptr ? img->charset : charset_find("A00");
+void cmdlog_module_make(int columns, int rows, const unsigned char* row_addresses,
+                        int row_address_count, const charset_t* charset, cmdlog_module_t* module) {
+    module->columns = columns;
+    module->rows = rows;
+    const std::int64_t cells = static_cast<std::int64_t>(columns) * rows;
+    module->chip_count = cells > CHIP_ONE_LINE_LENGTH ? 2 : 1;
+    module->row_address_count =
+        row_addresses != nullptr ? std::clamp(row_address_count, 0, CMDLOG_MAX_ROW_ADDRESSES) : 0;
+    module->row_addresses.fill(0);
+    for (int i = 0; i < module->row_address_count; ++i) {
+        module->row_addresses[static_cast<std::size_t>(i)] = row_addresses[i];
+    }
+    module->charset = charset != nullptr ? charset : charset_find("A00");
 }
 
 int cmdlog_read(const char* text, std::size_t length, const cmdlog_module_t* module, cmdlog_t* log,
@@ -1018,8 +1010,8 @@ int cmdlog_read_owned(char* text, std::size_t length, const cmdlog_module_t* mod
     log->text = text;
     log->length = length;
     log->module = *module;
-    reading_t reading{log, false};
     reader_t reader{};
+    reading_t reading{log, false, &reader.time_us};
     reader.module = &log->module;
     reader.log = log;
     reader.sink = note_event;

@@ -1,12 +1,12 @@
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 
+#include "base/util.hpp"
 #include "lcd/lcdfont.hpp"
-#include "lcd/util.hpp"
 #include "support/param_name.hpp"
 
 using namespace vimbra;

@@ -1,11 +1,11 @@
-#include "lcd/charset.hpp"
+#include "chip/charset.hpp"
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string_view>
 
-#include "lcd/util.hpp"
+#include "base/util.hpp"
 
 namespace vimbra {
 
