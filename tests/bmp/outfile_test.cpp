@@ -2,12 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -171,103 +169,3 @@ TEST(OutfileTest, DescriptorNamesWriteThroughTheOpenDescriptor) {
 
 } // namespace
 
-namespace {
-
-struct open_case_t {
-    const char* what;
-    const char* name;    // in the test folder; ends in '/' for a folder
-    std::int64_t size;   // announced
-    std::string bytes;   // written
-    bool commit;         // false: discarded
-    rlim_t file_limit;   // 0: none
-    int error;           // of outfile_open, 0 when it opens
-    std::string result;  // the file afterwards; "-" when there is none
-};
-
-// An output opened with its size: the size is checked against the file size limit before
-// anything is made, the room taken, and the file cut to what was written.
-TEST(OutfileTest, OpenedOutputsAreCheckedCommittedOrDiscarded) {
-    const std::vector<open_case_t> cases{
-        {"size known", "a.bmp", 5, "hello", true, 0, 0, "hello"},
-        {"size not known", "a.bmp", -1, "hello", true, 0, 0, "hello"},
-        {"fewer bytes than announced", "a.bmp", 1 << 20, "hello", true, 0, 0, "hello"},
-        {"discarded", "a.bmp", 5, "hello", false, 0, 0, "-"},
-        {"beyond the size limit", "a.bmp", 4096, "", true, 1024, EFBIG, "-"},
-        {"within the size limit", "a.bmp", 1024, "hello", true, 1024, 0, "hello"},
-        {"a folder", "sub/", 5, "", true, 0, EISDIR, "-"},
-        {"a new name in a folder", "sub/", -1, "", true, 0, EISDIR, "-"},
-    };
-    for (const open_case_t& c : cases) {
-        const temp_dir_t dir;
-        fs::create_directory(dir.file("sub"));
-        rlimit old_limit{};
-        getrlimit(RLIMIT_FSIZE, &old_limit);
-        if (c.file_limit != 0) {
-            const rlimit limit{c.file_limit, old_limit.rlim_max};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        outfile_t out{};
-        errno = 0;
-        const int opened = outfile_open(&out, dir.file(c.name).c_str(), c.size);
-        const int error = errno;
-        if (opened == 0) {
-            EXPECT_EQ(write(out.fd, c.bytes.data(), c.bytes.size()),
-                      static_cast<ssize_t>(c.bytes.size()))
-                << c.what;
-            if (c.commit) {
-                EXPECT_EQ(outfile_commit(&out), 0) << c.what;
-            } else {
-                outfile_discard(&out);
-            }
-        }
-        setrlimit(RLIMIT_FSIZE, &old_limit);
-        EXPECT_EQ(opened == 0 ? 0 : error, c.error) << c.what;
-        const std::string path = dir.file("a.bmp");
-        EXPECT_EQ(fs::exists(path) ? read_file(path) : "-", c.result) << c.what;
-        EXPECT_EQ(dir.entries(), (c.result == "-" ? std::vector<std::string>{"sub"}
-                                                  : std::vector<std::string>{"a.bmp", "sub"}))
-            << c.what;
-    }
-}
-
-// In a sticky folder that everyone may write, only the user's own links and the folder
-// owner's are followed. Planting another user's link needs root.
-TEST(OutfileTest, PlantedLinksInSharedFoldersAreNotFollowed) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "planting another user's link needs root";
-    }
-    struct link_case_t {
-        const char* what;
-        uid_t folder_owner;
-        uid_t link_owner;
-        mode_t folder_mode;
-        int status;
-        std::string victim; // afterwards
-    };
-    const std::vector<link_case_t> cases{
-        {"another user's link in root's /tmp", 0, 65534, 01777, -1, "victim"},
-        {"root's own link", 0, 0, 01777, 0, "hello"},
-        {"the folder owner's link", 65534, 65534, 01777, 0, "hello"},
-        {"not sticky", 0, 65534, 0777, 0, "hello"},
-        {"sticky, not world-writable", 0, 65534, 01775, 0, "hello"},
-    };
-    for (const link_case_t& c : cases) {
-        const temp_dir_t dir;
-        const std::string victim = dir.write("victim", "victim");
-        fs::create_directory(dir.file("shared"));
-        ASSERT_EQ(chown(dir.file("shared").c_str(), c.folder_owner, c.folder_owner), 0);
-        ASSERT_EQ(chmod(dir.file("shared").c_str(), c.folder_mode), 0);
-        const std::string link = dir.file("shared/out.bmp");
-        ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
-        ASSERT_EQ(lchown(link.c_str(), c.link_owner, c.link_owner), 0);
-        errno = 0;
-        EXPECT_EQ(outfile_write(link.c_str(), hello_producer, nullptr), c.status) << c.what;
-        if (c.status != 0) {
-            EXPECT_EQ(errno, EACCES) << c.what;
-        }
-        EXPECT_EQ(read_file(victim), c.victim) << c.what;
-        EXPECT_TRUE(fs::is_symlink(link)) << c.what;
-    }
-}
-
-} // namespace

@@ -107,33 +107,25 @@ TEST(RefpicTest, SamplesAreReadAsStored) {
 
 namespace {
 
-struct counted_t {
-    const bytes_t* file;
-    std::size_t at;
-};
-
-std::size_t read_counted(unsigned char* data, std::size_t size, void* ctx) {
-    auto* c = static_cast<counted_t*>(ctx);
-    const std::size_t n = std::min(size, c->file->size() - c->at);
-    std::memcpy(data, c->file->data() + c->at, n);
-    c->at += n;
-    return n;
-}
-
 // Image data that goes on past the rows (here 64 MB of zeros behind one row) is never
 // inflated: reading stops with the last row, long before the end of the file.
 TEST(RefpicTest, ImageDataPastTheLastRowIsNotRead) {
-    const bytes_t file = png_raw(1, 1, 8, 2, false, b({0, 7, 8, 9}) + bytes_t(64 << 20, '\0'));
-    ASSERT_GT(file.size(), 60000u);
-    counted_t source{&file, 0};
+    static const bytes_t file =
+        png_raw(1, 1, 8, 2, false, b({0, 7, 8, 9}) + bytes_t(64 << 20, '\0'));
+    static std::size_t at = 0;
+    const auto read = [](unsigned char* data, std::size_t size, void*) {
+        const std::size_t n = std::min(size, file.size() - at);
+        std::memcpy(data, file.data() + at, n);
+        at += n;
+        return n;
+    };
     refpic_t pic{};
     char message[REFPIC_MESSAGE_CAPACITY] = "";
-    ASSERT_EQ(refpic_read_png(read_counted, &source, 1, 1, &pic, message, REFPIC_MESSAGE_CAPACITY),
+    ASSERT_EQ(refpic_read_png(read, nullptr, 1, 1, &pic, message, REFPIC_MESSAGE_CAPACITY),
               REFPIC_OK)
         << message;
-    ASSERT_NE(pic.rgb, nullptr);
     EXPECT_EQ(bytes_t(reinterpret_cast<const char*>(pic.rgb), 3), b({7, 8, 9}));
-    EXPECT_LT(source.at, 20000u) << "of " << file.size() << " bytes";
+    EXPECT_LT(at, 20000u) << "of " << file.size() << " bytes";
     refpic_free(&pic);
 }
 
