@@ -243,7 +243,8 @@ void take_byte(const chip_byte_t* b, void* ctx) {
     if (s->keep_text) {
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
-        if (!within_animation(s, b->time_ps / PS_PER_US)) {
+        // A trace's bytes are kept for an animation; a log's, under chip timing, for any run.
+        if (!s->in_log && !within_animation(s, b->time_ps / PS_PER_US)) {
             return;
         }
         if (!keep_byte(s, b, two)) {

@@ -49,6 +49,15 @@ std::string crs(std::string text) {
     return text;
 }
 
+// A log of `count` data bytes 40 us apart, each taken under chip timing.
+std::string long_log(int count) {
+    std::string text = "cmd 0x38\nwait 40us\ncmd 0x0C\nwait 40us\n";
+    for (int i = 0; i < count; ++i) {
+        text += "data 0x41\nwait 40us\n";
+    }
+    return text;
+}
+
 struct unclear_case_t {
     const char* what;
     std::vector<std::string> args; // @T the parallel trace, @I the I2C one, @L the log, @V
@@ -147,6 +156,8 @@ TEST(UnclearInputCliTest, EachGetsOneClearLine) {
           "rs=rs,e=e,d0=d[0],d1=d[1],d2=d[2],d3=d[3],d4=d[4],d5=d[5],d6=d[6],d7=d[7]"},
          many_moments(50010), 3,
          "@O: The log changes the display more than 50000 times, too often for an animation.\n"},
+        {"as many moments of a log, for a still", {"--replay", "@V", "--timing", "chip", "--text"},
+         long_log(50010), 0, ""},
     };
     const temp_dir_t dir;
     const std::string parallel = dir.write("t.vcd", PARALLEL);
