@@ -14,9 +14,9 @@ namespace vimbra {
 // Why `text` is no number ("not a number: 'X'"), or an empty string.
 std::string traceopts_number_error(const std::string& text, bool whole);
 
-// A check for a number option from `min` to `max` (an integer type takes whole numbers only): a value that is no
-// number, NaN and infinities included, is "not a number: 'X'" ("not a whole number" for a
-// fraction of an integer option); one out of range keeps CLI11's own line.
+// A check for a number option from `min` to `max` (an integer type takes whole numbers only): a
+// value that is no number, NaN and infinities included, is "not a number: 'X'" ("not a whole
+// number" for a fraction of an integer option); one out of range keeps CLI11's own line.
 template <class T> CLI::Validator traceopts_number_in(T min, T max) {
     const CLI::Range range(min, max);
     return CLI::Validator(

@@ -486,7 +486,8 @@ int open_replacing(outfile_t* out, const struct stat* old, bool* fallback) {
 // leave zeros at the end). 0, or -1 with errno and the file removed.
 int finish_temp(outfile_t* out) {
     const off_t end = ::lseek(out->fd, 0, SEEK_CUR);
-    const bool cut = end >= 0 && (out->size < 0 || end == out->size || ::ftruncate(out->fd, end) == 0);
+    const bool cut =
+        end >= 0 && (out->size < 0 || end == out->size || ::ftruncate(out->fd, end) == 0);
     const int status = close_keeping(out->fd, cut ? 0 : -1);
     out->fd = -1;
     if (status != 0) {

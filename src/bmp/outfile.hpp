@@ -28,13 +28,13 @@ enum outfile_way_t : int {
 // An output being written: outfile_open, bytes to `fd`, then outfile_commit or
 // outfile_discard.
 struct outfile_t {
-    int fd;                 // where the bytes go; -1 once closed
+    int fd; // where the bytes go; -1 once closed
     outfile_way_t way;
-    outfile_path_t target;  // symlinks followed
-    outfile_path_t temp;    // OUTFILE_REPLACE: the temporary file
-    struct stat seen;       // the existing target (OUTFILE_IN_PLACE, or a replaced file)
-    bool existed;           // the target was a regular file already
-    std::int64_t size;      // the bytes announced at the opening; -1: not known
+    outfile_path_t target; // symlinks followed
+    outfile_path_t temp;   // OUTFILE_REPLACE: the temporary file
+    struct stat seen;      // the existing target (OUTFILE_IN_PLACE, or a replaced file)
+    bool existed;          // the target was a regular file already
+    std::int64_t size;     // the bytes announced at the opening; -1: not known
 };
 
 // Opens the output for the file at `path`; `size` is the whole file's length when known
@@ -73,8 +73,7 @@ using outfile_producer_t = int (*)(int fd, void* ctx);
 // not known), through outfile_open and outfile_commit. Returns 0, -1 on failure or
 // OUTFILE_NO_MEMORY, after which no temporary file remains and errno tells why (EIO when the
 // producer failed without saying).
-int outfile_write_sized(const char* path, std::int64_t size, outfile_producer_t produce,
-                        void* ctx);
+int outfile_write_sized(const char* path, std::int64_t size, outfile_producer_t produce, void* ctx);
 // outfile_write_sized of a size not known beforehand.
 int outfile_write(const char* path, outfile_producer_t produce, void* ctx);
 

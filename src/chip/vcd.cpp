@@ -30,11 +30,11 @@ struct watch_t {
 
 // A scope of the header: its name and its parent, so that signals share their paths.
 struct scope_t {
-    int parent;               // -1 at the top
-    std::uint32_t name_at;    // in the reader's names
+    int parent;            // -1 at the top
+    std::uint32_t name_at; // in the reader's names
     std::uint32_t name_size;
-    std::uint32_t path_size;  // of its dotted path
-    std::uint64_t path_hash;  // of its dotted path (path_hash below)
+    std::uint32_t path_size; // of its dotted path
+    std::uint64_t path_hash; // of its dotted path (path_hash below)
 };
 
 struct signal_t {
@@ -44,12 +44,12 @@ struct signal_t {
     int width = 1;
     int msb = 0;
     int lsb = 0;
-    bool ranged = false;  // a vector with a [msb:lsb] range
-    bool by_path = false; // its reference is not unique: its name is its dotted path
-    int head = 0;         // the first signal of its identifier code (itself when first)
-    int next_alias = -1;  // another signal with the same identifier code
-    int alias_tail = -1;  // of a head: the last signal of its code
-    int short_index = -1; // of a one- or two-character code, else -1
+    bool ranged = false;          // a vector with a [msb:lsb] range
+    bool by_path = false;         // its reference is not unique: its name is its dotted path
+    int head = 0;                 // the first signal of its identifier code (itself when first)
+    int next_alias = -1;          // another signal with the same identifier code
+    int alias_tail = -1;          // of a head: the last signal of its code
+    int short_index = -1;         // of a one- or two-character code, else -1
     std::vector<watch_t> watches; // of a head: the watched bits of every signal of its code
 };
 
@@ -80,8 +80,8 @@ struct vcd_reader_t {
     int scope = -1; // the one being read, -1 at the top
     int depth = 0;
     std::size_t header_bytes = 0; // of the header's words so far
-    std::string names; // every scope's and signal's own name, one after the other
-    std::string shown_name; // the name vcd_signal_name gave last
+    std::string names;            // every scope's and signal's own name, one after the other
+    std::string shown_name;       // the name vcd_signal_name gave last
     std::vector<signal_t> signals;
     std::vector<int> short_ids;   // signal of each one- or two-character code, -1 when none
     std::vector<direct_t> direct; // of each one- or two-character code
@@ -469,8 +469,8 @@ int end_section(vcd_reader_t* r) {
 // The keywords of a dump; an identifier code may begin with '$' too.
 bool is_keyword(std::string_view word) {
     static constexpr std::array<std::string_view, 12> KEYWORDS{
-        "$comment", "$date",     "$enddefinitions", "$scope",    "$timescale", "$upscope",
-        "$var",     "$version",  "$dumpall",        "$dumpoff",  "$dumpon",    "$dumpvars"};
+        "$comment", "$date",    "$enddefinitions", "$scope",   "$timescale", "$upscope",
+        "$var",     "$version", "$dumpall",        "$dumpoff", "$dumpon",    "$dumpvars"};
     return std::find(KEYWORDS.begin(), KEYWORDS.end(), word) != KEYWORDS.end();
 }
 

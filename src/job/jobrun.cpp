@@ -436,11 +436,11 @@ job_status_t refuse_same_files(const run_t& run) {
          {iopaths_entry_t{"-o", r.output, true}, iopaths_entry_t{"--diff", r.diff, true},
           iopaths_entry_t{"--compare", r.compare, false},
           iopaths_entry_t{"--replay", r.replay, false},
-          iopaths_entry_t{"--profile", r.profile, false},
-          iopaths_entry_t{"--font", r.font, false},
+          iopaths_entry_t{"--profile", r.profile, false}, iopaths_entry_t{"--font", r.font, false},
           iopaths_entry_t{"--emit-log",
-                          r.trace != nullptr && !r.trace->emit_log.empty() ? r.trace->emit_log.c_str()
-                                                                          : nullptr,
+                          r.trace != nullptr && !r.trace->emit_log.empty()
+                              ? r.trace->emit_log.c_str()
+                              : nullptr,
                           true}}) {
         if (given(file.path) && std::strcmp(file.path, STDIO_NAME) != 0) {
             files.push_back(file);

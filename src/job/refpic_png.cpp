@@ -71,8 +71,8 @@ struct decoding_t {
     refpic_t* pic;
     int want_width;
     int want_height;
-    bool sized;      // the header is read and the size is not the one wanted: nothing decoded
-    bool done;       // every row is in
+    bool sized; // the header is read and the size is not the one wanted: nothing decoded
+    bool done;  // every row is in
     bool interlaced;
     int channels;
     int depth;
@@ -164,8 +164,8 @@ void on_end(png_structp png, png_infop) {
 void finish_interlaced(decoding_t* d) {
     const std::size_t rgb_row = static_cast<std::size_t>(d->want_width) * 3;
     for (int y = 0; y < d->want_height; ++y) {
-        row_to_rgb(d->rows + d->row_bytes * static_cast<std::size_t>(y), d->want_width,
-                   d->channels, d->depth, d->pic->rgb + rgb_row * static_cast<std::size_t>(y));
+        row_to_rgb(d->rows + d->row_bytes * static_cast<std::size_t>(y), d->want_width, d->channels,
+                   d->depth, d->pic->rgb + rgb_row * static_cast<std::size_t>(y));
     }
 }
 
@@ -175,7 +175,7 @@ constexpr std::size_t FEED_BYTES = 16 * 1024;
 // destructor lives; the callbacks jump back when the size is wrong or the rows are in.
 int feed(png_structp png, png_infop info, decoding_t* d, png_bytep buffer) {
     if (setjmp(png_jmpbuf(png)) != 0) {
-        return d->sized || d->done ? REFPIC_OK
+        return d->sized || d->done    ? REFPIC_OK
                : d->stream->no_memory ? REFPIC_NO_MEMORY
                                       : REFPIC_REFUSED;
     }

@@ -219,7 +219,8 @@ bool within_animation(session_t* s, std::int64_t time_us) {
     if (s->kept.size() > TRACERUN_MAX_KEPT_BYTES) {
         stop(s, NOT_WRITTEN,
              name + ": The trace's bytes would make a log of more than " +
-                 std::to_string(TRACERUN_MAX_KEPT_BYTES >> 20) + " MiB, too much for an animation.");
+                 std::to_string(TRACERUN_MAX_KEPT_BYTES >> 20) +
+                 " MiB, too much for an animation.");
         return false;
     }
     return true;

@@ -49,7 +49,7 @@ struct tracerun_request_t {
     lcdimg_t* img;      // null: only the log (--emit-log) is made
     std::int64_t at_us; // -1: the end
     const job_messages_t* messages;
-    std::string usage_prefix; // before a refusal of the pins: the front end's name
+    std::string usage_prefix;   // before a refusal of the pins: the front end's name
     std::string animation = {}; // with a log for an animation: its file, as messages name it
 };
 
@@ -65,7 +65,8 @@ struct tracerun_result_t {
 // Decodes a VCD whose first bytes `head` were already read from `fp` (not closed here) and
 // draws the moment asked for into the image. `log`, when not null, receives every event (for
 // an animation): reading stops at the first moment beyond an animation's limit, or at more
-// than TRACERUN_MAX_KEPT_BYTES of its text, with JOB_WRITE_FAILED and the animation's line. JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable), JOB_WRITE_FAILED (the
+// than TRACERUN_MAX_KEPT_BYTES of its text, with JOB_WRITE_FAILED and the animation's line.
+// JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable), JOB_WRITE_FAILED (the
 // --emit-log file not written) or JOB_BAD_LOG (malformed, or pins the trace does not have).
 job_status_t tracerun_vcd(const tracerun_request_t* request, std::FILE* fp, const std::string& head,
                           cmdlog_t* log, tracerun_result_t* result);
