@@ -196,7 +196,7 @@ bench_output() {
     # so that a drift of a shared machine's speed weighs on both sides alike; each figure is
     # the median of the rounds' medians.
     cp "$work/large-ref.bmp" "$work/moved-over.bmp"
-    local round fresh_runs=() over_runs=() default_runs=()
+    local round fresh_runs=() over_runs=() default_runs=() fresh_cpu=() over_cpu=() default_cpu=()
     for round in 1 2 3 4 5; do
         local r="$work/fresh-$round.csv"
         local ours=(--prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr"
@@ -212,6 +212,11 @@ bench_output() {
         fi
         fresh_runs+=("$(ratio "$(median_of "$r" bmp-fresh)" "$(median_of "$r" cp-fresh)")")
         default_runs+=("$(ratio "$(median_of "$r" bmp-default)" "$(median_of "$r" cp-default)")")
+        # Processor time (user + system) as well: a busy machine's waiting is not in it.
+        fresh_cpu+=("$(ratio "$(cpu_of "$r" bmp-fresh)" "$(cpu_of "$r" cp-fresh)")")
+        over_cpu+=("$(awk -v a="$(cpu_of "$r" bmp-over)" -v c="$(cpu_of "$r" cp-fresh)" \
+                       -v m="$(cpu_of "$r" mv-over)" 'BEGIN { printf "%.2f", a / (c + m) }')")
+        default_cpu+=("$(ratio "$(cpu_of "$r" bmp-default)" "$(cpu_of "$r" cp-default)")")
         over_runs+=("$(awk -v a="$(median_of "$r" bmp-over)" -v c="$(median_of "$r" cp-fresh)" \
                         -v m="$(median_of "$r" mv-over)" 'BEGIN { printf "%.2f", a / (c + m) }')")
     done
@@ -231,12 +236,18 @@ bench_output() {
     compare_line "default 446x112 BMP, over a file" "$f" bmp-default cp-default "cp" "<= 1.0"
     printf '    ratio of each round: %s (median %s)\n' "${default_runs[*]}" \
         "$(printf '%s\n' "${default_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${default_cpu[*]}" \
+        "$(printf '%s\n' "${default_cpu[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, to a fresh name" "$f" bmp-fresh cp-fresh "cp" "<= 1.5"
     printf '    ratio of each round: %s (median %s)\n' "${fresh_runs[*]}" \
         "$(printf '%s\n' "${fresh_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${fresh_cpu[*]}" \
+        "$(printf '%s\n' "${fresh_cpu[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, over a file" "$f" bmp-over cp-mv "cp + mv" "<= 1.5"
     printf '    ratio of each round: %s (median %s)\n' "${over_runs[*]}" \
         "$(printf '%s\n' "${over_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${over_cpu[*]}" \
+        "$(printf '%s\n' "${over_cpu[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "(for the record)"
     compare_line "default PNG" "$c" png-default bmp-default "default BMP" "<= 1.5"
     compare_line "large PNG" "$c" png-large bmp-large "large BMP" "<= 2"
