@@ -138,7 +138,7 @@ TEST(UnclearInputCliTest, EachGetsOneClearLine) {
          "vimbracli: @V: --pins: the trace has no signal 'nope' (its signals: r\\x01s, a\\x00b, "
          "..." + std::string(40, 'x') + ")\n"},
         {"a control byte in a profile's script path", {"-p", "@V", "--text", "x"},
-         "SCRIPT /missing\x01folder/s.bas\n", 0, "/missing\\x01folder/s.bas: Script read failed.\n"},
+         "SCRIPT /missing\x01" "folder/s.bas\n", 0, "/missing\\x01folder/s.bas: Script read failed.\n"},
         {"a definition without $end",
          {"--replay", "@V", "--text"},
          "$scope module lcd $end\n$var wire 1 ! rs\n$upscope $end\n$enddefinitions $end\n", 2,
