@@ -168,4 +168,3 @@ TEST(OutfileTest, DescriptorNamesWriteThroughTheOpenDescriptor) {
 }
 
 } // namespace
-
