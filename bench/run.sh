@@ -5,7 +5,7 @@
 #   interpreter: three loop scripts, against yabasic and brandy running the same loops;
 #   charset:     a 40x4 picture in character set A00 whose rows are UTF-8 text, against the
 #                same picture with every code written as a \xHH escape;
-#   output:      BMP against cp (to a fresh name and over an existing file), PNG against BMP
+#   output:      BMP against cp (to a fresh name) and cp + mv (over an existing file), PNG against BMP
 #                and ImageMagick's convert, PNG sizes against optipng -o2, a 16384 x 16384
 #                BMP's time and peak memory against its pixel buffer, and the PNG writer
 #                against libpng and libspng;
@@ -22,7 +22,9 @@
 #   capture:     a sigrok session of 100 million samples of a 4-bit bus decoded to a still,
 #                against `unzip -p` of it and sigrok-cli's parallel decoder on it, with the
 #                peak memory; Logic 2's binary export of the same capture against `cat`.
-# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|all]   (default: all)
+#   header:      VCD headers of many aliases, deep scopes and many signals: processor time
+#                and peak memory, against `wc -l` of the same file.
+# Usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|header|all]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-all}"
@@ -191,15 +193,65 @@ bench_output() {
         -n bmp-large "$tool $l $work/large.bmp $lr" \
         -n png-large "$tool $l $work/large.png $lr" \
         -n convert-large "convert $work/large-ref.bmp $work/convert-large.png" >/dev/null 2>&1
+    # The default picture over a file against `cp` over a copy; the large one to a fresh name,
+    # and over a file against `cp` to a fresh name plus `mv` over the old file, which is what
+    # the tool does there. Five rounds of 40 runs in alternating order,
+    # so that a drift of a shared machine's speed weighs on both sides alike; each figure is
+    # the median of the rounds' medians.
+    cp "$work/large-ref.bmp" "$work/moved-over.bmp"
+    local round fresh_runs=() over_runs=() default_runs=() fresh_cpu=() over_cpu=() default_cpu=()
+    for round in 1 2 3 4 5; do
+        local r="$work/fresh-$round.csv"
+        local ours=(--prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr"
+                    --prepare "true" -n bmp-over "$tool $l $work/large.bmp $lr"
+                    --prepare "true" -n bmp-default "$tool $d $work/default.bmp $dr")
+        local refs=(--prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp"
+                    --prepare "cp $work/large-ref.bmp $work/moved.bmp" -n mv-over "mv $work/moved.bmp $work/moved-over.bmp"
+                    --prepare "true" -n cp-default "cp $work/default-ref.bmp $work/copy-default.bmp")
+        if [ $((round % 2)) -eq 0 ]; then
+            hyperfine -N --warmup 5 --runs 40 --export-csv "$r" "${refs[@]}" "${ours[@]}" >/dev/null 2>&1
+        else
+            hyperfine -N --warmup 5 --runs 40 --export-csv "$r" "${ours[@]}" "${refs[@]}" >/dev/null 2>&1
+        fi
+        fresh_runs+=("$(ratio "$(median_of "$r" bmp-fresh)" "$(median_of "$r" cp-fresh)")")
+        default_runs+=("$(ratio "$(median_of "$r" bmp-default)" "$(median_of "$r" cp-default)")")
+        # Processor time (user + system) as well: a busy machine's waiting is not in it.
+        fresh_cpu+=("$(ratio "$(cpu_of "$r" bmp-fresh)" "$(cpu_of "$r" cp-fresh)")")
+        over_cpu+=("$(awk -v a="$(cpu_of "$r" bmp-over)" -v c="$(cpu_of "$r" cp-fresh)" \
+                       -v m="$(cpu_of "$r" mv-over)" 'BEGIN { printf "%.2f", a / (c + m) }')")
+        default_cpu+=("$(ratio "$(cpu_of "$r" bmp-default)" "$(cpu_of "$r" cp-default)")")
+        over_runs+=("$(awk -v a="$(median_of "$r" bmp-over)" -v c="$(median_of "$r" cp-fresh)" \
+                        -v m="$(median_of "$r" mv-over)" 'BEGIN { printf "%.2f", a / (c + m) }')")
+    done
     local f="$work/fresh.csv"
-    hyperfine -N --warmup 10 --runs 100 --export-csv "$f" \
-        --prepare "rm -f $work/fresh-copy.bmp" -n cp-fresh "cp $work/large-ref.bmp $work/fresh-copy.bmp" \
-        --prepare "rm -f $work/fresh.bmp" -n bmp-fresh "$tool $l $work/fresh.bmp $lr" >/dev/null 2>&1
+    {
+        echo "command,mean,stddev,median,user,system"
+        for name in bmp-fresh cp-fresh bmp-over mv-over bmp-default cp-default; do
+            printf '%s,0,0,%s,0,0\n' "$name" "$(for round in 1 2 3 4 5; do
+                median_of "$work/fresh-$round.csv" "$name"; done | sort -g | sed -n 3p)"
+        done
+    } > "$f"
+    local cp_mv
+    cp_mv=$(awk -v a="$(median_of "$f" cp-fresh)" -v b="$(median_of "$f" mv-over)" 'BEGIN { print a + b }')
+    printf 'cp-mv,0,0,%s,0,0\n' "$cp_mv" >> "$f"
 
     echo "Output (whole process, median; the large picture is 40 x 4 cells with 24-pixel dots):"
-    compare_line "default 446x112 BMP, over a file" "$c" bmp-default cp-default "cp" "<= 1.0"
+    compare_line "default 446x112 BMP, over a file" "$f" bmp-default cp-default "cp" "<= 1.0"
+    printf '    ratio of each round: %s (median %s)\n' "${default_runs[*]}" \
+        "$(printf '%s\n' "${default_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${default_cpu[*]}" \
+        "$(printf '%s\n' "${default_cpu[@]}" | sort -g | sed -n 3p)"
     compare_line "large 5070x834 BMP, to a fresh name" "$f" bmp-fresh cp-fresh "cp" "<= 1.5"
-    compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "<= 1.5"
+    printf '    ratio of each round: %s (median %s)\n' "${fresh_runs[*]}" \
+        "$(printf '%s\n' "${fresh_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${fresh_cpu[*]}" \
+        "$(printf '%s\n' "${fresh_cpu[@]}" | sort -g | sed -n 3p)"
+    compare_line "large 5070x834 BMP, over a file" "$f" bmp-over cp-mv "cp + mv" "<= 1.5"
+    printf '    ratio of each round: %s (median %s)\n' "${over_runs[*]}" \
+        "$(printf '%s\n' "${over_runs[@]}" | sort -g | sed -n 3p)"
+    printf '    processor time, ratio of each round: %s (median %s)\n' "${over_cpu[*]}" \
+        "$(printf '%s\n' "${over_cpu[@]}" | sort -g | sed -n 3p)"
+    compare_line "large 5070x834 BMP, over a file" "$c" bmp-large cp-large "cp" "(for the record)"
     compare_line "default PNG" "$c" png-default bmp-default "default BMP" "<= 1.5"
     compare_line "large PNG" "$c" png-large bmp-large "large BMP" "<= 2"
     compare_line "large PNG" "$c" png-large convert-large "convert BMP->PNG" "<= 0.2"
@@ -446,6 +498,48 @@ bench_capture() {
         "$(peak_kib "${still[@]}")" "$(peak_kib "${saleae[@]}")"
 }
 
+# VCD headers that once took quadratic time or gigabytes: 100,000 signals on one identifier
+# code, 100,000 nested scopes holding 10,000 signals (refused at the depth cap), scopes
+# nested to the cap with 10,000 signals of one name (accepted), and a million flat signals
+# (refused at the signal cap). Each against `wc -l` of the same file.
+bench_header() {
+    local h="$work/header"
+    mkdir -p "$h"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 100000; i++) printf "$var wire 1 ! s%d $end\n", i
+                 print "$var wire 1 \" rs $end\n$var wire 1 # e $end\n$var wire 4 $ d [7:4] $end"
+                 print "$enddefinitions $end\n#0\n0!\n0\"\n0#\nb0000 $" }' > "$h/alias.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 100000; i++) print "$scope module m $end"
+                 for (i = 0; i < 10000; i++) printf "$var wire 1 ! v%d $end\n", i
+                 print "$enddefinitions $end" }' > "$h/deep.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 999; i++) printf "$scope module m%d $end\n", i
+                 for (i = 0; i < 10000; i++) printf "$var wire 1 v%d rs $end\n", i
+                 for (i = 0; i < 999; i++) print "$upscope $end"
+                 print "$var wire 1 ! rs $end\n$var wire 1 # e $end\n$var wire 4 $ d [7:4] $end"
+                 print "$enddefinitions $end\n#0\n0!\n0#\nb0000 $" }' > "$h/deepcap.vcd"
+    awk 'BEGIN { print "$timescale 1ns $end"
+                 for (i = 0; i < 1000000; i++) printf "$var wire 1 s%d s%d $end\n", i, i
+                 print "$enddefinitions $end" }' > "$h/flat.vcd"
+    echo "VCD headers (processor time and peak memory of the whole run; targets: < 1 s, bounded):"
+    local name file status cpu wc_cpu peak
+    for name in alias deep deepcap flat; do
+        file="$h/$name.vcd"
+        status=0
+        /usr/bin/time -f '%U %S %M' -o "$h/time" "$tool" --replay "$file" \
+            --pins 'rs=rs,e=e,d4=d[4],d5=d[5],d6=d[6],d7=d[7]' --text >/dev/null 2>"$h/err" || status=$?
+        # A failing run's first line says so: the figures are on the last.
+        cpu=$(tail -n 1 "$h/time" | awk '{ printf "%.2f", $1 + $2 }')
+        peak=$(tail -n 1 "$h/time" | awk '{ print $3 }')
+        /usr/bin/time -f '%U %S' -o "$h/time" wc -l "$file" >/dev/null
+        wc_cpu=$(awk '{ printf "%.2f", $1 + $2 }' "$h/time")
+        printf '  %-8s %9s bytes: %s s of processor time (wc -l %s s), peak %6s KiB, status %s: %s\n' \
+            "$name" "$(stat -c %s "$file")" "$cpu" "$wc_cpu" "$peak" "$status" \
+            "$(head -n 1 "$h/err" | sed "s|$h/||" | cut -c 1-70)"
+    done
+}
+
 case "$what" in
     pictures) bench_pictures ;;
     interpreter) bench_interpreter ;;
@@ -456,7 +550,8 @@ case "$what" in
     compare) bench_compare ;;
     trace) bench_trace ;;
     capture) bench_capture ;;
+    header) bench_header ;;
     all) bench_pictures; bench_interpreter; bench_charset; bench_output; bench_animation
-         bench_replay; bench_compare; bench_trace; bench_capture ;;
-    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|all]" >&2; exit 2 ;;
+         bench_replay; bench_compare; bench_trace; bench_capture; bench_header ;;
+    *) echo "usage: bench/run.sh [pictures|interpreter|charset|output|animation|replay|compare|trace|capture|header|all]" >&2; exit 2 ;;
 esac

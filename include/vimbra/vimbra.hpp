@@ -251,6 +251,7 @@ class module {
     // Opens a module; a failure is in outcome(), and every later call then carries it.
     static module open(const source& profile, const source& font = source::none());
 
+    // A module not opened: bad_argument, with no rows and no columns, until one is assigned.
     module() = default;
 
     const result& outcome() const noexcept { return outcome_; }
@@ -284,7 +285,7 @@ class module {
 
   private:
     friend struct screen_maker;
-    result outcome_;
+    result outcome_{status::bad_argument, "no module: module::open makes one"};
     source profile_;
     source font_;
     int columns_ = 0;

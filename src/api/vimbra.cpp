@@ -11,6 +11,7 @@
 #include <new>
 
 #include "base/console.hpp"
+#include "base/shown.hpp"
 #include "bmp/bmptypes.hpp"
 #include "chip/charset.hpp"
 #include "chip/cmdlog.hpp"
@@ -492,7 +493,7 @@ screen missing_mark(const std::vector<cmdlog_mark_t>* held, const cmdlog_t* log,
     std::string message;
     const cmdlog_mark_t* marks = held != nullptr ? held->data() : log->marks;
     const std::size_t count = held != nullptr ? held->size() : log->mark_count;
-    if (snapshot_missing_mark(marks, count, name.c_str(), where, &message) != 0) {
+    if (snapshot_missing_mark(marks, count, name, where, &message) != 0) {
         return screen_maker::failed(no_memory());
     }
     return screen_maker::failed(failure(status::usage_error, message));
@@ -713,9 +714,9 @@ result controller::mark(std::string_view name) {
     try {
         const std::string text(name);
         if (text.find('\0') != std::string::npos || !cmdlog_is_mark_name(text.c_str())) {
-            return failure(status::bad_argument, "not a mark name: '" + text +
-                                                     "' (1 to 64 letters, digits, '_', '-' "
-                                                     "and '.')");
+            return failure(status::bad_argument,
+                           "not a mark name: '" + shown_text(text, CMDLOG_MARK_NAME_MAX) +
+                               "' (1 to 64 letters, digits, '_', '-' and '.')");
         }
         if (state_ == nullptr) {
             return no_state("controller");

@@ -15,6 +15,7 @@
 #include "app/traceopts.hpp"
 #include "app/version.hpp"
 #include "base/console.hpp"
+#include "base/shown.hpp"
 #include "bmp/giffile.hpp"
 #include "bmp/outfile.hpp"
 #include "chip/cmdlog.hpp"
@@ -148,16 +149,16 @@ void build_parser(CLI::App* app, options_t* o) {
     app->add_flag("--text", o->request.text,
                   "print the display as row arguments and its cursor state");
     app->add_option("--scale", o->request.scale, "each pixel as N x N pixels")
-        ->check(CLI::Range(1, SCREEN_MAX_SCALE))
+        ->check(traceopts_number_in(1, SCREEN_MAX_SCALE))
         ->option_text("N (1-16)");
     app->add_option("--max-steps", o->request.max_steps, "stop the profile's script after N steps")
-        ->check(CLI::Range(std::int64_t{1}, INT64_MAX))
+        ->check(traceopts_number_in(std::int64_t{1}, INT64_MAX))
         ->option_text("N");
     app->add_option("--hold", o->hold, "animation: how long the end stays, e.g. 2s (default: 1s)")
         ->option_text("TIME");
     app->add_option("--loop", o->request.plays,
                     "animation: play it N times (default, or 0: forever)")
-        ->check(CLI::Range(0, GIFFILE_MAX_PLAYS))
+        ->check(traceopts_number_in(0, GIFFILE_MAX_PLAYS))
         ->option_text("N");
     traceopts_add(app, &o->trace);
     app->add_option("OUTPUT", o->args, "the picture, then one text per display row")
@@ -190,7 +191,7 @@ void settle_animation(const CLI::App& app, options_t* o) {
                             " needs --replay and a .gif or .apng output"};
     }
     if (hold && cmdlog_parse_time(o->hold.c_str(), &r.hold_us) != 0) {
-        throw usage_error_t{"--hold: not a time: '" + o->hold + "' (e.g. 2s, 500ms)"};
+        throw usage_error_t{"--hold: not a time: '" + shown_text(o->hold) + "' (e.g. 2s, 500ms)"};
     }
     if (r.animation && app.count("--at") > 0) {
         throw usage_error_t{"--at shows one moment: an animation (.gif, .apng) shows them all"};
@@ -203,7 +204,7 @@ void settle_at(options_t* o) {
         return;
     }
     if (!cmdlog_is_mark_name(o->at.c_str())) {
-        throw usage_error_t{"--at: not a time or a mark name: '" + o->at +
+        throw usage_error_t{"--at: not a time or a mark name: '" + shown_text(o->at) +
                             "' (e.g. 1.5s, 250ms, 40us, or a mark such as main-menu)"};
     }
     o->request.at_mark = o->at.c_str();
@@ -240,6 +241,10 @@ void settle_options(const CLI::App& app, options_t* o) {
         !error.empty()) {
         throw usage_error_t{error};
     }
+    if (const std::string error = traceopts_flag_values(app, {"--update", "--text"});
+        !error.empty()) {
+        throw usage_error_t{error};
+    }
     if (r.replay != nullptr && !o->rows.empty()) {
         throw usage_error_t{"rows and --replay cannot be combined"};
     }
@@ -257,9 +262,12 @@ void settle_options(const CLI::App& app, options_t* o) {
         throw usage_error_t{"--update needs --compare"};
     }
     r.update = r.compare != nullptr && snapshot_update_asked(r.update);
-    if (int{for_stdout(r.output)} + int{for_stdout(r.diff)} + int{r.text} > 1) {
-        throw usage_error_t{"only one of the picture, the --diff picture and --text can go to "
-                            "standard output"};
+    const bool log_out = !o->trace.emit_log.empty() && for_stdout(o->trace.emit_log.c_str());
+    if (int{for_stdout(r.output)} + int{for_stdout(r.diff)} + int{r.text} + int{log_out} > 1) {
+        throw usage_error_t{log_out ? "only one of the picture, the --diff picture, --text and "
+                                      "the --emit-log log can go to standard output"
+                                    : "only one of the picture, the --diff picture and --text "
+                                      "can go to standard output"};
     }
     if (r.output != nullptr && r.output[0] == '\0') {
         throw usage_error_t{"empty output name"};
@@ -319,7 +327,6 @@ int option_main(int argc, char** argv) {
 
 int cli_main(int argc, char** argv) {
     iopaths_fill_closed_stdio();
-    outfile_install_signal_handlers();
     if (argc > 1 && argv[1][0] == '-') {
         try {
             return option_main(argc, argv);

@@ -3,10 +3,63 @@
 #include <CLI/CLI.hpp>
 #include <array>
 
+#include "base/shown.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
 
 namespace vimbra {
+
+namespace {
+
+// A decimal number as a person writes one: a sign, digits, a point, an exponent; not hex,
+// not "nan" or "inf". `whole`: digits alone, after an optional sign.
+bool is_number_text(const std::string& text, bool whole) {
+    std::size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        return i - start;
+    };
+    std::size_t count = digits();
+    if (!whole && i < text.size() && text[i] == '.') {
+        ++i;
+        count += digits();
+    }
+    if (count == 0) {
+        return false;
+    }
+    if (!whole && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        i += i < text.size() && (text[i] == '-' || text[i] == '+') ? 1 : 0;
+        if (digits() == 0) {
+            return false;
+        }
+    }
+    return i == text.size();
+}
+
+} // namespace
+
+std::string traceopts_number_error(const std::string& text, bool whole) {
+    if (is_number_text(text, whole)) {
+        return "";
+    }
+    return (is_number_text(text, false) ? "not a whole number: '" : "not a number: '") +
+           shown_text(text) + "'";
+}
+
+std::string traceopts_flag_values(const CLI::App& app, const std::vector<const char*>& flags) {
+    for (const char* flag : flags) {
+        for (const std::string& value : app.get_option(flag)->results()) {
+            if (value != "true") { // CLI11's result for the flag alone
+                return std::string(flag) + " takes no value: '" + shown_text(value) + "'";
+            }
+        }
+    }
+    return "";
+}
 
 void traceopts_add(CLI::App* app, trace_options_t* o) {
     app->add_option("--pins", o->pins,
@@ -24,10 +77,10 @@ void traceopts_add(CLI::App* app, trace_options_t* o) {
         ->check(CLI::IsMember({"chip", "ideal"}))
         ->option_text("chip|ideal");
     app->add_option("--fosc", o->fosc_khz, "the controller's oscillator (default: 270)")
-        ->check(CLI::Range(CHIP_MIN_FOSC_KHZ, CHIP_MAX_FOSC_KHZ))
+        ->check(traceopts_number_in(CHIP_MIN_FOSC_KHZ, CHIP_MAX_FOSC_KHZ))
         ->option_text("KHZ");
     app->add_option("--vcc", o->vcc, "supply voltage: below 4.5 the 2.7-4.5 V bus times apply")
-        ->check(CLI::Range(2.7, 5.5))
+        ->check(traceopts_number_in(2.7, 5.5))
         ->option_text("VOLTS");
     app->add_flag("--power-on", o->power_on, "time 0 is power-on: the first cycle waits 40 ms");
     app->add_flag("--check-timing", o->check,
@@ -36,7 +89,13 @@ void traceopts_add(CLI::App* app, trace_options_t* o) {
         ->option_text("FILE");
 }
 
-std::string traceopts_settle(const CLI::App& app, const trace_options_t* o, bool has_replay) {
+std::string traceopts_settle(const CLI::App& app, trace_options_t* o, bool has_replay) {
+    o->fosc_given = app.count("--fosc") > 0;
+    o->vcc_given = app.count("--vcc") > 0;
+    if (const std::string error = traceopts_flag_values(app, {"--power-on", "--check-timing"});
+        !error.empty()) {
+        return error;
+    }
     for (const char* option : {"--pins", "--i2c-address", "--wiring", "--timing", "--fosc", "--vcc",
                                "--power-on", "--check-timing", "--emit-log"}) {
         if (app.count(option) > 0 && !has_replay) {

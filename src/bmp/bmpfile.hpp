@@ -1,6 +1,8 @@
 // Whole BMP files: one writer, one reader.
 #pragma once
 
+#include <cstdint>
+
 #include "bmp/bmplowio.hpp"
 #include "bmp/bmptypes.hpp"
 
@@ -25,6 +27,10 @@ int bmpfile_write_rgb(const unsigned char* rgb, int width, int height, bmpfile_w
 // (the rows read so far are stored), or BMP_NO_MEMORY when the row buffer could not be had.
 int bmpfile_read_rgb(bmpfile_read_func_t func, void* ctx, int width, int height,
                      unsigned char* rgb);
+
+// The length of the 24-bit file of a width x height picture, headers included; -1 beyond
+// what the format's size fields hold (2 GiB of rows).
+std::int64_t bmpfile_size(int width, int height);
 
 // Fills in both headers of an uncompressed 24-bit file of the given size.
 void bmpfile_make_headers(int width, int height, bmp_file_header_t* fh, bmp_info_header_t* ih);

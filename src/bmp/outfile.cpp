@@ -1,16 +1,12 @@
 #include "bmp/outfile.hpp"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,54 +18,24 @@ namespace vimbra {
 
 namespace {
 
-// Long enough for any path the tool takes (its texts hold 8192 bytes), a symlink's target
-// joined to its folder, and what a temporary name adds.
-constexpr std::size_t PATH_CAPACITY = 8192 + 4096 + 64;
-using path_t = std::array<char, PATH_CAPACITY>;
+using path_t = outfile_path_t;
 constexpr int MAX_SYMLINK_HOPS = 40; // the kernel's own limit
-// Every signal whose default action ends the process, but for those a fault raises (a
-// sanitizer or a debugger owns them) and the real-time ones, which are added where the
-// set is made.
-constexpr std::array<int, 13> CLEANUP_SIGNALS{SIGHUP,  SIGINT,    SIGQUIT,   SIGTERM, SIGUSR1,
-                                              SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU,
-                                              SIGIO,   SIGSTKFLT, SIGPWR};
 
-// The temporary file being written. A signal handler sees nothing but statics, so the path
-// waits here; it is set and cleared with the cleanup signals blocked.
-path_t pending_temp{};
-volatile std::sig_atomic_t pending_valid = 0;
+// The program's watch over temporary files (outfile_watch_temps); none by default.
+outfile_watch_t temp_watch{nullptr, nullptr, nullptr};
 
-void on_cleanup_signal(int sig) {
-    if (pending_valid != 0) {
-        ::unlink(pending_temp.data());
+void watch_hold() {
+    if (temp_watch.hold != nullptr) {
+        temp_watch.hold(temp_watch.ctx);
     }
-    ::signal(sig, SIG_DFL);
-    ::raise(sig); // delivered, with the default action, as the handler returns
 }
 
-sigset_t cleanup_signal_set() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : CLEANUP_SIGNALS) {
-        sigaddset(&set, sig);
+void watch_release(const char* made, const char* gone) {
+    if (temp_watch.release != nullptr) {
+        const int saved = errno;
+        temp_watch.release(made, gone, temp_watch.ctx);
+        errno = saved;
     }
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
-        sigaddset(&set, sig);
-    }
-    return set;
-}
-
-sigset_t block_cleanup_signals() {
-    const sigset_t set = cleanup_signal_set();
-    sigset_t old;
-    pthread_sigmask(SIG_BLOCK, &set, &old);
-    return old;
-}
-
-void restore_signals(const sigset_t& old) {
-    const int saved = errno;
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    errno = saved;
 }
 
 int fail(int error) {
@@ -184,6 +150,19 @@ bool is_own_fd_folder(const char* real) {
     return rest > digits && std::strcmp(rest, "/fd") == 0;
 }
 
+// The folder part of a path: "." when it has none, "/" for a name in the root.
+void folder_of(const char* path, path_t* folder) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        (*folder)[0] = '.';
+        (*folder)[1] = '\0';
+        return;
+    }
+    const std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+    std::memcpy(folder->data(), path, length); // shorter than path, which fits
+    (*folder)[length] = '\0';
+}
+
 // A descriptor name whose folder is spelled another way ("/dev/./fd/1", "/proc/<pid>/fd/1"):
 // its number when the folder's real path is this process's descriptor folder, else -1.
 int descriptor_in_proc(const char* path) {
@@ -193,12 +172,7 @@ int descriptor_in_proc(const char* path) {
         return -1;
     }
     path_t folder{};
-    if (slash == nullptr) {
-        folder[0] = '.';
-    } else {
-        const std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
-        std::memcpy(folder.data(), path, length); // shorter than path, which fits
-    }
+    folder_of(path, &folder);
     char* real = ::realpath(folder.data(), nullptr);
     if (real == nullptr) {
         return -1;
@@ -266,6 +240,20 @@ bool follow_link(path_t* path, const char* link) {
     return true;
 }
 
+// The kernel's protected_symlinks rule: in a sticky, world-writable folder (/tmp), a link is
+// followed only when it belongs to this user or to the folder's owner, so that another user
+// cannot aim a planted link at a file of ours.
+bool may_follow(const char* link_path, const struct stat& link) {
+    path_t folder{};
+    folder_of(link_path, &folder);
+    struct stat st {};
+    if (::stat(folder.data(), &st) != 0) {
+        return false;
+    }
+    const bool shared = (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == st.st_uid;
+}
+
 // Follows the name's symlinks, one by one, to what is to be written.
 int resolve_target(const char* path, target_t* t) {
     if (!copy_path(&t->path, path)) {
@@ -290,6 +278,9 @@ int resolve_target(const char* path, target_t* t) {
         if (!S_ISLNK(t->seen.st_mode)) {
             t->kind = S_ISREG(t->seen.st_mode) ? TARGET_REGULAR : TARGET_OTHER;
             return 0;
+        }
+        if (!may_follow(t->path.data(), t->seen)) {
+            return fail(EACCES);
         }
         path_t link{};
         const ssize_t length = ::readlink(t->path.data(), link.data(), link.size() - 1);
@@ -318,40 +309,35 @@ bool make_temp_template(const char* path, bool short_name, path_t* out) {
     return length > 0 && static_cast<std::size_t>(length) < out->size();
 }
 
-// Creates the temporary file and registers it for the signal handler, both or neither.
+// Creates the temporary file, made known to the watch (when there is one) as it is made.
 int open_temp(const char* path, path_t* temp) {
     if (!make_temp_template(path, false, temp)) {
         return fail(ENAMETOOLONG);
     }
-    const sigset_t old = block_cleanup_signals();
+    watch_hold();
     int fd = ::mkostemp(temp->data(), O_CLOEXEC);
     if (fd < 0 && errno == ENAMETOOLONG && make_temp_template(path, true, temp)) {
         fd = ::mkostemp(temp->data(), O_CLOEXEC);
     }
-    if (fd >= 0) {
-        pending_temp = *temp;
-        pending_valid = 1;
-    }
-    restore_signals(old);
+    watch_release(fd >= 0 ? temp->data() : nullptr, nullptr);
     return fd;
 }
 
-// Renames the temporary file over `target`, or removes it when target is null or the rename
-// fails; either way it is no longer registered. 0 when renamed; errno is kept otherwise.
-int settle_temp(const path_t& temp, const char* target) {
-    int saved = errno;
-    const sigset_t old = block_cleanup_signals();
-    int status = -1;
-    if (target != nullptr) {
-        status = std::rename(temp.data(), target);
-        saved = status == 0 ? saved : errno;
-    }
-    if (status != 0) {
-        ::unlink(temp.data());
-    }
-    pending_valid = 0;
-    restore_signals(old);
+// Removes the temporary file, which the watch then forgets. errno is kept.
+void remove_temp(const path_t& temp) {
+    const int saved = errno;
+    watch_hold();
+    ::unlink(temp.data());
+    watch_release(nullptr, temp.data());
     errno = saved;
+}
+
+// Renames the temporary file over `target`: 0, after which the watch forgets it, or -1 with
+// errno and the file still there.
+int rename_temp(const path_t& temp, const char* target) {
+    watch_hold();
+    const int status = std::rename(temp.data(), target);
+    watch_release(nullptr, status == 0 ? temp.data() : nullptr);
     return status;
 }
 
@@ -365,77 +351,57 @@ mode_t new_file_mode() {
 // The replacement takes the old file's owner and group where the process may set them, and
 // its permission bits; a set-id bit only with the owner or group it was set for.
 void keep_owner_and_mode(int fd, const struct stat& old) {
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-        // Neither may be set here: the new file keeps this process's owner and group.
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) {
+        return;
+    }
+    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+        if (::fchown(fd, old.st_uid, old.st_gid) == 0) {
+            now.st_uid = old.st_uid;
+            now.st_gid = old.st_gid;
+        } else if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0) {
+            now.st_gid = old.st_gid;
+        } // else the new file keeps this process's owner and group
     }
     mode_t mode = old.st_mode & 07777;
-    struct stat now {};
-    if (::fstat(fd, &now) != 0 || now.st_uid != old.st_uid) {
+    if (now.st_uid != old.st_uid) {
         mode &= static_cast<mode_t>(~S_ISUID);
     }
     if (now.st_gid != old.st_gid) {
         mode &= static_cast<mode_t>(~S_ISGID);
     }
-    (void)::fchmod(fd, mode);
+    if ((now.st_mode & 07777) != mode) {
+        (void)::fchmod(fd, mode);
+    }
 }
 
-// Why a replacement may fall back to writing in place: the folder refuses a new file for
-// lack of permission, or the finished file may not take the old one's place (a sticky
-// folder, a mounted file). A full disk, a quota or a file size limit refuses the picture.
-enum replace_failure_t { REPLACE_NO_TEMP, REPLACE_NO_RENAME, REPLACE_OTHER };
-
-// An existing picture is replaced only by a complete one: write beside it, then rename.
-int write_replacing(const char* path, const struct stat* old, outfile_producer_t produce, void* ctx,
-                    replace_failure_t* failure) {
-    *failure = REPLACE_OTHER;
-    path_t temp{};
-    const int fd = open_temp(path, &temp);
-    if (fd < 0) {
-        if (errno == EACCES || errno == EPERM || errno == EROFS) {
-            *failure = REPLACE_NO_TEMP;
-        }
-        return -1;
-    }
-    if (old != nullptr) {
-        keep_owner_and_mode(fd, *old);
-    } else {
-        (void)::fchmod(fd, new_file_mode());
-    }
-    const int status = close_keeping(fd, run_producer(fd, produce, ctx));
-    if (status != 0) {
-        settle_temp(temp, nullptr);
-        return status;
-    }
-    if (settle_temp(temp, path) != 0) {
-        *failure =
-            errno == EACCES || errno == EPERM || errno == EBUSY ? REPLACE_NO_RENAME : REPLACE_OTHER;
-        return -1;
-    }
-    return 0;
+// True when a file of `size` bytes is within the process's file size limit.
+bool within_size_limit(std::int64_t size) {
+    struct rlimit limit {};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
 }
 
-// The producer's bytes in memory, so that their length is known before a byte of the old
-// file is touched. -1 (errno set) or OUTFILE_NO_MEMORY when they cannot be had.
-int produce_in_memory(outfile_producer_t produce, void* ctx, int* memory_fd, off_t* size) {
+// Takes the room for `size` bytes, so that a full disk or a quota shows before the first
+// byte. 0, or the error; a file system that cannot reserve room is no error.
+int reserve_room(int fd, std::int64_t size) {
+    if (size <= 0) {
+        return 0;
+    }
+    if (!within_size_limit(size)) {
+        return EFBIG;
+    }
+    const int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    return error == EOPNOTSUPP || error == EINVAL || error == ENOSYS ? 0 : error;
+}
+
+// Memory the bytes gather in before they go over an existing file's.
+int open_memory() {
 #ifdef __EMSCRIPTEN__
-    const int fd = fail(ENOSYS); // the page writes no files
+    return fail(ENOSYS); // the page writes no files
 #else
-    const int fd = ::memfd_create("vimbracli", MFD_CLOEXEC);
+    return ::memfd_create("vimbracli", MFD_CLOEXEC);
 #endif
-    if (fd < 0) {
-        return errno == ENOMEM ? (errno = ENOMEM, OUTFILE_NO_MEMORY) : -1;
-    }
-    const int status = run_producer(fd, produce, ctx);
-    *size = ::lseek(fd, 0, SEEK_END);
-    if (status != 0 || *size < 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return status != 0 ? status : -1;
-    }
-    *memory_fd = fd;
-    return 0;
 }
 
 // Copies `size` bytes from the start of `from` over the start of `to`.
@@ -458,68 +424,195 @@ bool copy_bytes(int from, int to, off_t size) {
     return true;
 }
 
-// True when a file of `size` bytes is within the process's file size limit.
-bool within_size_limit(off_t size) {
-    struct rlimit limit {};
-    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
-           static_cast<rlim_t>(size) <= limit.rlim_cur;
-}
-
-// A writable file whose folder takes no temporary file: the new bytes go over the old ones
-// and the rest is cut off. The whole picture is made first and its room taken before the
-// first byte is written, so a full disk or a size limit leaves the old picture whole.
-int write_in_place(const char* path, const struct stat& seen, outfile_producer_t produce,
-                   void* ctx) {
-    const int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+// The bytes gathered in `from` go over the old ones of the target: the file is opened as it
+// was seen, its room taken and the size limit checked before the first byte, so that a full
+// disk or a size limit leaves the old file whole; the rest is cut off.
+int write_over(const outfile_t& out, int from) {
+    const off_t size = ::lseek(from, 0, SEEK_END);
+    if (size < 0) {
+        return -1;
+    }
+    const int fd = ::open(out.target.data(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
-    if (!same_file(fd, seen)) {
+    if (!same_file(fd, out.seen)) {
         return close_keeping(fd, fail(EAGAIN));
     }
-    int bytes = -1;
-    off_t size = 0;
-    int status = produce_in_memory(produce, ctx, &bytes, &size);
-    if (status == 0 && !within_size_limit(size)) {
-        status = fail(EFBIG);
+    if (const int error = reserve_room(fd, size); error != 0) {
+        return close_keeping(fd, fail(error));
     }
-    if (status == 0 && size > 0) {
-        const int error = ::posix_fallocate(fd, 0, size);
-        if (error != 0) {
-            status = fail(error);
-        }
-    }
-    if (status == 0 && (!copy_bytes(bytes, fd, size) || ::ftruncate(fd, size) != 0)) {
-        status = -1;
-    }
-    if (bytes >= 0) {
-        const int saved = errno;
-        ::close(bytes);
-        errno = saved;
-    }
+    const int status = copy_bytes(from, fd, size) && ::ftruncate(fd, size) == 0 ? 0 : -1;
     return close_keeping(fd, status);
 }
 
-// Devices, FIFOs and the like are written where they are, never truncated.
-int write_direct(const char* path, const struct stat& seen, outfile_producer_t produce, void* ctx) {
-    const int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+// An output that gathers in memory, for a writable file whose folder takes no temporary file.
+int open_in_place(outfile_t* out) {
+    if (out->size >= 0 && !within_size_limit(out->size)) {
+        return fail(EFBIG);
     }
-    if (!same_file(fd, seen)) {
-        return close_keeping(fd, fail(EAGAIN));
+    out->fd = open_memory();
+    if (out->fd < 0) {
+        return errno == ENOMEM ? (errno = ENOMEM, OUTFILE_NO_MEMORY) : -1;
     }
-    return close_keeping(fd, run_producer(fd, produce, ctx));
+    out->way = OUTFILE_IN_PLACE;
+    return 0;
 }
 
-// An open descriptor is written as it is: a copy shares its offset and append mode.
-int write_descriptor(int fd, outfile_producer_t produce, void* ctx) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) {
+// A temporary file beside the target, with the old file's mode and room for the bytes.
+// `fallback` is set when the folder refuses a new file for lack of permission.
+int open_replacing(outfile_t* out, const struct stat* old, bool* fallback) {
+    *fallback = false;
+    out->fd = open_temp(out->target.data(), &out->temp);
+    if (out->fd < 0) {
+        *fallback = old != nullptr && (errno == EACCES || errno == EPERM || errno == EROFS);
         return -1;
     }
-    return close_keeping(copy, run_producer(copy, produce, ctx));
+    out->existed = old != nullptr;
+    out->way = OUTFILE_REPLACE;
+    if (old != nullptr) {
+        keep_owner_and_mode(out->fd, *old);
+    } else if (const mode_t mode = new_file_mode(); mode != 0600) {
+        (void)::fchmod(out->fd, mode);
+    }
+    if (const int error = reserve_room(out->fd, out->size); error != 0) {
+        outfile_discard(out);
+        return fail(error);
+    }
+    return 0;
 }
+
+// Closes the finished temporary file, cut to what was written (a reservation beyond it would
+// leave zeros at the end). 0, or -1 with errno and the file removed.
+int finish_temp(outfile_t* out) {
+    const off_t end = ::lseek(out->fd, 0, SEEK_CUR);
+    const bool cut =
+        end >= 0 && (out->size < 0 || end == out->size || ::ftruncate(out->fd, end) == 0);
+    const int status = close_keeping(out->fd, cut ? 0 : -1);
+    out->fd = -1;
+    if (status != 0) {
+        remove_temp(out->temp);
+    }
+    return status;
+}
+
+} // namespace
+
+int outfile_open(outfile_t* out, const char* path, std::int64_t size) {
+    out->fd = -1;
+    out->way = OUTFILE_REPLACE;
+    out->temp[0] = '\0';
+    out->size = size;
+    out->existed = false;
+    if (path == nullptr || path[0] == '\0') {
+        return fail(ENOENT);
+    }
+    if (path[std::strlen(path) - 1] == '/') {
+        return fail(EISDIR);
+    }
+    target_t target{};
+    if (resolve_target(path, &target) != 0) {
+        return -1;
+    }
+    out->target = target.path;
+    out->seen = target.seen;
+    bool fallback = false;
+    switch (target.kind) {
+    case TARGET_DESCRIPTOR:
+        out->way = OUTFILE_DIRECT;
+        out->fd = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 0); // shares its offset and append mode
+        return out->fd >= 0 ? 0 : -1;
+    case TARGET_OTHER:
+        out->way = OUTFILE_DIRECT;
+        out->fd = ::open(out->target.data(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (out->fd >= 0 && !same_file(out->fd, target.seen)) {
+            out->fd = close_keeping(out->fd, fail(EAGAIN));
+        }
+        return out->fd >= 0 ? 0 : -1;
+    case TARGET_NEW:
+        return open_replacing(out, nullptr, &fallback);
+    case TARGET_REGULAR:
+        break;
+    }
+    // A file the process may not write is refused, as opening it for writing would be,
+    // rather than replaced behind its protection.
+    if (::faccessat(AT_FDCWD, out->target.data(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+        return -1;
+    }
+    if (open_replacing(out, &target.seen, &fallback) == 0) {
+        return 0;
+    }
+    return fallback ? open_in_place(out) : -1;
+}
+
+int outfile_commit(outfile_t* out) {
+    const int fd = out->fd;
+    switch (out->way) {
+    case OUTFILE_DIRECT:
+        out->fd = -1;
+        return fd >= 0 ? close_keeping(fd, 0) : fail(EBADF);
+    case OUTFILE_IN_PLACE: {
+        const int status = write_over(*out, fd);
+        out->fd = -1;
+        return close_keeping(fd, status);
+    }
+    case OUTFILE_REPLACE:
+        break;
+    }
+    if (finish_temp(out) != 0) {
+        return -1;
+    }
+    if (rename_temp(out->temp, out->target.data()) == 0) {
+        out->temp[0] = '\0';
+        return 0;
+    }
+    int status = -1;
+    if (out->existed && (errno == EACCES || errno == EPERM || errno == EBUSY)) {
+        // The folder keeps the old file where it is: its bytes are replaced instead.
+        const int from = ::open(out->temp.data(), O_RDONLY | O_CLOEXEC);
+        status = from >= 0 ? close_keeping(from, write_over(*out, from)) : -1;
+    }
+    remove_temp(out->temp);
+    out->temp[0] = '\0';
+    return status;
+}
+
+void outfile_discard(outfile_t* out) {
+    const int saved = errno;
+    if (out->fd >= 0) {
+        ::close(out->fd);
+        out->fd = -1;
+    }
+    if (out->way == OUTFILE_REPLACE && out->temp[0] != '\0') {
+        remove_temp(out->temp);
+        out->temp[0] = '\0';
+    }
+    errno = saved;
+}
+
+void outfile_watch_temps(const outfile_watch_t* watch) {
+    temp_watch = watch != nullptr ? *watch : outfile_watch_t{nullptr, nullptr, nullptr};
+}
+
+int outfile_write_sized(const char* path, std::int64_t size, outfile_producer_t produce,
+                        void* ctx) {
+    outfile_t out{};
+    if (const int opened = outfile_open(&out, path, size); opened != 0) {
+        return opened;
+    }
+    const int status = run_producer(out.fd, produce, ctx);
+    if (status != 0) {
+        outfile_discard(&out);
+        return status;
+    }
+    return outfile_commit(&out);
+}
+
+int outfile_write(const char* path, outfile_producer_t produce, void* ctx) {
+    return outfile_write_sized(path, -1, produce, ctx);
+}
+
+namespace {
 
 struct picture_t {
     const unsigned char* rgb;
@@ -530,11 +623,14 @@ struct picture_t {
 using encoder_fn_t = int (*)(const unsigned char* rgb, int width, int height,
                              bmpfile_write_func_t func, void* ctx);
 
-// Runs one encoder over a buffered sink on `fd`; 0 when every byte was written, else -1
-// with errno from the failed write, or OUTFILE_NO_MEMORY.
+// Runs one encoder over a sink on `fd` (buffered, or direct for the BMP writer's large
+// chunks); 0 when every byte was written, else -1 with errno from the failed write, or
+// OUTFILE_NO_MEMORY.
 int produce(int fd, const picture_t* picture, encoder_fn_t encoder) {
     outfile_sink_t sink{};
-    if (outfile_sink_open(&sink, fd) != 0) {
+    if (encoder == bmpfile_write_rgb) {
+        outfile_sink_open_direct(&sink, fd);
+    } else if (outfile_sink_open(&sink, fd) != 0) {
         return OUTFILE_NO_MEMORY;
     }
     const int status =
@@ -580,10 +676,24 @@ int outfile_sink_open(outfile_sink_t* sink, int fd) {
     return sink->failed ? OUTFILE_NO_MEMORY : 0;
 }
 
+void outfile_sink_open_direct(outfile_sink_t* sink, int fd) {
+    *sink = outfile_sink_t{};
+    sink->fd = fd;
+    sink->direct = true;
+}
+
 int outfile_sink_write(const void* data, std::uint32_t size, void* ctx) {
     auto* sink = static_cast<outfile_sink_t*>(ctx);
     if (sink->failed) {
         return 0;
+    }
+    if (sink->direct) {
+        if (!write_all(sink->fd, data, size)) {
+            sink->failed = true;
+            sink->error = errno;
+            return 0;
+        }
+        return 1;
     }
     if (size <= OUTFILE_BUFFER_BYTES - sink->fill) {
         std::memcpy(sink->buffer + sink->fill, data, size);
@@ -607,60 +717,11 @@ int outfile_sink_write(const void* data, std::uint32_t size, void* ctx) {
 }
 
 int outfile_sink_close(outfile_sink_t* sink) {
-    const bool flushed = sink->buffer != nullptr && sink_flush(sink);
+    const bool flushed = sink->direct ? !sink->failed : sink->buffer != nullptr && sink_flush(sink);
     std::free(sink->buffer);
     sink->buffer = nullptr;
     sink->failed = true;
     return flushed ? 0 : -1;
-}
-
-int outfile_write(const char* path, outfile_producer_t produce, void* ctx) {
-    if (path == nullptr || path[0] == '\0') {
-        return fail(ENOENT);
-    }
-    target_t target{};
-    if (resolve_target(path, &target) != 0) {
-        return -1;
-    }
-    const char* real = target.path.data();
-    replace_failure_t failure = REPLACE_OTHER;
-    switch (target.kind) {
-    case TARGET_DESCRIPTOR:
-        return write_descriptor(target.fd, produce, ctx);
-    case TARGET_OTHER:
-        return write_direct(real, target.seen, produce, ctx);
-    case TARGET_NEW:
-        return write_replacing(real, nullptr, produce, ctx, &failure);
-    case TARGET_REGULAR:
-        break;
-    }
-    // A file the process may not write is refused, as opening it for writing would be,
-    // rather than replaced behind its protection.
-    if (::faccessat(AT_FDCWD, real, W_OK, AT_EACCESS) != 0 && errno == EACCES) {
-        return -1;
-    }
-    const int status = write_replacing(real, &target.seen, produce, ctx, &failure);
-    if (status != 0 && failure != REPLACE_OTHER) {
-        return write_in_place(real, target.seen, produce, ctx);
-    }
-    return status;
-}
-
-void outfile_install_signal_handlers() {
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN); // past the file size limit, a write fails with EFBIG
-    const sigset_t all = cleanup_signal_set();
-    for (int sig = 1; sig <= SIGRTMAX; ++sig) {
-        struct sigaction old {};
-        if (sigismember(&all, sig) != 1 || ::sigaction(sig, nullptr, &old) != 0 ||
-            old.sa_handler != SIG_DFL) {
-            continue; // nohup and background jobs keep ignoring what they ignore
-        }
-        struct sigaction action {};
-        action.sa_handler = on_cleanup_signal;
-        action.sa_mask = all;
-        ::sigaction(sig, &action, nullptr);
-    }
 }
 
 int outfile_descriptor_of(const char* path) {
@@ -676,7 +737,11 @@ int outfile_write_picture(const char* path, const unsigned char* rgb, int width,
         return fail(EINVAL);
     }
     picture_t picture{rgb, width, height};
-    return outfile_write(path, names_png(path) ? produce_png : produce_bmp, &picture);
+    if (names_png(path)) {
+        return outfile_write(path, produce_png, &picture);
+    }
+    const std::int64_t size = bmpfile_size(width, height);
+    return size < 0 ? fail(EFBIG) : outfile_write_sized(path, size, produce_bmp, &picture);
 }
 
 } // namespace vimbra

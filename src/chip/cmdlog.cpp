@@ -829,17 +829,31 @@ int read_line(reader_t* reader, const char* p, const char* end) {
     return refuse(reader, "unknown keyword '%s'", shown.data());
 }
 
-// Reads the line that starts at `*offset` and moves past it.
-int read_next_line(reader_t* reader, const char* text, std::size_t length, std::size_t* offset) {
-    const char* p = text + *offset;
-    const char* end = text + length;
+// The end of the line that starts at `p`: LF, CR LF and CR alone each end a line. `*next`
+// gets the start of the next line (`end` after the last).
+const char* line_break(const char* p, const char* end, const char** next) {
     const auto* newline =
         static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
     const char* line_end = newline != nullptr ? newline : end;
+    const auto* cr =
+        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(line_end - p)));
+    if (cr != nullptr) {
+        *next = cr + 1 == newline ? newline + 1 : cr + 1;
+        return cr;
+    }
+    *next = newline != nullptr ? newline + 1 : end;
+    return line_end;
+}
+
+// Reads the line that starts at `*offset` and moves past it.
+int read_next_line(reader_t* reader, const char* text, std::size_t length, std::size_t* offset) {
+    const char* p = text + *offset;
+    const char* next = nullptr;
+    const char* line_end = line_break(p, text + length, &next);
     if (reader->line < UINT32_MAX) {
         ++reader->line;
     }
-    *offset = newline != nullptr ? static_cast<std::size_t>(newline + 1 - text) : length;
+    *offset = static_cast<std::size_t>(next - text);
     return read_line(reader, p, line_end);
 }
 
@@ -1068,9 +1082,8 @@ bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int*
     const char* p = text;
     const char* end = text == nullptr ? text : text + length;
     while (p < end) {
-        const auto* newline =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* line_end = newline != nullptr ? newline : end;
+        const char* next = nullptr;
+        const char* line_end = line_break(p, end, &next);
         words_t words{p, line_end};
         span_t keyword{};
         span_t geometry{};
@@ -1080,7 +1093,7 @@ bool cmdlog_scan_module(const char* text, std::size_t length, int* columns, int*
             parse_geometry(geometry, columns, rows)) {
             return true;
         }
-        p = newline != nullptr ? newline + 1 : end;
+        p = next;
     }
     return false;
 }

@@ -1,11 +1,14 @@
 #include "chip/tracedec.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/shown.hpp"
 #include "chip/capture.hpp"
 #include "chip/i2cbus.hpp"
 #include "chip/parbus.hpp"
@@ -16,6 +19,7 @@ namespace vimbra {
 namespace {
 
 constexpr std::size_t LISTED_SIGNALS = 40;
+constexpr std::size_t MAX_ROLE_NAME = 3; // "sda"
 
 struct role_name_t {
     const char* name;
@@ -66,7 +70,7 @@ std::string parse_pins(const std::string& text, std::array<std::string, BUS_ROLE
         const std::string item = text.substr(start, end - start);
         const std::size_t eq = item.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == item.size()) {
-            return "--pins: '" + item + "' is not ROLE=SIGNAL";
+            return "--pins: '" + shown_text(item) + "' is not ROLE=SIGNAL";
         }
         const std::string role = lower(item.substr(0, eq));
         int found = -1;
@@ -76,7 +80,8 @@ std::string parse_pins(const std::string& text, std::array<std::string, BUS_ROLE
             }
         }
         if (found < 0) {
-            return "--pins: unknown role '" + role + "' (rs, rw, e, e1, e2, d0-d7, sda, scl)";
+            return "--pins: unknown role '" + shown_text(role) +
+                   "' (rs, rw, e, e1, e2, d0-d7, sda, scl)";
         }
         std::string& slot = (*names)[static_cast<std::size_t>(found)];
         if (!slot.empty()) {
@@ -188,18 +193,30 @@ struct signals_t {
     int count() const {
         return vcd != nullptr ? vcd_signal_count(vcd) : capture_channel_count(capture);
     }
-    const char* name(int i) const {
-        return vcd != nullptr ? vcd_signal_name(vcd, i) : capture_channel_name(capture, i);
+    std::string_view name(int i) const {
+        return vcd != nullptr ? vcd_signal_name(vcd, i)
+                              : std::string_view(capture_channel_name(capture, i));
     }
-    // 0, 1 when there is no such signal, 2 when memory is short.
-    int watch(const std::string& signal_name, int role) const {
+    std::size_t name_size(int i) const {
+        return vcd != nullptr ? vcd_signal_name_size(vcd, i) : name(i).size();
+    }
+    // 0; 1 when there is no such signal; 2 when memory is short; VCD_FIND_AMBIGUOUS when two
+    // of a VCD's signals share the name, their codes then in `codes`.
+    int watch(const std::string& signal_name, int role, std::string* codes) const {
         if (vcd == nullptr) {
             const int channel = capture_find(capture, signal_name.c_str());
             return channel < 0 ? 1 : capture_watch(capture, channel, role) == 0 ? 0 : 2;
         }
         int signal = 0;
         int bit = 0;
-        if (vcd_find(vcd, signal_name.c_str(), &signal, &bit) != 0) {
+        int other = -1;
+        const int found = vcd_find(vcd, signal_name.c_str(), &signal, &bit, &other);
+        if (found == VCD_FIND_AMBIGUOUS) {
+            *codes = "'" + shown_text(vcd_signal_code(vcd, signal)) + "' and '" +
+                     shown_text(vcd_signal_code(vcd, other)) + "'";
+            return VCD_FIND_AMBIGUOUS;
+        }
+        if (found != 0) {
             return 1;
         }
         return vcd_watch(vcd, signal, bit, role) == 0 ? 0 : 2;
@@ -214,9 +231,29 @@ std::string signal_list(const signals_t& reader) {
             list += ", ... (" + std::to_string(count) + " in all)";
             break;
         }
-        list += (i == 0 ? "" : ", ") + std::string(reader.name(i));
+        list += (i == 0 ? "" : ", ") + shown_text(reader.name(i), SHOWN_WORD, true);
     }
     return list.empty() ? "none" : list;
+}
+
+// Roles given with --pins that the bus read does not use (rs on an I2C bus): one warning.
+void warn_unused(tracedec_t* d, const std::array<std::string, BUS_ROLES>& names,
+                 const std::vector<int>& needed) {
+    if (d->pins.empty() || d->callbacks.warning == nullptr) {
+        return;
+    }
+    std::string unused;
+    for (int role = 0; role < BUS_ROLES; ++role) {
+        if (!names[static_cast<std::size_t>(role)].empty() &&
+            std::find(needed.begin(), needed.end(), role) == needed.end()) {
+            unused += (unused.empty() ? "" : ", ") + std::string(role_label(role));
+        }
+    }
+    if (!unused.empty()) {
+        const std::string text = "--pins: " + unused + " ignored: the trace is read as " +
+                                 (d->mode == MODE_I2C ? "an I2C bus (sda, scl)" : "a parallel bus");
+        d->callbacks.warning(text.c_str(), d->callbacks.ctx);
+    }
 }
 
 // Which signal is which line: the pins given, else signals named like the roles.
@@ -230,7 +267,10 @@ int choose_pins(tracedec_t* d, const signals_t& reader) {
         }
     } else {
         for (int i = 0; i < reader.count(); ++i) {
-            const std::string name = lower(reader.name(i));
+            if (reader.name_size(i) > MAX_ROLE_NAME) {
+                continue; // a long path is no role's name: not worth making
+            }
+            const std::string name = lower(std::string(reader.name(i)));
             for (const role_name_t& r : ROLE_NAMES) {
                 std::string& slot = names[static_cast<std::size_t>(r.role)];
                 if (name == r.name && slot.empty()) {
@@ -259,6 +299,7 @@ int choose_pins(tracedec_t* d, const signals_t& reader) {
             needed.push_back(BUS_E2);
         }
     }
+    warn_unused(d, names, needed);
     for (int role : needed) {
         const std::string& name = names[static_cast<std::size_t>(role)];
         if (name.empty()) {
@@ -268,10 +309,18 @@ int choose_pins(tracedec_t* d, const signals_t& reader) {
                        " (the trace's signals: " + signal_list(reader) + ")");
             return 1;
         }
-        const int watched = reader.watch(name, role);
+        std::string codes;
+        const int watched = reader.watch(name, role, &codes);
+        if (watched == VCD_FIND_AMBIGUOUS) {
+            refuse(d, TRACEDEC_BAD_PINS,
+                   "--pins: " + std::string(role_label(role)) + ": two signals are called '" +
+                       shown_text(name) + "', on codes " + codes +
+                       " (give one by its path or rename one)");
+            return 1;
+        }
         if (watched == 1) {
             refuse(d, TRACEDEC_BAD_PINS,
-                   "--pins: the trace has no signal '" + name +
+                   "--pins: the trace has no signal '" + shown_text(name) +
                        "' (its signals: " + signal_list(reader) + ")");
             return 1;
         }
@@ -518,6 +567,10 @@ std::uint64_t tracedec_not_taken(const tracedec_t* d) {
 
 bool tracedec_two_chips(const tracedec_t* d) {
     return d->two_chips;
+}
+
+bool tracedec_i2c(const tracedec_t* d) {
+    return d->mode == MODE_I2C;
 }
 
 int tracedec_check_pins(const char* pins, char* message, int capacity) {

@@ -73,6 +73,8 @@ std::int64_t tracedec_end_ps(const tracedec_t* dec);
 std::uint64_t tracedec_not_taken(const tracedec_t* dec);
 // Whether the trace drives two controllers (e1 and e2).
 bool tracedec_two_chips(const tracedec_t* dec);
+// Whether the trace is read as an I2C bus (sda and scl), once its header is read.
+bool tracedec_i2c(const tracedec_t* dec);
 // Writing the bytes as a command log: the time and controller of the last line.
 struct tracedec_log_t {
     std::int64_t last_us;

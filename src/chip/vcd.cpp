@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/shown.hpp"
+
 namespace vimbra {
 
 namespace {
@@ -26,17 +28,29 @@ struct watch_t {
     int slot;
 };
 
+// A scope of the header: its name and its parent, so that signals share their paths.
+struct scope_t {
+    int parent;            // -1 at the top
+    std::uint32_t name_at; // in the reader's names
+    std::uint32_t name_size;
+    std::uint32_t path_size; // of its dotted path
+    std::uint64_t path_hash; // of its dotted path (path_hash below)
+};
+
 struct signal_t {
-    std::string path; // dotted scopes and the reference
-    std::string last; // the reference alone
-    std::string name; // what the user calls it
+    std::uint32_t last_at = 0; // the reference alone, in the reader's names
+    std::uint32_t last_size = 0;
+    int scope = -1; // -1 at the top
     int width = 1;
     int msb = 0;
     int lsb = 0;
-    bool ranged = false;  // a vector with a [msb:lsb] range
-    int next_alias = -1;  // another signal with the same identifier code
-    int short_index = -1; // of a one- or two-character code, else -1
-    std::vector<watch_t> watches;
+    bool ranged = false;          // a vector with a [msb:lsb] range
+    bool by_path = false;         // its reference is not unique: its name is its dotted path
+    int head = 0;                 // the first signal of its identifier code (itself when first)
+    int next_alias = -1;          // another signal with the same identifier code
+    int alias_tail = -1;          // of a head: the last signal of its code
+    int short_index = -1;         // of a one- or two-character code, else -1
+    std::vector<watch_t> watches; // of a head: the watched bits of every signal of its code
 };
 
 // What a 0 or 1 on a short code does to the watched bits, so that the bulk of a trace needs
@@ -57,11 +71,17 @@ struct vcd_reader_t {
     std::array<char, VCD_MESSAGE_CAPACITY> message{};
     std::uint32_t line = 1;
     std::size_t column = 0; // bytes of the current line so far
+    bool after_cr = false;  // the last byte ended a line with CR: a LF next is no new line
     std::string carry;      // a word cut by the end of a piece
     bool in_body = false;
     section_t section = NONE;
     std::vector<std::string> words; // of the header section being read
-    std::vector<std::string> scopes;
+    std::vector<scope_t> scopes;
+    int scope = -1; // the one being read, -1 at the top
+    int depth = 0;
+    std::size_t header_bytes = 0; // of the header's words so far
+    std::string names;            // every scope's and signal's own name, one after the other
+    std::string shown_name;       // the name vcd_signal_name gave last
     std::vector<signal_t> signals;
     std::vector<int> short_ids;   // signal of each one- or two-character code, -1 when none
     std::vector<direct_t> direct; // of each one- or two-character code
@@ -126,14 +146,9 @@ int fail(vcd_reader_t* r, int status, const char* text) {
     return r->status;
 }
 
-// The word shortened for a message.
+// The word for a message: control bytes escaped, shortened.
 std::string shown(std::string_view word) {
-    constexpr std::size_t LIMIT = 40;
-    std::string out(word.substr(0, LIMIT));
-    if (word.size() > LIMIT) {
-        out += "...";
-    }
-    return out;
+    return shown_text(word, SHOWN_WORD);
 }
 
 // The word in quotes, shortened.
@@ -245,10 +260,65 @@ int read_timescale(vcd_reader_t* r) {
     return malformed(r, "$timescale: unknown unit '" + shown(unit) + "' (s, ms, us, ns, ps, fs)");
 }
 
+std::string_view name_at(const vcd_reader_t* r, std::uint32_t at, std::uint32_t size) {
+    return std::string_view(r->names).substr(at, size);
+}
+
+std::string_view last_of(const vcd_reader_t* r, const signal_t& s) {
+    return name_at(r, s.last_at, s.last_size);
+}
+
+// FNV-1a, continued over `bytes`: a scope's dotted path hashes as its text would.
+std::uint64_t path_hash(std::uint64_t hash, std::string_view bytes) {
+    for (const char c : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+    }
+    return hash;
+}
+constexpr std::uint64_t HASH_START = 0xCBF29CE484222325u;
+
+// Keeps a name in the reader's names; its place.
+std::uint32_t keep_name(vcd_reader_t* r, std::string_view name) {
+    const auto at = static_cast<std::uint32_t>(r->names.size());
+    r->names.append(name);
+    return at;
+}
+
+int read_scope(vcd_reader_t* r) {
+    if (r->words.size() < 2) {
+        return malformed(r, "$scope needs a type and a name");
+    }
+    if (r->depth >= VCD_MAX_SCOPE_DEPTH) {
+        return malformed(r, "scopes nested deeper than " + std::to_string(VCD_MAX_SCOPE_DEPTH));
+    }
+    const std::string& name = r->words[1];
+    scope_t scope{r->scope, keep_name(r, name), static_cast<std::uint32_t>(name.size()),
+                  static_cast<std::uint32_t>(name.size()), path_hash(HASH_START, name)};
+    if (r->scope >= 0) {
+        const scope_t& parent = r->scopes[static_cast<std::size_t>(r->scope)];
+        scope.path_size += parent.path_size + 1;
+        scope.path_hash = path_hash(path_hash(parent.path_hash, "."), name);
+    }
+    r->scopes.push_back(scope);
+    r->scope = static_cast<int>(r->scopes.size()) - 1;
+    ++r->depth;
+    return VCD_OK;
+}
+
+void read_upscope(vcd_reader_t* r) {
+    if (r->scope >= 0) {
+        r->scope = r->scopes[static_cast<std::size_t>(r->scope)].parent;
+        --r->depth;
+    }
+}
+
 int read_var(vcd_reader_t* r) {
     const std::vector<std::string>& w = r->words;
     if (w.size() < 4) {
         return malformed(r, "$var needs a type, a width, a code and a name");
+    }
+    if (r->signals.size() >= static_cast<std::size_t>(VCD_MAX_SIGNALS)) {
+        return malformed(r, "more than " + std::to_string(VCD_MAX_SIGNALS) + " signals");
     }
     signal_t s;
     long width = 0;
@@ -269,26 +339,24 @@ int read_var(vcd_reader_t* r) {
     std::string_view base;
     int msb = 0;
     int lsb = 0;
+    std::string_view last = reference; // a scalar keeps "data[2]" as its name
     if (split_range(reference, &base, &msb, &lsb) && s.width > 1) {
         if (std::abs(msb - lsb) + 1 != s.width) {
             return malformed(r, "$var " + shown(reference) + ": the range does not match width " +
                                     std::to_string(s.width));
         }
-        s.last = std::string(base);
+        last = base;
         s.msb = msb;
         s.lsb = lsb;
         s.ranged = true;
     } else {
-        s.last = reference; // a scalar keeps "data[2]" as its name
         s.msb = s.width - 1;
         s.lsb = 0;
         s.ranged = s.width > 1;
     }
-    for (const std::string& scope : r->scopes) {
-        s.path += scope;
-        s.path += '.';
-    }
-    s.path += s.last;
+    s.last_at = keep_name(r, last);
+    s.last_size = static_cast<std::uint32_t>(last.size());
+    s.scope = r->scope;
     const std::string& id = w[2];
     const int index = static_cast<int>(r->signals.size());
     const int existing = find_id(r, id);
@@ -296,30 +364,74 @@ int read_var(vcd_reader_t* r) {
         if (const int slot = short_id_index(id); slot >= 0) {
             r->direct[static_cast<std::size_t>(slot)].usable = false;
         }
-        int tail = existing;
-        while (r->signals[static_cast<std::size_t>(tail)].next_alias >= 0) {
-            tail = r->signals[static_cast<std::size_t>(tail)].next_alias;
-        }
-        r->signals[static_cast<std::size_t>(tail)].next_alias = index;
-    } else if (const int slot = short_id_index(id); slot >= 0) {
-        r->short_ids[static_cast<std::size_t>(slot)] = index;
-        r->direct[static_cast<std::size_t>(slot)] = direct_t{0, 0, true};
-        s.short_index = slot;
+        signal_t& head = r->signals[static_cast<std::size_t>(existing)];
+        r->signals[static_cast<std::size_t>(head.alias_tail)].next_alias = index;
+        head.alias_tail = index;
+        s.head = existing;
     } else {
-        r->long_ids.emplace(id, index);
+        s.head = index;
+        s.alias_tail = index;
+        if (const int slot = short_id_index(id); slot >= 0) {
+            r->short_ids[static_cast<std::size_t>(slot)] = index;
+            r->direct[static_cast<std::size_t>(slot)] = direct_t{0, 0, true};
+            s.short_index = slot;
+        } else {
+            r->long_ids.emplace(id, index);
+        }
     }
     r->signals.push_back(std::move(s));
     return VCD_OK;
 }
 
+// A signal whose reference another shares is named by its dotted path.
 void name_signals(vcd_reader_t* r) {
-    std::unordered_map<std::string, int> uses;
+    std::unordered_map<std::string_view, int> uses;
+    uses.reserve(r->signals.size());
     for (const signal_t& s : r->signals) {
-        ++uses[s.last];
+        ++uses[last_of(r, s)];
     }
     for (signal_t& s : r->signals) {
-        s.name = uses[s.last] == 1 ? s.last : s.path;
+        s.by_path = uses[last_of(r, s)] > 1;
     }
+}
+
+// True when `wanted` is the signal's dotted path; `prefix_hash` holds the hash of each of
+// wanted's beginnings (path_hash of its first k bytes at k), so that most paths are told
+// apart without a walk up their scopes.
+bool path_is(const vcd_reader_t* r, const signal_t& s, std::string_view wanted,
+             const std::vector<std::uint64_t>& prefix_hash) {
+    const std::string_view last = last_of(r, s);
+    if (s.scope < 0) {
+        return wanted == last;
+    }
+    const scope_t* scope = &r->scopes[static_cast<std::size_t>(s.scope)];
+    const std::size_t k = scope->path_size;
+    if (wanted.size() != k + 1 + last.size() || prefix_hash[k] != scope->path_hash ||
+        wanted[k] != '.' || wanted.substr(k + 1) != last) {
+        return false;
+    }
+    std::string_view rest = wanted.substr(0, k);
+    for (int at = s.scope; at >= 0; at = r->scopes[static_cast<std::size_t>(at)].parent) {
+        scope = &r->scopes[static_cast<std::size_t>(at)];
+        const std::string_view name = name_at(r, scope->name_at, scope->name_size);
+        if (rest.size() < name.size() || rest.substr(rest.size() - name.size()) != name) {
+            return false;
+        }
+        rest.remove_suffix(name.size());
+        if (scope->parent >= 0) {
+            if (rest.empty() || rest.back() != '.') {
+                return false;
+            }
+            rest.remove_suffix(1);
+        }
+    }
+    return rest.empty();
+}
+
+// True when the signal is called `wanted`: its name, or its dotted path.
+bool called(const vcd_reader_t* r, const signal_t& s, std::string_view wanted,
+            const std::vector<std::uint64_t>& prefix_hash) {
+    return (!s.by_path && wanted == last_of(r, s)) || path_is(r, s, wanted, prefix_hash);
 }
 
 // The end of a header section.
@@ -330,15 +442,10 @@ int end_section(vcd_reader_t* r) {
         status = read_timescale(r);
         break;
     case SCOPE:
-        if (r->words.size() < 2) {
-            return malformed(r, "$scope needs a type and a name");
-        }
-        r->scopes.push_back(r->words[1]);
+        status = read_scope(r);
         break;
     case UPSCOPE:
-        if (!r->scopes.empty()) {
-            r->scopes.pop_back();
-        }
+        read_upscope(r);
         break;
     case VAR:
         status = read_var(r);
@@ -359,7 +466,35 @@ int end_section(vcd_reader_t* r) {
     return status;
 }
 
+// The keywords of a dump; an identifier code may begin with '$' too.
+bool is_keyword(std::string_view word) {
+    static constexpr std::array<std::string_view, 12> KEYWORDS{
+        "$comment", "$date",    "$enddefinitions", "$scope",   "$timescale", "$upscope",
+        "$var",     "$version", "$dumpall",        "$dumpoff", "$dumpon",    "$dumpvars"};
+    return std::find(KEYWORDS.begin(), KEYWORDS.end(), word) != KEYWORDS.end();
+}
+
+const char* section_keyword(section_t section) {
+    switch (section) {
+    case TIMESCALE:
+        return "$timescale";
+    case SCOPE:
+        return "$scope";
+    case UPSCOPE:
+        return "$upscope";
+    case VAR:
+        return "$var";
+    default:
+        return "$enddefinitions";
+    }
+}
+
 int header_word(vcd_reader_t* r, std::string_view word) {
+    r->header_bytes += word.size() + 1;
+    if (r->header_bytes > VCD_MAX_HEADER_BYTES) {
+        return malformed(r, "a header of more than " + std::to_string(VCD_MAX_HEADER_BYTES >> 20) +
+                                " MiB");
+    }
     if (word == "$end") {
         if (r->section == NONE) {
             return malformed(r, "$end without a section");
@@ -372,6 +507,11 @@ int header_word(vcd_reader_t* r, std::string_view word) {
     if (r->section != NONE) {
         if (r->words.size() >= MAX_HEADER_WORDS) {
             return malformed(r, "a section without $end");
+        }
+        // A keyword inside a definition: its $end is missing ("$var wire 1 ! rs $upscope").
+        if (is_keyword(word)) {
+            return malformed(r, section_keyword(r->section) + std::string(": ") + quoted(word) +
+                                    " before $end");
         }
         r->words.emplace_back(word);
         return VCD_OK;
@@ -497,18 +637,17 @@ int apply_value(vcd_reader_t* r, std::string_view value, std::string_view id, bo
     if (ignored || r->section == DUMPOFF) {
         return VCD_OK;
     }
-    if (value.size() == 1 && r->signals[static_cast<std::size_t>(first)].next_alias < 0) {
-        for (const watch_t& w : r->signals[static_cast<std::size_t>(first)].watches) {
+    const std::vector<watch_t>& watches = r->signals[static_cast<std::size_t>(first)].watches;
+    if (value.size() == 1) {
+        for (const watch_t& w : watches) {
             set_slot(r, w.slot, w.offset == 0 ? value[0] : (value[0] == '1' ? '0' : value[0]));
         }
         return VCD_OK;
     }
     const char pad = value[0] == '1' ? '0' : value[0]; // x and z extend, 0 and 1 pad with 0
-    for (int s = first; s >= 0; s = r->signals[static_cast<std::size_t>(s)].next_alias) {
-        for (const watch_t& w : r->signals[static_cast<std::size_t>(s)].watches) {
-            const auto offset = static_cast<std::size_t>(w.offset);
-            set_slot(r, w.slot, offset < value.size() ? value[value.size() - 1 - offset] : pad);
-        }
+    for (const watch_t& w : watches) {
+        const auto offset = static_cast<std::size_t>(w.offset);
+        set_slot(r, w.slot, offset < value.size() ? value[value.size() - 1 - offset] : pad);
     }
     return VCD_OK;
 }
@@ -1035,15 +1174,18 @@ int feed(vcd_reader_t* r, const char* data, std::size_t length) {
                     break;
                 }
             }
-            if (c == '\n') {
-                ++r->line;
+            // LF, CR LF and CR alone each end a line.
+            if (c == '\n' || c == '\r') {
+                r->line += c == '\r' || !r->after_cr ? 1 : 0;
                 r->column = 0;
             } else if (++r->column > VCD_MAX_LINE) {
                 return malformed(r, "longer than " + std::to_string(VCD_MAX_LINE) + " bytes");
             }
+            r->after_cr = c == '\r';
             ++p;
             continue;
         }
+        r->after_cr = false;
         if (r->carry.empty() && r->in_body && !r->want_id &&
             (r->section == NONE || r->section == VALUES)) {
             const char* q = direct_run(r, p, end);
@@ -1116,67 +1258,165 @@ int vcd_signal_count(const vcd_reader_t* reader) {
     return static_cast<int>(reader->signals.size());
 }
 
-const char* vcd_signal_name(const vcd_reader_t* reader, int signal) {
+std::size_t vcd_signal_name_size(const vcd_reader_t* reader, int signal) {
     if (signal < 0 || signal >= vcd_signal_count(reader)) {
-        return "";
+        return 0;
     }
-    return reader->signals[static_cast<std::size_t>(signal)].name.c_str();
+    const signal_t& s = reader->signals[static_cast<std::size_t>(signal)];
+    return !s.by_path || s.scope < 0
+               ? s.last_size
+               : reader->scopes[static_cast<std::size_t>(s.scope)].path_size + 1 + s.last_size;
 }
 
-int vcd_find(const vcd_reader_t* r, const char* name, int* signal, int* bit) {
-    const std::string_view wanted(name);
-    const auto named = [&](const signal_t& s, std::string_view n) {
-        return s.name == n || s.path == n;
-    };
-    for (std::size_t i = 0; i < r->signals.size(); ++i) {
-        const signal_t& s = r->signals[i];
-        if (named(s, wanted) && s.width == 1) {
-            *signal = static_cast<int>(i);
-            *bit = s.lsb;
-            return 0;
+std::string_view vcd_signal_name(vcd_reader_t* reader, int signal) {
+    if (signal < 0 || signal >= vcd_signal_count(reader)) {
+        return {};
+    }
+    const signal_t& s = reader->signals[static_cast<std::size_t>(signal)];
+    if (!s.by_path) {
+        return last_of(reader, s);
+    }
+    std::string& path = reader->shown_name;
+    try {
+        std::vector<int> chain; // the signal's scopes, innermost first
+        for (int at = s.scope; at >= 0; at = reader->scopes[static_cast<std::size_t>(at)].parent) {
+            chain.push_back(at);
         }
+        path.clear();
+        for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+            const scope_t& scope = reader->scopes[static_cast<std::size_t>(*at)];
+            path += name_at(reader, scope.name_at, scope.name_size);
+            path += '.';
+        }
+        path += last_of(reader, s);
+    } catch (const std::bad_alloc&) {
+        return last_of(reader, s);
     }
-    std::string_view base;
-    int msb = 0;
-    int lsb = 0;
-    if (!split_range(wanted, &base, &msb, &lsb) || msb != lsb) {
-        return -1;
+    return path;
+}
+
+namespace {
+
+// The hash of each beginning of `text` (path_hash of its first k bytes at k).
+std::vector<std::uint64_t> prefix_hashes(std::string_view text) {
+    std::vector<std::uint64_t> hashes(text.size() + 1);
+    hashes[0] = HASH_START;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        hashes[i + 1] = path_hash(hashes[i], text.substr(i, 1));
     }
-    for (std::size_t i = 0; i < r->signals.size(); ++i) {
+    return hashes;
+}
+
+// The first signal at or after `from` called `wanted` that `fits`, else -1.
+template <class Fits>
+int find_called(const vcd_reader_t* r, std::string_view wanted, int from, Fits fits) {
+    const std::vector<std::uint64_t> hashes = prefix_hashes(wanted);
+    for (std::size_t i = static_cast<std::size_t>(from); i < r->signals.size(); ++i) {
         const signal_t& s = r->signals[i];
-        if (named(s, base) && s.width > 1 && msb >= std::min(s.msb, s.lsb) &&
-            msb <= std::max(s.msb, s.lsb)) {
-            *signal = static_cast<int>(i);
-            *bit = msb;
-            return 0;
+        if (fits(s) && called(r, s, wanted, hashes)) {
+            return static_cast<int>(i);
         }
     }
     return -1;
+}
+
+// The first signal after `found` with the same name on another identifier code, else -1.
+template <class Fits>
+int find_other(const vcd_reader_t* r, std::string_view wanted, int found, Fits fits) {
+    const int head = r->signals[static_cast<std::size_t>(found)].head;
+    return find_called(r, wanted, found + 1,
+                       [&](const signal_t& s) { return s.head != head && fits(s); });
+}
+
+} // namespace
+
+int vcd_find(const vcd_reader_t* r, const char* name, int* signal, int* bit, int* other) {
+    try {
+        const std::string_view wanted(name);
+        const auto scalar = [](const signal_t& s) { return s.width == 1; };
+        if (const int found = find_called(r, wanted, 0, scalar); found >= 0) {
+            *signal = found;
+            *bit = r->signals[static_cast<std::size_t>(found)].lsb;
+            const int second = find_other(r, wanted, found, scalar);
+            if (other != nullptr) {
+                *other = second;
+            }
+            return second < 0 ? 0 : VCD_FIND_AMBIGUOUS;
+        }
+        std::string_view base;
+        int msb = 0;
+        int lsb = 0;
+        if (!split_range(wanted, &base, &msb, &lsb) || msb != lsb) {
+            return -1;
+        }
+        const auto holds = [msb](const signal_t& s) {
+            return s.width > 1 && msb >= std::min(s.msb, s.lsb) && msb <= std::max(s.msb, s.lsb);
+        };
+        const int found = find_called(r, base, 0, holds);
+        if (found < 0) {
+            return -1;
+        }
+        *signal = found;
+        *bit = msb;
+        const int second = find_other(r, base, found, holds);
+        if (other != nullptr) {
+            *other = second;
+        }
+        return second < 0 ? 0 : VCD_FIND_AMBIGUOUS;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
 }
 
 int vcd_watch(vcd_reader_t* r, int signal, int bit, int slot) {
     if (signal < 0 || signal >= vcd_signal_count(r) || slot < 0 || slot >= VCD_SLOTS) {
         return -1;
     }
-    signal_t& s = r->signals[static_cast<std::size_t>(signal)];
+    const signal_t& s = r->signals[static_cast<std::size_t>(signal)];
     const int offset = s.msb >= s.lsb ? bit - s.lsb : s.lsb - bit;
     if (offset < 0 || offset >= s.width) {
         return -1;
     }
+    // Every signal of a code shows the same value: the watches live with the code's first.
+    signal_t& head = r->signals[static_cast<std::size_t>(s.head)];
     try {
-        s.watches.push_back({offset, slot});
+        head.watches.push_back({offset, slot});
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    if (s.short_index >= 0 && s.next_alias < 0 &&
-        r->short_ids[static_cast<std::size_t>(s.short_index)] == signal) {
-        direct_t& d = r->direct[static_cast<std::size_t>(s.short_index)];
+    if (head.short_index >= 0 && head.next_alias < 0 &&
+        r->short_ids[static_cast<std::size_t>(head.short_index)] == s.head) {
+        direct_t& d = r->direct[static_cast<std::size_t>(head.short_index)];
         const std::uint32_t slot_bit = std::uint32_t{1} << slot;
         d.usable = d.usable && (d.mask & slot_bit) == 0;
         d.mask |= slot_bit;
         d.high |= offset == 0 ? slot_bit : 0;
     }
     return 0;
+}
+
+std::string vcd_signal_code(const vcd_reader_t* reader, int signal) {
+    if (signal < 0 || signal >= vcd_signal_count(reader)) {
+        return {};
+    }
+    const int head = reader->signals[static_cast<std::size_t>(signal)].head;
+    const int index = reader->signals[static_cast<std::size_t>(head)].short_index;
+    if (index >= 0) {
+        std::string code;
+        if (index < ID_CHARS) {
+            code += static_cast<char>(FIRST_ID_CHAR + index);
+        } else {
+            code += static_cast<char>(FIRST_ID_CHAR + (index - ID_CHARS) / ID_CHARS);
+            code += static_cast<char>(FIRST_ID_CHAR + (index - ID_CHARS) % ID_CHARS);
+        }
+        return code;
+    }
+    for (const auto& [code, first] : reader->long_ids) {
+        if (first == head) {
+            return code;
+        }
+    }
+    return {};
 }
 
 void vcd_report(vcd_reader_t* reader, std::uint32_t rises, std::uint32_t falls) {

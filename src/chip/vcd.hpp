@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace vimbra {
 
@@ -12,6 +14,11 @@ inline constexpr int VCD_MAX_LINE = 65536; // bytes; a longer line refuses the t
 inline constexpr int VCD_SLOTS = 32;       // watched bits, each given one bit of a step's masks
 inline constexpr int VCD_MESSAGE_CAPACITY = 256;
 inline constexpr int VCD_BATCH = 256; // the most steps vcd_batch's callback is given at once
+// The header's bounds: beyond them a dump is refused, so that its memory stays bounded.
+inline constexpr int VCD_MAX_SCOPE_DEPTH = 1000;
+inline constexpr int VCD_MAX_SIGNALS = 250000;
+inline constexpr std::size_t VCD_MAX_HEADER_BYTES = std::size_t{16} << 20; // its words
+inline constexpr int VCD_FIND_AMBIGUOUS = -2; // vcd_find: two signals of one name
 
 enum vcd_status : int {
     VCD_OK = 0,
@@ -55,12 +62,19 @@ int vcd_finish(vcd_reader_t* reader);
 const char* vcd_message(const vcd_reader_t* reader);
 
 // Signals in the order of the header. A name is the signal's last part when that is unique,
-// otherwise its dotted path.
+// otherwise its dotted path; the view lasts until the next call.
 int vcd_signal_count(const vcd_reader_t* reader);
-const char* vcd_signal_name(const vcd_reader_t* reader, int signal);
+std::string_view vcd_signal_name(vcd_reader_t* reader, int signal);
+// The length of that name, without making it.
+std::size_t vcd_signal_name_size(const vcd_reader_t* reader, int signal);
+// The identifier code of the signal's value, as the dump writes it.
+std::string vcd_signal_code(const vcd_reader_t* reader, int signal);
 // Finds one bit by name: a signal's name or dotted path, or a vector's bit as "data[2]".
-// 0 and the signal and bit (the bit as the header numbers it), or -1.
-int vcd_find(const vcd_reader_t* reader, const char* name, int* signal, int* bit);
+// 0 and the signal and bit (the bit as the header numbers it), -1 when there is none, or
+// VCD_FIND_AMBIGUOUS when two signals of that name carry different identifier codes: the
+// first is `signal`, the second `other` (when not null). Signals of one code are one.
+int vcd_find(const vcd_reader_t* reader, const char* name, int* signal, int* bit,
+             int* other = nullptr);
 // Reports the bit's level in slot 0..VCD_SLOTS-1 of each step. 0, or -1 when the signal,
 // bit or slot does not exist or memory is short.
 int vcd_watch(vcd_reader_t* reader, int signal, int bit, int slot);

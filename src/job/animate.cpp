@@ -158,9 +158,7 @@ int replay_moments(run_t* run, const cmdlog_module_t* module, const cmdlog_t* lo
     }
     if (moments > ANIMATE_MAX_MOMENTS) {
         char line[128];
-        std::snprintf(line, sizeof line,
-                      "The log changes the display more than %lld times, too often for an "
-                      "animation.",
+        std::snprintf(line, sizeof line, ANIMATE_TOO_MANY_MOMENTS,
                       static_cast<long long>(ANIMATE_MAX_MOMENTS));
         return say(run, ANIMATE_REFUSED, line);
     }

@@ -26,6 +26,9 @@ inline constexpr std::int64_t ANIMATE_MAX_US = INT64_C(60000000);
 inline constexpr std::int64_t ANIMATE_MAX_MOMENTS = 200;
 #endif
 inline constexpr std::int64_t ANIMATE_DEFAULT_HOLD_US = 1000000;
+// The refusal of a log of too many moments, for printf with ANIMATE_MAX_MOMENTS (long long).
+inline constexpr const char* ANIMATE_TOO_MANY_MOMENTS =
+    "The log changes the display more than %lld times, too often for an animation.";
 inline constexpr int ANIMATE_MESSAGE_CAPACITY = 512;
 
 // Gives the picture to encode for a drawn one (a larger copy, say); nullptr when it cannot.

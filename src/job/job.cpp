@@ -54,7 +54,10 @@ int encode(const picture_t& picture, bmpfile_write_func_t write, void* ctx) {
 int produce_picture(int fd, void* ctx) {
     const auto* picture = static_cast<const picture_t*>(ctx);
     outfile_sink_t sink{};
-    if (outfile_sink_open(&sink, fd) != 0) {
+    // The BMP writer hands over chunks of 64 KiB or more: they need no buffer of their own.
+    if (picture->format == JOB_FORMAT_BMP) {
+        outfile_sink_open_direct(&sink, fd);
+    } else if (outfile_sink_open(&sink, fd) != 0) {
         return OUTFILE_NO_MEMORY;
     }
     const int status = encode(*picture, outfile_sink_write, &sink);
@@ -296,8 +299,14 @@ job_status_t job_write_picture(job_format_t format, const unsigned char* rgb, in
                                const char* path, int fd) {
     picture_t picture{format, rgb, width, height};
     errno = 0;
-    const int status =
-        fd >= 0 ? produce_picture(fd, &picture) : outfile_write(path, produce_picture, &picture);
+    // A BMP's length is known from its header: its room is taken before a byte is written.
+    const std::int64_t size = format == JOB_FORMAT_BMP ? bmpfile_size(width, height) : -1;
+    if (format == JOB_FORMAT_BMP && size < 0) {
+        errno = EFBIG;
+        return JOB_WRITE_FAILED;
+    }
+    const int status = fd >= 0 ? produce_picture(fd, &picture)
+                               : outfile_write_sized(path, size, produce_picture, &picture);
     if (status == OUTFILE_NO_MEMORY) {
         return JOB_NO_MEMORY;
     }

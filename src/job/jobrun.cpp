@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/shown.hpp"
 #include "job/animout.hpp"
 #include "job/iopaths.hpp"
 #include "job/refpic.hpp"
@@ -55,8 +56,8 @@ bool given(const char* name) {
     return name != nullptr;
 }
 
-std::string file_label(const char* path) {
-    return std::strcmp(path, STDIO_NAME) == 0 ? "standard input" : path;
+std::string file_label(const char* path, const char* stdio = "standard input") {
+    return std::strcmp(path, STDIO_NAME) == 0 ? stdio : path;
 }
 
 std::string reason(int error) {
@@ -110,7 +111,14 @@ job_status_t replay_trace(run_t* run, const tracerun_request_t& request,
                           const tracerun_source_t& source) {
     lcdimg_module_of(run->img, &run->log.module);
     if (given(run->request->at_mark)) {
-        say(*run, request.name + ": --at: a trace has no marks; give a time");
+        // A mark's name that starts with a digit was meant as a time that is none.
+        const char* at = run->request->at_mark;
+        say(*run, request.name + ": --at: " +
+                      (at[0] >= '0' && at[0] <= '9'
+                           ? "not a time: '" + shown_text(at) +
+                                 "' (whole microseconds up to 2^50 us, e.g. 1.5s, 250ms, 40us); "
+                                 "a trace has no marks"
+                           : std::string("a trace has no marks; give a time")));
         return JOB_BAD_LOG;
     }
     if (source.sniff.kind == CAPTURE_UNKNOWN) {
@@ -169,8 +177,13 @@ job_status_t replay_log(run_t* run) {
     }
     const trace_options_t defaults{};
     const trace_options_t& options = r.trace != nullptr ? *r.trace : defaults;
-    const tracerun_request_t request{&options, name,          &run->log.module, img,
-                                     r.at_us,  run->messages, "vimbracli: "};
+    tracerun_request_t request{&options, name,          &run->log.module, img,
+                               r.at_us,  run->messages, "vimbracli: "};
+    if (r.animation && given(r.output)) {
+        request.animation = file_label(r.output, "standard output");
+    }
+    tracerun_warn_ignored(&options, trace != nullptr || !source.folder.empty(), name,
+                          run->messages);
     if (!source.folder.empty()) {
         return replay_trace(run, request, source);
     }
@@ -451,8 +464,12 @@ job_status_t refuse_same_files(const run_t& run) {
          {iopaths_entry_t{"-o", r.output, true}, iopaths_entry_t{"--diff", r.diff, true},
           iopaths_entry_t{"--compare", r.compare, false},
           iopaths_entry_t{"--replay", r.replay, false},
-          iopaths_entry_t{"--profile", r.profile, false},
-          iopaths_entry_t{"--font", r.font, false}}) {
+          iopaths_entry_t{"--profile", r.profile, false}, iopaths_entry_t{"--font", r.font, false},
+          iopaths_entry_t{"--emit-log",
+                          r.trace != nullptr && !r.trace->emit_log.empty()
+                              ? r.trace->emit_log.c_str()
+                              : nullptr,
+                          true}}) {
         if (given(file.path) && std::strcmp(file.path, STDIO_NAME) != 0) {
             files.push_back(file);
         }

@@ -40,18 +40,6 @@ struct stream_t {
 
 void on_warning(png_structp, png_const_charp) {}
 
-void on_read(png_structp png, png_bytep data, std::size_t size) {
-    auto* s = static_cast<stream_t*>(png_get_io_ptr(png));
-    while (size > 0) {
-        const std::size_t n = s->read(data, size, s->ctx);
-        if (n == 0) {
-            png_error(png, "read beyond end of data");
-        }
-        data += n;
-        size -= n;
-    }
-}
-
 // A 16-bit sample to 8 bits, rounded to the nearest: v * 255 / 65535, so that 257 * k gives
 // exactly k.
 unsigned to_8(std::uint32_t v, int depth) {
@@ -77,30 +65,40 @@ void row_to_rgb(const png_byte* in, int width, int channels, int depth, unsigned
     }
 }
 
-// The decoding behind a jump buffer: no object with a destructor lives here.
-int decode(png_structp png, png_infop info, stream_t* s, int want_width, int want_height,
-           refpic_t* pic) {
-    png_bytep volatile rows = nullptr;
-    png_bytepp volatile pointers = nullptr;
-    if (setjmp(png_jmpbuf(png)) != 0) {
-        std::free(rows);
-        std::free(pointers);
-        std::free(pic->rgb);
-        pic->rgb = nullptr;
-        return s->no_memory ? REFPIC_NO_MEMORY : REFPIC_REFUSED;
-    }
-    png_read_info(png, info);
+// What the progressive reader's callbacks share.
+struct decoding_t {
+    stream_t* stream;
+    refpic_t* pic;
+    int want_width;
+    int want_height;
+    bool sized; // the header is read and the size is not the one wanted: nothing decoded
+    bool done;  // every row is in
+    bool interlaced;
+    int channels;
+    int depth;
+    std::size_t row_bytes;
+    png_bytep rows; // an interlaced picture's rows as decoded so far
+};
+
+decoding_t* decoding_of(png_structp png) {
+    return static_cast<decoding_t*>(png_get_progressive_ptr(png));
+}
+
+// The header: a picture of another size is never decoded, however large it claims to be.
+void on_info(png_structp png, png_infop info) {
+    decoding_t* d = decoding_of(png);
     png_uint_32 width = 0;
     png_uint_32 height = 0;
     int depth = 0;
     int color = 0;
     int interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &color, &interlace, nullptr, nullptr);
-    pic->width = static_cast<int>(width);
-    pic->height = static_cast<int>(height);
-    if (width != static_cast<png_uint_32>(want_width) ||
-        height != static_cast<png_uint_32>(want_height)) {
-        return REFPIC_OK; // never decoded, however large it claims to be
+    d->pic->width = static_cast<int>(width);
+    d->pic->height = static_cast<int>(height);
+    if (width != static_cast<png_uint_32>(d->want_width) ||
+        height != static_cast<png_uint_32>(d->want_height)) {
+        d->sized = true;
+        png_longjmp(png, 1);
     }
     if (color == PNG_COLOR_TYPE_PALETTE) {
         png_set_palette_to_rgb(png);
@@ -114,42 +112,105 @@ int decode(png_structp png, png_infop info, stream_t* s, int want_width, int wan
     if ((color & PNG_COLOR_MASK_COLOR) == 0) {
         png_set_gray_to_rgb(png);
     }
-    const int passes = png_set_interlace_handling(png);
+    d->interlaced = png_set_interlace_handling(png) > 1;
     png_read_update_info(png, info);
-    const int channels = png_get_channels(png, info);
-    const int out_depth = png_get_bit_depth(png, info);
-    const std::size_t row_bytes = png_get_rowbytes(png, info);
-    const std::size_t picture_rows = passes > 1 ? height : 1;
-    rows = static_cast<png_bytep>(std::malloc(row_bytes * picture_rows));
-    pic->rgb = static_cast<unsigned char*>(std::malloc(std::size_t{width} * height * 3));
-    if (rows == nullptr || pic->rgb == nullptr || (channels != 3 && channels != 4)) {
-        s->no_memory = rows == nullptr || pic->rgb == nullptr;
+    d->channels = png_get_channels(png, info);
+    d->depth = png_get_bit_depth(png, info);
+    d->row_bytes = png_get_rowbytes(png, info);
+    d->pic->rgb = static_cast<unsigned char*>(std::malloc(std::size_t{width} * height * 3));
+    if (d->interlaced) {
+        d->rows = static_cast<png_bytep>(std::calloc(height, d->row_bytes));
+    }
+    if (d->pic->rgb == nullptr || (d->interlaced && d->rows == nullptr) ||
+        (d->channels != 3 && d->channels != 4)) {
+        d->stream->no_memory = d->channels == 3 || d->channels == 4;
         png_error(png, "unexpected sample layout");
     }
-    const std::size_t rgb_row = std::size_t{width} * 3;
-    if (passes > 1) { // an interlaced picture is whole only after its last pass
-        pointers = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * height));
-        if (pointers == nullptr) {
-            s->no_memory = true;
-            png_error(png, "out of memory");
-        }
-        for (png_uint_32 y = 0; y < height; ++y) {
-            pointers[y] = rows + row_bytes * y;
-        }
-        png_read_image(png, pointers);
-        for (png_uint_32 y = 0; y < height; ++y) {
-            row_to_rgb(pointers[y], static_cast<int>(width), channels, out_depth,
-                       pic->rgb + rgb_row * y);
-        }
-    } else {
-        for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(png, rows, nullptr);
-            row_to_rgb(rows, static_cast<int>(width), channels, out_depth, pic->rgb + rgb_row * y);
-        }
+}
+
+// A row as it is decoded. Once the last row is in, decoding stops there: whatever follows in
+// the image data is never inflated.
+void on_row(png_structp png, png_bytep row, png_uint_32 y, int pass) {
+    decoding_t* d = decoding_of(png);
+    const auto height = static_cast<png_uint_32>(d->want_height);
+    if (row == nullptr || y >= height) {
+        return;
     }
-    std::free(rows);
-    std::free(pointers);
-    return REFPIC_OK;
+    const std::size_t rgb_row = static_cast<std::size_t>(d->want_width) * 3;
+    if (!d->interlaced) {
+        row_to_rgb(row, d->want_width, d->channels, d->depth, d->pic->rgb + rgb_row * y);
+        if (y + 1 == height) {
+            d->done = true;
+            png_longjmp(png, 1);
+        }
+        return;
+    }
+    png_progressive_combine_row(png, d->rows + d->row_bytes * y, row);
+    (void)pass;
+}
+
+// The image data ended: whole only when libpng is past the last pass (a picture that is not
+// interlaced has stopped at its last row already).
+void on_end(png_structp png, png_infop) {
+    decoding_t* d = decoding_of(png);
+    if (!d->interlaced || png_get_current_pass_number(png) < 7) {
+        png_error(png, "Not enough image data");
+    }
+    d->done = true;
+    png_longjmp(png, 1);
+}
+
+// An interlaced picture is whole only after its last pass.
+void finish_interlaced(decoding_t* d) {
+    const std::size_t rgb_row = static_cast<std::size_t>(d->want_width) * 3;
+    for (int y = 0; y < d->want_height; ++y) {
+        row_to_rgb(d->rows + d->row_bytes * static_cast<std::size_t>(y), d->want_width, d->channels,
+                   d->depth, d->pic->rgb + rgb_row * static_cast<std::size_t>(y));
+    }
+}
+
+constexpr std::size_t FEED_BYTES = 16 * 1024;
+
+// Feeds the file to the progressive reader behind a jump buffer, where no object with a
+// destructor lives; the callbacks jump back when the size is wrong or the rows are in.
+int feed(png_structp png, png_infop info, decoding_t* d, png_bytep buffer) {
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return d->sized || d->done    ? REFPIC_OK
+               : d->stream->no_memory ? REFPIC_NO_MEMORY
+                                      : REFPIC_REFUSED;
+    }
+    for (;;) {
+        const std::size_t n = d->stream->read(buffer, FEED_BYTES, d->stream->ctx);
+        if (n == 0) {
+            // All of an interlaced picture's passes are in when libpng is past the last.
+            if (d->interlaced && png_get_current_pass_number(png) >= 7) {
+                d->done = true;
+                return REFPIC_OK;
+            }
+            png_error(png, "read beyond end of data");
+        }
+        png_process_data(png, info, buffer, n);
+    }
+}
+
+// The decoding: REFPIC_OK with the pixels, or with the size alone when it is not the one
+// wanted; the pixels are released on any failure.
+int decode(png_structp png, png_infop info, stream_t* s, int want_width, int want_height,
+           refpic_t* pic) {
+    decoding_t d{s, pic, want_width, want_height, false, false, false, 0, 0, 0, nullptr};
+    png_set_progressive_read_fn(png, &d, on_info, on_row, on_end);
+    auto* buffer = static_cast<png_bytep>(std::malloc(FEED_BYTES));
+    int status = buffer != nullptr ? feed(png, info, &d, buffer) : REFPIC_NO_MEMORY;
+    if (status == REFPIC_OK && d.done && d.interlaced) {
+        finish_interlaced(&d);
+    }
+    if (status != REFPIC_OK || d.sized) {
+        std::free(pic->rgb);
+        pic->rgb = nullptr;
+    }
+    std::free(d.rows);
+    std::free(buffer);
+    return status;
 }
 
 } // namespace
@@ -163,7 +224,6 @@ int refpic_read_png(refpic_read_func_t read, void* ctx, int want_width, int want
         png_destroy_read_struct(&png, nullptr, nullptr);
         return REFPIC_NO_MEMORY;
     }
-    png_set_read_fn(png, &stream, on_read);
     const auto side = [](int want) {
         return want > 0 && static_cast<png_uint_32>(want) > SIDE_LIMIT
                    ? static_cast<png_uint_32>(want)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/shown.hpp"
 #include "chip/cmdlog.hpp"
 
 namespace vimbra {
@@ -13,7 +14,7 @@ bool snapshot_update_asked(bool asked) {
     return asked || (env != nullptr && std::strcmp(env, "1") == 0);
 }
 
-int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const char* name,
+int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, std::string_view name,
                           const std::string& where, std::string* message) {
     try {
         std::string listed;
@@ -24,7 +25,7 @@ int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const c
             listed += " and " + std::to_string(count - SNAPSHOT_MARKS_LISTED) + " more";
         }
         *message =
-            "no mark '" + std::string(name != nullptr ? name : "") + "' in " + where +
+            "no mark '" + shown_text(name, CMDLOG_MARK_NAME_MAX) + "' in " + where +
             (listed.empty() ? std::string(" (it has no marks)") : " (its marks: " + listed + ")");
         return 0;
     } catch (const std::bad_alloc&) {

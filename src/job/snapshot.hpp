@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vimbra {
 
@@ -21,8 +22,8 @@ bool snapshot_update_asked(bool asked);
 inline constexpr std::size_t SNAPSHOT_MARKS_LISTED = 20;
 
 // "no mark 'NAME' in WHERE (its marks: a, b and 3 more)", or "(it has no marks)": no line
-// end. 0, or -1 when memory is short.
-int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, const char* name,
+// end, NAME escaped and shortened as a message shows names. 0, or -1 when memory is short.
+int snapshot_missing_mark(const cmdlog_mark_t* marks, std::size_t count, std::string_view name,
                           const std::string& where, std::string* message);
 
 } // namespace vimbra

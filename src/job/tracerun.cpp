@@ -6,15 +6,18 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bmp/outfile.hpp"
 #include "chip/loghint.hpp"
 #include "chip/timing.hpp"
 #include "chip/tracedec.hpp"
+#include "job/animate.hpp"
 
 namespace vimbra {
 
@@ -24,6 +27,7 @@ constexpr job_status_t DONE = JOB_DONE;
 constexpr job_status_t BAD_INPUT = JOB_BAD_INPUT; // unreadable, or not writable
 constexpr job_status_t NO_MEMORY = JOB_NO_MEMORY;
 constexpr job_status_t BAD_FORMAT = JOB_BAD_LOG;
+constexpr job_status_t NOT_WRITTEN = JOB_WRITE_FAILED; // the decoded log
 constexpr const char* NO_MEMORY_LINE = "Memory Allocation Error.";
 constexpr std::int64_t PS_PER_US = CHIP_PS_PER_US;
 constexpr std::size_t BATCH_EVENTS = 4096;
@@ -34,58 +38,71 @@ void say(const tracerun_request_t* request, const std::string& line) {
     request->messages->say(line.c_str(), request->messages->ctx);
 }
 
+// "FILE: what: why", errno saying why.
+std::string emit_failure(const std::string& path, const char* what) {
+    return path + ": " + what + ": " + std::strerror(errno != 0 ? errno : EIO);
+}
+
 // ---------------------------------------------------------------- the emitted log
 
+// Written through the output step: a temporary file renamed over the target at the end, so
+// that no half log is left; a device or a descriptor is written as it is.
 struct emit_t {
-    std::FILE* fp = nullptr;
-    std::string path;
-    std::string part; // written here, renamed at the end so that no half log is left
+    bool open = false;
+    outfile_t out{};
+    outfile_sink_t sink{};
     tracedec_log_t log{};
 };
 
-bool emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
-    e->path = path;
-    e->part = path + ".part";
+// 0, or -1 with errno (ENOMEM when the sink's buffer cannot be had).
+int emit_open(emit_t* e, const std::string& path, const std::string& source, bool two_chips) {
     e->log.two_chips = two_chips;
-    e->fp = std::fopen(e->part.c_str(), "wb");
-    if (e->fp == nullptr) {
-        return false;
+    const int opened = outfile_open(&e->out, path.c_str(), -1);
+    if (opened != 0) {
+        return -1;
     }
-    std::fprintf(e->fp, "# the bus of %s as the controller took it\n", source.c_str());
-    return true;
+    if (outfile_sink_open(&e->sink, e->out.fd) != 0) {
+        outfile_discard(&e->out);
+        errno = ENOMEM;
+        return -1;
+    }
+    e->open = true;
+    const std::string head = "# the bus of " + source + " as the controller took it\n";
+    outfile_sink_write(head.data(), static_cast<std::uint32_t>(head.size()), &e->sink);
+    return 0;
+}
+
+void emit_text(emit_t* e, const char* text) {
+    outfile_sink_write(text, static_cast<std::uint32_t>(std::strlen(text)), &e->sink);
 }
 
 void emit_byte(emit_t* e, const chip_byte_t* b) {
-    if (e->fp == nullptr) {
+    if (!e->open) {
         return;
     }
     std::array<char, TRACEDEC_LOG_LINE_CAPACITY> lines{};
     tracedec_log_byte(&e->log, b, lines.data());
-    std::fputs(lines.data(), e->fp);
+    emit_text(e, lines.data());
 }
 
-// 0, or -1 with errno; the part file goes either way.
+// 0, or -1 with errno; the temporary file goes either way.
 int emit_close(emit_t* e, bool keep, std::int64_t end_us) {
-    if (e->fp == nullptr) {
+    if (!e->open) {
         return 0;
     }
+    e->open = false;
     if (keep) {
         std::array<char, TRACEDEC_LOG_LINE_CAPACITY> line{};
         tracedec_log_end(&e->log, end_us, line.data());
-        std::fputs(line.data(), e->fp);
+        emit_text(e, line.data());
     }
-    const bool flushed = std::fflush(e->fp) == 0 && std::ferror(e->fp) == 0;
-    int error = errno;
-    const bool closed = std::fclose(e->fp) == 0;
-    error = closed ? error : errno;
-    e->fp = nullptr;
-    if (keep && flushed && closed && std::rename(e->part.c_str(), e->path.c_str()) == 0) {
-        return 0;
+    const bool written = outfile_sink_close(&e->sink) == 0;
+    if (!keep || !written) {
+        errno = e->sink.error;
+        outfile_discard(&e->out);
+        return keep ? -1 : 0;
     }
-    error = keep && flushed && closed ? errno : error;
-    std::remove(e->part.c_str());
-    errno = error;
-    return keep ? -1 : 0;
+    return outfile_commit(&e->out);
 }
 
 // ---------------------------------------------------------------- one run
@@ -119,6 +136,8 @@ struct session_t {
     // chip timing, which becomes the log replayed.
     bool keep_text = false;
     std::string kept;
+    std::int64_t kept_until_us = -1; // the last kept byte's time
+    std::int64_t kept_moments = 0;   // distinct times of the bytes kept
     tracedec_log_t kept_log{};
     bool kept_started = false;
     emit_t emit;
@@ -201,14 +220,40 @@ void flush_batch(session_t* s) {
     s->batch.clear();
 }
 
+// An animation of a trace is refused at the first byte it could not hold, rather than once
+// the whole trace lies in memory: each new time of a byte starts a moment (but for time 0 and
+// the end), and the text kept is bounded as a log read from a file is.
+bool within_animation(session_t* s, std::int64_t time_us) {
+    if (time_us != s->kept_until_us) {
+        s->kept_until_us = time_us;
+        ++s->kept_moments;
+    }
+    const std::string& name = s->request->animation;
+    if (s->kept_moments > ANIMATE_MAX_MOMENTS + 2) {
+        std::array<char, ANIMATE_MESSAGE_CAPACITY> line{};
+        std::snprintf(line.data(), line.size(), ANIMATE_TOO_MANY_MOMENTS,
+                      static_cast<long long>(ANIMATE_MAX_MOMENTS));
+        stop(s, NOT_WRITTEN, name + ": " + line.data());
+        return false;
+    }
+    if (s->kept.size() > TRACERUN_MAX_KEPT_BYTES) {
+        stop(s, NOT_WRITTEN,
+             name + ": The trace's bytes would make a log of more than " +
+                 std::to_string(TRACERUN_MAX_KEPT_BYTES >> 20) +
+                 " MiB, too much for an animation.");
+        return false;
+    }
+    return true;
+}
+
 void take_byte(const chip_byte_t* b, void* ctx) {
     auto* s = static_cast<session_t*>(ctx);
-    if (s->emit.fp == nullptr && !s->emit_started && !s->o->emit_log.empty()) {
+    if (!s->emit.open && !s->emit_started && !s->o->emit_log.empty()) {
         s->emit_started = true; // the pins are known now: two controllers or one
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
-        if (!emit_open(&s->emit, s->o->emit_log, s->request->name, two)) {
-            stop(s, BAD_INPUT, s->o->emit_log + ": cannot be written: " + std::strerror(errno));
+        if (emit_open(&s->emit, s->o->emit_log, s->request->name, two) != 0) {
+            stop(s, NOT_WRITTEN, emit_failure(s->o->emit_log, "cannot be written"));
             return;
         }
     }
@@ -220,6 +265,10 @@ void take_byte(const chip_byte_t* b, void* ctx) {
     if (s->keep_text) {
         const bool two =
             s->dec != nullptr ? tracedec_two_chips(s->dec) : s->request->module->chip_count > 1;
+        // A trace's bytes are kept for an animation; a log's, under chip timing, for any run.
+        if (!s->in_log && !within_animation(s, b->time_ps / PS_PER_US)) {
+            return;
+        }
         if (!keep_byte(s, b, two)) {
             stop(s, NO_MEMORY, NO_MEMORY_LINE);
             return;
@@ -267,6 +316,36 @@ void summarise(session_t* s, std::uint64_t not_taken, bool chip) {
 }
 
 } // namespace
+
+void tracerun_warn_ignored(const trace_options_t* o, bool trace, const std::string& name,
+                           const job_messages_t* messages) {
+    const auto warn = [&](const char* option, const char* why) {
+        const std::string line = name + ": " + option + " ignored: " + why;
+        messages->say(line.c_str(), messages->ctx);
+    };
+    if (!trace) {
+        if (!o->pins.empty()) {
+            warn("--pins", "a command log has no signals");
+        }
+        if (!o->i2c_address.empty()) {
+            warn("--i2c-address", "a command log has no I2C bus");
+        }
+        if (!o->wiring.empty()) {
+            warn("--wiring", "a command log has no I2C bus");
+        }
+        if (o->vcc_given) {
+            warn("--vcc", "a command log has no bus times");
+        }
+    } else if (o->vcc_given && !o->check) {
+        warn("--vcc", "only --check-timing judges the bus times");
+    }
+    if (o->power_on && !o->check) {
+        warn("--power-on", "only --check-timing judges the first cycle");
+    }
+    if (o->fosc_given && !chip_timing(*o, trace) && !o->check) {
+        warn("--fosc", "under --timing ideal only --check-timing judges the busy times");
+    }
+}
 
 // A decimal or 0x number from 0 to `max`.
 bool tracerun_parse_number(const std::string& text, long max, long* value) {
@@ -548,14 +627,23 @@ job_status_t tracerun_trace(const tracerun_request_t* request, const tracerun_so
         }
         replay_status(&s.replay, &result->status);
     }
-    if (s.status == DONE && !o.emit_log.empty() && s.emit.fp == nullptr &&
-        !emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec))) {
-        stop(&s, BAD_INPUT, o.emit_log + ": cannot be written: " + std::strerror(errno));
+    if (s.status == DONE && !o.emit_log.empty() && !s.emit.open && !s.emit_started &&
+        emit_open(&s.emit, o.emit_log, request->name, tracedec_two_chips(s.dec)) != 0) {
+        stop(&s, NOT_WRITTEN, emit_failure(o.emit_log, "cannot be written"));
     }
     if (emit_close(&s.emit, s.status == DONE, end_us) != 0) {
-        stop(&s, BAD_INPUT, o.emit_log + ": could not be written: " + std::strerror(errno));
+        stop(&s, NOT_WRITTEN, emit_failure(o.emit_log, "could not be written"));
     }
     if (s.status == DONE) {
+        if (!tracedec_i2c(s.dec)) {
+            for (const auto& [given, option] : {std::pair{!o.i2c_address.empty(), "--i2c-address"},
+                                                std::pair{!o.wiring.empty(), "--wiring"}}) {
+                if (given) {
+                    say(request, request->name + ": " + option +
+                                     " ignored: the trace is read as a parallel bus");
+                }
+            }
+        }
         std::array<char, 320> coarse{};
         if (tracedec_too_coarse(s.dec, coarse.data(), static_cast<int>(coarse.size()))) {
             say(request, request->name + ": " + (o.check ? "" : "warning: ") + coarse.data());
@@ -662,16 +750,16 @@ job_status_t tracerun_log(const tracerun_request_t* request, cmdlog_t* log,
     const timing_callbacks_t callbacks{take_byte, o.check ? report_fault : nullptr, &s};
     timing_start(&s.timing, &config, &callbacks);
     s.emit_started = true;
-    if (!o.emit_log.empty() && !emit_open(&s.emit, o.emit_log, request->name, two)) {
-        say(request, o.emit_log + ": cannot be written: " + std::strerror(errno));
-        return BAD_INPUT;
+    if (!o.emit_log.empty() && emit_open(&s.emit, o.emit_log, request->name, two) != 0) {
+        say(request, emit_failure(o.emit_log, "cannot be written"));
+        return NOT_WRITTEN;
     }
     if (cmdlog_each_event(log, time_event, &s) < 0) {
         stop(&s, NO_MEMORY, NO_MEMORY_LINE);
     }
     if (emit_close(&s.emit, s.status == DONE, log->end_us) != 0) {
-        say(request, o.emit_log + ": could not be written: " + std::strerror(errno));
-        return BAD_INPUT;
+        say(request, emit_failure(o.emit_log, "could not be written"));
+        return NOT_WRITTEN;
     }
     if (s.status != DONE) {
         say(request, s.message);

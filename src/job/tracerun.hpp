@@ -29,7 +29,14 @@ struct trace_options_t {
     bool power_on = false;
     bool check = false;
     std::string emit_log;
+    bool fosc_given = false; // --fosc and --vcc were given, not their defaults taken
+    bool vcc_given = false;
 };
+
+// One line through `messages` for each trace option that a run of this kind of input
+// ignores ("FILE: --pins ignored: a command log has no signals"); the run goes on.
+void tracerun_warn_ignored(const trace_options_t* options, bool trace, const std::string& name,
+                           const job_messages_t* messages);
 
 // A decimal or 0x number from 0 to `max`.
 bool tracerun_parse_number(const std::string& text, long max, long* value);
@@ -43,8 +50,13 @@ struct tracerun_request_t {
     lcdimg_t* img;      // null: only the log (--emit-log) is made
     std::int64_t at_us; // -1: the end
     const job_messages_t* messages;
-    std::string usage_prefix; // before a refusal of the pins: the front end's name
+    std::string usage_prefix;   // before a refusal of the pins: the front end's name
+    std::string animation = {}; // with a log for an animation: its file, as messages name it
 };
+
+// The most bytes of command-log text a trace's animation keeps: a log read from a file may
+// not be larger either.
+inline constexpr std::size_t TRACERUN_MAX_KEPT_BYTES = std::size_t{256} << 20;
 
 struct tracerun_result_t {
     replay_status_t status;
@@ -62,8 +74,11 @@ struct tracerun_source_t {
 };
 
 // Decodes the trace and draws the moment asked for into the image. `log`, when not null,
-// receives every event (for an animation). JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT (unreadable,
-// or the log not written) or JOB_BAD_LOG (malformed, or pins the trace does not have).
+// receives every event (for an animation): reading stops at the first moment beyond an
+// animation's limit, or at more than TRACERUN_MAX_KEPT_BYTES of its text, with
+// JOB_WRITE_FAILED and the animation's line. JOB_DONE, JOB_NO_MEMORY, JOB_BAD_INPUT
+// (unreadable), JOB_WRITE_FAILED (the --emit-log file not written) or JOB_BAD_LOG (malformed,
+// or pins the trace does not have).
 job_status_t tracerun_trace(const tracerun_request_t* request, const tracerun_source_t* source,
                             cmdlog_t* log, tracerun_result_t* result);
 // A VCD whose first bytes `head` were already read from `fp`: tracerun_trace of that source.

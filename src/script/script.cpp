@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "base/console.hpp"
 #include "base/linesrc.hpp"
+#include "base/shown.hpp"
 #include "script/core.hpp"
 #include "script/kestbasic.hpp"
 #include "script/kestlibc.hpp"
@@ -100,11 +102,18 @@ int script_execute(const char* path, lcdimg_t* lcdimg, int listing, std::int64_t
 int script_execute_limited(const char* path, lcdimg_t* lcdimg, int listing,
                            const script_limits_t* limits, bool name_file,
                            const console_t* console) {
+    // The path comes from a profile: shown escaped and shortened, as names from inputs are.
+    std::string shown_path;
+    try {
+        shown_path = name_file && path != nullptr ? shown_text(path, SHOWN_NAME) : "";
+    } catch (const std::bad_alloc&) {
+        shown_path.clear();
+    }
     const script_run_t run{lcdimg,
                            listing,
                            limits,
                            console,
-                           name_file && path != nullptr ? path : "",
+                           shown_path.c_str(),
                            name_file && path != nullptr ? ": " : ""};
     progedit_t store;
     progedit_init(&store);

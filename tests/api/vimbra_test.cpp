@@ -168,6 +168,24 @@ TEST(VimbraModule, FailuresCarryTheirStatusAndLine) {
     EXPECT_EQ(none.snapshot().outcome().status, vimbra::status::bad_argument);
     EXPECT_EQ(none.chip_count(), 0);
 
+    // A module not opened is no 16 x 2 module: every screen of it says so.
+    const vimbra::module unopened;
+    EXPECT_FALSE(unopened.ok());
+    EXPECT_EQ(unopened.outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.outcome().message, "no module: module::open makes one");
+    EXPECT_EQ(unopened.show({"x"}).outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.replay("init\n").outcome().status, vimbra::status::bad_argument);
+    EXPECT_EQ(unopened.drive().snapshot().outcome().status, vimbra::status::bad_argument);
+
+    // A name from the caller comes back escaped and shortened, its NUL and line end shown.
+    vimbra::controller marked = ok.drive();
+    const std::string odd = std::string("a\nb") + '\0' + std::string(100, 'c');
+    const std::string shown = "a\\nb\\x00" + std::string(60, 'c') + "...";
+    EXPECT_EQ(marked.mark(odd).message,
+              "not a mark name: '" + shown + "' (1 to 64 letters, digits, '_', '-' and '.')");
+    EXPECT_EQ(marked.screen_at(odd).outcome().message,
+              "no mark '" + shown + "' in the controller (it has no marks)");
+
     const vimbra::comparison no_ref = ok.show({"x"}).compare(dir.file("none.png"));
     EXPECT_EQ(no_ref.outcome.status, vimbra::status::unreadable);
     const vimbra::comparison not_a_picture =

@@ -88,7 +88,8 @@ std::uint32_t u32_at(const bytes_t& b, std::size_t at) {
            (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
-// An F in the two colours INK and PAPER, which differ in every channel.
+// An F in the two colours INK and PAPER, which differ in every channel; wider pictures
+// repeat it.
 constexpr std::uint8_t INK[3] = {0xF0, 0x0F, 0x81};
 constexpr std::uint8_t PAPER[3] = {0x12, 0x34, 0x56};
 const std::vector<std::string> F_SHAPE{"#######", "#......", "#####..", "#......", "#......"};
@@ -98,8 +99,9 @@ picture_t letter_f(int width) {
     for (int y = 0; y < pic.height; ++y) {
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* c =
-                F_SHAPE[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == '#' ? INK
-                                                                                         : PAPER;
+                F_SHAPE[static_cast<std::size_t>(y)][static_cast<std::size_t>(x % 7)] == '#'
+                    ? INK
+                    : PAPER;
             std::copy_n(c, 3, pic.rgb.begin() + (y * width + x) * 3);
         }
     }
@@ -157,19 +159,24 @@ TEST(BmpfileTest, EmptyPictureIsHeaderOnly) {
     }
 }
 
+// Both writers, the one over a pixel reader and the one over an RGB buffer (which swaps five
+// pixels at a time where it can), at every padding and at widths of several such steps.
 TEST(BmpfileTest, LetterFAtEveryPadding) {
-    for (int width = 1; width <= 7; ++width) {
+    for (const int width : {1, 2, 3, 4, 5, 6, 7, 11, 16, 23}) {
         const picture_t pic = letter_f(width);
         sink_t sink;
         bmpfile_write(width, pic.height, sink_write, &sink, picture_read,
                       const_cast<picture_t*>(&pic));
+        sink_t from_rgb;
+        ASSERT_EQ(bmpfile_write_rgb(pic.rgb.data(), width, pic.height, sink_write, &from_rgb), 0);
+        EXPECT_EQ(from_rgb.bytes, sink.bytes) << width;
         const int padding = (4 - (width * 3) % 4) % 4;
         const auto stride = static_cast<std::size_t>(width * 3 + padding);
         bytes_t expected;
         for (int y = pic.height - 1; y >= 0; --y) {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* c =
-                    F_SHAPE[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == '#'
+                    F_SHAPE[static_cast<std::size_t>(y)][static_cast<std::size_t>(x % 7)] == '#'
                         ? INK
                         : PAPER;
                 append(expected, {c[2], c[1], c[0]});

@@ -68,6 +68,15 @@ int read_all(const std::string& text, std::size_t piece, seen_t* seen, std::stri
     return status;
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    out.reserve(text.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 const std::string HEADER = "$date today $end\n"
                            "$timescale 1ns $end\n"
                            "$scope module top $end\n"
@@ -150,6 +159,43 @@ TEST(VcdTest, NamesSignalsByTheirLastPartUnlessThatIsShared) {
     }
 }
 
+// Signals of one identifier code are one: their watches all follow it, however many there
+// are and wherever they were watched. A name on two codes is ambiguous and found as none.
+TEST(VcdTest, FindsSignalsThroughAliasesAndRefusesTwoOfOneName) {
+    std::string text = "$scope module top $end $scope module lcd $end "
+                       "$var wire 1 ! rs $end $var wire 1 # e $end $var wire 2 & d [1:0] $end "
+                       "$upscope $end $scope module bus $end $var wire 1 ! rs $end "
+                       "$var wire 1 $ e $end $var wire 2 % d [1:0] $end $upscope $end ";
+    for (int i = 0; i < 1000; ++i) { // the same wire under a thousand names
+        text += "$var wire 1 ! a" + std::to_string(i) + " $end ";
+    }
+    text += "$upscope $end $var wire 1 \" rs $end $var wire 1 ' rs $end $enddefinitions $end\n"
+            "#0 0! 0# b00 & b00 % 0$ 0\" 0'\n#1 1! 1# b11 &\n";
+    struct case_t {
+        std::vector<watch_spec_t> watches;
+        std::string step; // the last step; empty when a name is not found
+    };
+    // d of lcd is & (11 at #1), d of bus is % (00 throughout); e of bus never changes.
+    const std::vector<case_t> cases = {
+        {{{"top.lcd.rs", 0}, {"top.bus.rs", 1}, {"top.a999", 2}}, "1000:7/7/0"},
+        {{{"top.lcd.e", 0}, {"top.bus.e", 1}}, "1000:1/1/0"},
+        {{{"top.lcd.d[1]", 0}, {"top.bus.d[0]", 1}}, "1000:1/1/0"},
+        {{{"rs", 0}}, ""}, // two codes at the top
+        {{{"e", 0}}, ""},  // shared: only by its path
+        {{{"top.lcd", 0}}, ""},
+        {{{"top.lcd.rs.x", 0}}, ""},
+        {{{"op.lcd.rs", 0}}, ""},
+    };
+    for (const case_t& c : cases) {
+        seen_t seen;
+        seen.watches = c.watches;
+        std::string message;
+        ASSERT_EQ(read_all(text, 100, &seen, &message), VCD_OK) << message;
+        EXPECT_EQ(seen.unresolved, c.step.empty()) << c.watches[0].name;
+        EXPECT_EQ(seen.steps.empty() ? "" : seen.steps.back(), c.step) << c.watches[0].name;
+    }
+}
+
 TEST(VcdTest, CountsUnknownValuesOfWatchedBits) {
     seen_t seen;
     seen.watches = {{"e", 0}};
@@ -192,6 +238,24 @@ TEST(VcdTest, RefusesMalformedDumpsNamingTheLine) {
         {HEADER + "#1\nhello\n", "line 9: unexpected 'hello'"},
         {HEADER + "#1\nb1 ", "line 9: a value without its identifier code"},
         {HEADER + "$dumpvars 0!\n", "line 9: a section without $end"},
+        // A definition that runs into the next keyword, with any line end.
+        {"$scope module lcd $end\n$var wire 1 ! rs\n$upscope $end\n",
+         "line 3: $var: '$upscope' before $end"},
+        {"$scope module lcd\r$var wire 1 ! rs $end\r", "line 2: $scope: '$var' before $end"},
+        {"$timescale 1ns\r\n$enddefinitions $end\r\n",
+         "line 2: $timescale: '$enddefinitions' before $end"},
+        {HEADER + "#1\r\n\r\n#0\r\n", "line 10: time goes backwards: #0 after #1"},
+        // Words are shown escaped and shortened, never with their control bytes.
+        {HEADER + "#1\nh\x01\x7f" + std::string(1, '\0') + "llo\n",
+         "line 9: unexpected 'h\\x01\\x7F\\x00llo'"},
+        {HEADER + "#1\n" + std::string(100, 'w') + "\n",
+         "line 9: unexpected '" + std::string(40, 'w') + "...'"},
+        // The header's bounds.
+        {repeated("$scope module m $end\n", 1001), "line 1001: scopes nested deeper than 1000"},
+        {repeated("$var wire 1 ! s $end\n", VCD_MAX_SIGNALS + 1),
+         "line 250001: more than 250000 signals"},
+        {repeated("$comment " + std::string(60000, 'c') + " $end\n", 300),
+         "line 280: a header of more than 16 MiB"},
     };
     for (const case_t& c : cases) {
         seen_t seen;

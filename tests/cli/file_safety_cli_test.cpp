@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/png_build.hpp"
@@ -144,6 +147,17 @@ TEST(FileSafetyCliTest, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten) {
         {{"-o", dir.file("new.bmp"), "--compare", ref, "--diff", dir.file("./new.bmp"), "y"},
          2,
          ""},
+        // The decoded log is written too.
+        {{"--replay", log, "--emit-log", log, "--text"},
+         2,
+         log + ": --replay and --emit-log name the same file\n"},
+        {{"-p", prof, "--replay", log, "--emit-log", prof, "--text"},
+         2,
+         prof + ": --profile and --emit-log name the same file\n"},
+        {{"--replay", log, "-o", dir.file("new.bmp"), "--emit-log", dir.file("new.bmp")},
+         2,
+         dir.file("new.bmp") + ": -o and --emit-log name the same file\n"},
+        {{"--replay", log, "--compare", ref, "--emit-log", dir.file("link.bmp")}, 2, ""},
         // Different files, and files only read twice, are fine.
         {{"-o", "-", "--compare", ref, "--diff", "/dev/stdout", "x"},
          2,
@@ -378,4 +392,278 @@ TEST(FileSafetyCliTest, FullFileSystemKeepsTheOldPicture) {
     }
     umount(mount_point.c_str());
 }
+} // namespace
+
+namespace {
+
+// One decoded log and the picture beside it: a command log, replayed with --emit-log.
+const std::string EMIT_LOG = "cmd 0x38\ncmd 0x0C\ndata 0x48\n";
+
+// How a file looks: "char 1,3", "fifo", "link TARGET", "file CONTENTS" (its first 16 bytes,
+// or "BM" for a picture) or "missing".
+std::string looks(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return "missing";
+    }
+    if (S_ISCHR(st.st_mode)) {
+        return "char " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        return "fifo";
+    }
+    if (S_ISLNK(st.st_mode)) {
+        std::array<char, 4096> target{};
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
+        return "link " + std::string(target.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    const std::string text = read_file(path);
+    return "file " + (text.rfind("BM", 0) == 0 ? std::string("BM") : text.substr(0, 16));
+}
+
+// Every way the decoded log meets a regular file: it keeps the mode of the file it replaces,
+// is refused by a read-only one, never touches a file named like an old ".part" name, and
+// leaves no temporary file.
+TEST(FileSafetyCliTest, DecodedLogGoesThroughTheOutputStep) {
+    struct log_case_t {
+        const char* what;
+        mode_t mode;       // of an existing target; 0: none
+        int status;
+        const char* err;   // a part of standard error
+        mode_t mode_after; // 0: the target must keep its old text
+    };
+    const std::vector<log_case_t> cases{
+        {"new file", 0, 0, "", 0644},
+        {"private file", 0600, 0, "", 0600},
+        {"read-only file", 0444, 3, "board.log: cannot be written: Permission denied", 0},
+    };
+    // Run as root, the tool runs as nobody, whose files these are, in a folder all may write.
+    const uid_t user = geteuid() == 0 ? NOBODY : geteuid();
+    for (const log_case_t& c : cases) {
+        const temp_dir_t dir;
+        chmod(dir.file("").c_str(), 0777);
+        const std::string log = dir.write("in.log", EMIT_LOG);
+        chmod(log.c_str(), 0644);
+        const std::string target = dir.file("board.log");
+        if (c.mode != 0) {
+            dir.write("board.log", "old log");
+            chmod(target.c_str(), c.mode);
+            (void)!chown(target.c_str(), user, user);
+        }
+        dir.write("board.log.part", "mine");
+        (void)!chown(dir.file("board.log.part").c_str(), user, user);
+        const mode_t old_mask = umask(022);
+        const run_result_t r = run(dir, {"--replay", log, "--emit-log", target, "--text"},
+                                   {0, 0, geteuid() == 0 ? NOBODY : 0, false});
+        umask(old_mask);
+        EXPECT_TRUE(r.exited(c.status)) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_EQ(read_file(dir.file("board.log.part")), "mine") << c.what;
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0) << c.what;
+        if (c.mode_after != 0) {
+            EXPECT_EQ(st.st_mode & 07777, c.mode_after) << c.what;
+            EXPECT_EQ(read_file(target).rfind("# the bus of " + log, 0), 0u) << c.what;
+        } else {
+            EXPECT_EQ(read_file(target), "old log") << c.what;
+        }
+        for (const std::string& name : dir.entries()) {
+            EXPECT_EQ(name.find(".vimbracli-"), std::string::npos) << c.what << ": " << name;
+        }
+    }
+}
+
+// A trace streamed on standard input holds the run in the middle of its decoded log: a signal
+// then ends the run and takes the temporary file with it.
+TEST(FileSafetyCliTest, SignalDuringTheDecodedLogRemovesItsTemporaryFile) {
+    const std::string head = "$timescale 1ns $end\n$var wire 1 ! rs $end\n$var wire 1 \" e $end\n"
+                             "$var wire 1 # d4 $end\n$var wire 1 $ d5 $end\n"
+                             "$var wire 1 % d6 $end\n$var wire 1 & d7 $end\n$enddefinitions $end\n"
+                             "#0\n0! 0\" 0# 1$ 0% 0&\n#50000000\n1\"\n#50001000\n0\"\n";
+    // The tool reads a trace in pieces of 256 KiB: stamps fill the first ones, the last
+    // never comes.
+    std::string stamps;
+    for (long long t = 50002000; stamps.size() < (512u << 10); t += 1000) {
+        stamps += '#';
+        stamps += std::to_string(t);
+        stamps += '\n';
+    }
+    const temp_dir_t dir;
+    const std::string target = dir.write("board.log", "old log");
+    std::array<int, 2> input{};
+    ASSERT_EQ(pipe(input.data()), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(input[0], STDIN_FILENO);
+        close(input[0]);
+        close(input[1]);
+        signal(SIGTERM, SIG_DFL);
+        execl(VIMBRACLI_PATH, VIMBRACLI_PATH, "--replay", "-", "--emit-log", target.c_str(),
+              "--text", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    const std::string trace = head + stamps;
+    for (std::size_t done = 0; done < trace.size();) {
+        const ssize_t n = write(input[1], trace.data() + done, trace.size() - done);
+        ASSERT_GT(n, 0);
+        done += static_cast<std::size_t>(n);
+    }
+    bool seen = false;
+    for (int tries = 0; tries < 10000 && !seen; ++tries) { // up to 10 s
+        for (const std::string& name : dir.entries()) {
+            seen = seen || name.starts_with(".board.log.vimbracli-");
+        }
+        usleep(1000);
+    }
+    EXPECT_TRUE(seen) << "a temporary file named after the log, while the trace is read";
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"board.log"});
+    EXPECT_EQ(read_file(target), "old log");
+}
+
+// Devices, a FIFO and links planted in shared folders, in a private mount namespace: /dev is
+// a fresh tmpfs with its own null, full and stdout, and the test folder another, so that a
+// fault could replace nothing outside them. Each case runs in the namespace's process, which
+// reports what it found; it needs root.
+TEST(FileSafetyCliTest, DevicesFifosAndPlantedLinksStayAsTheyAre) {
+    struct node_case_t {
+        const char* what;
+        std::vector<std::string> args; // "@" is the private folder
+        int status;
+        const char* err;   // a part of standard error
+        const char* node;  // looked at afterwards
+        std::string looks; // how it must look then
+    };
+    const std::vector<node_case_t> cases{
+        {"log to the null device", {"--emit-log", "/dev/null"}, 0, "", "/dev/null", "char 1,3"},
+        {"log to the full device", {"--emit-log", "/dev/full"}, 3,
+         "/dev/full: could not be written: No space left on device", "/dev/full", "char 1,7"},
+        {"log to /dev/stdout", {"--emit-log", "/dev/stdout"}, 0, "", "/dev/stdout",
+         "link /proc/self/fd/1"},
+        {"log to a FIFO", {"--emit-log", "@/pipe.log"}, 0, "", "@/pipe.log", "fifo"},
+        // A link that another user planted in root's shared folder is not followed.
+        {"picture through a planted link", {"-o", "@/shared/out.bmp", "x"}, 3,
+         "out.bmp: could not be written: Permission denied", "@/victim", "file victim"},
+        {"log through a planted link", {"--emit-log", "@/shared/out.bmp"}, 3,
+         "out.bmp: cannot be written: Permission denied", "@/victim", "file victim"},
+        {"diff through a planted link",
+         {"--compare", "@/ref.bmp", "--diff", "@/shared/out.bmp", "y"}, 3,
+         "out.bmp: could not be written: Permission denied", "@/victim", "file victim"},
+        {"update through a planted link", {"--compare", "@/shared/new.bmp", "--update", "y"}, 3,
+         "new.bmp: could not be written: Permission denied", "@/made", "missing"},
+        // The folder's owner's link, and the user's own, are followed.
+        {"the folder owner's link", {"-o", "@/theirs/out.bmp", "x"}, 0, "", "@/their-victim",
+         "file BM"},
+        {"the user's own link", {"-o", "@/shared/mine.bmp", "x"}, 0, "", "@/my-victim",
+         "file BM"},
+    };
+    const temp_dir_t dir;
+    std::array<int, 2> report{};
+    ASSERT_EQ(pipe(report.data()), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        const auto say = [&report](const std::string& line) {
+            const std::string text = line + "\n";
+            (void)!write(report[1], text.data(), text.size());
+        };
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0 ||
+            mount("none", dir.path().c_str(), "tmpfs", 0, "mode=0700") != 0) {
+            say(std::string("SKIP needs root and leave to make a private mount namespace (") +
+                strerror(errno) + ")");
+            _exit(0);
+        }
+        const std::string at = dir.path();
+        (void)!mknod("/dev/null", S_IFCHR | 0666, makedev(1, 3));
+        (void)!mknod("/dev/full", S_IFCHR | 0666, makedev(1, 7));
+        (void)!symlink("/proc/self/fd/1", "/dev/stdout");
+        (void)!symlink("/proc/self/fd/2", "/dev/stderr");
+        for (const auto& [name, mode, owner] :
+             {std::tuple{"/shared", 01777, 0}, std::tuple{"/theirs", 01777, 65534}}) {
+            mkdir((at + name).c_str(), 0755);
+            chmod((at + name).c_str(), static_cast<mode_t>(mode));
+            (void)!chown((at + name).c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner));
+        }
+        for (const auto& [link, target, owner] :
+             {std::tuple{"/shared/out.bmp", "/victim", 65534},
+              std::tuple{"/theirs/out.bmp", "/their-victim", 65534},
+              std::tuple{"/shared/mine.bmp", "/my-victim", 0},
+              std::tuple{"/shared/new.bmp", "/made", 65534}}) {
+            if (std::string(target) != "/made") {
+                dir.write(std::string(target).substr(1), "victim");
+            }
+            (void)!symlink((at + target).c_str(), (at + link).c_str());
+            (void)!lchown((at + link).c_str(), static_cast<uid_t>(owner),
+                          static_cast<gid_t>(owner));
+        }
+        mkfifo((at + "/pipe.log").c_str(), 0600);
+        const std::string log = dir.write("in.log", EMIT_LOG);
+        run(dir, {"-o", at + "/ref.bmp", "x"});
+        for (const node_case_t& c : cases) {
+            std::vector<std::string> args;
+            if (c.args[0] == "--emit-log") {
+                args = {"--replay", log, "-o", at + "/pic.bmp"};
+            }
+            for (const std::string& arg : c.args) {
+                args.push_back(arg[0] == '@' ? at + arg.substr(1) : arg);
+            }
+            // A reader holds the FIFO open, as a pipeline would.
+            const int reader = open((at + "/pipe.log").c_str(), O_RDONLY | O_NONBLOCK);
+            const run_result_t r = run(dir, args);
+            std::string fifo(4096, '\0');
+            const ssize_t n = read(reader, fifo.data(), fifo.size());
+            close(reader);
+            const std::string node = c.node[0] == '@' ? at + (c.node + 1) : c.node;
+            std::string problem;
+            if (!r.exited(c.status)) {
+                problem += " status " + std::to_string(WEXITSTATUS(r.wait_status)) + " (" + r.err + ")";
+            }
+            if (r.err.find(c.err) == std::string::npos) {
+                problem += " messages '" + r.err + "'";
+            }
+            if (looks(node) != c.looks) {
+                problem += " " + node + " looks like '" + looks(node) + "'";
+            }
+            if (c.node == std::string("/dev/stdout") && r.out.rfind("# the bus of", 0) != 0) {
+                problem += " no log on standard output";
+            }
+            if (c.node == std::string("@/pipe.log") &&
+                std::string(fifo.data(), n > 0 ? static_cast<std::size_t>(n) : 0)
+                        .rfind("# the bus of", 0) != 0) {
+                problem += " no log through the FIFO";
+            }
+            for (const std::string& name : dir.entries()) {
+                if (name.find(".vimbracli-") != std::string::npos) {
+                    problem += " left " + name;
+                }
+            }
+            if (!problem.empty()) {
+                say(std::string(c.what) + ":" + problem);
+            }
+        }
+        _exit(0);
+    }
+    close(report[1]);
+    std::string lines;
+    std::array<char, 4096> chunk{};
+    for (ssize_t n; (n = read(report[0], chunk.data(), chunk.size())) > 0;) {
+        lines.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    close(report[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    if (lines.rfind("SKIP ", 0) == 0) {
+        GTEST_SKIP() << lines.substr(5);
+    }
+    EXPECT_EQ(lines, "") << "the cases that went wrong, one a line";
+}
+
 } // namespace

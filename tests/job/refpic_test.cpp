@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,13 @@ TEST(RefpicTest, SamplesAreReadAsStored) {
          ""},
         {"cut short", png(1, 8, 2, {b({1, 2, 3})}).substr(0, 40), 1, 1, REFPIC_REFUSED, "",
          "bad PNG file: read beyond end of data"},
+        // Adam7: (0,0) in pass 1, (1,0) in pass 6, row 1 in pass 7.
+        {"interlaced", png_raw(2, 2, 8, 2, true, b({0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12})),
+         2, 2, REFPIC_OK, b({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), ""},
+        {"interlaced, cut in a pass", png_raw(2, 2, 8, 2, true, b({0, 1, 2, 3, 0, 4, 5, 6})), 2,
+         2, REFPIC_REFUSED, "", "bad PNG file: Not enough image data"},
+        {"rows missing", png_raw(1, 2, 8, 2, false, b({0, 1, 2, 3})), 1, 2, REFPIC_REFUSED, "",
+         "bad PNG file: Not enough image data"},
     };
     for (const read_case_t& c : cases) {
         const temp_dir_t dir;
@@ -92,6 +101,32 @@ TEST(RefpicTest, SamplesAreReadAsStored) {
         }
         refpic_free(&pic);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Image data that goes on past the rows (here 64 MB of zeros behind one row) is never
+// inflated: reading stops with the last row, long before the end of the file.
+TEST(RefpicTest, ImageDataPastTheLastRowIsNotRead) {
+    static const bytes_t file =
+        png_raw(1, 1, 8, 2, false, b({0, 7, 8, 9}) + bytes_t(64 << 20, '\0'));
+    static std::size_t at = 0;
+    const auto read = [](unsigned char* data, std::size_t size, void*) {
+        const std::size_t n = std::min(size, file.size() - at);
+        std::memcpy(data, file.data() + at, n);
+        at += n;
+        return n;
+    };
+    refpic_t pic{};
+    char message[REFPIC_MESSAGE_CAPACITY] = "";
+    ASSERT_EQ(refpic_read_png(read, nullptr, 1, 1, &pic, message, REFPIC_MESSAGE_CAPACITY),
+              REFPIC_OK)
+        << message;
+    EXPECT_EQ(bytes_t(reinterpret_cast<const char*>(pic.rgb), 3), b({7, 8, 9}));
+    EXPECT_LT(at, 20000u) << "of " << file.size() << " bytes";
+    refpic_free(&pic);
 }
 
 } // namespace

@@ -53,6 +53,19 @@ inline bytes_t png(int width, int depth, int color, const std::vector<bytes_t>& 
            chunk("IEND", "");
 }
 
+// A PNG of the given header whose image data is `raw` (filter bytes and all) deflated, as
+// one IDAT chunk: raw data of another length than the rows need, or Adam7 passes.
+inline bytes_t png_raw(int width, int height, int depth, int color, bool interlaced,
+                       const bytes_t& raw) {
+    bytes_t ihdr;
+    put32(&ihdr, static_cast<std::uint32_t>(width));
+    put32(&ihdr, static_cast<std::uint32_t>(height));
+    ihdr += {static_cast<char>(depth), static_cast<char>(color), 0, 0,
+             static_cast<char>(interlaced ? 1 : 0)};
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", ihdr) + chunk("IDAT", deflated(raw)) +
+           chunk("IEND", "");
+}
+
 inline bytes_t b(std::initializer_list<int> values) {
     bytes_t out;
     for (const int v : values) {
