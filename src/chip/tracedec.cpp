@@ -212,8 +212,11 @@ struct signals_t {
         int other = -1;
         const int found = vcd_find(vcd, signal_name.c_str(), &signal, &bit, &other);
         if (found == VCD_FIND_AMBIGUOUS) {
-            *codes = "'" + shown_text(vcd_signal_code(vcd, signal)) + "' and '" +
-                     shown_text(vcd_signal_code(vcd, other)) + "'";
+            codes->assign(1, '\'');
+            codes->append(shown_text(vcd_signal_code(vcd, signal)));
+            codes->append("' and '");
+            codes->append(shown_text(vcd_signal_code(vcd, other)));
+            codes->push_back('\'');
             return VCD_FIND_AMBIGUOUS;
         }
         if (found != 0) {
